@@ -1,0 +1,26 @@
+# Build settings shared by every target: language level, warnings, strict Qt
+# string handling and the optional sanitizers.
+include_guard(GLOBAL)
+
+option(KVR_WERROR "Treat compiler warnings as errors" OFF)
+set(KVR_SANITIZE "" CACHE STRING "Comma-separated sanitizers, e.g. address,undefined")
+
+add_library(kvr_common_cfg INTERFACE)
+target_compile_features(kvr_common_cfg INTERFACE cxx_std_17)
+target_compile_options(kvr_common_cfg INTERFACE -Wall -Wextra -Wnon-virtual-dtor)
+if(KVR_WERROR)
+    target_compile_options(kvr_common_cfg INTERFACE -Werror)
+endif()
+target_compile_definitions(kvr_common_cfg INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_USE_QSTRINGBUILDER
+    QT_STRICT_ITERATORS
+    QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+    QT_NO_FOREACH)
+
+if(KVR_SANITIZE)
+    target_compile_options(kvr_common_cfg INTERFACE
+        -fsanitize=${KVR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_link_options(kvr_common_cfg INTERFACE -fsanitize=${KVR_SANITIZE})
+endif()

@@ -1,0 +1,116 @@
+#include "transfer/protocol.h"
+
+namespace Protocol {
+
+QString startMarkerText() { return QStringLiteral("开始传送___:::"); }
+QString endMarkerText() { return QStringLiteral("结束传送___:::"); }
+QString sizeMarkerText() { return QStringLiteral("文件大小___:::"); }
+QString sizeEndMarkerText() { return QStringLiteral("文件大小传送结束___:::"); }
+QString md5MarkerText() { return QStringLiteral("文件MD5___:::"); }
+QString md5EndMarkerText() { return QStringLiteral("文件MD5传送结束___:::"); }
+
+// Function-local statics: built once, thread-safely, and shared read-only.
+const QByteArray &startMarker()
+{
+    static const QByteArray bytes = startMarkerText().toUtf8();
+    return bytes;
+}
+
+const QByteArray &endMarker()
+{
+    static const QByteArray bytes = endMarkerText().toUtf8();
+    return bytes;
+}
+
+const QByteArray &sizeMarker()
+{
+    static const QByteArray bytes = sizeMarkerText().toUtf8();
+    return bytes;
+}
+
+const QByteArray &sizeEndMarker()
+{
+    static const QByteArray bytes = sizeEndMarkerText().toUtf8();
+    return bytes;
+}
+
+const QByteArray &md5Marker()
+{
+    static const QByteArray bytes = md5MarkerText().toUtf8();
+    return bytes;
+}
+
+const QByteArray &md5EndMarker()
+{
+    static const QByteArray bytes = md5EndMarkerText().toUtf8();
+    return bytes;
+}
+
+QByteArray greeting() { return QStringLiteral("你好!!").toUtf8(); }
+
+QByteArray buildHeader(const QString &fileName, quint64 fileSize, const QByteArray &md5Hex)
+{
+    QByteArray header;
+    header.reserve(160 + fileName.size() * 3);
+    header += startMarker();
+    header += fileName.toUtf8();
+    header += sizeMarker();
+    header += QByteArray::number(fileSize, 10);
+    header += sizeEndMarker();
+    if (!md5Hex.isEmpty()) {
+        header += md5Marker();
+        header += md5Hex;
+        header += md5EndMarker();
+    }
+    return header;
+}
+
+QString fileNameOf(const QString &filePath)
+{
+    return filePath.mid(filePath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+static bool namesDrive(const QString &name)
+{
+    return name.size() >= 2 && name.at(1) == QLatin1Char(':') && name.at(0).isLetter()
+           && name.at(0).unicode() < 128;
+}
+
+QString safeFileName(const QByteArray &receivedName)
+{
+    if (receivedName.contains('\0'))
+        return QString();
+    const QString full = QString::fromUtf8(receivedName);
+    const int cut = qMax(full.lastIndexOf(QLatin1Char('/')), full.lastIndexOf(QLatin1Char('\\')));
+    const QString name = full.mid(cut + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
+        || namesDrive(name))
+        return QString();
+    return name;
+}
+
+quint64 parseSize(const QByteArray &field, bool *valid)
+{
+    bool ok = false;
+    const quint64 size = field.toULongLong(&ok, 10);
+    bool digitsOnly = !field.isEmpty() && field.size() <= 20;
+    for (char c : field)
+        digitsOnly = digitsOnly && c >= '0' && c <= '9';
+    if (valid)
+        *valid = ok && digitsOnly;
+    return ok ? size : 0;
+}
+
+bool isMd5Hex(const QByteArray &text)
+{
+    if (text.size() != Md5HexLength)
+        return false;
+    for (char c : text) {
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+} // namespace Protocol

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The framing of one file on the wire:
+//
+//   startMarker name sizeMarker size sizeEndMarker
+//   [md5Marker 32-hex-digest md5EndMarker] contents endMarker
+//
+// Markers are fixed UTF-8 texts without terminator or length. The name is
+// the file's base name in UTF-8, the size its byte count in decimal ASCII.
+// Nothing on the connection is ever acknowledged.
+namespace Protocol {
+
+QString startMarkerText();
+QString endMarkerText();
+QString sizeMarkerText();
+QString sizeEndMarkerText();
+QString md5MarkerText();
+QString md5EndMarkerText();
+
+// The markers' UTF-8 bytes, as they appear on the wire.
+const QByteArray &startMarker();
+const QByteArray &endMarker();
+const QByteArray &sizeMarker();
+const QByteArray &sizeEndMarker();
+const QByteArray &md5Marker();
+const QByteArray &md5EndMarker();
+
+constexpr int Md5HexLength = 32;
+// md5Marker + digest + md5EndMarker
+constexpr int Md5SectionLength = 15 + Md5HexLength + 27;
+
+// The test greeting "你好!!" that CmdTest writes: 8 bytes of UTF-8.
+QByteArray greeting();
+
+// Header bytes (everything before the contents). An empty md5Hex leaves out
+// the MD5 section, as some controllers do.
+QByteArray buildHeader(const QString &fileName, quint64 fileSize, const QByteArray &md5Hex);
+
+// The name sent for a path: everything after the last '/'.
+QString fileNameOf(const QString &filePath);
+
+// Reduces a received name to a safe base name for the receive directory.
+// Returns an empty string when nothing safe is left (empty, ".", "..", a NUL,
+// a drive letter).
+QString safeFileName(const QByteArray &receivedName);
+
+// A size field counts only when it is 1 to 20 decimal digits that fit in
+// 64 bits; anything else announces 0 and is not valid.
+quint64 parseSize(const QByteArray &field, bool *valid = nullptr);
+
+bool isMd5Hex(const QByteArray &text);
+
+} // namespace Protocol
