@@ -1,0 +1,73 @@
+#pragma once
+
+// Helpers shared by the engine tests: file contents, framed streams and
+// chunkings.
+
+#include "transfer/protocol.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QList>
+#include <QRandomGenerator>
+#include <QString>
+
+namespace TestFiles {
+
+inline QByteArray randomBytes(int size, quint32 seed = 1)
+{
+    QRandomGenerator generator(seed);
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char(generator.bounded(256));
+    return bytes;
+}
+
+inline QByteArray md5Hex(const QByteArray &contents)
+{
+    return QCryptographicHash::hash(contents, QCryptographicHash::Md5).toHex();
+}
+
+// The stream this system's sender writes for one file.
+inline QByteArray framed(const QString &name, const QByteArray &contents, bool withMd5 = true)
+{
+    return Protocol::buildHeader(name, quint64(contents.size()),
+                                 withMd5 ? md5Hex(contents) : QByteArray()) +
+           contents + Protocol::endMarker();
+}
+
+// Cuts data into chunks of the given size (the last may be shorter).
+inline QList<QByteArray> chunked(const QByteArray &data, int size)
+{
+    QList<QByteArray> chunks;
+    for (int at = 0; at < data.size(); at += size)
+        chunks.append(data.mid(at, size));
+    return chunks;
+}
+
+// Cuts data at random places into chunks of 1 to maxSize bytes.
+inline QList<QByteArray> randomlyChunked(const QByteArray &data, quint32 seed, int maxSize)
+{
+    QRandomGenerator generator(seed);
+    QList<QByteArray> chunks;
+    for (int at = 0; at < data.size();) {
+        const int size = int(generator.bounded(maxSize)) + 1;
+        chunks.append(data.mid(at, size));
+        at += size;
+    }
+    return chunks;
+}
+
+inline bool writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace TestFiles

@@ -1,0 +1,298 @@
+#include "net/kvrcodes.h"
+#include "testfiles.h"
+#include "transfer/filereceiver.h"
+#include "transfer/protocol.h"
+
+#include <QtTest>
+
+using namespace TestFiles;
+
+namespace {
+
+// A receiver writing into a temporary directory, recording every code.
+struct Harness
+{
+    explicit Harness(const QString &directory = QString())
+        : dirPath(directory.isNull() ? dir.path() : directory),
+          receiver([this] { return dirPath; },
+                   [this](int code, const FileReceiver &r) {
+                       codes << code;
+                       if (code == RecRawData)
+                           raw += r.lastRawData();
+                   })
+    {}
+
+    void feed(const QList<QByteArray> &chunks)
+    {
+        for (const QByteArray &chunk : chunks)
+            receiver.feed(chunk, now);
+    }
+    void stall() { receiver.poll(now += FrameParser::TimeoutMs + 1); }
+    QString path(const QString &name) const { return dirPath + QLatin1Char('/') + name; }
+    QStringList entries() const { return QDir(dirPath).entryList(QDir::Files | QDir::System); }
+
+    QTemporaryDir dir;
+    QString dirPath;
+    QList<int> codes;
+    QByteArray raw;
+    qint64 now = 0;
+    FileReceiver receiver;
+};
+
+QByteArray allMarkers()
+{
+    return Protocol::startMarker() + Protocol::sizeMarker() + "12" + Protocol::sizeEndMarker() +
+           Protocol::md5Marker() + md5Hex("x") + Protocol::md5EndMarker() + "tail" +
+           Protocol::endMarker() + Protocol::endMarker().left(9);
+}
+
+} // namespace
+
+class tst_FileReceiver : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void severalFilesInOneStream();
+    void hostileNames_data();
+    void hostileNames();
+    void createFailureDiscardsRestQuietly();
+    void writeFailure();
+    void failedTransferKeepsExistingFile_data();
+    void failedTransferKeepsExistingFile();
+    void successReplacesExistingFile();
+    void emptyDirectoryMeansApplicationDirectory();
+    void destroyedWhileReceivingKeepsPartial();
+    void statistics();
+};
+
+void tst_FileReceiver::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("withMd5");
+    QTest::addColumn<int>("chunkSize"); // 0: random splits
+
+    const QList<QPair<const char *, QByteArray>> files = {
+        {"empty", QByteArray()},
+        {"1 byte", QByteArray("\xe7", 1)},
+        {"11999", randomBytes(11999, 11)},
+        {"12000", randomBytes(12000, 12)},
+        {"12001", randomBytes(12001, 13)},
+        {"markers", allMarkers() + randomBytes(3000, 14) + allMarkers()},
+        {"5 MiB", randomBytes(5 << 20, 15)},
+    };
+    for (const auto &file : files) {
+        for (bool withMd5 : {true, false}) {
+            // Without the MD5 section the first end marker ends the contents.
+            if (!withMd5 && file.second.contains(Protocol::endMarker()))
+                continue;
+            for (int chunk : {1, 17, 140, 12000, 0}) {
+                if (chunk < 100 && file.second.size() > (1 << 20))
+                    continue; // a byte at a time through the disk proves no more than 17
+                QTest::newRow(
+                    qPrintable(QStringLiteral("%1 %2 chunk %3")
+                                   .arg(QLatin1String(file.first))
+                                   .arg(withMd5 ? QLatin1String("md5") : QLatin1String("plain"))
+                                   .arg(chunk)))
+                    << file.second << withMd5 << chunk;
+            }
+        }
+    }
+}
+
+// Whatever the chunking, the file on disk equals the original and the codes
+// come as RecStarted, RecProgress..., RecDone.
+void tst_FileReceiver::roundTrip()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, withMd5);
+    QFETCH(int, chunkSize);
+    Harness h;
+    const QByteArray stream = framed(QStringLiteral("文件.bin"), contents, withMd5);
+    h.feed(chunkSize ? chunked(stream, chunkSize) : randomlyChunked(stream, 7, 20000));
+
+    QCOMPARE(readFile(h.path(QStringLiteral("文件.bin"))), contents);
+    QCOMPARE(h.entries(), QStringList{QStringLiteral("文件.bin")});
+    QVERIFY(h.codes.size() >= 2);
+    QCOMPARE(h.codes.first(), int(RecStarted));
+    QCOMPARE(h.codes.last(), int(RecDone));
+    QCOMPARE(h.codes.count(RecProgress), h.codes.size() - 2);
+    QCOMPARE(h.receiver.fileBytes(), quint64(contents.size()));
+    QCOMPARE(h.receiver.totalBytes(), quint64(stream.size()));
+}
+
+void tst_FileReceiver::severalFilesInOneStream()
+{
+    Harness h;
+    const QByteArray a = randomBytes(20000, 1), b = randomBytes(10, 2);
+    h.feed(
+        {framed(QStringLiteral("a"), a) + Protocol::greeting() + framed(QStringLiteral("b"), b)});
+    QCOMPARE(h.codes, (QList<int>{RecStarted, RecDone, RecRawData, RecStarted, RecDone}));
+    QCOMPARE(h.raw, Protocol::greeting());
+    QCOMPARE(readFile(h.path(QStringLiteral("a"))), a);
+    QCOMPARE(readFile(h.path(QStringLiteral("b"))), b);
+}
+
+void tst_FileReceiver::hostileNames_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("stored"); // empty: refused
+    QTest::newRow("parent reference")
+        << QByteArray("../escape.txt") << QStringLiteral("escape.txt");
+    QTest::newRow("absolute") << QByteArray("/tmp/abs.txt") << QStringLiteral("abs.txt");
+    QTest::newRow("windows path") << QByteArray("..\\..\\win.txt") << QStringLiteral("win.txt");
+    QTest::newRow("dotdot") << QByteArray("..") << QString();
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("directory") << QByteArray("sub/") << QString();
+    QTest::newRow("nul") << QByteArray("ok\0.txt", 7) << QString();
+    QTest::newRow("drive") << QByteArray("C:") << QString();
+}
+
+// Nothing is ever created outside the receive directory.
+void tst_FileReceiver::hostileNames()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, stored);
+    QTemporaryDir root;
+    const QString inner = root.path() + QStringLiteral("/a/b");
+    QVERIFY(QDir().mkpath(inner));
+    Harness h(inner);
+    const QByteArray stream = Protocol::startMarker() + name + Protocol::sizeMarker() + "2" +
+                              Protocol::sizeEndMarker() + "hi" + Protocol::endMarker();
+    h.feed({stream + Protocol::greeting()});
+
+    if (stored.isEmpty()) {
+        QCOMPARE(h.codes, (QList<int>{RecCreateFailed, RecRawData}));
+        QCOMPARE(h.entries(), QStringList());
+    } else {
+        QCOMPARE(h.codes, (QList<int>{RecStarted, RecDone, RecRawData}));
+        QCOMPARE(h.entries(), QStringList{stored});
+    }
+    QCOMPARE(h.raw, Protocol::greeting());
+    QCOMPARE(QDir(root.path()).entryList(QDir::Files), QStringList());
+    QCOMPARE(QDir(root.path() + QStringLiteral("/a")).entryList(QDir::Files), QStringList());
+}
+
+// The rest of a transfer whose file could not be created does not flood the
+// log as raw data; what follows it does show.
+void tst_FileReceiver::createFailureDiscardsRestQuietly()
+{
+    Harness h(QStringLiteral("/nonexistent-kvr-dir/x"));
+    const QByteArray stream = framed(QStringLiteral("f"), randomBytes(100000, 3), false);
+    h.feed(chunked(stream + Protocol::greeting(), 12000));
+    QCOMPARE(h.codes, (QList<int>{RecCreateFailed, RecRawData}));
+    QCOMPARE(h.raw, Protocol::greeting());
+
+    // A pause of more than 1000 ms ends the discarding too.
+    h.codes.clear();
+    h.feed({Protocol::buildHeader(QStringLiteral("g"), 5, QByteArray()) + "abc"});
+    h.stall();
+    h.feed({Protocol::greeting()});
+    QCOMPARE(h.codes, (QList<int>{RecCreateFailed, RecRawData}));
+}
+
+// A full disk: the partial stays, RecWriteFailed is reported, and the rest of
+// the transfer is discarded.
+void tst_FileReceiver::writeFailure()
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("needs /dev/full");
+    Harness h;
+    QVERIFY(QFile::link(QStringLiteral("/dev/full"), h.path(QStringLiteral("w.part"))));
+    const QByteArray stream = framed(QStringLiteral("w"), randomBytes(50000, 4));
+    h.feed(chunked(stream + Protocol::greeting(), 12000));
+    QCOMPARE(h.codes, (QList<int>{RecStarted, RecWriteFailed, RecRawData}));
+    QVERIFY(!QFileInfo::exists(h.path(QStringLiteral("w"))));
+}
+
+void tst_FileReceiver::failedTransferKeepsExistingFile_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<bool>("stall");
+    QTest::addColumn<int>("endCode");
+    const QByteArray contents = randomBytes(30000, 5);
+    QTest::newRow("timeout") << framed(QStringLiteral("f"), contents).left(20000) << true
+                             << int(RecTimeout);
+    QTest::newRow("md5 mismatch") << Protocol::buildHeader(QStringLiteral("f"), 30000,
+                                                           md5Hex("other")) +
+                                         contents + Protocol::endMarker()
+                                  << false << int(RecMd5Mismatch);
+}
+
+void tst_FileReceiver::failedTransferKeepsExistingFile()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(bool, stall);
+    QFETCH(int, endCode);
+    Harness h;
+    QVERIFY(writeFile(h.path(QStringLiteral("f")), "older"));
+    h.feed(chunked(stream, 12000));
+    if (stall)
+        h.stall();
+    QCOMPARE(h.codes.last(), endCode);
+    QCOMPARE(readFile(h.path(QStringLiteral("f"))), QByteArray("older"));
+    const QByteArray partial = readFile(h.path(QStringLiteral("f.part")));
+    QCOMPARE(quint64(partial.size()), h.receiver.fileBytes());
+    QVERIFY(partial.size() > 0);
+}
+
+void tst_FileReceiver::successReplacesExistingFile()
+{
+    Harness h;
+    QVERIFY(writeFile(h.path(QStringLiteral("f")), "older and longer"));
+    h.feed({framed(QStringLiteral("f"), "new")});
+    QCOMPARE(readFile(h.path(QStringLiteral("f"))), QByteArray("new"));
+    QCOMPARE(h.entries(), QStringList{QStringLiteral("f")});
+}
+
+void tst_FileReceiver::emptyDirectoryMeansApplicationDirectory()
+{
+    Harness h(QStringLiteral(""));
+    const QString name =
+        QStringLiteral("kvr-empty-dir-%1.tmp").arg(QCoreApplication::applicationPid());
+    h.feed({framed(name, "here")});
+    const QString expected = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+    QCOMPARE(readFile(expected), QByteArray("here"));
+    QFile::remove(expected);
+    QCOMPARE(h.codes, (QList<int>{RecStarted, RecDone}));
+}
+
+void tst_FileReceiver::destroyedWhileReceivingKeepsPartial()
+{
+    QTemporaryDir dir;
+    QList<int> codes;
+    {
+        FileReceiver receiver([&] { return dir.path(); },
+                              [&](int code, const FileReceiver &) { codes << code; });
+        receiver.feed(framed(QStringLiteral("p"), randomBytes(5000, 6)).left(3000), 0);
+    }
+    QCOMPARE(codes, QList<int>{RecStarted});
+    QVERIFY(QFileInfo(dir.path() + QStringLiteral("/p.part")).size() > 0);
+    QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/p")));
+}
+
+void tst_FileReceiver::statistics()
+{
+    Harness h;
+    const QByteArray header = Protocol::buildHeader(QStringLiteral("s"), 12345, QByteArray());
+    h.feed({header + "abc"});
+    QCOMPARE(h.receiver.announcedSize(), quint64(12345));
+    QCOMPARE(h.receiver.fileBytes(), quint64(3));
+    QCOMPARE(h.receiver.totalBytes(), quint64(header.size() + 3));
+    h.feed({"defg"});
+    QCOMPARE(h.codes, (QList<int>{RecStarted, RecProgress}));
+    QCOMPARE(h.receiver.fileBytes(), quint64(7));
+    // A failed create keeps the last reception's figures.
+    h.feed({Protocol::endMarker()});
+    h.dirPath = QStringLiteral("/nonexistent-kvr-dir");
+    h.feed({framed(QStringLiteral("t"), "xyz")});
+    QCOMPARE(h.codes.last(), int(RecCreateFailed));
+    QCOMPARE(h.receiver.announcedSize(), quint64(12345));
+    QCOMPARE(h.receiver.fileBytes(), quint64(7));
+    QCOMPARE(h.receiver.totalBytes(), quint64(header.size() + 7 + 18));
+}
+
+QTEST_GUILESS_MAIN(tst_FileReceiver)
+#include "tst_filereceiver.moc"

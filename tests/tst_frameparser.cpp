@@ -1,0 +1,322 @@
+#include "testfiles.h"
+#include "transfer/frameparser.h"
+#include "transfer/protocol.h"
+
+#include <QtTest>
+
+using namespace TestFiles;
+
+namespace {
+
+// Records the parser's events as text. Adjacent raw data and adjacent
+// contents are merged, so that the record does not depend on the chunking.
+class Recorder : public FrameParser::Listener
+{
+public:
+    QStringList events;
+    bool acceptTransfers = true;
+    qsizetype failContentsAfter = -1; // refuse contents beyond this many bytes
+
+    void rawData(const QByteArray &bytes) override { append(QStringLiteral("raw:"), bytes); }
+    bool transferOpened(const FrameHeader &header) override
+    {
+        events << QStringLiteral("open:%1:%2:%3:%4")
+                      .arg(QString::fromUtf8(header.rawName))
+                      .arg(header.size)
+                      .arg(header.sizeValid ? QStringLiteral("valid") : QStringLiteral("invalid"))
+                      .arg(QString::fromLatin1(header.md5Hex));
+        m_contentBytes = 0;
+        return acceptTransfers;
+    }
+    bool contents(const char *data, qsizetype size) override
+    {
+        m_contentBytes += size;
+        if (failContentsAfter >= 0 && m_contentBytes > failContentsAfter) {
+            events << QStringLiteral("write failed");
+            return false;
+        }
+        append(QStringLiteral("data:"), QByteArray(data, int(size)));
+        return true;
+    }
+    void transferEnded() override { events << QStringLiteral("end"); }
+    void transferTimedOut() override { events << QStringLiteral("timeout"); }
+
+private:
+    void append(const QString &kind, const QByteArray &bytes)
+    {
+        const QString text = kind + QString::fromLatin1(bytes.toHex());
+        if (!events.isEmpty() && events.last().startsWith(kind))
+            events.last() += QString::fromLatin1(bytes.toHex());
+        else
+            events << text;
+    }
+    qsizetype m_contentBytes = 0;
+};
+
+QString raw(const QByteArray &bytes)
+{
+    return QStringLiteral("raw:") + QString::fromLatin1(bytes.toHex());
+}
+QString data(const QByteArray &bytes)
+{
+    return QStringLiteral("data:") + QString::fromLatin1(bytes.toHex());
+}
+QString open(const QString &name, quint64 size, const QByteArray &md5 = QByteArray(),
+             bool valid = true)
+{
+    return QStringLiteral("open:%1:%2:%3:%4")
+        .arg(name)
+        .arg(size)
+        .arg(valid ? QStringLiteral("valid") : QStringLiteral("invalid"))
+        .arg(QString::fromLatin1(md5));
+}
+
+QStringList parse(const QList<QByteArray> &chunks, Recorder *recorder = nullptr)
+{
+    Recorder local;
+    Recorder *r = recorder ? recorder : &local;
+    FrameParser parser(r);
+    for (const QByteArray &chunk : chunks)
+        parser.feed(chunk, 0);
+    parser.poll(FrameParser::TimeoutMs + 1);
+    return r->events;
+}
+
+const QByteArray greeting = Protocol::greeting();
+
+} // namespace
+
+class tst_FrameParser : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void streams_data();
+    void streams();
+    void sameEventsWhateverTheChunking_data();
+    void sameEventsWhateverTheChunking();
+    void stallRule_data();
+    void stallRule();
+    void partialEndMarkerBecomesContentsOnStall();
+    void refusedTransferIsDiscardedQuietly();
+    void refusedContentsDiscardRestOfTransfer();
+    void headerLimit();
+    void emptyChunkChangesNothing();
+};
+
+void tst_FrameParser::streams_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("expected");
+
+    const QByteArray contents = "hello world";
+    const QByteArray md5 = md5Hex(contents);
+    const QByteArray end = Protocol::endMarker();
+
+    QTest::newRow("greeting") << greeting << QStringList{raw(greeting)};
+    QTest::newRow("small file, one chunk, with md5")
+        << framed(QStringLiteral("a.txt"), contents)
+        << QStringList{open(QStringLiteral("a.txt"), 11, md5), data(contents),
+                       QStringLiteral("end")};
+    QTest::newRow("without md5 section")
+        << framed(QStringLiteral("a.txt"), contents, false)
+        << QStringList{open(QStringLiteral("a.txt"), 11), data(contents), QStringLiteral("end")};
+    QTest::newRow("empty file with md5")
+        << framed(QStringLiteral("e"), QByteArray())
+        << QStringList{open(QStringLiteral("e"), 0, md5Hex(QByteArray())), QStringLiteral("end")};
+    QTest::newRow("bytes before the header are raw data")
+        << greeting + framed(QStringLiteral("a"), contents, false)
+        << QStringList{raw(greeting), open(QStringLiteral("a"), 11), data(contents),
+                       QStringLiteral("end")};
+    QTest::newRow("bytes after the end marker are parsed")
+        << framed(QStringLiteral("a"), contents) + greeting + framed(QStringLiteral("b"), "xy")
+        << QStringList{open(QStringLiteral("a"), 11, md5),
+                       data(contents),
+                       QStringLiteral("end"),
+                       raw(greeting),
+                       open(QStringLiteral("b"), 2, md5Hex("xy")),
+                       data("xy"),
+                       QStringLiteral("end")};
+    const QByteArray withMarker = "before" + end + "after" + Protocol::startMarker();
+    QTest::newRow("end marker inside contents announced with md5")
+        << framed(QStringLiteral("m"), withMarker)
+        << QStringList{open(QStringLiteral("m"), quint64(withMarker.size()), md5Hex(withMarker)),
+                       data(withMarker), QStringLiteral("end")};
+    QTest::newRow("without md5 the first end marker ends the contents")
+        << framed(QStringLiteral("m"), "before" + end + "after", false)
+        << QStringList{open(QStringLiteral("m"), 6 + 18 + 5), data("before"), QStringLiteral("end"),
+                       raw("after" + end)};
+    QTest::newRow("non-numeric size")
+        << Protocol::startMarker() + "n" + Protocol::sizeMarker() + "12a" +
+               Protocol::sizeEndMarker() + Protocol::md5Marker() + md5 + Protocol::md5EndMarker() +
+               contents + end
+        << QStringList{open(QStringLiteral("n"), 0, md5, false), data(contents),
+                       QStringLiteral("end")};
+    QTest::newRow("more contents than announced")
+        << Protocol::buildHeader(QStringLiteral("s"), 3, md5) + contents + end
+        << QStringList{open(QStringLiteral("s"), 3, md5), data(contents), QStringLiteral("end")};
+    const QByteArray lookalike = Protocol::md5Marker().left(9) + "not a digest";
+    QTest::newRow("contents that begin like an md5 section")
+        << framed(QStringLiteral("l"), lookalike, false)
+        << QStringList{open(QStringLiteral("l"), quint64(lookalike.size())), data(lookalike),
+                       QStringLiteral("end")};
+    QTest::newRow("start marker without size marker stays raw")
+        << Protocol::startMarker() + "no size here"
+        << QStringList{raw(Protocol::startMarker() + "no size here")};
+    QTest::newRow("size marker before start marker")
+        << Protocol::sizeMarker() + "x" + Protocol::startMarker() + "y"
+        << QStringList{raw(Protocol::sizeMarker() + "x"), raw(Protocol::startMarker() + "y")};
+    QTest::newRow("greeting inside an open transfer is contents")
+        << Protocol::buildHeader(QStringLiteral("g"), 0, QByteArray()) + greeting + end
+        << QStringList{open(QStringLiteral("g"), 0), data(greeting), QStringLiteral("end")};
+}
+
+void tst_FrameParser::streams()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QStringList, expected);
+    QStringList events = parse({stream});
+    // Two raw pieces in a row are one piece of the stream.
+    for (int i = events.size() - 1; i > 0; --i) {
+        if (events[i].startsWith(QStringLiteral("raw:")) &&
+            events[i - 1].startsWith(QStringLiteral("raw:"))) {
+            events[i - 1] += events[i].mid(4);
+            events.removeAt(i);
+        }
+    }
+    for (int i = expected.size() - 1; i > 0; --i) {
+        if (expected[i].startsWith(QStringLiteral("raw:")) &&
+            expected[i - 1].startsWith(QStringLiteral("raw:"))) {
+            expected[i - 1] += expected[i].mid(4);
+            expected.removeAt(i);
+        }
+    }
+    QCOMPARE(events, expected);
+}
+
+void tst_FrameParser::sameEventsWhateverTheChunking_data()
+{
+    QTest::addColumn<int>("chunkSize");
+    QTest::addColumn<quint32>("seed");
+    for (int size : {1, 2, 3, 17, 18, 29, 30, 74, 140, 200, 12000})
+        QTest::newRow(qPrintable(QStringLiteral("every %1").arg(size))) << size << 0u;
+    for (quint32 seed = 1; seed <= 8; ++seed)
+        QTest::newRow(qPrintable(QStringLiteral("random %1").arg(seed))) << 0 << seed;
+}
+
+// Split markers, split headers and split MD5 sections are all found.
+void tst_FrameParser::sameEventsWhateverTheChunking()
+{
+    QFETCH(int, chunkSize);
+    QFETCH(quint32, seed);
+    const QByteArray tricky = Protocol::endMarker() + randomBytes(700, 3) +
+                              Protocol::startMarker() + Protocol::endMarker().left(10);
+    const QByteArray stream = greeting + framed(QStringLiteral("一.bin"), tricky) +
+                              framed(QStringLiteral("two"), randomBytes(333, 4), false) +
+                              QByteArray("\xe5\xbc", 2) + greeting +
+                              framed(QStringLiteral("empty"), QByteArray()) + greeting;
+    const QStringList whole = parse({stream});
+    const QList<QByteArray> chunks =
+        seed ? randomlyChunked(stream, seed, 64) : chunked(stream, chunkSize);
+    QCOMPARE(parse(chunks), whole);
+    QCOMPARE(whole.count(QStringLiteral("end")), 3);
+}
+
+void tst_FrameParser::stallRule_data()
+{
+    QTest::addColumn<QByteArray>("held");
+    QTest::addColumn<QStringList>("afterStall");
+    const QByteArray header = Protocol::buildHeader(QStringLiteral("t"), 5, QByteArray());
+    QTest::newRow("open transfer")
+        << header + "abc"
+        << QStringList{open(QStringLiteral("t"), 5), data("abc"), QStringLiteral("timeout")};
+    QTest::newRow("header without contents")
+        << header << QStringList{open(QStringLiteral("t"), 5), QStringLiteral("timeout")};
+    const QByteArray halfMd5 = Protocol::md5Marker() + "0123456789";
+    QTest::newRow("md5 section cut short")
+        << header + halfMd5
+        << QStringList{open(QStringLiteral("t"), 5), data(halfMd5), QStringLiteral("timeout")};
+    const QByteArray partial = Protocol::startMarker() + "name" + Protocol::sizeMarker() + "12";
+    QTest::newRow("partial header") << partial << QStringList{raw(partial)};
+    QTest::newRow("partial start marker")
+        << greeting + Protocol::startMarker().left(5)
+        << QStringList{raw(greeting + Protocol::startMarker().left(5))};
+}
+
+// More than 1000 ms without data ends what waits; exactly 1000 ms does not.
+void tst_FrameParser::stallRule()
+{
+    QFETCH(QByteArray, held);
+    QFETCH(QStringList, afterStall);
+    Recorder recorder;
+    FrameParser parser(&recorder);
+    parser.feed(held, 5000);
+    QCOMPARE(parser.msUntilTimeout(5000), FrameParser::TimeoutMs + 1);
+    parser.poll(5000 + FrameParser::TimeoutMs);
+    QVERIFY(!parser.idle());
+    parser.poll(5000 + FrameParser::TimeoutMs + 1);
+    QCOMPARE(recorder.events, afterStall);
+    QVERIFY(parser.idle());
+    QCOMPARE(parser.msUntilTimeout(9000), qint64(-1));
+}
+
+void tst_FrameParser::partialEndMarkerBecomesContentsOnStall()
+{
+    Recorder recorder;
+    FrameParser parser(&recorder);
+    const QByteArray piece = Protocol::endMarker().left(7);
+    parser.feed(Protocol::buildHeader(QStringLiteral("p"), 0, QByteArray()) + "x" + piece, 0);
+    parser.poll(FrameParser::TimeoutMs + 1);
+    QCOMPARE(recorder.events, (QStringList{open(QStringLiteral("p"), 0), data("x" + piece),
+                                           QStringLiteral("timeout")}));
+}
+
+// After a refused transfer (say, the file could not be created) nothing of it
+// shows as raw data; what follows its end marker does.
+void tst_FrameParser::refusedTransferIsDiscardedQuietly()
+{
+    Recorder recorder;
+    recorder.acceptTransfers = false;
+    const QByteArray stream = framed(QStringLiteral("x"), randomBytes(5000, 9), false) + greeting;
+    const QStringList events = parse(chunked(stream, 100), &recorder);
+    QCOMPARE(events, (QStringList{open(QStringLiteral("x"), 5000), raw(greeting)}));
+}
+
+void tst_FrameParser::refusedContentsDiscardRestOfTransfer()
+{
+    Recorder recorder;
+    recorder.failContentsAfter = 150;
+    const QByteArray contents = randomBytes(1000, 5);
+    const QByteArray stream = framed(QStringLiteral("w"), contents) + greeting;
+    const QStringList events = parse(chunked(stream, 100), &recorder);
+    QCOMPARE(events.size(), 4);
+    QCOMPARE(events.at(2), QStringLiteral("write failed"));
+    QCOMPARE(events.at(3), raw(greeting));
+}
+
+// A start marker whose header does not complete within 64 KiB is raw data,
+// and a real header after it is still found.
+void tst_FrameParser::headerLimit()
+{
+    const QByteArray junk = Protocol::startMarker() + QByteArray(FrameParser::MaxHeaderBytes, 'n');
+    const QByteArray stream = junk + framed(QStringLiteral("ok"), "fine");
+    Recorder recorder;
+    const QStringList events = parse(chunked(stream, 12000), &recorder);
+    QCOMPARE(events.size(), 4);
+    QCOMPARE(events.at(0), raw(junk));
+    QCOMPARE(events.at(1), open(QStringLiteral("ok"), 4, md5Hex("fine")));
+}
+
+void tst_FrameParser::emptyChunkChangesNothing()
+{
+    Recorder recorder;
+    FrameParser parser(&recorder);
+    parser.feed(Protocol::buildHeader(QStringLiteral("e"), 1, QByteArray()), 0);
+    parser.feed(QByteArray(), 900);
+    parser.poll(FrameParser::TimeoutMs + 1);
+    QCOMPARE(recorder.events.last(), QStringLiteral("timeout"));
+    QVERIFY(parser.idle());
+}
+
+QTEST_GUILESS_MAIN(tst_FrameParser)
+#include "tst_frameparser.moc"

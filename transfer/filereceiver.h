@@ -1,0 +1,72 @@
+#pragma once
+
+#include "transfer/frameparser.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QString>
+
+#include <functional>
+
+// Turns an incoming byte stream into files in a receive directory and
+// reports each step by a receive-state code (RecStarted, RecProgress,
+// RecDone, ...). No thread or socket: the owner feeds chunks and polls.
+//
+// A transfer is written to "<name>.part" and renamed over "<name>" only when
+// it ended well, so a failed transfer never leaves a half file under the real
+// name. Codes are reported at most once per chunk for progress: an opening
+// chunk reports RecStarted, a later one RecProgress, and a chunk that ends
+// the transfer only the end code.
+class FileReceiver : private FrameParser::Listener
+{
+public:
+    // Called synchronously for every code, after the statistics are updated.
+    using Reporter = std::function<void(int code, const FileReceiver &receiver)>;
+    using DirectoryProvider = std::function<QString()>;
+
+    FileReceiver(DirectoryProvider directory, Reporter report);
+    ~FileReceiver() override;
+
+    void feed(const QByteArray &chunk, qint64 nowMs);
+    void poll(qint64 nowMs);
+    qint64 msUntilTimeout(qint64 nowMs) const { return m_parser.msUntilTimeout(nowMs); }
+    bool receiving() const { return m_parser.transferOpen(); }
+
+    // Statistics of the current (or last) reception.
+    quint64 announcedSize() const { return m_announcedSize; }
+    quint64 fileBytes() const { return m_fileBytes; }
+    quint64 totalBytes() const { return m_totalBytes; }
+    bool announcedMd5() const { return m_header.hasMd5; }
+    // Final path of the current (or last) file; the file exists under this
+    // name only after RecDone.
+    QString filePath() const { return m_finalPath; }
+    QByteArray lastRawData() const { return m_rawData; }
+
+    static QString partPath(const QString &finalPath) { return finalPath + QLatin1String(".part"); }
+
+private:
+    void rawData(const QByteArray &bytes) override;
+    bool transferOpened(const FrameHeader &header) override;
+    bool contents(const char *data, qsizetype size) override;
+    void transferEnded() override;
+    void transferTimedOut() override;
+
+    QString receiveDirectory() const;
+    void failWrite();
+    void report(int code);
+    void reportStartIfDue();
+
+    FrameParser m_parser;
+    DirectoryProvider m_directory;
+    Reporter m_report;
+    QFile m_file;
+    QCryptographicHash m_hash;
+    FrameHeader m_header;
+    QString m_finalPath;
+    QByteArray m_rawData;
+    quint64 m_announcedSize = 0;
+    quint64 m_fileBytes = 0;
+    quint64 m_totalBytes = 0;
+    bool m_startDue = false; // RecStarted waits for the end of its chunk
+    bool m_wrote = false;    // contents written since the last code
+};

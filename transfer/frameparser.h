@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// One announced transfer, as read from its header.
+struct FrameHeader
+{
+    QByteArray rawName; // name bytes exactly as they arrived
+    quint64 size = 0;   // announced size, 0 when the field is not a number
+    bool sizeValid = false;
+    bool hasMd5 = false; // the header carried the MD5 section
+    QByteArray md5Hex;   // announced digest, lower case
+    int headerBytes = 0; // wire bytes of the header
+};
+
+// Splits an incoming byte stream into raw data and framed file transfers.
+//
+// The parser is fed chunks of any size, as they come off the connection, and
+// produces the same events whatever the chunking: between chunks it keeps
+// only an incomplete header (at most MaxHeaderBytes) or the few bytes that
+// may begin a marker. It knows no thread, socket or file; time is passed in
+// so that the 1000 ms stall rule can be tested exactly.
+//
+// Contents end at the first end marker, except when the header carried the
+// MD5 section and a valid size N: then the first N content bytes are taken
+// unseen, so a file that holds the end marker's bytes still arrives whole.
+class FrameParser
+{
+public:
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+        virtual void rawData(const QByteArray &bytes) = 0;
+        // Return false to discard the rest of this transfer quietly.
+        virtual bool transferOpened(const FrameHeader &header) = 0;
+        // Return false to discard the rest of this transfer quietly.
+        virtual bool contents(const char *data, qsizetype size) = 0;
+        virtual void transferEnded() = 0;
+        virtual void transferTimedOut() = 0;
+    };
+
+    static constexpr qint64 TimeoutMs = 1000;
+    static constexpr int MaxHeaderBytes = 64 * 1024;
+
+    explicit FrameParser(Listener *listener);
+
+    void feed(const QByteArray &chunk, qint64 nowMs);
+    // Ends whatever waits for more data once more than TimeoutMs have passed
+    // since the last non-empty chunk.
+    void poll(qint64 nowMs);
+    // Milliseconds until poll() would act, or -1 when nothing waits.
+    qint64 msUntilTimeout(qint64 nowMs) const;
+
+    bool transferOpen() const { return m_state == State::Contents; }
+    bool idle() const { return m_state == State::Idle && m_pending.isEmpty(); }
+    // Wire bytes of the current (or last) transfer taken so far.
+    quint64 transferBytes() const { return m_transferBytes; }
+
+private:
+    enum class State { Idle, Header, Contents, Discarding };
+
+    void parse(const QByteArray &data);
+    qsizetype parseIdle(const QByteArray &data, qsizetype pos);
+    qsizetype parseHeader(const QByteArray &data, qsizetype pos);
+    qsizetype parseBody(const QByteArray &data, qsizetype pos);
+    qsizetype giveUpHeader(const QByteArray &data, qsizetype pos);
+    bool deliver(const char *data, qsizetype size);
+    void endTransfer();
+
+    Listener *m_listener;
+    State m_state = State::Idle;
+    QByteArray m_pending; // unparsed bytes carried to the next chunk
+    qint64 m_lastDataMs = 0;
+    quint64 m_transferBytes = 0;
+    bool m_lengthKnown = false; // contents delimited by the announced size
+    quint64 m_remaining = 0;    // content bytes still to come unseen
+    bool m_stalled = false;     // poll() is deciding what a stall leaves
+};

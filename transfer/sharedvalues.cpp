@@ -1,0 +1,8 @@
+#include "transfer/sharedvalues.h"
+
+GuardedValue<QString> saveFilePath;
+GuardedValue<QByteArray> rawData;
+std::atomic<quint64> recFileSize{0};
+std::atomic<quint64> recFileBytes{0};
+std::atomic<quint64> recTotalBytes{0};
+GuardedValue<QString> file_md5;
