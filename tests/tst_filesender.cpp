@@ -1,0 +1,316 @@
+#include "net/kvrcodes.h"
+#include "testfiles.h"
+#include "transfer/filesender.h"
+#include "transfer/protocol.h"
+#include "transfer/sharedvalues.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <functional>
+
+using namespace TestFiles;
+
+namespace {
+
+// Stamps every write so that the pacing between blocks can be checked.
+class StampingSocket : public QTcpSocket
+{
+public:
+    QList<qint64> writeTimesNs;
+    QElapsedTimer clock;
+
+protected:
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        writeTimesNs << clock.nsecsElapsed();
+        return QTcpSocket::writeData(data, size);
+    }
+};
+
+// A connected client socket and the server side that collects what arrives.
+struct Link
+{
+    Link()
+    {
+        QVERIFY(server.listen(QHostAddress::LocalHost, 8080));
+        client.clock.start();
+        client.connectToHost(QHostAddress::LocalHost, 8080);
+        QVERIFY(client.waitForConnected(5000));
+        QVERIFY(server.waitForNewConnection(5000));
+        peer = server.nextPendingConnection();
+        QObject::connect(peer, &QTcpSocket::readyRead, peer, [this] {
+            if (reading)
+                received += peer->readAll();
+        });
+    }
+    void startReading()
+    {
+        reading = true;
+        received += peer->readAll();
+    }
+
+    QTcpServer server;
+    StampingSocket client;
+    QTcpSocket *peer = nullptr;
+    QByteArray received;
+    bool reading = true;
+};
+
+// The sender's shared fields and the codes it reports. onCode runs inside
+// the reporter, the way a nested slot would run inside a send.
+struct Sender
+{
+    std::atomic<int> bufferSize{1000};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<quint64> fileSize{0};
+    std::atomic<quint64> bytesRead{0};
+    std::atomic<quint64> bytesWritten{0};
+    QList<int> codes;
+    std::function<void(int code)> onCode;
+
+    int send(QTcpSocket *socket, const QString &path, FileSender::Options options = {})
+    {
+        FileSender sender(
+            {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten},
+            [this](int code) {
+                codes << code;
+                if (onCode)
+                    onCode(code);
+            },
+            options);
+        return sender.send(socket, path);
+    }
+    int progressCount() const { return codes.count(TransProgress); }
+};
+
+QList<int> completeSend(int blocks)
+{
+    QList<int> codes{TransStarted};
+    for (int i = 0; i < blocks + 2; ++i)
+        codes << TransProgress;
+    return codes << TransDone;
+}
+
+} // namespace
+
+class tst_FileSender : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QVERIFY(dir.isValid()); }
+    void streamIsExact_data();
+    void streamIsExact();
+    void writesAreAtLeastOneMillisecondApart();
+    void stopRequests_data();
+    void stopRequests();
+    void stopRequestBeforeStartIsCleared();
+    void lostConnectionEndsSend_data();
+    void lostConnectionEndsSend();
+    void openFailures_data();
+    void openFailures();
+    void fileShrinkingDuringSendFailsRead();
+    void sendBufferStaysBounded();
+
+private:
+    QString makeFile(const QString &name, const QByteArray &contents)
+    {
+        const QString path = dir.path() + QLatin1Char('/') + name;
+        writeFile(path, contents);
+        return path;
+    }
+    QTemporaryDir dir;
+};
+
+void tst_FileSender::streamIsExact_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<int>("bufferSize");
+    QTest::addColumn<bool>("withMd5");
+    QTest::newRow("empty") << QStringLiteral("empty.txt") << QByteArray() << 1000 << true;
+    QTest::newRow("one byte") << QStringLiteral("b") << QByteArray("x") << 1000 << true;
+    QTest::newRow("exactly one block")
+        << QStringLiteral("blk") << randomBytes(1000, 1) << 1000 << true;
+    QTest::newRow("blocks and a rest")
+        << QStringLiteral("数据.bin") << randomBytes(2500, 2) << 1000 << true;
+    QTest::newRow("holds markers")
+        << QStringLiteral("m") << Protocol::endMarker() + Protocol::startMarker() << 7 << true;
+    QTest::newRow("without md5") << QStringLiteral("n") << randomBytes(1500, 3) << 1000 << false;
+}
+
+void tst_FileSender::streamIsExact()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, contents);
+    QFETCH(int, bufferSize);
+    QFETCH(bool, withMd5);
+    Link link;
+    Sender sender;
+    sender.bufferSize = bufferSize;
+    const QString path = makeFile(name, contents);
+    QTest::ignoreMessage(
+        QtDebugMsg,
+        qPrintable(QStringLiteral("file_md5 \"%1\"").arg(QString::fromLatin1(md5Hex(contents)))));
+    FileSender::Options options;
+    options.withMd5 = withMd5;
+    QCOMPARE(sender.send(&link.client, path, options), int(TransDone));
+
+    const QByteArray expected = framed(name, contents, withMd5);
+    QTRY_COMPARE(link.received.size(), expected.size());
+    QCOMPARE(link.received, expected);
+    const int blocks = (contents.size() + bufferSize - 1) / bufferSize;
+    QCOMPARE(sender.codes, completeSend(blocks));
+    QCOMPARE(sender.fileSize.load(), quint64(contents.size()));
+    QCOMPARE(sender.bytesRead.load(), quint64(contents.size()));
+    const int digits = QByteArray::number(contents.size()).size();
+    QCOMPARE(sender.bytesWritten.load(),
+             quint64((withMd5 ? 140 : 66) + name.toUtf8().size() + digits + contents.size() + 18));
+    QCOMPARE(file_md5.get().toLatin1(), md5Hex(contents));
+}
+
+void tst_FileSender::writesAreAtLeastOneMillisecondApart()
+{
+    Link link;
+    Sender sender;
+    sender.bufferSize = 100;
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("p"), randomBytes(2000, 4))),
+             int(TransDone));
+    const QList<qint64> &times = link.client.writeTimesNs;
+    QCOMPARE(times.size(), 22);
+    for (int i = 1; i < times.size(); ++i)
+        QVERIFY2(times[i] - times[i - 1] >= 1000 * 1000, qPrintable(QString::number(i)));
+}
+
+void tst_FileSender::stopRequests_data()
+{
+    QTest::addColumn<int>("stopAtProgress"); // stop requested while this progress is handled
+    QTest::addColumn<bool>("endMarkerSent");
+    QTest::newRow("after the header") << 1 << false;
+    QTest::newRow("mid file") << 2 << false;
+    QTest::newRow("while the end marker is due") << 4 << true;
+}
+
+// The stop is noticed after the next write: that block goes out whole.
+void tst_FileSender::stopRequests()
+{
+    QFETCH(int, stopAtProgress);
+    QFETCH(bool, endMarkerSent);
+    Link link;
+    Sender sender;
+    const QByteArray contents = randomBytes(3000, 5);
+    sender.onCode = [&](int) {
+        if (sender.progressCount() == stopAtProgress)
+            sender.stopRequested = true;
+    };
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("s"), contents)), int(TransAborted));
+    QCOMPARE(sender.progressCount(), stopAtProgress);
+    const QByteArray full = framed(QStringLiteral("s"), contents);
+    QTRY_COMPARE(quint64(link.received.size()), sender.bytesWritten.load());
+    QVERIFY(full.startsWith(link.received));
+    QCOMPARE(link.received.endsWith(Protocol::endMarker()), endMarkerSent);
+}
+
+void tst_FileSender::stopRequestBeforeStartIsCleared()
+{
+    Link link;
+    Sender sender;
+    sender.stopRequested = true;
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("c"), "abc")), int(TransDone));
+}
+
+void tst_FileSender::lostConnectionEndsSend_data()
+{
+    QTest::addColumn<bool>("reconnect");
+    QTest::newRow("dropped") << false;
+    QTest::newRow("dropped and connected again") << true;
+}
+
+// A send belongs to its connection: once the socket left the connected
+// state, the send ends, even if the socket is connected again meanwhile.
+void tst_FileSender::lostConnectionEndsSend()
+{
+    QFETCH(bool, reconnect);
+    Link link;
+    Sender sender;
+    sender.onCode = [&](int) {
+        if (sender.progressCount() != 2)
+            return;
+        link.client.abort();
+        if (reconnect) {
+            link.client.connectToHost(QHostAddress::LocalHost, 8080);
+            QVERIFY(link.client.waitForConnected(5000));
+        }
+    };
+    const quint64 size = 10000;
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("d"), randomBytes(int(size), 6))),
+             int(TransDisconnected));
+    QCOMPARE(sender.codes.count(TransDisconnected), 1);
+    QCOMPARE(sender.progressCount(), 2);
+    QVERIFY(sender.bytesRead.load() < size);
+}
+
+void tst_FileSender::openFailures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing") << QStringLiteral("/nonexistent-kvr/file.bin");
+    QTest::newRow("directory") << QStringLiteral("/");
+}
+
+// No stale digest and no byte goes out for a file that cannot be read.
+void tst_FileSender::openFailures()
+{
+    QFETCH(QString, path);
+    Link link;
+    Sender sender;
+    sender.bytesWritten = 77;
+    QCOMPARE(sender.send(&link.client, path), int(TransOpenFailed));
+    QCOMPARE(sender.codes, QList<int>{TransOpenFailed});
+    QCOMPARE(sender.bytesWritten.load(), quint64(77));
+    QCOMPARE(link.client.bytesToWrite(), qint64(0));
+    QVERIFY(link.client.writeTimesNs.isEmpty());
+}
+
+// The digest was taken over the announced size; a file that shrinks under
+// the send cannot deliver it, so the send fails instead of reporting done.
+void tst_FileSender::fileShrinkingDuringSendFailsRead()
+{
+    Link link;
+    Sender sender;
+    const QString path = makeFile(QStringLiteral("shrink"), randomBytes(5000, 7));
+    sender.onCode = [&](int code) {
+        if (code == TransProgress && sender.progressCount() == 2)
+            QFile::resize(path, 2500);
+    };
+    QCOMPARE(sender.send(&link.client, path), int(TransReadFailed));
+    QCOMPARE(sender.codes.count(TransDone), 0);
+    QTRY_COMPARE(quint64(link.received.size()), sender.bytesWritten.load());
+    QVERIFY(!link.received.endsWith(Protocol::endMarker()));
+}
+
+// A peer that reads slowly holds the sender back; the socket's buffer never
+// grows past a few blocks, and the file still arrives whole.
+void tst_FileSender::sendBufferStaysBounded()
+{
+    Link link;
+    link.reading = false;
+    link.peer->setReadBufferSize(4096);
+    Sender sender;
+    sender.bufferSize = 12000;
+    qint64 mostQueued = 0;
+    sender.onCode = [&](int) { mostQueued = qMax(mostQueued, link.client.bytesToWrite()); };
+    QTimer::singleShot(300, [&] { link.startReading(); });
+    const QByteArray contents = randomBytes(24 << 20, 8);
+    FileSender::Options unpaced;
+    unpaced.pace = false;
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("big"), contents), unpaced),
+             int(TransDone));
+    QTRY_COMPARE(link.received.size(), int(sender.bytesWritten.load()));
+    QCOMPARE(link.received, framed(QStringLiteral("big"), contents));
+    QVERIFY2(mostQueued <= 64 * 1024 + 12000, qPrintable(QString::number(mostQueued)));
+}
+
+QTEST_GUILESS_MAIN(tst_FileSender)
+#include "tst_filesender.moc"

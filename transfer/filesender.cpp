@@ -1,0 +1,197 @@
+#include "transfer/filesender.h"
+
+#include "net/kvrcodes.h"
+#include "transfer/protocol.h"
+#include "transfer/sharedvalues.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+constexpr qint64 PauseNs = 1000 * 1000;
+constexpr qint64 HashBlock = 256 * 1024;
+// More than this many unsent blocks in the socket and the sender waits.
+constexpr qint64 QueuedBlocks = 4;
+constexpr qint64 MinQueuedBytes = 64 * 1024;
+
+// Waits until at least PauseNs have passed on the timer. Sleeps most of the
+// time away and spins only the last stretch, which the scheduler would
+// otherwise overshoot.
+void pauseSince(const QElapsedTimer &sinceWrite)
+{
+    const qint64 left = PauseNs - sinceWrite.nsecsElapsed();
+    if (left > 400 * 1000)
+        QThread::usleep(quint64(left - 250 * 1000) / 1000);
+    while (sinceWrite.nsecsElapsed() < PauseNs) {
+    }
+}
+
+// Marks the send as lost as soon as the socket leaves the connected state,
+// even if it is connected again by the time the sender looks.
+class ConnectionWatch
+{
+public:
+    explicit ConnectionWatch(QTcpSocket *device) : m_device(device)
+    {
+        m_lost = !device || device->state() != QAbstractSocket::ConnectedState;
+        if (device)
+            m_connection = QObject::connect(device, &QAbstractSocket::stateChanged,
+                                            [this](QAbstractSocket::SocketState state) {
+                                                if (state != QAbstractSocket::ConnectedState)
+                                                    m_lost = true;
+                                            });
+    }
+    ~ConnectionWatch() { QObject::disconnect(m_connection); }
+    ConnectionWatch(const ConnectionWatch &) = delete;
+    ConnectionWatch &operator=(const ConnectionWatch &) = delete;
+
+    bool lost()
+    {
+        if (!m_device)
+            m_lost = true;
+        return m_lost;
+    }
+
+private:
+    QPointer<QTcpSocket> m_device;
+    QMetaObject::Connection m_connection;
+    bool m_lost = false;
+};
+
+// Holds the send back while more than a few blocks still wait in the socket,
+// so memory stays flat when the peer reads slowly. The thread's events run
+// meanwhile; a timer wakes the wait to look at the stop flag.
+int waitForRoom(QTcpSocket *device, ConnectionWatch &watch, const std::atomic<bool> &stop,
+                qint64 limit)
+{
+    QTimer wakeUp;
+    while (!watch.lost() && device->bytesToWrite() > limit) {
+        if (stop)
+            return TransAborted;
+        if (!wakeUp.isActive())
+            wakeUp.start(10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return 0;
+}
+
+} // namespace
+
+FileSender::FileSender(Fields fields, Reporter report)
+    : FileSender(fields, std::move(report), Options())
+{}
+
+FileSender::FileSender(Fields fields, Reporter report, Options options)
+    : m_fields(fields), m_report(std::move(report)), m_options(options)
+{}
+
+int FileSender::send(QTcpSocket *device, const QString &filePath)
+{
+    Q_ASSERT(!device || device->thread() == QThread::currentThread());
+    m_fields.fileSize = quint64(qMax<qint64>(0, QFileInfo(filePath).size()));
+    QByteArray md5Hex;
+    // Never send a digest that is not this file's.
+    if (!hashFile(filePath, &md5Hex))
+        return report(TransOpenFailed);
+
+    QFile file(filePath);
+    // Unbuffered: blocks are read straight into the block to send.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return report(TransOpenFailed);
+    report(TransStarted);
+    m_fields.stopRequested = false;
+    const QByteArray header =
+        Protocol::buildHeader(Protocol::fileNameOf(filePath), m_fields.fileSize,
+                              m_options.withMd5 ? md5Hex : QByteArray());
+    return sendContents(device, file, header);
+}
+
+// Hashes exactly fileSize bytes: the contents sent later stop at the same
+// size, so the digest always describes what goes on the wire.
+bool FileSender::hashFile(const QString &filePath, QByteArray *md5Hex)
+{
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    quint64 left = m_fields.fileSize;
+    while (left > 0) {
+        const QByteArray piece = file.read(qint64(qMin<quint64>(left, HashBlock)));
+        if (piece.isEmpty())
+            return false;
+        hash.addData(piece);
+        left -= quint64(piece.size());
+    }
+    *md5Hex = hash.result().toHex();
+    file_md5.set(QString::fromLatin1(*md5Hex));
+    qDebug() << "file_md5" << QString::fromLatin1(*md5Hex);
+    return true;
+}
+
+int FileSender::sendContents(QTcpSocket *device, QFile &file, const QByteArray &header)
+{
+    m_fields.bytesRead = 0;
+    m_fields.bytesWritten = 0;
+    ConnectionWatch watch(device);
+    QElapsedTimer sinceWrite;
+    QByteArray block = header;
+    bool last = false;
+    for (;;) {
+        if (block.isEmpty()) {
+            block = Protocol::endMarker();
+            last = true;
+        }
+        const qint64 room = qMax(QueuedBlocks * blockSize(), MinQueuedBytes);
+        if (const int code = waitForRoom(device, watch, m_fields.stopRequested, room))
+            return report(code);
+        if (watch.lost())
+            return report(TransDisconnected);
+        device->write(block);
+        sinceWrite.start();
+        m_fields.bytesWritten += quint64(block.size());
+        if (m_fields.stopRequested)
+            return report(TransAborted);
+        block.clear();
+        if (!last && !readBlock(file, &block))
+            return report(TransReadFailed);
+        report(TransProgress);
+        QCoreApplication::processEvents();
+        if (last)
+            return report(TransDone);
+        if (m_options.pace)
+            pauseSince(sinceWrite);
+    }
+}
+
+// The next block, never past the size that was announced and hashed. A read
+// error, or a file that shrank, fails the send instead of ending it early.
+bool FileSender::readBlock(QFile &file, QByteArray *block)
+{
+    const quint64 left = m_fields.fileSize - m_fields.bytesRead;
+    const qint64 wanted = qint64(qMin<quint64>(left, quint64(blockSize())));
+    if (wanted == 0)
+        return true;
+    *block = file.read(wanted);
+    m_fields.bytesRead += quint64(block->size());
+    return block->size() == wanted;
+}
+
+int FileSender::blockSize() const
+{
+    return qBound(MinBufferSize, m_fields.bufferSize.load(), MaxBufferSize);
+}
+
+int FileSender::report(int code)
+{
+    m_report(code);
+    return code;
+}

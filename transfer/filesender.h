@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+
+class QFile;
+class QTcpSocket;
+
+// Sends one file over a connected socket: the header with name, size and
+// MD5, the contents in blocks of at most bufferSize bytes, then the end
+// marker. Reports TransStarted, TransProgress after every block, and one
+// end code (TransDone, TransAborted, TransDisconnected, TransReadFailed),
+// or TransOpenFailed alone.
+//
+// Runs in the socket's thread and returns when the send has ended. It lets
+// that thread's events run once per block (and while it waits for the
+// socket to drain), so other slots of the thread run nested inside a send.
+class FileSender
+{
+public:
+    // Fields the owner shares with other threads; the sender reads
+    // bufferSize and stopRequested afresh for every block.
+    struct Fields
+    {
+        std::atomic<int> &bufferSize;
+        std::atomic<bool> &stopRequested;
+        std::atomic<quint64> &fileSize;
+        std::atomic<quint64> &bytesRead;
+        std::atomic<quint64> &bytesWritten;
+    };
+    struct Options
+    {
+        bool pace = true;    // at least 1 ms between writes
+        bool withMd5 = true; // send the MD5 section
+    };
+    using Reporter = std::function<void(int code)>;
+
+    static constexpr int MinBufferSize = 1;
+    static constexpr int MaxBufferSize = 65536;
+
+    FileSender(Fields fields, Reporter report);
+    FileSender(Fields fields, Reporter report, Options options);
+
+    // Returns the last code reported.
+    int send(QTcpSocket *device, const QString &filePath);
+
+private:
+    int sendContents(QTcpSocket *device, QFile &file, const QByteArray &header);
+    bool hashFile(const QString &filePath, QByteArray *md5Hex);
+    bool readBlock(QFile &file, QByteArray *block);
+    int blockSize() const;
+    int report(int code);
+
+    Fields m_fields;
+    Reporter m_report;
+    Options m_options;
+};
