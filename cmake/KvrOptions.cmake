@@ -24,3 +24,10 @@ if(KVR_SANITIZE)
         -fsanitize=${KVR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(kvr_common_cfg INTERFACE -fsanitize=${KVR_SANITIZE})
 endif()
+
+# Fuzzing needs clang's libFuzzer; every target is then instrumented.
+option(KVR_FUZZ "Build the libFuzzer targets (clang only)" OFF)
+if(KVR_FUZZ)
+    target_compile_options(kvr_common_cfg INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(kvr_common_cfg INTERFACE -fsanitize=address,undefined)
+endif()
