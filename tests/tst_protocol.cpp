@@ -27,14 +27,12 @@ void tst_Protocol::markerBytes_data()
                          << QByteArray("e7bb93e69d9fe4bca0e980815f5f5f3a3a3a");
     QTest::newRow("size") << Protocol::sizeMarker()
                           << QByteArray("e69687e4bbb6e5a4a7e5b08f5f5f5f3a3a3a");
-    QTest::newRow("sizeEnd")
-        << Protocol::sizeEndMarker()
-        << QByteArray("e69687e4bbb6e5a4a7e5b08fe4bca0e98081e7bb93e69d9f5f5f5f3a3a3a");
-    QTest::newRow("md5") << Protocol::md5Marker()
-                         << QByteArray("e69687e4bbb64d44355f5f5f3a3a3a");
-    QTest::newRow("md5End")
-        << Protocol::md5EndMarker()
-        << QByteArray("e69687e4bbb64d4435e4bca0e98081e7bb93e69d9f5f5f5f3a3a3a");
+    QTest::newRow("sizeEnd") << Protocol::sizeEndMarker()
+                             << QByteArray(
+                                    "e69687e4bbb6e5a4a7e5b08fe4bca0e98081e7bb93e69d9f5f5f5f3a3a3a");
+    QTest::newRow("md5") << Protocol::md5Marker() << QByteArray("e69687e4bbb64d44355f5f5f3a3a3a");
+    QTest::newRow("md5End") << Protocol::md5EndMarker()
+                            << QByteArray("e69687e4bbb64d4435e4bca0e98081e7bb93e69d9f5f5f5f3a3a3a");
     QTest::newRow("greeting") << Protocol::greeting() << QByteArray("e4bda0e5a5bd2121");
 }
 
@@ -51,17 +49,16 @@ void tst_Protocol::headerLayout()
     const QByteArray header = Protocol::buildHeader(QStringLiteral("报告.txt"), 1234, md5);
     const QByteArray name = QStringLiteral("报告.txt").toUtf8();
     QCOMPARE(header.size(), 140 + name.size() + 4);
-    QCOMPARE(header,
-             Protocol::startMarker() + name + Protocol::sizeMarker() + "1234"
-                 + Protocol::sizeEndMarker() + Protocol::md5Marker() + md5
-                 + Protocol::md5EndMarker());
+    QCOMPARE(header, Protocol::startMarker() + name + Protocol::sizeMarker() + "1234" +
+                         Protocol::sizeEndMarker() + Protocol::md5Marker() + md5 +
+                         Protocol::md5EndMarker());
 }
 
 void tst_Protocol::headerWithoutMd5()
 {
     const QByteArray header = Protocol::buildHeader(QStringLiteral("a"), 0, QByteArray());
-    QCOMPARE(header, Protocol::startMarker() + "a" + Protocol::sizeMarker() + "0"
-                         + Protocol::sizeEndMarker());
+    QCOMPARE(header, Protocol::startMarker() + "a" + Protocol::sizeMarker() + "0" +
+                         Protocol::sizeEndMarker());
 }
 
 void tst_Protocol::safeFileName_data()

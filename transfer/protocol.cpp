@@ -2,12 +2,30 @@
 
 namespace Protocol {
 
-QString startMarkerText() { return QStringLiteral("开始传送___:::"); }
-QString endMarkerText() { return QStringLiteral("结束传送___:::"); }
-QString sizeMarkerText() { return QStringLiteral("文件大小___:::"); }
-QString sizeEndMarkerText() { return QStringLiteral("文件大小传送结束___:::"); }
-QString md5MarkerText() { return QStringLiteral("文件MD5___:::"); }
-QString md5EndMarkerText() { return QStringLiteral("文件MD5传送结束___:::"); }
+QString startMarkerText()
+{
+    return QStringLiteral("开始传送___:::");
+}
+QString endMarkerText()
+{
+    return QStringLiteral("结束传送___:::");
+}
+QString sizeMarkerText()
+{
+    return QStringLiteral("文件大小___:::");
+}
+QString sizeEndMarkerText()
+{
+    return QStringLiteral("文件大小传送结束___:::");
+}
+QString md5MarkerText()
+{
+    return QStringLiteral("文件MD5___:::");
+}
+QString md5EndMarkerText()
+{
+    return QStringLiteral("文件MD5传送结束___:::");
+}
 
 // Function-local statics: built once, thread-safely, and shared read-only.
 const QByteArray &startMarker()
@@ -46,7 +64,10 @@ const QByteArray &md5EndMarker()
     return bytes;
 }
 
-QByteArray greeting() { return QStringLiteral("你好!!").toUtf8(); }
+QByteArray greeting()
+{
+    return QStringLiteral("你好!!").toUtf8();
+}
 
 QByteArray buildHeader(const QString &fileName, quint64 fileSize, const QByteArray &md5Hex)
 {
@@ -72,8 +93,8 @@ QString fileNameOf(const QString &filePath)
 
 static bool namesDrive(const QString &name)
 {
-    return name.size() >= 2 && name.at(1) == QLatin1Char(':') && name.at(0).isLetter()
-           && name.at(0).unicode() < 128;
+    return name.size() >= 2 && name.at(1) == QLatin1Char(':') && name.at(0).isLetter() &&
+           name.at(0).unicode() < 128;
 }
 
 QString safeFileName(const QByteArray &receivedName)
@@ -83,8 +104,8 @@ QString safeFileName(const QByteArray &receivedName)
     const QString full = QString::fromUtf8(receivedName);
     const int cut = qMax(full.lastIndexOf(QLatin1Char('/')), full.lastIndexOf(QLatin1Char('\\')));
     const QString name = full.mid(cut + 1);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")
-        || namesDrive(name))
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        namesDrive(name))
         return QString();
     return name;
 }
