@@ -98,14 +98,13 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
 {
     Q_ASSERT(!device || device->thread() == QThread::currentThread());
     m_fields.fileSize = quint64(qMax<qint64>(0, QFileInfo(filePath).size()));
-    QByteArray md5Hex;
-    // Never send a digest that is not this file's.
-    if (!hashFile(filePath, &md5Hex))
-        return report(TransOpenFailed);
-
+    // One handle for hashing and sending: a file replaced on disk between
+    // the two cannot slip in contents that the digest does not describe.
+    // Unbuffered, as blocks are read straight into the block to send.
     QFile file(filePath);
-    // Unbuffered: blocks are read straight into the block to send.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    QByteArray md5Hex;
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &md5Hex) ||
+        !file.seek(0))
         return report(TransOpenFailed);
     report(TransStarted);
     m_fields.stopRequested = false;
@@ -117,11 +116,8 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
 
 // Hashes exactly fileSize bytes: the contents sent later stop at the same
 // size, so the digest always describes what goes on the wire.
-bool FileSender::hashFile(const QString &filePath, QByteArray *md5Hex)
+bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
     QCryptographicHash hash(QCryptographicHash::Md5);
     quint64 left = m_fields.fileSize;
     while (left > 0) {
@@ -192,6 +188,7 @@ int FileSender::blockSize() const
 
 int FileSender::report(int code)
 {
-    m_report(code);
+    if (m_report)
+        m_report(code);
     return code;
 }

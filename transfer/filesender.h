@@ -49,7 +49,7 @@ public:
 
 private:
     int sendContents(QTcpSocket *device, QFile &file, const QByteArray &header);
-    bool hashFile(const QString &filePath, QByteArray *md5Hex);
+    bool hashFile(QFile &file, QByteArray *md5Hex);
     bool readBlock(QFile &file, QByteArray *block);
     int blockSize() const;
     int report(int code);

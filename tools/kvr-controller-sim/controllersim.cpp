@@ -1,0 +1,288 @@
+#include "controllersim.h"
+
+#include "net/kvrcodes.h"
+#include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+#include "transfer/protocol.h"
+
+#include <QFileInfo>
+#include <QTcpSocket>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int ReadTickMs = 10;
+constexpr int ReadTicksPerSecond = 1000 / ReadTickMs;
+constexpr qint64 MinReadBufferSize = 1024;
+
+// Tests read these lines while the process runs: never leave one buffered.
+void printLine(const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+// Names and raw data come off the wire; a newline in them must not be able
+// to fake a line of its own.
+QString printable(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            result += c;
+    }
+    return result;
+}
+
+QString nameOf(const FileReceiver &receiver)
+{
+    return printable(QFileInfo(receiver.filePath()).fileName());
+}
+
+// The greeting and other raw data are text up to the first NUL.
+QString rawText(const QByteArray &bytes)
+{
+    const int nul = bytes.indexOf('\0');
+    return printable(QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul)));
+}
+
+QString endpoint(const QHostAddress &address, quint16 port)
+{
+    return address.toString() + QLatin1Char(':') + QString::number(port);
+}
+
+QString progressOf(const FileReceiver &receiver)
+{
+    return QStringLiteral("%1 (%2 of %3 bytes)")
+        .arg(nameOf(receiver), QString::number(receiver.fileBytes()),
+             QString::number(receiver.announcedSize()));
+}
+
+} // namespace
+
+ControllerSim::ControllerSim(const Settings &settings, QObject *parent)
+    : QObject(parent), m_settings(settings)
+{
+    m_clock.start();
+    m_pollTimer.setSingleShot(true);
+    connect(&m_pollTimer, &QTimer::timeout, this, &ControllerSim::pollReceiver);
+    m_readTimer.setInterval(ReadTickMs);
+    connect(&m_readTimer, &QTimer::timeout, this, &ControllerSim::readMetered);
+    connect(&m_server, &QTcpServer::newConnection, this, &ControllerSim::acceptConnections);
+}
+
+// The server deletes the client socket after the members it reports to are
+// gone, and a socket still connected reports its disconnection on the way.
+ControllerSim::~ControllerSim()
+{
+    if (m_client)
+        disconnect(m_client, nullptr, this, nullptr);
+}
+
+bool ControllerSim::listen(QString *error)
+{
+    if (!m_server.listen(m_settings.address, m_settings.port)) {
+        *error = QStringLiteral("cannot listen on %1: %2")
+                     .arg(endpoint(m_settings.address, m_settings.port), m_server.errorString());
+        return false;
+    }
+    printLine(
+        QStringLiteral("listening on %1, files in %2")
+            .arg(endpoint(m_server.serverAddress(), m_server.serverPort()), m_settings.directory));
+    return true;
+}
+
+void ControllerSim::stop()
+{
+    m_stopping = true;
+    m_stopRequested = true;
+    m_sendQueue.clear();
+    printLine(QStringLiteral("stopped"));
+}
+
+// The controller serves a single PC: a second client is closed at once.
+void ControllerSim::acceptConnections()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        if (m_client) {
+            printLine(QStringLiteral("refused %1 (a client is already connected)")
+                          .arg(endpoint(socket->peerAddress(), socket->peerPort())));
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        adopt(socket);
+    }
+}
+
+void ControllerSim::adopt(QTcpSocket *socket)
+{
+    m_client = socket;
+    m_receiver = std::make_unique<FileReceiver>(
+        [this] { return m_settings.directory; },
+        [this](int code, const FileReceiver &receiver) { reportReceive(code, receiver); });
+    printLine(
+        QStringLiteral("connected %1").arg(endpoint(socket->peerAddress(), socket->peerPort())));
+    connect(socket, &QTcpSocket::disconnected, this, &ControllerSim::dropClient);
+    if (m_settings.readRate > 0) {
+        // A small buffer makes TCP hold the sender back instead of memory.
+        socket->setReadBufferSize(
+            qMax(MinReadBufferSize, m_settings.readRate / ReadTicksPerSecond));
+        m_readCredit = 0;
+        m_readTimer.start();
+    } else {
+        connect(socket, &QTcpSocket::readyRead, this, &ControllerSim::readAvailable);
+    }
+    for (const QString &path : m_settings.sendFiles)
+        queueSend(path);
+}
+
+void ControllerSim::dropClient()
+{
+    QTcpSocket *socket = m_client;
+    if (!socket)
+        return;
+    // Whatever the metered reader had not taken yet still counts.
+    feed(socket->readAll());
+    m_readTimer.stop();
+    m_pollTimer.stop();
+    reportIncomplete();
+    m_receiver.reset();
+    m_sendQueue.clear();
+    m_client = nullptr;
+    socket->deleteLater();
+    printLine(QStringLiteral("disconnected"));
+}
+
+void ControllerSim::readAvailable()
+{
+    if (m_client)
+        feed(m_client->readAll());
+}
+
+void ControllerSim::readMetered()
+{
+    m_readCredit += m_settings.readRate;
+    const qint64 quota = m_readCredit / ReadTicksPerSecond;
+    m_readCredit %= ReadTicksPerSecond;
+    // Never ask for more than is there: read() reserves what it is asked for.
+    if (m_client && quota > 0)
+        feed(m_client->read(qMin(quota, m_client->bytesAvailable())));
+}
+
+void ControllerSim::feed(const QByteArray &bytes)
+{
+    if (bytes.isEmpty() || !m_receiver)
+        return;
+    m_receiver->feed(bytes, nowMs());
+    armPollTimer();
+}
+
+void ControllerSim::pollReceiver()
+{
+    if (!m_receiver)
+        return;
+    m_receiver->poll(nowMs());
+    armPollTimer();
+}
+
+void ControllerSim::armPollTimer()
+{
+    const qint64 wait = m_receiver ? m_receiver->msUntilTimeout(nowMs()) : -1;
+    if (wait < 0)
+        m_pollTimer.stop();
+    else
+        m_pollTimer.start(int(wait));
+}
+
+void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
+{
+    const QString received = QStringLiteral("file received: %1 (%2 bytes) ")
+                                 .arg(nameOf(receiver), QString::number(receiver.fileBytes()));
+    switch (code) {
+    case RecStarted:
+        printLine(QStringLiteral("receiving %1 (%2 bytes)")
+                      .arg(nameOf(receiver), QString::number(receiver.announcedSize())));
+        break;
+    case RecDone:
+        printLine(received +
+                  (receiver.announcedMd5() ? QLatin1String("MD5 ok") : QLatin1String("no MD5")));
+        if (m_settings.echo)
+            queueSend(receiver.filePath());
+        break;
+    case RecMd5Mismatch:
+        printLine(received + QLatin1String("MD5 mismatch"));
+        break;
+    case RecTimeout:
+        printLine(QStringLiteral("file timed out: ") + progressOf(receiver));
+        break;
+    case RecWriteFailed:
+        printLine(QStringLiteral("file write failed: ") + progressOf(receiver));
+        break;
+    case RecCreateFailed:
+        // The receiver does not say which name it could not create.
+        printLine(QStringLiteral("file create failed"));
+        break;
+    case RecRawData: {
+        const QByteArray raw = receiver.lastRawData();
+        printLine(QStringLiteral("raw data received (%1 bytes): %2")
+                      .arg(QString::number(raw.size()), rawText(raw)));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// A client that leaves mid-file leaves its "<name>.part" behind.
+void ControllerSim::reportIncomplete()
+{
+    if (m_receiver && m_receiver->receiving())
+        printLine(QStringLiteral("file incomplete: ") + progressOf(*m_receiver));
+}
+
+// The sender runs the event loop nested, so a file can arrive (and ask for
+// its echo) while another is sent: sends only ever start from the top level.
+void ControllerSim::queueSend(const QString &path)
+{
+    m_sendQueue.enqueue(path);
+    QTimer::singleShot(0, this, &ControllerSim::sendNext);
+}
+
+void ControllerSim::sendNext()
+{
+    if (m_sending || m_stopping || !m_client || m_sendQueue.isEmpty())
+        return;
+    const QString path = m_sendQueue.dequeue();
+    const QString name = printable(Protocol::fileNameOf(path));
+    printLine(
+        QStringLiteral("sending %1 (%2 bytes)").arg(name, QString::number(QFileInfo(path).size())));
+    m_sending = true;
+    const int code = sendFile(path);
+    m_sending = false;
+
+    if (code == TransDone)
+        printLine(QStringLiteral("sent %1").arg(name));
+    else
+        printLine(QStringLiteral("send failed: %1 (code %2)").arg(name, QString::number(code)));
+    if (!m_sendQueue.isEmpty())
+        QTimer::singleShot(0, this, &ControllerSim::sendNext);
+}
+
+// Only the end code matters here, and send() returns it.
+int ControllerSim::sendFile(const QString &path)
+{
+    FileSender::Fields fields{m_bufferSize, m_stopRequested, m_sendFileSize, m_sendBytesRead,
+                              m_sendBytesWritten};
+    FileSender::Options options;
+    options.pace = m_settings.pace;
+    options.withMd5 = m_settings.withMd5;
+    const auto ignoreCodes = [](int) {};
+    FileSender fileSender(fields, ignoreCodes, options);
+    return fileSender.send(m_client, path);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+
+class FileReceiver;
+class QTcpSocket;
+
+// Plays the controller's side of the link: serves one PC connection at a
+// time, stores the files it receives and sends files back. Every event is
+// one line on stdout (formats in main.cpp).
+class ControllerSim : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Settings
+    {
+        QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+        quint16 port = 8080;
+        QString directory;     // absolute, must exist
+        QStringList sendFiles; // sent to every client on connect
+        bool echo = false;     // send every received file back
+        bool withMd5 = true;
+        bool pace = true;
+        qint64 readRate = 0; // bytes per second; 0 reads as data arrives
+    };
+
+    explicit ControllerSim(const Settings &settings, QObject *parent = nullptr);
+    ~ControllerSim() override;
+
+    bool listen(QString *error);
+    // Aborts a running send and starts no other; the caller leaves the loop.
+    void stop();
+
+private:
+    void acceptConnections();
+    void adopt(QTcpSocket *socket);
+    void dropClient();
+    void readAvailable();
+    void readMetered();
+    void feed(const QByteArray &bytes);
+    void pollReceiver();
+    void armPollTimer();
+    void reportReceive(int code, const FileReceiver &receiver);
+    void reportIncomplete();
+    void queueSend(const QString &path);
+    void sendNext();
+    int sendFile(const QString &path);
+    qint64 nowMs() const { return m_clock.elapsed(); }
+
+    const Settings m_settings;
+    QTcpServer m_server;
+    QPointer<QTcpSocket> m_client;
+    std::unique_ptr<FileReceiver> m_receiver; // one per connection
+    QElapsedTimer m_clock;
+    QTimer m_pollTimer;
+    QTimer m_readTimer;
+    qint64 m_readCredit = 0; // carries the fraction of a byte between ticks
+    QQueue<QString> m_sendQueue;
+    bool m_sending = false;
+    bool m_stopping = false;
+
+    std::atomic<int> m_bufferSize{12000};
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<quint64> m_sendFileSize{0};
+    std::atomic<quint64> m_sendBytesRead{0};
+    std::atomic<quint64> m_sendBytesWritten{0};
+};
