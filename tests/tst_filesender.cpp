@@ -107,6 +107,7 @@ private slots:
     void stopRequests_data();
     void stopRequests();
     void stopRequestBeforeStartIsCleared();
+    void stopRequestWhileHashingIsHonoured();
     void lostConnectionEndsSend_data();
     void lostConnectionEndsSend();
     void openFailures_data();
@@ -157,6 +158,7 @@ void tst_FileSender::streamIsExact()
     FileSender::Options options;
     options.withMd5 = withMd5;
     QCOMPARE(sender.send(&link.client, path, options), int(TransDone));
+    QCOMPARE(link.client.bytesToWrite(), qint64(0));
 
     const QByteArray expected = framed(name, contents, withMd5);
     QTRY_COMPARE(link.received.size(), expected.size());
@@ -219,6 +221,21 @@ void tst_FileSender::stopRequestBeforeStartIsCleared()
     Sender sender;
     sender.stopRequested = true;
     QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("c"), "abc")), int(TransDone));
+}
+
+// Hashing a large file takes a while; closing the window meanwhile must not
+// have to wait for the whole file to go out.
+void tst_FileSender::stopRequestWhileHashingIsHonoured()
+{
+    Link link;
+    Sender sender;
+    // Runs at the first chance the hashing gives the thread's events.
+    QTimer::singleShot(0, [&] { sender.stopRequested = true; });
+    const QString path = makeFile(QStringLiteral("h"), randomBytes(2 << 20, 9));
+    QCOMPARE(sender.send(&link.client, path), int(TransAborted));
+    QCOMPARE(sender.codes, (QList<int>{TransStarted, TransAborted}));
+    QCOMPARE(sender.bytesWritten.load(), quint64(0));
+    QVERIFY(link.client.writeTimesNs.isEmpty());
 }
 
 void tst_FileSender::lostConnectionEndsSend_data()

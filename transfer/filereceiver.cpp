@@ -86,7 +86,8 @@ bool FileReceiver::contents(const char *data, qsizetype size)
         failWrite();
         return false;
     }
-    m_hash.addData(data, int(size));
+    if (m_header.hasMd5)
+        m_hash.addData(data, int(size));
     m_fileBytes += quint64(size);
     m_wrote = true;
     return true;

@@ -15,6 +15,10 @@
 #include <QThread>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
+
 namespace {
 
 constexpr qint64 PauseNs = 1000 * 1000;
@@ -23,21 +27,46 @@ constexpr qint64 HashBlock = 256 * 1024;
 constexpr qint64 QueuedBlocks = 4;
 constexpr qint64 MinQueuedBytes = 64 * 1024;
 
+constexpr qint64 SpinNs = 80 * 1000;
+
 // Waits until at least PauseNs have passed on the timer. Sleeps most of the
-// time away and spins only the last stretch, which the scheduler would
-// otherwise overshoot.
+// time away and spins only the last stretch, which a sleep would overshoot.
 void pauseSince(const QElapsedTimer &sinceWrite)
 {
     const qint64 left = PauseNs - sinceWrite.nsecsElapsed();
-    if (left > 400 * 1000)
-        QThread::usleep(quint64(left - 250 * 1000) / 1000);
+    if (left > 2 * SpinNs)
+        QThread::usleep(quint64(left - SpinNs) / 1000);
     while (sinceWrite.nsecsElapsed() < PauseNs) {
     }
 }
 
+// Lets the pause sleep closer to its deadline for the length of a send, so
+// that less of it has to be spun. Linux pads every sleep by the thread's
+// timer slack, 50 us unless asked otherwise.
+class FineTimerSlack
+{
+public:
+#ifdef Q_OS_LINUX
+    FineTimerSlack() : m_previous(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0))
+    {
+        prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+    }
+    ~FineTimerSlack()
+    {
+        if (m_previous > 0)
+            prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(m_previous), 0, 0, 0);
+    }
+
+private:
+    int m_previous;
+#endif
+};
+
+} // namespace
+
 // Marks the send as lost as soon as the socket leaves the connected state,
 // even if it is connected again by the time the sender looks.
-class ConnectionWatch
+class FileSender::ConnectionWatch
 {
 public:
     explicit ConnectionWatch(QTcpSocket *device) : m_device(device)
@@ -67,11 +96,13 @@ private:
     bool m_lost = false;
 };
 
+namespace {
+
 // Holds the send back while more than a few blocks still wait in the socket,
 // so memory stays flat when the peer reads slowly. The thread's events run
 // meanwhile; a timer wakes the wait to look at the stop flag.
-int waitForRoom(QTcpSocket *device, ConnectionWatch &watch, const std::atomic<bool> &stop,
-                qint64 limit)
+int waitForRoom(QTcpSocket *device, FileSender::ConnectionWatch &watch,
+                const std::atomic<bool> &stop, qint64 limit)
 {
     QTimer wakeUp;
     while (!watch.lost() && device->bytesToWrite() > limit) {
@@ -97,7 +128,12 @@ FileSender::FileSender(Fields fields, Reporter report, Options options)
 int FileSender::send(QTcpSocket *device, const QString &filePath)
 {
     Q_ASSERT(!device || device->thread() == QThread::currentThread());
-    m_fields.fileSize = quint64(qMax<qint64>(0, QFileInfo(filePath).size()));
+    ConnectionWatch watch(device);
+    m_size = quint64(qMax<qint64>(0, QFileInfo(filePath).size()));
+    m_fields.fileSize = m_size;
+    // A stop left over from before this send has no effect; one made while
+    // the file is hashed (the window closing, say) must not be lost.
+    m_fields.stopRequested = false;
     // One handle for hashing and sending: a file replaced on disk between
     // the two cannot slip in contents that the digest does not describe.
     // Unbuffered, as blocks are read straight into the block to send.
@@ -107,25 +143,28 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
         !file.seek(0))
         return report(TransOpenFailed);
     report(TransStarted);
-    m_fields.stopRequested = false;
-    const QByteArray header =
-        Protocol::buildHeader(Protocol::fileNameOf(filePath), m_fields.fileSize,
-                              m_options.withMd5 ? md5Hex : QByteArray());
-    return sendContents(device, file, header);
+    if (m_fields.stopRequested)
+        return report(TransAborted);
+    const QByteArray header = Protocol::buildHeader(Protocol::fileNameOf(filePath), m_size,
+                                                    m_options.withMd5 ? md5Hex : QByteArray());
+    return sendBlocks(device, watch, file, header);
 }
 
-// Hashes exactly fileSize bytes: the contents sent later stop at the same
-// size, so the digest always describes what goes on the wire.
+// Hashes exactly the announced size: the contents sent later stop at the
+// same size, so the digest always describes what goes on the wire. The
+// thread's events keep running, as hashing a large file takes seconds.
 bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
-    quint64 left = m_fields.fileSize;
-    while (left > 0) {
+    for (quint64 left = m_size; left > 0;) {
+        if (m_fields.stopRequested)
+            return true; // the caller reports the stop; the digest is unused
         const QByteArray piece = file.read(qint64(qMin<quint64>(left, HashBlock)));
         if (piece.isEmpty())
             return false;
         hash.addData(piece);
         left -= quint64(piece.size());
+        QCoreApplication::processEvents();
     }
     *md5Hex = hash.result().toHex();
     file_md5.set(QString::fromLatin1(*md5Hex));
@@ -133,11 +172,12 @@ bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
     return true;
 }
 
-int FileSender::sendContents(QTcpSocket *device, QFile &file, const QByteArray &header)
+int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &file,
+                           const QByteArray &header)
 {
+    FineTimerSlack fineSleeps;
     m_fields.bytesRead = 0;
     m_fields.bytesWritten = 0;
-    ConnectionWatch watch(device);
     QElapsedTimer sinceWrite;
     QByteArray block = header;
     bool last = false;
@@ -162,17 +202,26 @@ int FileSender::sendContents(QTcpSocket *device, QFile &file, const QByteArray &
         report(TransProgress);
         QCoreApplication::processEvents();
         if (last)
-            return report(TransDone);
+            return finish(device, watch);
         if (m_options.pace)
             pauseSince(sinceWrite);
     }
+}
+
+// Done means handed to the system, not parked in the socket's buffer where
+// a close right after the code would lose it.
+int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch)
+{
+    if (const int code = waitForRoom(device, watch, m_fields.stopRequested, 0))
+        return report(code);
+    return report(watch.lost() ? TransDisconnected : TransDone);
 }
 
 // The next block, never past the size that was announced and hashed. A read
 // error, or a file that shrank, fails the send instead of ending it early.
 bool FileSender::readBlock(QFile &file, QByteArray *block)
 {
-    const quint64 left = m_fields.fileSize - m_fields.bytesRead;
+    const quint64 left = m_size - m_fields.bytesRead;
     const qint64 wanted = qint64(qMin<quint64>(left, quint64(blockSize())));
     if (wanted == 0)
         return true;

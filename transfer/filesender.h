@@ -47,8 +47,12 @@ public:
     // Returns the last code reported.
     int send(QTcpSocket *device, const QString &filePath);
 
+    class ConnectionWatch;
+
 private:
-    int sendContents(QTcpSocket *device, QFile &file, const QByteArray &header);
+    int sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &file,
+                   const QByteArray &header);
+    int finish(QTcpSocket *device, ConnectionWatch &watch);
     bool hashFile(QFile &file, QByteArray *md5Hex);
     bool readBlock(QFile &file, QByteArray *block);
     int blockSize() const;
@@ -57,4 +61,5 @@ private:
     Fields m_fields;
     Reporter m_report;
     Options m_options;
+    quint64 m_size = 0; // announced and hashed; fileSize may be changed by a nested send
 };
