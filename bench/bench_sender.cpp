@@ -79,19 +79,6 @@ private:
     std::atomic<quint64> m_received{0};
 };
 
-struct SendFields
-{
-    std::atomic<int> bufferSize{0};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<quint64> fileSize{0};
-    std::atomic<quint64> bytesRead{0};
-    std::atomic<quint64> bytesWritten{0};
-    FileSender::Fields refs()
-    {
-        return {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten};
-    }
-};
-
 struct Result
 {
     int endCode = -1;
@@ -163,7 +150,7 @@ Result timedSend(const QString &path, int bufferSize, bool pace, quint16 port)
     Result result;
     if (!socket.waitForConnected(5000))
         return result;
-    SendFields fields;
+    Bench::SendFields fields;
     fields.bufferSize = bufferSize;
     FileSender::Options options;
     options.pace = pace;

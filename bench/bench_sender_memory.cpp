@@ -122,19 +122,6 @@ struct RssSampler
     }
 };
 
-struct SendFields
-{
-    std::atomic<int> bufferSize{0};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<quint64> fileSize{0};
-    std::atomic<quint64> bytesRead{0};
-    std::atomic<quint64> bytesWritten{0};
-    FileSender::Fields refs()
-    {
-        return {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten};
-    }
-};
-
 bool startStandIn(QProcess &process, StandInOutput &output, const Settings &settings,
                   const QString &directory)
 {
@@ -156,7 +143,7 @@ struct SendTimes
 int sendSampled(QTcpSocket &socket, const QString &path, const Settings &settings, RssSampler &rss,
                 SendTimes *times)
 {
-    SendFields fields;
+    Bench::SendFields fields;
     fields.bufferSize = settings.bufferSize;
     QTimer sampler;
     sampler.setInterval(20);
