@@ -8,6 +8,7 @@
 
 #include "benchsupport.h"
 #include "net/kvrcodes.h"
+#include "tests/testfiles.h"
 #include "transfer/filesender.h"
 
 #include <QCoreApplication>
@@ -150,7 +151,7 @@ Result timedSend(const QString &path, int bufferSize, bool pace, quint16 port)
     Result result;
     if (!socket.waitForConnected(5000))
         return result;
-    Bench::SendFields fields;
+    TestFiles::SendFields fields;
     fields.bufferSize = bufferSize;
     FileSender::Options options;
     options.pace = pace;

@@ -9,6 +9,7 @@
 
 #include "benchsupport.h"
 #include "net/kvrcodes.h"
+#include "tests/testfiles.h"
 #include "transfer/filesender.h"
 
 #include <QCoreApplication>
@@ -22,7 +23,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -143,7 +143,7 @@ struct SendTimes
 int sendSampled(QTcpSocket &socket, const QString &path, const Settings &settings, RssSampler &rss,
                 SendTimes *times)
 {
-    Bench::SendFields fields;
+    TestFiles::SendFields fields;
     fields.bufferSize = settings.bufferSize;
     QTimer sampler;
     sampler.setInterval(20);

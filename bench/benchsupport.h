@@ -3,8 +3,6 @@
 // Small helpers shared by the benchmarks: clocks, memory readings, file
 // contents and printing. Linux only, like the benchmarks themselves.
 
-#include "transfer/filesender.h"
-
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -13,7 +11,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -144,19 +141,5 @@ inline qint64 option(const QStringList &arguments, const char *name, qint64 fall
     const qint64 value = arguments.at(at + 1).toLongLong(&ok);
     return ok ? value : fallback;
 }
-
-// The fields a sender shares with its owner, owned here.
-struct SendFields
-{
-    std::atomic<int> bufferSize{0};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<quint64> fileSize{0};
-    std::atomic<quint64> bytesRead{0};
-    std::atomic<quint64> bytesWritten{0};
-    FileSender::Fields refs()
-    {
-        return {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten};
-    }
-};
 
 } // namespace Bench

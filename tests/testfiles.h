@@ -3,6 +3,7 @@
 // Helpers shared by the engine tests: file contents, framed streams and
 // chunkings.
 
+#include "transfer/filesender.h"
 #include "transfer/protocol.h"
 
 #include <QByteArray>
@@ -11,6 +12,8 @@
 #include <QList>
 #include <QRandomGenerator>
 #include <QString>
+
+#include <atomic>
 
 namespace TestFiles {
 
@@ -69,5 +72,19 @@ inline QByteArray readFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// The fields a sender shares with its owner, owned here.
+struct SendFields
+{
+    std::atomic<int> bufferSize{12000};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<quint64> fileSize{0};
+    std::atomic<quint64> bytesRead{0};
+    std::atomic<quint64> bytesWritten{0};
+    FileSender::Fields refs()
+    {
+        return {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten};
+    }
+};
 
 } // namespace TestFiles

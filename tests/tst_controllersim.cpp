@@ -17,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <csignal>
 #include <memory>
 
@@ -31,13 +30,8 @@ constexpr int ReceiveSliceMs = 50;
 // the test blocks on the process next, and nothing would flush it then.
 int sendFromPc(QTcpSocket &socket, const QString &path, FileSender::Options options = {})
 {
-    std::atomic<int> bufferSize{12000};
-    std::atomic<bool> stop{false};
-    std::atomic<quint64> fileSize{0};
-    std::atomic<quint64> bytesRead{0};
-    std::atomic<quint64> bytesWritten{0};
-    const auto ignoreCodes = [](int) {};
-    FileSender sender({bufferSize, stop, fileSize, bytesRead, bytesWritten}, ignoreCodes, options);
+    TestFiles::SendFields fields;
+    FileSender sender(fields.refs(), {}, options);
     const int code = sender.send(&socket, path);
     while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(WaitMs)) {
     }

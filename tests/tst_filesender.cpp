@@ -60,20 +60,17 @@ struct Link
 
 // The sender's shared fields and the codes it reports. onCode runs inside
 // the reporter, the way a nested slot would run inside a send.
-struct Sender
+struct Sender : SendFields
 {
-    std::atomic<int> bufferSize{1000};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<quint64> fileSize{0};
-    std::atomic<quint64> bytesRead{0};
-    std::atomic<quint64> bytesWritten{0};
+    Sender() { bufferSize = 1000; }
+
     QList<int> codes;
     std::function<void(int code)> onCode;
 
     int send(QTcpSocket *socket, const QString &path, FileSender::Options options = {})
     {
         FileSender sender(
-            {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten},
+            refs(),
             [this](int code) {
                 codes << code;
                 if (onCode)

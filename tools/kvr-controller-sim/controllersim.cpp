@@ -282,7 +282,6 @@ int ControllerSim::sendFile(const QString &path)
     FileSender::Options options;
     options.pace = m_settings.pace;
     options.withMd5 = m_settings.withMd5;
-    const auto ignoreCodes = [](int) {};
-    FileSender fileSender(fields, ignoreCodes, options);
+    FileSender fileSender(fields, {}, options);
     return fileSender.send(m_client, path);
 }
