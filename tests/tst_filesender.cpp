@@ -105,6 +105,8 @@ private slots:
     void stopRequests();
     void stopRequestBeforeStartIsCleared();
     void stopRequestWhileHashingIsHonoured();
+    void cancelStopsSendAndStaysSet_data();
+    void cancelStopsSendAndStaysSet();
     void lostConnectionEndsSend_data();
     void lostConnectionEndsSend();
     void openFailures_data();
@@ -233,6 +235,37 @@ void tst_FileSender::stopRequestWhileHashingIsHonoured()
     QCOMPARE(sender.codes, (QList<int>{TransStarted, TransAborted}));
     QCOMPARE(sender.bytesWritten.load(), quint64(0));
     QVERIFY(link.client.writeTimesNs.isEmpty());
+}
+
+void tst_FileSender::cancelStopsSendAndStaysSet_data()
+{
+    QTest::addColumn<int>("cancelAtProgress"); // 0: set before the send begins
+    QTest::addColumn<int>("progressCodes");
+    QTest::newRow("before the send") << 0 << 0;
+    QTest::newRow("mid file") << 2 << 2;
+}
+
+// Unlike stopRequested, the shutdown flag is not cleared when a send
+// begins: a window closing just as a send starts must still stop it.
+void tst_FileSender::cancelStopsSendAndStaysSet()
+{
+    QFETCH(int, cancelAtProgress);
+    QFETCH(int, progressCodes);
+    Link link;
+    Sender sender;
+    std::atomic<bool> cancel{cancelAtProgress == 0};
+    sender.onCode = [&](int) {
+        if (sender.progressCount() == cancelAtProgress)
+            cancel = true;
+    };
+    FileSender::Options options;
+    options.cancel = &cancel;
+    const QString path = makeFile(QStringLiteral("k"), randomBytes(5000, 12));
+    QCOMPARE(sender.send(&link.client, path, options), int(TransAborted));
+    QCOMPARE(sender.progressCount(), progressCodes);
+    QCOMPARE(sender.codes.first(), int(TransStarted));
+    QVERIFY(cancel);
+    QVERIFY(!sender.stopRequested);
 }
 
 void tst_FileSender::lostConnectionEndsSend_data()

@@ -99,6 +99,8 @@ private slots:
     void randomStreamsAgree();
     void stallRule_data();
     void stallRule();
+    void endOfStreamActsAtOnce_data() { stallRule_data(); }
+    void endOfStreamActsAtOnce();
     void partialEndMarkerBecomesContentsOnStall();
     void refusedTransferIsDiscardedQuietly();
     void refusedContentsDiscardRestOfTransfer();
@@ -284,6 +286,26 @@ void tst_FrameParser::stallRule()
     QCOMPARE(recorder.events, afterStall);
     QVERIFY(parser.idle());
     QCOMPARE(parser.msUntilTimeout(9000), qint64(-1));
+}
+
+// A closed connection ends what waits as a stall would, without the wait,
+// and the next stream is parsed from a clean start.
+void tst_FrameParser::endOfStreamActsAtOnce()
+{
+    QFETCH(QByteArray, held);
+    QFETCH(QStringList, afterStall);
+    Recorder recorder;
+    FrameParser parser(&recorder);
+    parser.feed(held, 5000);
+    parser.endOfStream();
+    QCOMPARE(recorder.events, afterStall);
+    QVERIFY(parser.idle());
+    parser.endOfStream();
+    QCOMPARE(recorder.events, afterStall);
+    recorder.events.clear();
+    parser.feed(framed(QStringLiteral("n"), "xy"), 5001);
+    QCOMPARE(recorder.events, (QStringList{open(QStringLiteral("n"), 2, md5Hex("xy")), data("xy"),
+                                           QStringLiteral("end")}));
 }
 
 void tst_FrameParser::partialEndMarkerBecomesContentsOnStall()

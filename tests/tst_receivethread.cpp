@@ -1,5 +1,6 @@
 #include "net/kvrcodes.h"
 #include "testfiles.h"
+#include "transfer/frameparser.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
@@ -16,7 +17,7 @@ namespace {
 // recorded in the receive thread, with the time since the last append.
 struct Engine
 {
-    Engine()
+    explicit Engine(bool started = true)
     {
         saveFilePath.set(dir.path());
         QObject::connect(
@@ -28,7 +29,8 @@ struct Engine
                     msToTimeout = sinceAppend.elapsed();
             },
             Qt::DirectConnection);
-        thread.start();
+        if (started)
+            thread.start();
     }
     ~Engine()
     {
@@ -73,6 +75,9 @@ private slots:
     void stopWithOpenFileKeepsPartial();
     void stopBeforeStart();
     void queueCountsFollowTheQueue();
+    void endOfStreamFollowsQueuedChunks();
+    void fullQueueAsksForRoom_data();
+    void fullQueueAsksForRoom();
 };
 
 void tst_ReceiveThread::markers()
@@ -150,6 +155,71 @@ void tst_ReceiveThread::queueCountsFollowTheQueue()
     QTRY_COMPARE(engine.thread.queuedChunks(), 0);
     QCOMPARE(engine.thread.queuedBytes(), qint64(0));
     QTRY_COMPARE(engine.recorded(), (QList<int>{RecRawData, RecRawData}));
+}
+
+// A closed connection ends the open file once the chunks queued before the
+// close are written, at once rather than after a stall, and a file that a
+// new connection brings does not join it.
+void tst_ReceiveThread::endOfStreamFollowsQueuedChunks()
+{
+    Engine engine(false);
+    const QByteArray cut = framed(QStringLiteral("cut"), randomBytes(5000, 24)).left(3000);
+    const QByteArray next = randomBytes(2000, 25);
+    engine.append(chunked(cut, 1000));
+    engine.thread.endOfStream();
+    engine.thread.endOfStream(); // a second end with nothing between is one end
+    engine.append({framed(QStringLiteral("next"), next)});
+    QElapsedTimer clock;
+    clock.start();
+    engine.thread.start();
+    const QList<int> expected{RecStarted, RecProgress, RecProgress,
+                              RecTimeout, RecStarted,  RecDone};
+    QTRY_COMPARE(engine.recorded(), expected);
+    QVERIFY2(clock.elapsed() < FrameParser::TimeoutMs,
+             qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(readFile(engine.path(QStringLiteral("next"))), next);
+    QCOMPARE(QFileInfo(engine.path(QStringLiteral("cut.part"))).size(),
+             qint64(3000 - Protocol::buildHeader(QStringLiteral("cut"), 5000, md5Hex("x")).size()));
+}
+
+void tst_ReceiveThread::fullQueueAsksForRoom_data()
+{
+    QTest::addColumn<int>("chunks");
+    QTest::addColumn<int>("chunkSize");
+    QTest::addColumn<bool>("room");
+    const int maxChunks = receiveThread::MaxQueuedChunks;
+    const int maxBytes = int(receiveThread::MaxQueuedBytes);
+    QTest::newRow("one chunk short") << maxChunks - 1 << 1 << true;
+    QTest::newRow("chunk limit") << maxChunks << 1 << false;
+    QTest::newRow("one byte short") << 1 << maxBytes - 1 << true;
+    QTest::newRow("byte limit") << 1 << maxBytes << false;
+    QTest::newRow("byte limit in several chunks") << 8 << maxBytes / 8 << false;
+}
+
+// The producer is told to hold off at either limit, and hears once the
+// engine has taken the queue down to half; unasked, it hears nothing.
+void tst_ReceiveThread::fullQueueAsksForRoom()
+{
+    QFETCH(int, chunks);
+    QFETCH(int, chunkSize);
+    QFETCH(bool, room);
+    Engine engine(false);
+    int roomMade = 0; // counted in this thread, as the worker would
+    QObject context;
+    QObject::connect(
+        &engine.thread, &receiveThread::queueHasRoom, &context, [&] { ++roomMade; },
+        Qt::QueuedConnection);
+    QList<QByteArray> queued;
+    for (int i = 0; i < chunks; ++i)
+        queued << QByteArray(chunkSize, 'a');
+    engine.append(queued);
+    QCOMPARE(engine.thread.peakQueuedChunks(), chunks);
+    QCOMPARE(engine.thread.peakQueuedBytes(), qint64(chunks) * chunkSize);
+    QCOMPARE(engine.thread.hasRoom(), room);
+    engine.thread.start();
+    QTRY_COMPARE(engine.thread.queuedChunks(), 0);
+    QTRY_COMPARE(roomMade, room ? 0 : 1);
+    QCOMPARE(engine.thread.peakQueuedChunks(), chunks);
 }
 
 QTEST_GUILESS_MAIN(tst_ReceiveThread)

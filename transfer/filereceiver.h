@@ -29,6 +29,8 @@ public:
 
     void feed(const QByteArray &chunk, qint64 nowMs);
     void poll(qint64 nowMs);
+    // The connection closed: an open transfer ends as if it had stalled.
+    void endOfStream() { m_parser.endOfStream(); }
     qint64 msUntilTimeout(qint64 nowMs) const { return m_parser.msUntilTimeout(nowMs); }
     bool receiving() const { return m_parser.transferOpen(); }
 

@@ -96,27 +96,6 @@ private:
     bool m_lost = false;
 };
 
-namespace {
-
-// Holds the send back while more than a few blocks still wait in the socket,
-// so memory stays flat when the peer reads slowly. The thread's events run
-// meanwhile; a timer wakes the wait to look at the stop flag.
-int waitForRoom(QTcpSocket *device, FileSender::ConnectionWatch &watch,
-                const std::atomic<bool> &stop, qint64 limit)
-{
-    QTimer wakeUp;
-    while (!watch.lost() && device->bytesToWrite() > limit) {
-        if (stop)
-            return TransAborted;
-        if (!wakeUp.isActive())
-            wakeUp.start(10);
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return 0;
-}
-
-} // namespace
-
 FileSender::FileSender(Fields fields, Reporter report)
     : FileSender(fields, std::move(report), Options())
 {}
@@ -143,7 +122,7 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
         !file.seek(0))
         return report(TransOpenFailed);
     report(TransStarted);
-    if (m_fields.stopRequested)
+    if (stopping())
         return report(TransAborted);
     const QByteArray header = Protocol::buildHeader(Protocol::fileNameOf(filePath), m_size,
                                                     m_options.withMd5 ? md5Hex : QByteArray());
@@ -157,7 +136,7 @@ bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
     for (quint64 left = m_size; left > 0;) {
-        if (m_fields.stopRequested)
+        if (stopping())
             return true; // the caller reports the stop; the digest is unused
         const QByteArray piece = file.read(qint64(qMin<quint64>(left, HashBlock)));
         if (piece.isEmpty())
@@ -187,14 +166,14 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &fi
             last = true;
         }
         const qint64 room = qMax(QueuedBlocks * blockSize(), MinQueuedBytes);
-        if (const int code = waitForRoom(device, watch, m_fields.stopRequested, room))
+        if (const int code = waitForRoom(device, watch, room))
             return report(code);
         if (watch.lost())
             return report(TransDisconnected);
         device->write(block);
         sinceWrite.start();
         m_fields.bytesWritten += quint64(block.size());
-        if (m_fields.stopRequested)
+        if (stopping())
             return report(TransAborted);
         block.clear();
         if (!last && !readBlock(file, &block))
@@ -208,11 +187,27 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &fi
     }
 }
 
+// Holds the send back while more than a few blocks still wait in the socket,
+// so memory stays flat when the peer reads slowly. The thread's events run
+// meanwhile; a timer wakes the wait to look at the stop flag.
+int FileSender::waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 limit)
+{
+    QTimer wakeUp;
+    while (!watch.lost() && device->bytesToWrite() > limit) {
+        if (stopping())
+            return TransAborted;
+        if (!wakeUp.isActive())
+            wakeUp.start(10);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return 0;
+}
+
 // Done means handed to the system, not parked in the socket's buffer where
 // a close right after the code would lose it.
 int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch)
 {
-    if (const int code = waitForRoom(device, watch, m_fields.stopRequested, 0))
+    if (const int code = waitForRoom(device, watch, 0))
         return report(code);
     return report(watch.lost() ? TransDisconnected : TransDone);
 }
@@ -228,6 +223,11 @@ bool FileSender::readBlock(QFile &file, QByteArray *block)
     *block = file.read(wanted);
     m_fields.bytesRead += quint64(block->size());
     return block->size() == wanted;
+}
+
+bool FileSender::stopping() const
+{
+    return m_fields.stopRequested || (m_options.cancel && *m_options.cancel);
 }
 
 int FileSender::blockSize() const

@@ -35,6 +35,9 @@ public:
     {
         bool pace = true;    // at least 1 ms between writes
         bool withMd5 = true; // send the MD5 section
+        // Stops the send like stopRequested, but the sender never clears
+        // it: for shutting down, where a stop must not be lost.
+        const std::atomic<bool> *cancel = nullptr;
     };
     using Reporter = std::function<void(int code)>;
 
@@ -53,6 +56,8 @@ private:
     int sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &file,
                    const QByteArray &header);
     int finish(QTcpSocket *device, ConnectionWatch &watch);
+    int waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 limit);
+    bool stopping() const;
     bool hashFile(QFile &file, QByteArray *md5Hex);
     bool readBlock(QFile &file, QByteArray *block);
     int blockSize() const;

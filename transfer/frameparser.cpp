@@ -198,6 +198,17 @@ void FrameParser::poll(qint64 nowMs)
 {
     if (idle() || nowMs - m_lastDataMs <= TimeoutMs)
         return;
+    endWaiting();
+}
+
+void FrameParser::endOfStream()
+{
+    if (!idle())
+        endWaiting();
+}
+
+void FrameParser::endWaiting()
+{
     if (m_state == State::Header) {
         // No more data will complete it: decide with what is here.
         m_stalled = true;

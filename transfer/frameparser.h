@@ -50,6 +50,9 @@ public:
     // Ends whatever waits for more data once more than TimeoutMs have passed
     // since the last non-empty chunk.
     void poll(qint64 nowMs);
+    // The connection closed: no more data will come, so whatever waits for
+    // more ends now, as after a stall.
+    void endOfStream();
     // Milliseconds until poll() would act, or -1 when nothing waits.
     qint64 msUntilTimeout(qint64 nowMs) const;
 
@@ -66,6 +69,7 @@ private:
     qsizetype parseHeader(const QByteArray &data, qsizetype pos);
     qsizetype parseBody(const QByteArray &data, qsizetype pos);
     qsizetype giveUpHeader(const QByteArray &data, qsizetype pos);
+    void endWaiting();
     bool deliver(const char *data, qsizetype size);
     void endTransfer();
 

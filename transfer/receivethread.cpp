@@ -41,9 +41,37 @@ void receiveThread::appendChunks(const QList<QByteArray> &chunks)
         bytes += chunk.size();
     QMutexLocker locker(&queueMutex);
     recvQueue->append(chunks);
-    m_queuedChunks += chunks.size();
-    m_queuedBytes += bytes;
+    m_appended += quint64(chunks.size());
+    const int queuedChunks = m_queuedChunks += chunks.size();
+    const qint64 queuedBytes = m_queuedBytes += bytes;
+    // Only appenders raise the peaks, and they hold the lock.
+    if (queuedChunks > m_peakChunks)
+        m_peakChunks = queuedChunks;
+    if (queuedBytes > m_peakBytes)
+        m_peakBytes = queuedBytes;
     m_queueChanged.wakeAll();
+}
+
+void receiveThread::endOfStream()
+{
+    QMutexLocker locker(&queueMutex);
+    if (m_streamEnds.isEmpty() || m_streamEnds.last() != m_appended)
+        m_streamEnds.append(m_appended);
+    m_queueChanged.wakeAll();
+}
+
+bool receiveThread::hasRoom()
+{
+    QMutexLocker locker(&queueMutex);
+    if (underLimits(m_queuedChunks, m_queuedBytes))
+        return true;
+    m_roomWanted = true;
+    return false;
+}
+
+bool receiveThread::underLimits(int chunks, qint64 bytes) const
+{
+    return chunks < MaxQueuedChunks && bytes < MaxQueuedBytes;
 }
 
 void receiveThread::run()
@@ -57,8 +85,16 @@ void receiveThread::run()
                           [this](int code, const FileReceiver &r) { publish(code, r); });
     QByteArray chunk;
     while (!m_stopRequested) {
-        if (takeChunk(&chunk, receiver.msUntilTimeout(clock.elapsed())))
+        switch (take(&chunk, receiver.msUntilTimeout(clock.elapsed()))) {
+        case Taken::Chunk:
             receiver.feed(chunk, clock.elapsed());
+            break;
+        case Taken::EndOfStream:
+            receiver.endOfStream();
+            break;
+        case Taken::Nothing:
+            break;
+        }
         if (m_stopRequested)
             break;
         receiver.poll(clock.elapsed());
@@ -66,22 +102,45 @@ void receiveThread::run()
     running = false;
 }
 
-// Waits up to waitMs (forever when negative) for a chunk. Waiting on the
-// condition rather than polling keeps an idle receiver off the CPU.
-bool receiveThread::takeChunk(QByteArray *chunk, qint64 waitMs)
+// Waits up to waitMs (forever when negative) for a chunk or an end of
+// stream. Waiting on the condition rather than polling keeps an idle
+// receiver off the CPU.
+receiveThread::Taken receiveThread::take(QByteArray *chunk, qint64 waitMs)
 {
-    QMutexLocker locker(&queueMutex);
-    if (recvQueue->isEmpty() && !m_stopRequested) {
-        const QDeadlineTimer deadline = waitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
-                                                   : QDeadlineTimer(waitMs, Qt::PreciseTimer);
-        m_queueChanged.wait(&queueMutex, deadline);
+    Taken taken;
+    bool roomMade = false;
+    {
+        QMutexLocker locker(&queueMutex);
+        if (recvQueue->isEmpty() && m_streamEnds.isEmpty() && !m_stopRequested) {
+            const QDeadlineTimer deadline = waitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                       : QDeadlineTimer(waitMs, Qt::PreciseTimer);
+            m_queueChanged.wait(&queueMutex, deadline);
+        }
+        taken = takeLocked(chunk);
+        if (m_roomWanted && m_queuedChunks <= MaxQueuedChunks / 2 &&
+            m_queuedBytes <= MaxQueuedBytes / 2) {
+            m_roomWanted = false;
+            roomMade = true;
+        }
+    }
+    if (roomMade)
+        emit queueHasRoom();
+    return taken;
+}
+
+receiveThread::Taken receiveThread::takeLocked(QByteArray *chunk)
+{
+    if (!m_streamEnds.isEmpty() && m_streamEnds.first() == m_taken) {
+        m_streamEnds.removeFirst();
+        return Taken::EndOfStream;
     }
     if (recvQueue->isEmpty())
-        return false;
+        return Taken::Nothing;
     *chunk = recvQueue->takeFirst();
+    ++m_taken;
     m_queuedChunks -= 1;
     m_queuedBytes -= chunk->size();
-    return true;
+    return Taken::Chunk;
 }
 
 void receiveThread::publish(int code, const FileReceiver &receiver)

@@ -28,12 +28,26 @@ public:
     receiveThread();
     ~receiveThread() override;
 
+    // Past either limit the producer should stop adding until queueHasRoom().
+    static constexpr int MaxQueuedChunks = 64;
+    static constexpr qint64 MaxQueuedBytes = 8 * 1024 * 1024;
+
     void stop();
 
     // Appends the chunks of one arrival, in order, and wakes the loop.
     void appendChunks(const QList<QByteArray> &chunks);
+    // Marks the end of the connection that fed the queue: once the engine
+    // has taken every chunk appended before, an open transfer ends at once
+    // instead of after the stall timeout.
+    void endOfStream();
+    // True while the queue is under its limits. Otherwise false, and
+    // queueHasRoom() follows once the engine has taken half of it.
+    bool hasRoom();
     int queuedChunks() const { return m_queuedChunks.load(); }
     qint64 queuedBytes() const { return m_queuedBytes.load(); }
+    // The most ever queued at once, for tests and benchmarks.
+    int peakQueuedChunks() const { return m_peakChunks.load(); }
+    qint64 peakQueuedBytes() const { return m_peakBytes.load(); }
 
     // Chunks waiting to be parsed, oldest first. Guarded by queueMutex;
     // append through appendChunks() so that the loop is woken.
@@ -49,15 +63,29 @@ public:
 
 signals:
     void sendRecState(int state);
+    // Emitted from the receive thread; connect it queued.
+    void queueHasRoom();
 
 protected:
     void run() override;
 
 private:
-    bool takeChunk(QByteArray *chunk, qint64 waitMs);
+    enum class Taken { Nothing, Chunk, EndOfStream };
+
+    Taken take(QByteArray *chunk, qint64 waitMs);
+    Taken takeLocked(QByteArray *chunk);
+    bool underLimits(int chunks, qint64 bytes) const;
     void publish(int code, const FileReceiver &receiver);
 
     QWaitCondition m_queueChanged;
+    // Guarded by queueMutex: chunks ever appended and taken, and for each
+    // end of stream the append count at which it was marked.
+    quint64 m_appended = 0;
+    quint64 m_taken = 0;
+    QList<quint64> m_streamEnds;
+    bool m_roomWanted = false;
+    std::atomic<int> m_peakChunks{0};
+    std::atomic<qint64> m_peakBytes{0};
     std::atomic<bool> running{false};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int> m_queuedChunks{0};
