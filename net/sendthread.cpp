@@ -1,0 +1,274 @@
+#include "net/sendthread.h"
+
+#include "transfer/filesender.h"
+#include "transfer/protocol.h"
+#include "transfer/receivethread.h"
+
+#include <QMutexLocker>
+#include <QNetworkProxy>
+#include <QTcpSocket>
+
+#include <utility>
+
+namespace {
+
+// Error texts nobody takes are dropped beyond this many.
+constexpr int MaxErrorTexts = 64;
+
+} // namespace
+
+sendThread::sendThread() : QThread(nullptr)
+{
+    qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
+    qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
+    qRegisterMetaType<QTcpSocket *>("QTcpSocket*");
+    recThread = new receiveThread;
+    connect(recThread, &receiveThread::sendRecState, this, &sendThread::sendRecState);
+    connect(recThread, &receiveThread::queueHasRoom, this, &sendThread::resumeReading);
+    recThread->start();
+    createClientSocket();
+}
+
+sendThread::~sendThread()
+{
+    // The owner quits and waits first; if it did not, a send must not keep
+    // the destructor waiting for the rest of the file.
+    if (isRunning()) {
+        requestShutdown();
+        quit();
+        wait();
+    }
+    recThread->stop();
+    recThread->quit();
+    recThread->wait();
+    delete recThread;
+    deleteRetiredSockets();
+    delete clientSocket.exchange(nullptr);
+}
+
+QAbstractSocket::SocketState sendThread::clientState() const
+{
+    return QAbstractSocket::SocketState(m_clientState.load());
+}
+
+QString sendThread::takeClientErrorText()
+{
+    QMutexLocker locker(&m_errorMutex);
+    return m_errorTexts.isEmpty() ? QString() : m_errorTexts.takeFirst();
+}
+
+void sendThread::requestShutdown()
+{
+    m_shuttingDown = true;
+}
+
+void sendThread::run()
+{
+    exec();
+    // The sockets belong to this thread: close them here rather than from
+    // the thread that deletes the worker.
+    deleteRetiredSockets();
+    if (QTcpSocket *socket = clientSocket.exchange(nullptr)) {
+        socket->disconnect(this);
+        delete socket;
+    }
+    m_clientState = QAbstractSocket::UnconnectedState;
+}
+
+void sendThread::createClientSocket()
+{
+    m_clientState = QAbstractSocket::UnconnectedState;
+    if (QTcpSocket *old = clientSocket.exchange(nullptr))
+        discardClientSocket(old);
+    auto *socket = new QTcpSocket(this);
+    socket->setReadBufferSize(
+        qBound(FileSender::MinBufferSize, bufferSize.load(), FileSender::MaxBufferSize));
+    socket->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    connect(socket, SIGNAL(readyRead()), this, SLOT(onSocketReadyRead()));
+    connect(socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
+            SLOT(onErrorOccurs(QAbstractSocket::SocketError)));
+    // The mirror first, so that it is current when the window hears of it.
+    connect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
+            SLOT(onClientStateChanged(QAbstractSocket::SocketState)));
+    connect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
+            SIGNAL(onSocketStateChange(QAbstractSocket::SocketState)));
+    m_readingHeld = false;
+    clientSocket = socket;
+}
+
+// The window still hears the socket's last state changes, but this worker's
+// slots no longer run for it: nothing is read from a socket being destroyed.
+void sendThread::discardClientSocket(QTcpSocket *socket)
+{
+    disconnect(socket, SIGNAL(readyRead()), this, SLOT(onSocketReadyRead()));
+    disconnect(socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
+               SLOT(onErrorOccurs(QAbstractSocket::SocketError)));
+    disconnect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
+               SLOT(onClientStateChanged(QAbstractSocket::SocketState)));
+    if (m_streamOpen) {
+        m_streamOpen = false;
+        recThread->endOfStream();
+    }
+    if (socket == m_sendingDevice) {
+        // A send is writing to it further up the stack: close it now so the
+        // send ends, and delete it once the send has returned.
+        socket->abort();
+        m_retiredSockets.append(socket);
+        return;
+    }
+    delete socket;
+}
+
+void sendThread::deleteRetiredSockets()
+{
+    qDeleteAll(std::exchange(m_retiredSockets, {}));
+}
+
+void sendThread::handleCmd(int cmd_type)
+{
+    switch (cmd_type) {
+    case CmdConnect:
+        connectToController();
+        break;
+    case CmdDisconnect:
+        disconnectFromController();
+        break;
+    case CmdTest:
+    case CmdSendFile:
+        if (m_shuttingDown)
+            break;
+        m_pendingWrites.append(
+            {cmd_type, currentDevice.load(), cmd_type == CmdSendFile ? filePath.get() : QString()});
+        // A write that arrives while a send runs (its events run nested)
+        // waits for it: bytes of its own in the middle of the file would
+        // corrupt the file on the controller.
+        if (!m_writing)
+            carryOutWrites();
+        break;
+    default:
+        break;
+    }
+}
+
+void sendThread::connectToController()
+{
+    QTcpSocket *socket = clientSocket.load();
+    if (socket->state() != QAbstractSocket::UnconnectedState)
+        return;
+    socket->connectToHost(controllerAddress.get(), ControllerPort, QIODevice::ReadWrite,
+                          QAbstractSocket::AnyIPProtocol);
+}
+
+void sendThread::disconnectFromController()
+{
+    QTcpSocket *socket = clientSocket.load();
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        socket->disconnectFromHost();
+    else
+        createClientSocket();
+}
+
+void sendThread::carryOutWrites()
+{
+    m_writing = true;
+    while (!m_pendingWrites.isEmpty() && !m_shuttingDown) {
+        const PendingWrite write = m_pendingWrites.takeFirst();
+        QTcpSocket *device = liveDevice(write.device);
+        if (write.command == CmdSendFile)
+            sendFile(device, write.path);
+        else if (device && device->state() == QAbstractSocket::ConnectedState)
+            device->write(Protocol::greeting());
+    }
+    m_pendingWrites.clear();
+    m_writing = false;
+    deleteRetiredSockets();
+}
+
+void sendThread::sendFile(QTcpSocket *device, const QString &path)
+{
+    FileSender::Options options;
+    options.cancel = &m_shuttingDown;
+    FileSender sender(
+        {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten},
+        [this](int code) { emit sendTransState(code); }, options);
+    m_sendingDevice = device;
+    sender.send(device, path);
+    m_sendingDevice = nullptr;
+}
+
+// A device that is no longer the client socket may have been deleted; it is
+// treated as a lost connection and never touched.
+QTcpSocket *sendThread::liveDevice(QTcpSocket *device) const
+{
+    return device && device == clientSocket.load() ? device : nullptr;
+}
+
+void sendThread::onErrorOccurs(QAbstractSocket::SocketError)
+{
+    QTcpSocket *socket = clientSocket.load();
+    {
+        QMutexLocker locker(&m_errorMutex);
+        if (m_errorTexts.size() >= MaxErrorTexts)
+            m_errorTexts.removeFirst();
+        m_errorTexts.append(socket->errorString());
+    }
+    emit onClientErrorOccurs(socket);
+}
+
+void sendThread::onClientStateChanged(QAbstractSocket::SocketState state)
+{
+    m_clientState = state;
+    if (state == QAbstractSocket::ConnectedState) {
+        m_streamOpen = true;
+    } else if (state == QAbstractSocket::UnconnectedState && m_streamOpen) {
+        // What the socket still holds belongs before the end of the stream.
+        m_streamOpen = false;
+        m_readingHeld = false;
+        QTcpSocket *socket = clientSocket.load();
+        if (socket->bytesAvailable() > 0)
+            queueIncoming(socket);
+        recThread->endOfStream();
+    }
+}
+
+void sendThread::onSocketReadyRead()
+{
+    // While the engine is behind, the bytes stay in the socket, whose
+    // bounded buffer holds the controller back through TCP.
+    if (!recThread->hasRoom()) {
+        m_readingHeld = true;
+        return;
+    }
+    queueIncoming(clientSocket.load());
+}
+
+void sendThread::resumeReading()
+{
+    if (!m_readingHeld)
+        return;
+    m_readingHeld = false;
+    QTcpSocket *socket = clientSocket.load();
+    if (socket && socket->bytesAvailable() > 0)
+        onSocketReadyRead();
+}
+
+// Cuts everything the socket holds into chunks of at most bufferSize bytes
+// and queues them together, in order.
+void sendThread::queueIncoming(QTcpSocket *socket)
+{
+    const QByteArray data = socket->readAll();
+    QList<QByteArray> chunks;
+    int at = 0;
+    for (int size = chunkSize(); size < data.size() - at; size = chunkSize()) {
+        chunks.append(data.mid(at, size));
+        at += size;
+    }
+    chunks.append(data.mid(at));
+    recThread->appendChunks(chunks);
+    recvLink = LinkClient;
+}
+
+int sendThread::chunkSize() const
+{
+    return qBound(FileSender::MinBufferSize, bufferSize.load(), FileSender::MaxBufferSize);
+}

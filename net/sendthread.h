@@ -1,0 +1,114 @@
+#pragma once
+
+#include "net/kvrcodes.h"
+#include "transfer/sharedvalues.h"
+
+#include <QAbstractSocket>
+#include <QList>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QThread>
+
+#include <atomic>
+
+class QTcpSocket;
+class receiveThread;
+
+// The network worker. The window moves it into its own thread (the object
+// is its own QThread) and starts it; from then on every slot runs there.
+// It owns the connection to the controller, carries out the window's
+// commands (handleCmd), forwards socket events, and queues incoming bytes
+// for the receive engine (recThread).
+//
+// The public fields are the hand-over fields the window writes just before
+// the command that uses them, or reads for its display. Each is safe to
+// touch from any thread: atomics, or strings copied under a lock.
+class sendThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 ControllerPort = 8080;
+    static constexpr int DefaultBufferSize = 12000;
+
+    sendThread();
+    ~sendThread() override;
+
+    // Mirror of clientSocket's state, for threads other than the worker's.
+    QAbstractSocket::SocketState clientState() const;
+    // The error text that goes with one onClientErrorOccurs signal: the
+    // receiver of that signal takes one text per signal, in order. Empty
+    // when there is none.
+    QString takeClientErrorText();
+    // Makes a running send stop at its next block and drops writes not yet
+    // carried out. For shutting down: call it before quit() and wait().
+    void requestShutdown();
+
+    std::atomic<int> sendLink{LinkNone};
+    std::atomic<int> recvLink{LinkNone};
+    // Not owned; must name clientSocket, else CmdTest and CmdSendFile treat
+    // the connection as gone.
+    std::atomic<QTcpSocket *> currentDevice{nullptr};
+    GuardedValue<QString> controllerAddress;
+    GuardedValue<QString> filePath;
+    // Owned, lives in the worker thread. Other threads may read the pointer
+    // but not use the socket: clientState() tells its state.
+    std::atomic<QTcpSocket *> clientSocket{nullptr};
+    std::atomic<bool> stopRequested{false};
+    std::atomic<quint64> fileSize{0};
+    std::atomic<quint64> bytesRead{0};
+    std::atomic<quint64> bytesWritten{0};
+    std::atomic<int> bufferSize{DefaultBufferSize};
+    receiveThread *recThread = nullptr;
+
+signals:
+    void sendTransState(int state);
+    void onSocketStateChange(QAbstractSocket::SocketState state);
+    void onClientErrorOccurs(QTcpSocket *client);
+    void sendRecState(int state);
+
+public slots:
+    void handleCmd(int cmd_type);
+
+private slots:
+    void onErrorOccurs(QAbstractSocket::SocketError error);
+    void onSocketReadyRead();
+    void onClientStateChanged(QAbstractSocket::SocketState state);
+    void resumeReading();
+
+protected:
+    void run() override;
+
+private:
+    struct PendingWrite
+    {
+        int command;
+        QTcpSocket *device;
+        QString path;
+    };
+
+    void createClientSocket();
+    void discardClientSocket(QTcpSocket *socket);
+    void connectToController();
+    void disconnectFromController();
+    void carryOutWrites();
+    void sendFile(QTcpSocket *device, const QString &path);
+    QTcpSocket *liveDevice(QTcpSocket *device) const;
+    void queueIncoming(QTcpSocket *socket);
+    int chunkSize() const;
+    void deleteRetiredSockets();
+
+    // Worker thread only.
+    QList<PendingWrite> m_pendingWrites;
+    QTcpSocket *m_sendingDevice = nullptr;
+    bool m_writing = false;
+    bool m_readingHeld = false;
+    bool m_streamOpen = false;
+    QList<QTcpSocket *> m_retiredSockets;
+
+    std::atomic<int> m_clientState{QAbstractSocket::UnconnectedState};
+    std::atomic<bool> m_shuttingDown{false};
+    QMutex m_errorMutex;
+    QStringList m_errorTexts;
+};
