@@ -1,18 +1,36 @@
 #pragma once
 
 // Small helpers shared by the benchmarks: clocks, memory readings, file
-// contents and printing. Linux only, like the benchmarks themselves.
+// contents, printing, child processes and the network worker. Linux only,
+// like the benchmarks themselves.
+
+#include "net/kvrcodes.h"
+#include "net/sendthread.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QList>
 #include <QLoggingCategory>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 namespace Bench {
 
@@ -141,5 +159,260 @@ inline qint64 option(const QStringList &arguments, const char *name, qint64 fall
     const qint64 value = arguments.at(at + 1).toLongLong(&ok);
     return ok ? value : fallback;
 }
+
+// "--name text" from the arguments, or fallback.
+inline QString textOption(const QStringList &arguments, const char *name, const QString &fallback)
+{
+    const int at = arguments.indexOf(QLatin1String(name));
+    return at < 0 || at + 1 >= arguments.size() ? fallback : arguments.at(at + 1);
+}
+
+inline QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return QString::fromLatin1(fields.mid(0, 3).join(' '));
+}
+
+inline double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+// Value at percentile p (0 to 100) of sorted, non-empty values.
+inline qint64 percentile(const std::vector<qint64> &sorted, double p)
+{
+    return sorted[size_t(p / 100.0 * double(sorted.size() - 1) + 0.5)];
+}
+
+// User + system seconds from a /proc stat file; -1 when it cannot be read.
+inline double statCpuSeconds(const QString &statPath)
+{
+    QFile file(statPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = file.readAll();
+    // The command name may hold spaces: count the fields after its ')'.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = double(fields.at(11).toLongLong() + fields.at(12).toLongLong());
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
+
+inline double processCpuSeconds(qint64 pid)
+{
+    return statCpuSeconds(QStringLiteral("/proc/%1/stat").arg(pid));
+}
+
+// CPU seconds of this process's threads called name (QThread names a thread
+// after its objectName, or else its class; at most 15 characters). Ticks of
+// 10 ms: good for runs of seconds.
+inline double threadCpuSeconds(const QByteArray &name)
+{
+    const QString tasks = QStringLiteral("/proc/self/task/");
+    double seconds = 0;
+    const QStringList ids = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &id : ids) {
+        QFile comm(tasks + id + QStringLiteral("/comm"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+            seconds += qMax(0.0, statCpuSeconds(tasks + id + QStringLiteral("/stat")));
+    }
+    return seconds;
+}
+
+// -1 when path does not exist. Not QFileInfo: polled in tight loops.
+inline qint64 sizeOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? qint64(info.st_size) : -1;
+}
+
+// Writes size pseudo-random bytes to path, no piece the same as another, so
+// that a piece received out of place shows. md5Hex gets the digest.
+inline bool writeUniqueRandomFile(const QString &path, qint64 size, quint32 seed,
+                                  QByteArray *md5Hex)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    const qint64 pieceSize = 4 * 1024 * 1024;
+    for (qint64 left = size; left > 0; left -= pieceSize) {
+        const QByteArray piece = randomBytes(qMin(left, pieceSize), seed++);
+        hash.addData(piece);
+        if (file.write(piece) != piece.size())
+            return false;
+    }
+    *md5Hex = hash.result().toHex();
+    return file.flush();
+}
+
+// True when length bytes of a from offsetA equal those of b from offsetB.
+inline bool sameBytes(const QString &a, qint64 offsetA, const QString &b, qint64 offsetB,
+                      qint64 length)
+{
+    QFile fileA(a);
+    QFile fileB(b);
+    if (!fileA.open(QIODevice::ReadOnly) || !fileB.open(QIODevice::ReadOnly) ||
+        !fileA.seek(offsetA) || !fileB.seek(offsetB))
+        return false;
+    const qint64 pieceSize = 4 * 1024 * 1024;
+    for (qint64 left = length; left > 0; left -= pieceSize) {
+        const qint64 take = qMin(left, pieceSize);
+        const QByteArray pieceA = fileA.read(take);
+        if (pieceA.size() != take || pieceA != fileB.read(take))
+            return false;
+    }
+    return true;
+}
+
+// Set by SIGINT, SIGTERM or SIGHUP once catchInterrupts() has run. The
+// waits below then give up, so that the benchmark unwinds and its large
+// temporary files and child processes go with it.
+inline std::atomic<bool> interruptRequested{false};
+
+inline void catchInterrupts()
+{
+    struct sigaction action
+    {
+    };
+    action.sa_handler = [](int) { interruptRequested = true; };
+    // A second signal ends the program the ordinary way.
+    action.sa_flags = SA_RESETHAND;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+inline bool interrupted()
+{
+    return interruptRequested.load();
+}
+
+// Runs the calling thread's events until done() holds. False after timeoutMs
+// or on an interrupt. A timer wakes the loop: waiting costs no CPU.
+template <typename Done> bool waitUntil(Done done, qint64 timeoutMs, int tickMs = 5)
+{
+    QElapsedTimer waited;
+    waited.start();
+    QTimer tick;
+    tick.start(tickMs);
+    while (!done()) {
+        if (interrupted() || waited.elapsed() >= timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// A child process that is stopped with its object and killed with the
+// benchmark, however the benchmark ends.
+class ChildProcess : public QProcess
+{
+public:
+    ~ChildProcess() override { stop(); }
+
+    void stop()
+    {
+        if (state() == NotRunning)
+            return;
+        terminate();
+        if (!waitForFinished(5000)) {
+            kill();
+            waitForFinished(2000);
+        }
+    }
+    double cpuSeconds() const { return processId() > 0 ? processCpuSeconds(processId()) : -1; }
+
+protected:
+    void setupChildProcess() override { prctl(PR_SET_PDEATHSIG, SIGKILL); }
+};
+
+inline QString standInPath()
+{
+#ifdef KVR_CONTROLLER_SIM
+    return QString::fromUtf8(KVR_CONTROLLER_SIM);
+#else
+    return QCoreApplication::applicationDirPath() +
+           QStringLiteral("/../tools/kvr-controller-sim/kvr-controller-sim");
+#endif
+}
+
+// The controller stand-in on 127.0.0.1:8080, its output lines collected.
+class StandIn
+{
+public:
+    // Waits until it listens; options come after --listen, --port and --dir.
+    bool start(const QString &directory, const QStringList &options)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(standInPath(),
+                        QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                                    QStringLiteral("--port"), QStringLiteral("8080"),
+                                    QStringLiteral("--dir"), directory} +
+                            options);
+        return m_process.waitForStarted(5000) && waitForLine(QStringLiteral("listening on"), 10000);
+    }
+    bool waitForLine(const QString &text, qint64 timeoutMs)
+    {
+        return waitUntil([&] { return hasLine(text) || m_process.state() == QProcess::NotRunning; },
+                         timeoutMs) &&
+               hasLine(text);
+    }
+    bool hasLine(const QString &text)
+    {
+        while (m_process.canReadLine())
+            m_lines.append(QString::fromUtf8(m_process.readLine()).trimmed());
+        return std::any_of(m_lines.cbegin(), m_lines.cend(),
+                           [&text](const QString &line) { return line.contains(text); });
+    }
+    QStringList lines() const { return m_lines; }
+    double cpuSeconds() const { return m_process.cpuSeconds(); }
+    void stop() { m_process.stop(); }
+
+private:
+    ChildProcess m_process;
+    QStringList m_lines;
+};
+
+// The network worker as the window runs it: the object moved into its own
+// thread and started, its controller at 127.0.0.1. Stopped with its object.
+class RunningWorker
+{
+public:
+    explicit RunningWorker(int bufferSize)
+    {
+        worker.bufferSize = bufferSize;
+        worker.controllerAddress.set(QStringLiteral("127.0.0.1"));
+        worker.moveToThread(&worker);
+        worker.start();
+        // The constructor's socket reads into a buffer of the default size;
+        // the one CmdDisconnect makes while unconnected follows bufferSize.
+        command(CmdDisconnect);
+    }
+    ~RunningWorker()
+    {
+        worker.requestShutdown();
+        worker.quit();
+        worker.wait();
+    }
+    RunningWorker(const RunningWorker &) = delete;
+    RunningWorker &operator=(const RunningWorker &) = delete;
+
+    void command(int code)
+    {
+        QMetaObject::invokeMethod(&worker, "handleCmd", Qt::QueuedConnection, Q_ARG(int, code));
+    }
+
+    sendThread worker;
+};
 
 } // namespace Bench
