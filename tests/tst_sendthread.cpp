@@ -11,6 +11,8 @@
 
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -248,6 +250,7 @@ private slots:
     void emptyReadQueuesOneEmptyChunk();
     void receivedFileCodesAreForwarded();
     void closeInFileEndsReceptionAtOnce();
+    void closeWhileHeldKeepsTheTail();
 };
 
 void tst_SendThread::connectDisconnectReconnect()
@@ -577,6 +580,46 @@ void tst_SendThread::closeInFileEndsReceptionAtOnce()
     QVERIFY2(ms < 900, qPrintable(QString::number(ms)));
     QCOMPARE(f.recCodes.first(), int(RecStarted));
     QCOMPARE(f.recCodes, f.engineCodesSeen());
+}
+
+// Bytes left in the socket while the engine is behind belong before the end
+// of the stream: a controller that sends a file and hangs up at once must
+// not lose the file's tail to the close.
+void tst_SendThread::closeWhileHeldKeepsTheTail()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    saveFilePath.set(dir.path());
+    Fixture f;
+    QSemaphore engineGo;
+    std::atomic<bool> holdEngine{true};
+    QObject::connect(
+        f.worker.recThread, &receiveThread::sendRecState, f.worker.recThread,
+        [&](int) {
+            if (holdEngine.exchange(false))
+                engineGo.acquire();
+        },
+        Qt::DirectConnection);
+    const auto letEngineGo = qScopeGuard([&] { engineGo.release(); });
+    QVERIFY(f.connectToServer());
+    QTcpSocket *peer = f.peers.last();
+    peer->write(QByteArrayLiteral("a")); // the engine stops in its report of this
+    QTRY_COMPARE(f.engineCodesSeen(), QList<int>{RecRawData});
+    f.worker.bufferSize = 1; // every byte a chunk: the queue fills at once
+
+    const QByteArray contents(300, 'c');
+    const QByteArray stream = framed(QStringLiteral("tail.bin"), contents, false);
+    const int tail = 100;
+    peer->write(stream.left(stream.size() - tail));
+    QTRY_VERIFY(f.worker.recThread->queuedChunks() >= receiveThread::MaxQueuedChunks);
+    peer->write(stream.right(tail));
+    peer->disconnectFromHost();
+    QTRY_COMPARE(f.worker.clientState(), Unconnected);
+
+    engineGo.release();
+    QTRY_VERIFY(f.recCodes.endsWith(RecDone));
+    QVERIFY(!f.recCodes.contains(RecTimeout));
+    QCOMPARE(readFile(dir.path() + QStringLiteral("/tail.bin")), contents);
 }
 
 QTEST_GUILESS_MAIN(tst_SendThread)
