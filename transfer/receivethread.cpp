@@ -63,15 +63,10 @@ void receiveThread::endOfStream()
 bool receiveThread::hasRoom()
 {
     QMutexLocker locker(&queueMutex);
-    if (underLimits(m_queuedChunks, m_queuedBytes))
+    if (m_queuedChunks < MaxQueuedChunks && m_queuedBytes < MaxQueuedBytes)
         return true;
     m_roomWanted = true;
     return false;
-}
-
-bool receiveThread::underLimits(int chunks, qint64 bytes) const
-{
-    return chunks < MaxQueuedChunks && bytes < MaxQueuedBytes;
 }
 
 void receiveThread::run()

@@ -74,7 +74,6 @@ private:
 
     Taken take(QByteArray *chunk, qint64 waitMs);
     Taken takeLocked(QByteArray *chunk);
-    bool underLimits(int chunks, qint64 bytes) const;
     void publish(int code, const FileReceiver &receiver);
 
     QWaitCondition m_queueChanged;
