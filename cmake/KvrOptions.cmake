@@ -3,7 +3,10 @@
 include_guard(GLOBAL)
 
 option(KVR_WERROR "Treat compiler warnings as errors" OFF)
-set(KVR_SANITIZE "" CACHE STRING "Comma-separated sanitizers, e.g. address,undefined")
+set(KVR_SANITIZE "" CACHE STRING "Comma-separated sanitizers, e.g. address,undefined; ON means those two")
+if(KVR_SANITIZE STREQUAL "ON")
+    set(KVR_SANITIZE "address,undefined")
+endif()
 
 add_library(kvr_common_cfg INTERFACE)
 target_compile_features(kvr_common_cfg INTERFACE cxx_std_17)
