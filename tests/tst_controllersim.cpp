@@ -3,6 +3,7 @@
 // stores, sends and prints.
 
 #include "net/kvrcodes.h"
+#include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
@@ -11,7 +12,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -101,56 +101,43 @@ private slots:
 private:
     QString workPath(const QString &name) const { return m_work->filePath(name); }
     QString storeDir() const { return workPath(QStringLiteral("store")); }
-    QProcess *launch(const QStringList &arguments);
+    QStringList simArguments(const QStringList &arguments) const;
     bool startSim(const QStringList &arguments = QStringList());
     bool connectToSim(QTcpSocket &socket);
-    QString waitForLine(const QString &text, int timeoutMs = WaitMs);
-    QString takeLineContaining(const QString &text);
-    QString seenOutput() const;
 
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<QProcess> m_sim;
-    QStringList m_seen;
+    StandInProcess m_sim{WaitMs};
 };
 
 void tst_ControllerSim::init()
 {
     m_work = std::make_unique<QTemporaryDir>();
     QVERIFY(m_work->isValid());
-    m_seen.clear();
 }
 
 // Every scenario ends the way a user ends the sim, and it has to end well:
 // this also catches crashes on the way out (e.g. under the sanitizers).
 void tst_ControllerSim::cleanup()
 {
-    if (!m_sim || m_sim->state() == QProcess::NotRunning)
+    if (!m_sim.isRunning())
         return;
-    m_sim->terminate();
-    const bool finished = m_sim->waitForFinished(WaitMs);
-    if (!finished)
-        m_sim->kill();
-    QVERIFY2(finished, qPrintable(seenOutput()));
-    QVERIFY2(m_sim->exitStatus() == QProcess::NormalExit && m_sim->exitCode() == 0,
-             qPrintable(seenOutput()));
+    QVERIFY2(m_sim.stop(), qPrintable(m_sim.seenOutput()));
+    QProcess &sim = m_sim.process();
+    QVERIFY2(sim.exitStatus() == QProcess::NormalExit && sim.exitCode() == 0,
+             qPrintable(m_sim.seenOutput()));
 }
 
-QProcess *tst_ControllerSim::launch(const QStringList &arguments)
+QStringList tst_ControllerSim::simArguments(const QStringList &arguments) const
 {
-    m_sim = std::make_unique<QProcess>();
-    m_sim->setWorkingDirectory(m_work->path());
-    m_sim->start(QStringLiteral(KVR_CONTROLLER_SIM),
-                 QStringList{QStringLiteral("--dir"), storeDir()} + arguments);
-    return m_sim.get();
+    return QStringList{QStringLiteral("--dir"), storeDir()} + arguments;
 }
 
 bool tst_ControllerSim::startSim(const QStringList &arguments)
 {
-    launch(arguments);
     const QString expected = QStringLiteral("listening on 127.0.0.1:%1, files in %2")
                                  .arg(QString::number(Port), storeDir());
-    return m_sim->waitForStarted(WaitMs) &&
-           waitForLine(QStringLiteral("listening on ")) == expected;
+    return m_sim.start(simArguments(arguments), m_work->path()) &&
+           m_sim.listeningLine() == expected;
 }
 
 bool tst_ControllerSim::connectToSim(QTcpSocket &socket)
@@ -159,40 +146,7 @@ bool tst_ControllerSim::connectToSim(QTcpSocket &socket)
     if (!socket.waitForConnected(WaitMs))
         return false;
     const QString expected = QStringLiteral("connected 127.0.0.1:%1").arg(socket.localPort());
-    return waitForLine(QStringLiteral("connected 127.0.0.1:")) == expected;
-}
-
-// The first line of output containing text, skipping (and keeping for
-// failure messages) the lines before it; a null string on timeout or exit.
-QString tst_ControllerSim::waitForLine(const QString &text, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const QString line = takeLineContaining(text);
-        if (!line.isNull())
-            return line;
-        if (deadline.hasExpired() || !m_sim->waitForReadyRead(int(deadline.remainingTime())))
-            return takeLineContaining(text);
-    }
-}
-
-QString tst_ControllerSim::takeLineContaining(const QString &text)
-{
-    while (m_sim->canReadLine()) {
-        const QString line = QString::fromUtf8(m_sim->readLine()).chopped(1);
-        m_seen.append(line);
-        if (line.contains(text))
-            return line;
-    }
-    return QString();
-}
-
-QString tst_ControllerSim::seenOutput() const
-{
-    QString output = QStringLiteral("output so far:\n") + m_seen.join(QLatin1Char('\n'));
-    if (m_sim)
-        output += QStringLiteral("\nstderr:\n") + QString::fromUtf8(m_sim->readAllStandardError());
-    return output;
+    return m_sim.waitForLine(QStringLiteral("connected 127.0.0.1:")) == expected;
 }
 
 void tst_ControllerSim::pcSendsFile_data()
@@ -219,15 +173,15 @@ void tst_ControllerSim::pcSendsFile()
     QFETCH(QString, verdict);
     const QByteArray contents = TestFiles::randomBytes(size, quint32(size));
     QVERIFY(TestFiles::writeFile(workPath(name), contents));
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
-    QVERIFY2(connectToSim(socket), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
 
     FileSender::Options options;
     options.withMd5 = withMd5;
     QCOMPARE(sendFromPc(socket, workPath(name), options), int(TransDone));
 
-    QCOMPARE(waitForLine(QStringLiteral("file received: ")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("file received: ")),
              QStringLiteral("file received: %1 (%2 bytes) %3")
                  .arg(name, QString::number(size), verdict));
     QCOMPARE(filesIn(storeDir()), QStringList{name});
@@ -274,19 +228,20 @@ void tst_ControllerSim::receiveOutcome()
     QFETCH(bool, disconnect);
     QFETCH(QString, line);
     QFETCH(QStringList, stored);
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
-    QVERIFY2(connectToSim(socket), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
 
     socket.write(wire);
     QVERIFY(socket.waitForBytesWritten(WaitMs));
     if (disconnect) {
         // The contents must have arrived before the client leaves.
-        QVERIFY2(!waitForLine(QStringLiteral("receiving ")).isNull(), qPrintable(seenOutput()));
+        QVERIFY2(!m_sim.waitForLine(QStringLiteral("receiving ")).isNull(),
+                 qPrintable(m_sim.seenOutput()));
         socket.disconnectFromHost();
     }
 
-    QCOMPARE(waitForLine(line.left(line.indexOf(QLatin1Char(':')))), line);
+    QCOMPARE(m_sim.waitForLine(line.left(line.indexOf(QLatin1Char(':')))), line);
     QCOMPARE(filesIn(storeDir()), stored);
 }
 
@@ -307,14 +262,14 @@ void tst_ControllerSim::rawData()
 {
     QFETCH(QByteArray, wire);
     QFETCH(QString, line);
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
-    QVERIFY2(connectToSim(socket), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
 
     socket.write(wire);
     QVERIFY(socket.waitForBytesWritten(WaitMs));
 
-    QCOMPARE(waitForLine(QStringLiteral("raw data received")), line);
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("raw data received")), line);
 }
 
 void tst_ControllerSim::simSendsFiles_data()
@@ -348,9 +303,9 @@ void tst_ControllerSim::simSendsFiles()
     }
     const QString inbox = workPath(QStringLiteral("inbox"));
     QVERIFY(QDir().mkpath(inbox));
-    QVERIFY2(startSim(arguments), qPrintable(seenOutput()));
+    QVERIFY2(startSim(arguments), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
-    QVERIFY2(connectToSim(socket), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
 
     QVector<bool> md5Announced;
     const QVector<int> outcomes = receiveFiles(socket, inbox, sizes.size(), &md5Announced);
@@ -361,7 +316,7 @@ void tst_ControllerSim::simSendsFiles()
     QCOMPARE(filesIn(inbox), names);
     for (int i = 0; i < sizes.size(); ++i) {
         QCOMPARE(TestFiles::readFile(inbox + QLatin1Char('/') + names.at(i)), contents.at(i));
-        QCOMPARE(waitForLine(QStringLiteral("sent ")), QStringLiteral("sent ") + names.at(i));
+        QCOMPARE(m_sim.waitForLine(QStringLiteral("sent ")), QStringLiteral("sent ") + names.at(i));
     }
 }
 
@@ -379,9 +334,9 @@ void tst_ControllerSim::echo()
     QFETCH(QVector<int>, sizes);
     const QString inbox = workPath(QStringLiteral("inbox"));
     QVERIFY(QDir().mkpath(inbox));
-    QVERIFY2(startSim({QStringLiteral("--echo")}), qPrintable(seenOutput()));
+    QVERIFY2(startSim({QStringLiteral("--echo")}), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
-    QVERIFY2(connectToSim(socket), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
 
     QList<QByteArray> contents;
     QStringList names;
@@ -402,14 +357,14 @@ void tst_ControllerSim::echo()
 
 void tst_ControllerSim::secondClientRefused()
 {
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     QTcpSocket first;
-    QVERIFY2(connectToSim(first), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(first), qPrintable(m_sim.seenOutput()));
 
     QTcpSocket second;
     second.connectToHost(QHostAddress(QHostAddress::LocalHost), Port);
     QVERIFY(second.waitForConnected(WaitMs));
-    QCOMPARE(waitForLine(QStringLiteral("refused ")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("refused ")),
              QStringLiteral("refused 127.0.0.1:%1 (a client is already connected)")
                  .arg(second.localPort()));
     QVERIFY(second.state() == QAbstractSocket::UnconnectedState ||
@@ -418,11 +373,11 @@ void tst_ControllerSim::secondClientRefused()
     // The first client is still served, and once it left the next one is.
     first.write(Protocol::greeting());
     QVERIFY(first.waitForBytesWritten(WaitMs));
-    QVERIFY2(!waitForLine(QStringLiteral("你好!!")).isNull(), qPrintable(seenOutput()));
+    QVERIFY2(!m_sim.waitForLine(QStringLiteral("你好!!")).isNull(), qPrintable(m_sim.seenOutput()));
     first.disconnectFromHost();
-    QCOMPARE(waitForLine(QStringLiteral("disconnected")), QStringLiteral("disconnected"));
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("disconnected")), QStringLiteral("disconnected"));
     QTcpSocket third;
-    QVERIFY2(connectToSim(third), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(third), qPrintable(m_sim.seenOutput()));
 }
 
 void tst_ControllerSim::clientLeavesMidSend()
@@ -430,18 +385,20 @@ void tst_ControllerSim::clientLeavesMidSend()
     // More than loopback's socket buffers hold: the send cannot be over yet.
     const QString big = workPath(QStringLiteral("big.bin"));
     QVERIFY(TestFiles::writeFile(big, QByteArray(32 * 1024 * 1024, 'b')));
-    QVERIFY2(startSim({QStringLiteral("--send"), big}), qPrintable(seenOutput()));
+    QVERIFY2(startSim({QStringLiteral("--send"), big}), qPrintable(m_sim.seenOutput()));
     QTcpSocket first;
-    QVERIFY2(connectToSim(first), qPrintable(seenOutput()));
-    QVERIFY2(!waitForLine(QStringLiteral("sending big.bin")).isNull(), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(first), qPrintable(m_sim.seenOutput()));
+    QVERIFY2(!m_sim.waitForLine(QStringLiteral("sending big.bin")).isNull(),
+             qPrintable(m_sim.seenOutput()));
 
     first.abort();
 
-    QCOMPARE(waitForLine(QStringLiteral("send failed")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("send failed")),
              QStringLiteral("send failed: big.bin (code %1)").arg(int(TransDisconnected)));
     QTcpSocket second;
-    QVERIFY2(connectToSim(second), qPrintable(seenOutput()));
-    QVERIFY2(!waitForLine(QStringLiteral("sending big.bin")).isNull(), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(second), qPrintable(m_sim.seenOutput()));
+    QVERIFY2(!m_sim.waitForLine(QStringLiteral("sending big.bin")).isNull(),
+             qPrintable(m_sim.seenOutput()));
 }
 
 void tst_ControllerSim::readRateHoldsSenderBack()
@@ -452,9 +409,9 @@ void tst_ControllerSim::readRateHoldsSenderBack()
     const QByteArray contents(rate, 'r');
     QVERIFY(TestFiles::writeFile(workPath(QStringLiteral("slow.bin")), contents));
     QVERIFY2(startSim({QStringLiteral("--read-rate"), QString::number(rate)}),
-             qPrintable(seenOutput()));
+             qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
-    QVERIFY2(connectToSim(socket), qPrintable(seenOutput()));
+    QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
     FileSender::Options unpaced;
     unpaced.pace = false;
     QElapsedTimer clock;
@@ -462,7 +419,7 @@ void tst_ControllerSim::readRateHoldsSenderBack()
 
     QCOMPARE(sendFromPc(socket, workPath(QStringLiteral("slow.bin")), unpaced), int(TransDone));
     const qint64 sendMs = clock.elapsed();
-    QCOMPARE(waitForLine(QStringLiteral("file received: ")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("file received: ")),
              QStringLiteral("file received: slow.bin (%1 bytes) MD5 ok").arg(rate));
     const qint64 receiveMs = clock.elapsed();
 
@@ -503,13 +460,13 @@ void tst_ControllerSim::badArguments()
     QFETCH(int, exitCode);
     QVERIFY(TestFiles::writeFile(workPath(QStringLiteral("afile")), "x"));
 
-    QProcess *sim = launch(arguments);
+    QProcess &sim = m_sim.launch(simArguments(arguments), m_work->path());
 
-    QVERIFY(sim->waitForFinished(WaitMs));
-    QCOMPARE(sim->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim->exitCode(), exitCode);
-    QVERIFY(!sim->readAllStandardError().isEmpty());
-    QCOMPARE(sim->readAllStandardOutput(), QByteArray());
+    QVERIFY(sim.waitForFinished(WaitMs));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), exitCode);
+    QVERIFY(!sim.readAllStandardError().isEmpty());
+    QCOMPARE(sim.readAllStandardOutput(), QByteArray());
 }
 
 void tst_ControllerSim::portInUse()
@@ -517,12 +474,12 @@ void tst_ControllerSim::portInUse()
     QTcpServer holder;
     QVERIFY(holder.listen(QHostAddress(QHostAddress::LocalHost), Port));
 
-    QProcess *sim = launch({});
+    QProcess &sim = m_sim.launch(simArguments({}), m_work->path());
 
-    QVERIFY(sim->waitForFinished(WaitMs));
-    QCOMPARE(sim->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim->exitCode(), 1);
-    QVERIFY(sim->readAllStandardError().contains("127.0.0.1:8080"));
+    QVERIFY(sim.waitForFinished(WaitMs));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 1);
+    QVERIFY(sim.readAllStandardError().contains("127.0.0.1:8080"));
 }
 
 void tst_ControllerSim::stopsOnSignal_data()
@@ -550,23 +507,24 @@ void tst_ControllerSim::stopsOnSignal()
         QVERIFY(TestFiles::writeFile(big, QByteArray(32 * 1024 * 1024, 'k')));
         arguments << QStringLiteral("--send") << big;
     }
-    QVERIFY2(startSim(arguments), qPrintable(seenOutput()));
+    QVERIFY2(startSim(arguments), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
     if (withClient)
-        QVERIFY2(connectToSim(socket), qPrintable(seenOutput()));
+        QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
     if (midSend)
-        QVERIFY2(!waitForLine(QStringLiteral("sending big.bin")).isNull(),
-                 qPrintable(seenOutput()));
+        QVERIFY2(!m_sim.waitForLine(QStringLiteral("sending big.bin")).isNull(),
+                 qPrintable(m_sim.seenOutput()));
 
-    QCOMPARE(::kill(pid_t(m_sim->processId()), signalNumber), 0);
+    QProcess &sim = m_sim.process();
+    QCOMPARE(::kill(pid_t(sim.processId()), signalNumber), 0);
 
-    QCOMPARE(waitForLine(QStringLiteral("stopped")), QStringLiteral("stopped"));
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("stopped")), QStringLiteral("stopped"));
     if (midSend)
-        QCOMPARE(waitForLine(QStringLiteral("send failed")),
+        QCOMPARE(m_sim.waitForLine(QStringLiteral("send failed")),
                  QStringLiteral("send failed: big.bin (code %1)").arg(int(TransAborted)));
-    QVERIFY(m_sim->waitForFinished(WaitMs));
-    QCOMPARE(m_sim->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(m_sim->exitCode(), 0);
+    QVERIFY(sim.waitForFinished(WaitMs));
+    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_ControllerSim)

@@ -5,6 +5,7 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -294,18 +294,13 @@ private:
     QString inboxDir() const { return workPath(QStringLiteral("inbox")); }
     QString writeBigFile();
     bool startSim(const QStringList &arguments = QStringList());
-    void stopSim();
-    QString waitForLine(const QString &text, int timeoutMs = WaitMs);
-    QString takeLineContaining(const QString &text);
-    QString seenOutput() const;
     void startWorker();
     bool connectWorker();
     void sendFile(const QString &path);
     bool waitForSendEnd(int timeoutMs = WaitMs);
 
     std::unique_ptr<QTemporaryDir> m_work;
-    std::unique_ptr<QProcess> m_sim;
-    QStringList m_seen;
+    StandInProcess m_sim{WaitMs};
     std::unique_ptr<sendThread> m_worker;
     std::unique_ptr<PacedFifoReader> m_fifo;
     CodeLog m_sent;
@@ -318,7 +313,6 @@ void tst_WorkerTransfer::init()
     QVERIFY(m_work->isValid());
     QVERIFY(QDir().mkpath(inboxDir()));
     saveFilePath.set(inboxDir());
-    m_seen.clear();
 }
 
 // The reader must keep draining until the worker is gone: the engine may be
@@ -329,7 +323,7 @@ void tst_WorkerTransfer::cleanup()
         m_fifo->stopPacing();
     m_worker.reset();
     m_fifo.reset();
-    stopSim();
+    m_sim.stop();
     m_sent.reset();
     m_received.reset();
 }
@@ -344,62 +338,10 @@ QString tst_WorkerTransfer::writeBigFile()
 
 bool tst_WorkerTransfer::startSim(const QStringList &arguments)
 {
-    m_sim = std::make_unique<QProcess>();
-    m_sim->setWorkingDirectory(m_work->path());
-    m_sim->start(QStringLiteral(KVR_CONTROLLER_SIM),
-                 QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                             QStringLiteral("--port"), QStringLiteral("8080"),
-                             QStringLiteral("--dir"), storeDir()} +
-                     arguments);
-    return m_sim->waitForStarted(WaitMs) && !waitForLine(QStringLiteral("listening on ")).isNull();
-}
-
-// Leaves port 8080 free for the next test.
-void tst_WorkerTransfer::stopSim()
-{
-    if (!m_sim)
-        return;
-    if (m_sim->state() != QProcess::NotRunning) {
-        m_sim->terminate();
-        if (!m_sim->waitForFinished(WaitMs)) {
-            m_sim->kill();
-            m_sim->waitForFinished(WaitMs);
-        }
-    }
-    m_sim.reset();
-}
-
-// The first line of output containing text, skipping (and keeping for
-// failure messages) the lines before it; a null string on timeout or exit.
-QString tst_WorkerTransfer::waitForLine(const QString &text, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        const QString line = takeLineContaining(text);
-        if (!line.isNull())
-            return line;
-        if (deadline.hasExpired() || !m_sim->waitForReadyRead(int(deadline.remainingTime())))
-            return takeLineContaining(text);
-    }
-}
-
-QString tst_WorkerTransfer::takeLineContaining(const QString &text)
-{
-    while (m_sim->canReadLine()) {
-        const QString line = QString::fromUtf8(m_sim->readLine()).chopped(1);
-        m_seen.append(line);
-        if (line.contains(text))
-            return line;
-    }
-    return QString();
-}
-
-QString tst_WorkerTransfer::seenOutput() const
-{
-    QString output = QStringLiteral("stand-in output so far:\n") + m_seen.join(QLatin1Char('\n'));
-    if (m_sim)
-        output += QStringLiteral("\nstderr:\n") + QString::fromUtf8(m_sim->readAllStandardError());
-    return output;
+    const QStringList where{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                            QStringLiteral("--port"),   QStringLiteral("8080"),
+                            QStringLiteral("--dir"),    storeDir()};
+    return m_sim.start(where + arguments, m_work->path());
 }
 
 // Started the way the window starts it: the object moves into itself.
@@ -420,7 +362,7 @@ void tst_WorkerTransfer::startWorker()
 bool tst_WorkerTransfer::connectWorker()
 {
     postCommand(m_worker.get(), CmdConnect);
-    return !waitForLine(QStringLiteral("connected 127.0.0.1:")).isNull() &&
+    return !m_sim.waitForLine(QStringLiteral("connected 127.0.0.1:")).isNull() &&
            QTest::qWaitFor(
                [this] { return m_worker->clientState() == QAbstractSocket::ConnectedState; },
                WaitMs);
@@ -459,16 +401,16 @@ void tst_WorkerTransfer::sendsWholeFile()
     const QString name = QStringLiteral("payload.bin");
     const QByteArray contents = noise(size, quint32(size));
     QVERIFY(writeFile(workPath(name), contents));
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     startWorker();
-    QVERIFY2(connectWorker(), qPrintable(seenOutput()));
+    QVERIFY2(connectWorker(), qPrintable(m_sim.seenOutput()));
     m_worker->bufferSize = bufferSize;
 
     sendFile(workPath(name));
 
     QVERIFY(waitForSendEnd(3 * WaitMs));
     QCOMPARE(m_sent.codes(), sendCodes(contentBlocks(size, bufferSize)));
-    QCOMPARE(waitForLine(QStringLiteral("file received: ")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("file received: ")),
              QStringLiteral("file received: %1 (%2 bytes) MD5 ok").arg(name).arg(size));
     QCOMPARE(readFile(storeDir() + QLatin1Char('/') + name), contents);
     QCOMPARE(m_worker->fileSize.load(), quint64(size));
@@ -504,10 +446,10 @@ void tst_WorkerTransfer::receivesWholeFile()
     const QByteArray contents = noise(size, quint32(size) + 7);
     QVERIFY(writeFile(workPath(name), contents));
     QVERIFY2(startSim(QStringList{QStringLiteral("--send"), workPath(name)} + options),
-             qPrintable(seenOutput()));
+             qPrintable(m_sim.seenOutput()));
     startWorker();
 
-    QVERIFY2(connectWorker(), qPrintable(seenOutput()));
+    QVERIFY2(connectWorker(), qPrintable(m_sim.seenOutput()));
 
     QTRY_VERIFY_WITH_TIMEOUT(receptionEnded(m_received.last()), 3 * WaitMs);
     QVERIFY2(isCleanReception(m_received.codes()), codeText(m_received.codes()).constData());
@@ -537,13 +479,13 @@ void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
         receiveThread::MaxQueuedChunks / 2);
     QVERIFY(m_fifo->isRunning());
     QVERIFY2(startSim({QStringLiteral("--send"), workPath(name), QStringLiteral("--no-pace")}),
-             qPrintable(seenOutput()));
+             qPrintable(m_sim.seenOutput()));
 
-    QVERIFY2(connectWorker(), qPrintable(seenOutput()));
+    QVERIFY2(connectWorker(), qPrintable(m_sim.seenOutput()));
 
     // The rest may never fill the queue again.
-    QVERIFY2(!waitForLine(QStringLiteral("sent ") + name, 6 * WaitMs).isNull(),
-             qPrintable(seenOutput()));
+    QVERIFY2(!m_sim.waitForLine(QStringLiteral("sent ") + name, 6 * WaitMs).isNull(),
+             qPrintable(m_sim.seenOutput()));
     m_fifo->stopPacing();
     QTRY_VERIFY_WITH_TIMEOUT(m_fifo->writerClosed() && m_received.last() == RecDone, 3 * WaitMs);
     QVERIFY2(isCleanReception(m_received.codes()), codeText(m_received.codes()).constData());
@@ -577,9 +519,9 @@ void tst_WorkerTransfer::disconnectDuringSend()
     QVERIFY(!big.isEmpty());
     const QByteArray small = noise(50000, 41);
     QVERIFY(writeFile(workPath(QStringLiteral("small.bin")), small));
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     startWorker();
-    QVERIFY2(connectWorker(), qPrintable(seenOutput()));
+    QVERIFY2(connectWorker(), qPrintable(m_sim.seenOutput()));
     QTcpSocket *const sending = m_worker->clientSocket.load();
     // Posted from the send's own report, so they surely land inside it.
     sendThread *const worker = m_worker.get();
@@ -600,18 +542,18 @@ void tst_WorkerTransfer::disconnectDuringSend()
              QByteArray::number(sinceDisconnect.elapsed()).constData());
     QCOMPARE(m_sent.last(), int(TransDisconnected));
     QVERIFY(m_worker->bytesWritten < quint64(3 * BlockSize));
-    QCOMPARE(waitForLine(QStringLiteral("disconnected")), QStringLiteral("disconnected"));
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("disconnected")), QStringLiteral("disconnected"));
     QTRY_COMPARE(m_worker->clientState(), QAbstractSocket::UnconnectedState);
     QCOMPARE(m_worker->clientSocket.load() != sending, socketReplaced);
     QCOMPARE(m_sent.endCodes(), 1);
 
     // The worker is fit for the next connection and send.
     m_sent.reset();
-    QVERIFY2(connectWorker(), qPrintable(seenOutput()));
+    QVERIFY2(connectWorker(), qPrintable(m_sim.seenOutput()));
     sendFile(workPath(QStringLiteral("small.bin")));
     QVERIFY(waitForSendEnd());
     QCOMPARE(m_sent.codes(), sendCodes(contentBlocks(small.size(), BlockSize)));
-    QCOMPARE(waitForLine(QStringLiteral("file received: ")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("file received: ")),
              QStringLiteral("file received: small.bin (50000 bytes) MD5 ok"));
 }
 
@@ -628,9 +570,9 @@ void tst_WorkerTransfer::teardownDuringSend()
     QFETCH(bool, deleteWorker);
     const QString big = writeBigFile();
     QVERIFY(!big.isEmpty());
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     startWorker();
-    QVERIFY2(connectWorker(), qPrintable(seenOutput()));
+    QVERIFY2(connectWorker(), qPrintable(m_sim.seenOutput()));
     sendFile(big);
     QTRY_VERIFY_WITH_TIMEOUT(m_sent.count(TransProgress) > 0, WaitMs);
     const int blocksBefore = m_sent.count(TransProgress);
@@ -660,9 +602,9 @@ void tst_WorkerTransfer::writesDuringSendWaitForIt()
     const QString secondPath = workPath(QStringLiteral("second.bin"));
     QVERIFY(writeFile(firstPath, first));
     QVERIFY(writeFile(secondPath, second));
-    QVERIFY2(startSim(), qPrintable(seenOutput()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     startWorker();
-    QVERIFY2(connectWorker(), qPrintable(seenOutput()));
+    QVERIFY2(connectWorker(), qPrintable(m_sim.seenOutput()));
     // Posted from the first send's own report, so they surely land inside it.
     sendThread *const worker = m_worker.get();
     m_sent.setHook([worker, secondPath](int code, int seen) {
@@ -678,12 +620,12 @@ void tst_WorkerTransfer::writesDuringSendWaitForIt()
     QTRY_COMPARE_WITH_TIMEOUT(m_sent.endCodes(), 2, 3 * WaitMs);
     QCOMPARE(m_sent.codes(), sendCodes(contentBlocks(first.size(), BlockSize)) +
                                  sendCodes(contentBlocks(second.size(), BlockSize)));
-    QCOMPARE(waitForLine(QStringLiteral("file received: ")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("file received: ")),
              QStringLiteral("file received: first.bin (%1 bytes) MD5 ok").arg(first.size()));
-    QCOMPARE(waitForLine(QStringLiteral("raw data received")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("raw data received")),
              QStringLiteral("raw data received (8 bytes): ") +
                  QString::fromUtf8(Protocol::greeting()));
-    QCOMPARE(waitForLine(QStringLiteral("file received: ")),
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("file received: ")),
              QStringLiteral("file received: second.bin (%1 bytes) MD5 ok").arg(second.size()));
     QCOMPARE(readFile(storeDir() + QStringLiteral("/first.bin")), first);
     QCOMPARE(readFile(storeDir() + QStringLiteral("/second.bin")), second);

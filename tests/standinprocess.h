@@ -1,0 +1,107 @@
+#pragma once
+
+// The controller stand-in (KVR_CONTROLLER_SIM) run as a separate process,
+// with its output read line by line, for the tests that use it as the peer.
+
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class StandInProcess
+{
+public:
+    // waitMs bounds starting, stopping and, unless told otherwise, each wait
+    // for a line.
+    explicit StandInProcess(int waitMs) : m_waitMs(waitMs) {}
+    ~StandInProcess() { stop(); }
+    StandInProcess(const StandInProcess &) = delete;
+    StandInProcess &operator=(const StandInProcess &) = delete;
+
+    // A new run in place of the last one; returns at once, for runs that
+    // are meant to fail.
+    QProcess &launch(const QStringList &arguments, const QString &workingDirectory)
+    {
+        m_process = std::make_unique<QProcess>();
+        m_seen.clear();
+        m_listening.clear();
+        m_process->setWorkingDirectory(workingDirectory);
+        m_process->start(QStringLiteral(KVR_CONTROLLER_SIM), arguments);
+        return *m_process;
+    }
+
+    // True once the stand-in runs and has printed its "listening on" line,
+    // which listeningLine() then holds for the caller to check.
+    bool start(const QStringList &arguments, const QString &workingDirectory)
+    {
+        launch(arguments, workingDirectory);
+        if (m_process->waitForStarted(m_waitMs))
+            m_listening = waitForLine(QStringLiteral("listening on "));
+        return !m_listening.isNull();
+    }
+
+    QString listeningLine() const { return m_listening; }
+    // The current run: only after launch() or start().
+    QProcess &process() { return *m_process; }
+    bool isRunning() const { return m_process && m_process->state() != QProcess::NotRunning; }
+
+    QString waitForLine(const QString &text) { return waitForLine(text, m_waitMs); }
+
+    // The first line of output containing text, skipping (and keeping for
+    // failure messages) the lines before it; a null string on timeout or exit.
+    QString waitForLine(const QString &text, int timeoutMs)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        for (;;) {
+            const QString line = takeLineContaining(text);
+            if (!line.isNull())
+                return line;
+            if (deadline.hasExpired() ||
+                !m_process->waitForReadyRead(int(deadline.remainingTime())))
+                return takeLineContaining(text);
+        }
+    }
+
+    QString seenOutput() const
+    {
+        QString output =
+            QStringLiteral("stand-in output so far:\n") + m_seen.join(QLatin1Char('\n'));
+        if (m_process)
+            output += QStringLiteral("\nstderr:\n") +
+                      QString::fromUtf8(m_process->readAllStandardError());
+        return output;
+    }
+
+    // Ends a running stand-in, killing it if it takes too long, so that its
+    // port is free for the next run. False if it had to be killed.
+    bool stop()
+    {
+        if (!isRunning())
+            return true;
+        m_process->terminate();
+        if (m_process->waitForFinished(m_waitMs))
+            return true;
+        m_process->kill();
+        m_process->waitForFinished(m_waitMs);
+        return false;
+    }
+
+private:
+    QString takeLineContaining(const QString &text)
+    {
+        while (m_process->canReadLine()) {
+            const QString line = QString::fromUtf8(m_process->readLine()).chopped(1);
+            m_seen.append(line);
+            if (line.contains(text))
+                return line;
+        }
+        return QString();
+    }
+
+    const int m_waitMs;
+    std::unique_ptr<QProcess> m_process;
+    QStringList m_seen;
+    QString m_listening;
+};
