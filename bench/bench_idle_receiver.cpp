@@ -12,7 +12,6 @@
 #include "transfer/sharedvalues.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
@@ -26,37 +25,18 @@
 
 namespace {
 
-// CPU ticks and wake-ups of one thread, from /proc/self/task/<tid>/.
+// CPU seconds (-1: unknown) and wake-ups of one thread, from
+// /proc/self/task/<tid>/.
 struct ThreadTimes
 {
-    qint64 ticks = -1;
+    double cpuSeconds = -1;
     qint64 switches = -1;
 };
-
-QString taskNamed(const QByteArray &name)
-{
-    const QDir tasks(QStringLiteral("/proc/self/task"));
-    const QStringList ids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &id : ids) {
-        QFile comm(tasks.filePath(id + QStringLiteral("/comm")));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
-            return tasks.filePath(id);
-    }
-    return QString();
-}
 
 ThreadTimes threadTimes(const QString &task)
 {
     ThreadTimes times;
-    QFile stat(task + QStringLiteral("/stat"));
-    if (stat.open(QIODevice::ReadOnly)) {
-        // Fields after the ")" that closes the name: utime and stime are the
-        // 12th and 13th of them.
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 12)
-            times.ticks = fields.at(11).toLongLong() + fields.at(12).toLongLong();
-    }
+    times.cpuSeconds = Bench::statCpuSeconds(task + QStringLiteral("/stat"));
     QFile status(task + QStringLiteral("/status"));
     if (status.open(QIODevice::ReadOnly)) {
         const QList<QByteArray> lines = status.readAll().split('\n');
@@ -83,10 +63,10 @@ void idleWindow(const char *label, qint64 seconds, const QString &task)
     std::printf("  process cpu %.4f s = %.3f%% of one core (goal < 1%%), %.1f context "
                 "switches/s\n",
                 cpu, 100.0 * cpu / double(seconds), double(switches) / double(seconds));
-    if (threadBefore.ticks >= 0 && threadAfter.ticks >= 0) {
+    if (threadBefore.cpuSeconds >= 0 && threadAfter.cpuSeconds >= 0) {
         const double tick = 1.0 / double(sysconf(_SC_CLK_TCK));
         std::printf("  receive thread %.2f s of cpu (tick %.0f ms), %.1f wake-ups/s\n",
-                    double(threadAfter.ticks - threadBefore.ticks) * tick, tick * 1000,
+                    threadAfter.cpuSeconds - threadBefore.cpuSeconds, tick * 1000,
                     double(threadAfter.switches - threadBefore.switches) / double(seconds));
     }
     std::fflush(stdout);
@@ -126,7 +106,7 @@ int main(int argc, char *argv[])
     receiveThread thread;
     thread.start();
     QThread::msleep(200); // let it reach its wait
-    const QString task = taskNamed("receiveThread");
+    const QString task = Bench::threadTasks("receiveThread").value(0);
     std::printf("receive thread %s\n", task.isEmpty() ? "not found in /proc (per-thread "
                                                         "figures left out)"
                                                       : qPrintable(task));

@@ -13,72 +13,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
 
-#include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <vector>
 
 namespace {
-
-// Accepts connections in its own thread and throws away what arrives.
-class DiscardingReader
-{
-public:
-    DiscardingReader()
-    {
-        m_context.moveToThread(&m_thread);
-        m_thread.start();
-        QMetaObject::invokeMethod(
-            &m_context, [this] { listen(); }, Qt::BlockingQueuedConnection);
-    }
-    ~DiscardingReader()
-    {
-        QMetaObject::invokeMethod(
-            &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-    }
-    DiscardingReader(const DiscardingReader &) = delete;
-    DiscardingReader &operator=(const DiscardingReader &) = delete;
-
-    quint16 port() const { return m_port; }
-    quint64 received() const { return m_received.load(); }
-
-private:
-    void listen()
-    {
-        m_server = new QTcpServer;
-        QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] { accept(); });
-        m_server->listen(QHostAddress::LocalHost, 0);
-        m_port = m_server->serverPort();
-    }
-    void accept()
-    {
-        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-            socket->setParent(m_server);
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                char buffer[256 * 1024];
-                for (qint64 n; (n = socket->read(buffer, sizeof buffer)) > 0;)
-                    m_received += quint64(n);
-            });
-        }
-    }
-
-    QThread m_thread;
-    QObject m_context;
-    QTcpServer *m_server = nullptr;
-    quint16 m_port = 0;
-    std::atomic<quint64> m_received{0};
-};
 
 struct Result
 {
@@ -162,40 +105,7 @@ Result timedSend(const QString &path, int bufferSize, bool pace, quint16 port)
     // What the sender left in the socket would go down with it.
     while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(5000)) {
     }
-    std::sort(result.periodsNs.begin(), result.periodsNs.end());
     return result;
-}
-
-// Lets the socket drain after the sender returned, so the next run starts
-// from an idle reader and the byte count can be checked.
-bool waitUntilReceived(const DiscardingReader &reader, quint64 bytes)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (reader.received() < bytes && waited.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return reader.received() >= bytes;
-}
-
-// Value at percentile p (0 to 100) of sorted values.
-qint64 percentile(const std::vector<qint64> &sorted, double p)
-{
-    return sorted[size_t(p / 100.0 * double(sorted.size() - 1) + 0.5)];
-}
-
-void printPeriods(const std::vector<qint64> &sorted)
-{
-    if (sorted.empty())
-        return;
-    const auto over = [&sorted](qint64 limitNs) {
-        return static_cast<long long>(sorted.end() -
-                                      std::upper_bound(sorted.begin(), sorted.end(), limitNs));
-    };
-    std::printf("  block period us: p50 %.1f, p90 %.1f, p99 %.1f, max %.1f; "
-                "%lld over 1.1 ms, %lld over 2 ms\n",
-                percentile(sorted, 50) / 1e3, percentile(sorted, 90) / 1e3,
-                percentile(sorted, 99) / 1e3, double(sorted.back()) / 1e3, over(1100000),
-                over(2000000));
 }
 
 void printResult(const Result &result, qint64 fileSize, int bufferSize, bool pace, bool arrived)
@@ -212,7 +122,7 @@ void printResult(const Result &result, qint64 fileSize, int bufferSize, bool pac
                 "the end code\n",
                 result.blocks, result.blocks > 0 ? result.seconds * 1e6 / result.blocks : 0.0,
                 static_cast<long long>(result.queuedAtEnd));
-    printPeriods(result.periodsNs);
+    Bench::printBlockPeriods(result.periodsNs);
     std::printf("  cpu: process %.3f s (%.1f%% of one core), sending thread %.3f s (%.1f%%)\n",
                 result.processCpu, 100.0 * result.processCpu / result.seconds, result.senderCpu,
                 100.0 * result.senderCpu / result.seconds);
@@ -220,7 +130,7 @@ void printResult(const Result &result, qint64 fileSize, int bufferSize, bool pac
 }
 
 void benchmark(const QString &directory, int bufferSize, bool pace, const QStringList &arguments,
-               DiscardingReader &reader)
+               Bench::DiscardingReader &reader)
 {
     const qint64 seconds = qBound<qint64>(1, Bench::option(arguments, "--seconds", 4), 60);
     const qint64 minBytes = Bench::option(arguments, "--min-mib", 64) * 1024 * 1024;
@@ -234,7 +144,11 @@ void benchmark(const QString &directory, int bufferSize, bool pace, const QStrin
     }
     const quint64 before = reader.received();
     const Result result = timedSend(path, bufferSize, pace, reader.port());
-    const bool arrived = waitUntilReceived(reader, before + result.wireBytes);
+    // The socket drains before the next run, which then starts from an idle
+    // reader, and the byte count can be checked.
+    const quint64 sent = before + result.wireBytes;
+    const bool arrived =
+        Bench::waitUntil([&reader, sent] { return reader.received() >= sent; }, 10000);
     printResult(result, fileSize, bufferSize, pace, arrived);
     QFile::remove(path);
 }
@@ -248,8 +162,8 @@ int main(int argc, char *argv[])
     QTemporaryDir directory;
     if (!directory.isValid())
         return 1;
-    DiscardingReader reader;
-    if (reader.port() == 0) {
+    Bench::DiscardingReader reader;
+    if (!reader.listening()) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
         return 1;
     }

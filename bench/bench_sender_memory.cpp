@@ -38,26 +38,14 @@ struct Settings
     quint16 port = 8080;
 };
 
-QString defaultStandIn()
-{
-#ifdef KVR_CONTROLLER_SIM
-    return QString::fromUtf8(KVR_CONTROLLER_SIM);
-#else
-    return QCoreApplication::applicationDirPath() +
-           QStringLiteral("/../tools/kvr-controller-sim/kvr-controller-sim");
-#endif
-}
-
 Settings parseSettings(const QStringList &arguments)
 {
     Settings settings;
     settings.sizeMiB = qBound<qint64>(1, Bench::option(arguments, "--size", 512), 4096);
-    settings.bufferSize =
-        int(qBound<qint64>(FileSender::MinBufferSize, Bench::option(arguments, "--buffer", 65536),
-                           FileSender::MaxBufferSize));
+    settings.bufferSize = Bench::bufferSizeOption(arguments, 65536);
     settings.readRate = qMax<qint64>(1000, Bench::option(arguments, "--read-rate", 8000000));
     settings.port = quint16(qBound<qint64>(1, Bench::option(arguments, "--port", 8080), 65535));
-    settings.standIn = defaultStandIn();
+    settings.standIn = Bench::standInPath();
     // A first argument that is no option names the stand-in.
     if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1String("--")))
         settings.standIn = arguments.at(1);
@@ -99,29 +87,6 @@ private:
     QProcess &m_process;
 };
 
-struct RssSampler
-{
-    qint64 idleKiB = 0;
-    qint64 peakKiB = 0;
-    qint64 peakAtMs = 0;
-    qint64 lastAtMs = 0;
-    qint64 longestGapMs = 0;
-    int samples = 0;
-    QElapsedTimer clock;
-
-    void sample()
-    {
-        const qint64 rss = Bench::statusKiB("VmRSS");
-        ++samples;
-        longestGapMs = qMax(longestGapMs, clock.elapsed() - lastAtMs);
-        lastAtMs = clock.elapsed();
-        if (rss > peakKiB) {
-            peakKiB = rss;
-            peakAtMs = clock.elapsed();
-        }
-    }
-};
-
 bool startStandIn(QProcess &process, StandInOutput &output, const Settings &settings,
                   const QString &directory)
 {
@@ -140,8 +105,8 @@ struct SendTimes
     double sendSeconds = 0; // from TransStarted to the end code
 };
 
-int sendSampled(QTcpSocket &socket, const QString &path, const Settings &settings, RssSampler &rss,
-                SendTimes *times)
+int sendSampled(QTcpSocket &socket, const QString &path, const Settings &settings,
+                Bench::RssSampler &rss, SendTimes *times)
 {
     TestFiles::SendFields fields;
     fields.bufferSize = settings.bufferSize;
@@ -153,7 +118,6 @@ int sendSampled(QTcpSocket &socket, const QString &path, const Settings &setting
         if (code == TransStarted)
             times->hashSeconds = clock.restart() / 1e3;
     });
-    rss.clock.start();
     sampler.start();
     clock.start();
     const int code = sender.send(&socket, path);
@@ -162,7 +126,7 @@ int sendSampled(QTcpSocket &socket, const QString &path, const Settings &setting
     return code;
 }
 
-void printMemory(const RssSampler &rss, const SendTimes &times, qint64 fileSize)
+void printMemory(const Bench::RssSampler &rss, const SendTimes &times, qint64 fileSize)
 {
     const qint64 growth = rss.peakKiB - rss.idleKiB;
     std::printf("  MD5 pass %.2f s, then send %.1f s, %.2f MB/s\n", times.hashSeconds,
@@ -197,7 +161,7 @@ int run(const Settings &settings)
                 static_cast<long long>(settings.readRate));
     std::fflush(stdout);
 
-    QProcess process;
+    Bench::ChildProcess process;
     StandInOutput output(process);
     if (!startStandIn(process, output, settings, received)) {
         std::fprintf(stderr, "stand-in did not start: %s\n", qPrintable(settings.standIn));
@@ -210,9 +174,8 @@ int run(const Settings &settings)
         return 1;
     }
 
-    RssSampler rss;
-    rss.idleKiB = Bench::statusKiB("VmRSS");
-    rss.peakKiB = rss.idleKiB;
+    Bench::RssSampler rss;
+    rss.start();
     SendTimes times;
     const int code = sendSampled(socket, path, settings, rss, &times);
     std::printf("  sender returned %s\n", code == TransDone ? "TransDone" : "a failure code");
@@ -221,9 +184,7 @@ int run(const Settings &settings)
     printMemory(rss, times, fileSize);
 
     socket.disconnectFromHost();
-    process.terminate();
-    if (!process.waitForFinished(5000))
-        process.kill();
+    process.stop();
     return code == TransDone && arrived ? 0 : 1;
 }
 

@@ -13,7 +13,6 @@
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
 #include "transfer/filereceiver.h"
-#include "transfer/filesender.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
 
@@ -43,7 +42,7 @@ struct Settings
 {
     qint64 sizeMiB = 512;
     qint64 rate = 64000000;
-    QList<int> bufferSizes{12000, 65536};
+    QList<int> bufferSizes;
     QString baseDirectory;
 };
 
@@ -121,41 +120,7 @@ private:
     std::thread m_thread; // last: starts once the rest is set up
 };
 
-struct RssSampler
-{
-    qint64 idleKiB = 0;
-    qint64 peakKiB = 0;
-    qint64 peakAtMs = 0;
-    qint64 lastAtMs = 0;
-    qint64 longestGapMs = 0;
-    int samples = 0;
-    QElapsedTimer clock;
-
-    void start()
-    {
-        idleKiB = peakKiB = Bench::statusKiB("VmRSS");
-        clock.start();
-    }
-    void sample()
-    {
-        const qint64 rss = Bench::statusKiB("VmRSS");
-        const qint64 now = clock.elapsed();
-        ++samples;
-        longestGapMs = qMax(longestGapMs, now - lastAtMs);
-        lastAtMs = now;
-        if (rss > peakKiB) {
-            peakKiB = rss;
-            peakAtMs = now;
-        }
-    }
-};
-
-struct Source
-{
-    QString path;
-    qint64 size = 0;
-    QByteArray md5Hex;
-};
+using Source = Bench::SourceFile;
 
 struct Outcome
 {
@@ -168,7 +133,7 @@ struct Outcome
     QByteArray readerMd5Hex;
 };
 
-void printOutcome(const Outcome &outcome, const RssSampler &rss, const Source &source)
+void printOutcome(const Outcome &outcome, const Bench::RssSampler &rss, const Source &source)
 {
     const bool matched = outcome.endCode == RecDone &&
                          outcome.readerBytes == quint64(source.size) &&
@@ -203,7 +168,7 @@ bool makeFifo(const QString &path)
 }
 
 Outcome receiveThrottled(const Source &source, int bufferSize, const Settings &settings,
-                         const QString &directory, RssSampler &rss)
+                         const QString &directory, Bench::RssSampler &rss)
 {
     Outcome outcome;
     const QString target = directory + QStringLiteral("/worker");
@@ -271,7 +236,7 @@ void benchmark(const Source &source, int bufferSize, const Settings &settings,
                 bufferSize, static_cast<long long>(settings.sizeMiB),
                 static_cast<long long>(settings.rate), qPrintable(Bench::loadAverage()));
     std::fflush(stdout);
-    RssSampler rss;
+    Bench::RssSampler rss;
     const Outcome outcome = receiveThrottled(source, bufferSize, settings, directory, rss);
     printOutcome(outcome, rss, source);
     const QString received = directory + QStringLiteral("/worker/") + FileName;
@@ -284,10 +249,7 @@ Settings parseSettings(const QStringList &arguments)
     Settings settings;
     settings.sizeMiB = qBound<qint64>(1, Bench::option(arguments, "--size", 512), 8192);
     settings.rate = qMax<qint64>(100000, Bench::option(arguments, "--rate", 64000000));
-    const qint64 buffer = Bench::option(arguments, "--buffer", 0);
-    if (buffer > 0)
-        settings.bufferSizes = {
-            int(qBound<qint64>(FileSender::MinBufferSize, buffer, FileSender::MaxBufferSize))};
+    settings.bufferSizes = Bench::bufferSizesOption(arguments);
     settings.baseDirectory = Bench::textOption(arguments, "--dir", QDir::tempPath());
     return settings;
 }
@@ -296,14 +258,9 @@ int run(const Settings &settings)
 {
     QTemporaryDir directory(settings.baseDirectory + QStringLiteral("/bench-worker-XXXXXX"));
     Source source;
-    source.path = directory.path() + QStringLiteral("/source/") + FileName;
-    source.size = settings.sizeMiB * 1024 * 1024;
-    if (!directory.isValid() || !QDir().mkpath(QFileInfo(source.path).path()) ||
-        !Bench::writeUniqueRandomFile(source.path, source.size, 11, &source.md5Hex)) {
-        std::fprintf(stderr, "cannot write %lld MiB under %s\n",
-                     static_cast<long long>(settings.sizeMiB), qPrintable(settings.baseDirectory));
+    if (!Bench::writeSourceFile(directory, settings.baseDirectory, FileName, settings.sizeMiB, 11,
+                                &source))
         return 1;
-    }
     std::printf("file %lld MiB in %s (%s); stand-in --no-pace, fresh for every run\n",
                 static_cast<long long>(settings.sizeMiB), qPrintable(directory.path()),
                 qPrintable(Bench::fileSystemOf(directory.path())));

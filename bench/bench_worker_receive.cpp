@@ -12,7 +12,6 @@
 #include "benchsupport.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
-#include "transfer/filesender.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
@@ -36,16 +35,13 @@ struct Settings
 {
     qint64 sizeMiB = 256;
     int repeats = 3;
-    QList<int> bufferSizes{12000, 65536};
+    QList<int> bufferSizes;
     qint64 socatBlock = 0; // 0: socat's default
     QString baseDirectory;
 };
 
-struct Source
+struct Source : Bench::SourceFile
 {
-    QString path;
-    qint64 size = 0;
-    QByteArray md5Hex;
     bool withMd5 = true;
 
     QStringList standInOptions() const
@@ -317,10 +313,7 @@ Settings parseSettings(const QStringList &arguments)
     Settings settings;
     settings.sizeMiB = qBound<qint64>(1, Bench::option(arguments, "--size", 256), 4096);
     settings.repeats = int(qBound<qint64>(1, Bench::option(arguments, "--repeats", 3), 20));
-    const qint64 buffer = Bench::option(arguments, "--buffer", 0);
-    if (buffer > 0)
-        settings.bufferSizes = {
-            int(qBound<qint64>(FileSender::MinBufferSize, buffer, FileSender::MaxBufferSize))};
+    settings.bufferSizes = Bench::bufferSizesOption(arguments);
     settings.socatBlock = qBound<qint64>(0, Bench::option(arguments, "--socat-block", 0), 1 << 24);
     settings.baseDirectory = Bench::textOption(arguments, "--dir", QDir::tempPath());
     return settings;
@@ -330,14 +323,9 @@ int run(const Settings &settings)
 {
     QTemporaryDir directory(settings.baseDirectory + QStringLiteral("/bench-worker-XXXXXX"));
     Source source;
-    source.path = directory.path() + QStringLiteral("/source/") + FileName;
-    source.size = settings.sizeMiB * 1024 * 1024;
-    if (!directory.isValid() || !QDir().mkpath(QFileInfo(source.path).path()) ||
-        !Bench::writeUniqueRandomFile(source.path, source.size, 7, &source.md5Hex)) {
-        std::fprintf(stderr, "cannot write %lld MiB under %s\n",
-                     static_cast<long long>(settings.sizeMiB), qPrintable(settings.baseDirectory));
+    if (!Bench::writeSourceFile(directory, settings.baseDirectory, FileName, settings.sizeMiB, 7,
+                                &source))
         return 1;
-    }
     std::printf("file %lld MiB; received files in %s (%s)\n",
                 static_cast<long long>(settings.sizeMiB), qPrintable(directory.path()),
                 qPrintable(Bench::fileSystemOf(directory.path())));

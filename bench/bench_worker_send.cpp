@@ -18,20 +18,15 @@
 #include "benchsupport.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
-#include "transfer/filesender.h"
 #include "transfer/protocol.h"
 
+#include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QHostAddress>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <vector>
@@ -39,78 +34,6 @@
 namespace {
 
 const QString FileName = QStringLiteral("worker-send.bin");
-
-// Accepts connections on 127.0.0.1:8080 in its own thread ("discarder") and
-// hashes and throws away what arrives. Each connection starts a new count.
-class DiscardingReader
-{
-public:
-    DiscardingReader()
-    {
-        m_thread.setObjectName(QStringLiteral("discarder"));
-        m_context.moveToThread(&m_thread);
-        m_thread.start();
-        QMetaObject::invokeMethod(
-            &m_context, [this] { listen(); }, Qt::BlockingQueuedConnection);
-    }
-    ~DiscardingReader()
-    {
-        QMetaObject::invokeMethod(
-            &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-    }
-    DiscardingReader(const DiscardingReader &) = delete;
-    DiscardingReader &operator=(const DiscardingReader &) = delete;
-
-    bool listening() const { return m_listening; }
-    quint64 received() const { return m_received.load(); }
-    int connections() const { return m_connections.load(); }
-    QByteArray md5Hex()
-    {
-        QByteArray digest;
-        QMetaObject::invokeMethod(
-            &m_context, [this, &digest] { digest = m_hash.result().toHex(); },
-            Qt::BlockingQueuedConnection);
-        return digest;
-    }
-
-private:
-    void listen()
-    {
-        m_server = new QTcpServer;
-        QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] { accept(); });
-        m_listening = m_server->listen(QHostAddress::LocalHost, sendThread::ControllerPort);
-    }
-    void accept()
-    {
-        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-            socket->setParent(m_server);
-            m_hash.reset();
-            m_received = 0;
-            ++m_connections;
-            QObject::connect(socket, &QTcpSocket::readyRead, socket,
-                             [this, socket] { readAll(socket); });
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        }
-    }
-    void readAll(QTcpSocket *socket)
-    {
-        char buffer[256 * 1024];
-        for (qint64 n; (n = socket->read(buffer, sizeof buffer)) > 0;) {
-            m_hash.addData(buffer, int(n));
-            m_received += quint64(n);
-        }
-    }
-
-    QThread m_thread;
-    QObject m_context;
-    QTcpServer *m_server = nullptr;
-    bool m_listening = false;
-    QCryptographicHash m_hash{QCryptographicHash::Md5};
-    std::atomic<quint64> m_received{0};
-    std::atomic<int> m_connections{0};
-};
 
 // Written in the worker's thread as it emits its codes (a direct
 // connection, so that the times are the worker's own); read by the main
@@ -182,22 +105,6 @@ bool prepareFile(const QString &path, qint64 size, Prepared *prepared)
     return true;
 }
 
-void printPeriods(std::vector<qint64> sorted)
-{
-    if (sorted.empty())
-        return;
-    std::sort(sorted.begin(), sorted.end());
-    const auto over = [&sorted](qint64 limitNs) {
-        return static_cast<long long>(sorted.end() -
-                                      std::upper_bound(sorted.begin(), sorted.end(), limitNs));
-    };
-    std::printf("  block period us: p50 %.1f, p90 %.1f, p99 %.1f, max %.1f; "
-                "%lld over 1.1 ms, %lld over 2 ms\n",
-                Bench::percentile(sorted, 50) / 1e3, Bench::percentile(sorted, 90) / 1e3,
-                Bench::percentile(sorted, 99) / 1e3, double(sorted.back()) / 1e3, over(1100000),
-                over(2000000));
-}
-
 void printRun(const SendWatch &watch, const Prepared &file, int bufferSize, int windowCodes,
               bool arrived, bool intact)
 {
@@ -212,7 +119,7 @@ void printRun(const SendWatch &watch, const Prepared &file, int bufferSize, int 
                 watch.seconds, rate, rate / 1e6, 100.0 * rate / ceiling, ceiling);
     std::printf("  %d blocks, %.1f us per block; %d codes reached the main thread\n", watch.blocks,
                 watch.blocks > 0 ? watch.seconds * 1e6 / watch.blocks : 0.0, windowCodes);
-    printPeriods(watch.periodsNs);
+    Bench::printBlockPeriods(watch.periodsNs);
     const auto share = [&watch](double cpu) { return 100.0 * cpu / watch.seconds; };
     std::printf("  cpu: process %.3f s (%.1f%% of one core), worker thread %.3f s (%.1f%%), "
                 "reader thread %.2f s (%.1f%%)\n",
@@ -222,7 +129,7 @@ void printRun(const SendWatch &watch, const Prepared &file, int bufferSize, int 
     std::fflush(stdout);
 }
 
-bool connectWorker(Bench::RunningWorker &running, DiscardingReader &reader)
+bool connectWorker(Bench::RunningWorker &running, Bench::DiscardingReader &reader)
 {
     const int connectionsBefore = reader.connections();
     running.command(CmdConnect);
@@ -232,18 +139,19 @@ bool connectWorker(Bench::RunningWorker &running, DiscardingReader &reader)
         return false;
     worker.currentDevice = worker.clientSocket.load();
     worker.sendLink = LinkClient;
-    // The reader starts its count and digest when it has accepted.
+    // The reader starts its digest when it has accepted.
     return Bench::waitUntil(
         [&reader, connectionsBefore] { return reader.connections() > connectionsBefore; }, 5000);
 }
 
-void sendOnce(const Prepared &file, int bufferSize, DiscardingReader &reader)
+void sendOnce(const Prepared &file, int bufferSize, Bench::DiscardingReader &reader)
 {
     Bench::RunningWorker running(bufferSize);
     if (!connectWorker(running, reader)) {
         std::printf("  FAILED: the worker did not connect\n");
         return;
     }
+    const quint64 before = reader.received();
     SendWatch watch;
     watch.periodsNs.reserve(size_t(file.size / bufferSize + 4));
     QObject::connect(
@@ -259,16 +167,16 @@ void sendOnce(const Prepared &file, int bufferSize, DiscardingReader &reader)
     running.command(CmdSendFile);
     const qint64 timeoutMs = file.size / bufferSize * 20 + 60000;
     Bench::waitUntil([&watch] { return watch.endCode >= 0; }, timeoutMs);
-    const bool arrived =
-        Bench::waitUntil([&] { return reader.received() >= file.wireBytes; }, 10000) &&
-        reader.received() == file.wireBytes;
+    const auto received = [&reader, before] { return reader.received() - before; };
+    const bool arrived = Bench::waitUntil([&] { return received() >= file.wireBytes; }, 10000) &&
+                         received() == file.wireBytes;
     const bool intact = arrived && reader.md5Hex() == file.streamMd5Hex;
     Bench::waitUntil([&windowCodes, &watch] { return windowCodes >= watch.blocks + 2; }, 2000);
     printRun(watch, file, bufferSize, windowCodes, arrived, intact);
 }
 
 void benchmark(const QString &directory, int bufferSize, const QStringList &arguments,
-               DiscardingReader &reader)
+               Bench::DiscardingReader &reader)
 {
     const qint64 seconds = qBound<qint64>(1, Bench::option(arguments, "--seconds", 6), 60);
     const qint64 minBytes = Bench::option(arguments, "--min-mib", 16) * 1024 * 1024;
@@ -298,7 +206,7 @@ int main(int argc, char *argv[])
     QTemporaryDir directory;
     if (!directory.isValid())
         return 1;
-    DiscardingReader reader;
+    Bench::DiscardingReader reader(sendThread::ControllerPort, Bench::DiscardingReader::Hashed);
     if (!reader.listening()) {
         std::fprintf(stderr, "cannot listen on 127.0.0.1:8080\n");
         return 1;
@@ -310,11 +218,7 @@ int main(int argc, char *argv[])
     std::printf("rate = file bytes / time from TransStarted to TransDone (MD5 pass excluded), "
                 "times taken in the worker's thread\n");
     const QStringList arguments = app.arguments();
-    const qint64 buffer = Bench::option(arguments, "--buffer", 0);
-    const QList<int> bufferSizes =
-        buffer > 0 ? QList<int>{int(qBound<qint64>(FileSender::MinBufferSize, buffer,
-                                                   FileSender::MaxBufferSize))}
-                   : QList<int>{12000, 65536};
+    const QList<int> bufferSizes = Bench::bufferSizesOption(arguments);
     for (const int bufferSize : bufferSizes) {
         if (!Bench::interrupted())
             benchmark(directory.path(), bufferSize, arguments, reader);

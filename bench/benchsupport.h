@@ -1,11 +1,12 @@
 #pragma once
 
 // Small helpers shared by the benchmarks: clocks, memory readings, file
-// contents, printing, child processes and the network worker. Linux only,
-// like the benchmarks themselves.
+// contents, options, printing, child processes, a discarding peer and the
+// network worker. Linux only, like the benchmarks themselves.
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "transfer/filesender.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -14,12 +15,18 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
 #include <QList>
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -167,6 +174,21 @@ inline QString textOption(const QStringList &arguments, const char *name, const 
     return at < 0 || at + 1 >= arguments.size() ? fallback : arguments.at(at + 1);
 }
 
+// "--buffer BYTES" held to what the sender takes, or fallback.
+inline int bufferSizeOption(const QStringList &arguments, qint64 fallback)
+{
+    return int(qBound<qint64>(FileSender::MinBufferSize, option(arguments, "--buffer", fallback),
+                              FileSender::MaxBufferSize));
+}
+
+// The one bufferSize "--buffer" names, or else the window's two.
+inline QList<int> bufferSizesOption(const QStringList &arguments)
+{
+    if (option(arguments, "--buffer", 0) <= 0)
+        return {12000, 65536};
+    return {bufferSizeOption(arguments, 0)};
+}
+
 inline QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
@@ -191,6 +213,24 @@ inline qint64 percentile(const std::vector<qint64> &sorted, double p)
     return sorted[size_t(p / 100.0 * double(sorted.size() - 1) + 0.5)];
 }
 
+// The spread of the times between consecutive TransProgress codes: a paced
+// sender writes one block per millisecond at most.
+inline void printBlockPeriods(std::vector<qint64> periodsNs)
+{
+    if (periodsNs.empty())
+        return;
+    std::sort(periodsNs.begin(), periodsNs.end());
+    const auto over = [&periodsNs](qint64 limitNs) {
+        return static_cast<long long>(
+            periodsNs.end() - std::upper_bound(periodsNs.begin(), periodsNs.end(), limitNs));
+    };
+    std::printf("  block period us: p50 %.1f, p90 %.1f, p99 %.1f, max %.1f; "
+                "%lld over 1.1 ms, %lld over 2 ms\n",
+                percentile(periodsNs, 50) / 1e3, percentile(periodsNs, 90) / 1e3,
+                percentile(periodsNs, 99) / 1e3, double(periodsNs.back()) / 1e3, over(1100000),
+                over(2000000));
+}
+
 // User + system seconds from a /proc stat file; -1 when it cannot be read.
 inline double statCpuSeconds(const QString &statPath)
 {
@@ -211,21 +251,62 @@ inline double processCpuSeconds(qint64 pid)
     return statCpuSeconds(QStringLiteral("/proc/%1/stat").arg(pid));
 }
 
-// CPU seconds of this process's threads called name (QThread names a thread
-// after its objectName, or else its class; at most 15 characters). Ticks of
-// 10 ms: good for runs of seconds.
+// The /proc/self/task/<tid> directories of this process's threads called
+// name (QThread names a thread after its objectName, or else its class; at
+// most 15 characters).
+inline QStringList threadTasks(const QByteArray &name)
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    QStringList named;
+    const QStringList ids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &id : ids) {
+        QFile comm(tasks.filePath(id + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+            named.append(tasks.filePath(id));
+    }
+    return named;
+}
+
+// CPU seconds of this process's threads called name. Ticks of 10 ms: good
+// for runs of seconds.
 inline double threadCpuSeconds(const QByteArray &name)
 {
-    const QString tasks = QStringLiteral("/proc/self/task/");
     double seconds = 0;
-    const QStringList ids = QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &id : ids) {
-        QFile comm(tasks + id + QStringLiteral("/comm"));
-        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
-            seconds += qMax(0.0, statCpuSeconds(tasks + id + QStringLiteral("/stat")));
-    }
+    const QStringList tasks = threadTasks(name);
+    for (const QString &task : tasks)
+        seconds += qMax(0.0, statCpuSeconds(task + QStringLiteral("/stat")));
     return seconds;
 }
+
+// Peak VmRSS over a run, taken by a timer that calls sample().
+struct RssSampler
+{
+    qint64 idleKiB = 0;
+    qint64 peakKiB = 0;
+    qint64 peakAtMs = 0;
+    qint64 lastAtMs = 0;
+    qint64 longestGapMs = 0;
+    int samples = 0;
+    QElapsedTimer clock;
+
+    void start()
+    {
+        idleKiB = peakKiB = statusKiB("VmRSS");
+        clock.start();
+    }
+    void sample()
+    {
+        const qint64 rss = statusKiB("VmRSS");
+        const qint64 now = clock.elapsed();
+        ++samples;
+        longestGapMs = qMax(longestGapMs, now - lastAtMs);
+        lastAtMs = now;
+        if (rss > peakKiB) {
+            peakKiB = rss;
+            peakAtMs = now;
+        }
+    }
+};
 
 // -1 when path does not exist. Not QFileInfo: polled in tight loops.
 inline qint64 sizeOf(const QString &path)
@@ -254,6 +335,30 @@ inline bool writeUniqueRandomFile(const QString &path, qint64 size, quint32 seed
     }
     *md5Hex = hash.result().toHex();
     return file.flush();
+}
+
+// A file for the stand-in to send.
+struct SourceFile
+{
+    QString path;
+    qint64 size = 0;
+    QByteArray md5Hex;
+};
+
+// Writes sizeMiB of unique random bytes to "source/<fileName>" in directory,
+// a temporary one made under baseDirectory; says so when it cannot.
+inline bool writeSourceFile(const QTemporaryDir &directory, const QString &baseDirectory,
+                            const QString &fileName, qint64 sizeMiB, quint32 seed,
+                            SourceFile *source)
+{
+    source->path = directory.path() + QStringLiteral("/source/") + fileName;
+    source->size = sizeMiB * 1024 * 1024;
+    if (directory.isValid() && QDir().mkpath(QFileInfo(source->path).path()) &&
+        writeUniqueRandomFile(source->path, source->size, seed, &source->md5Hex))
+        return true;
+    std::fprintf(stderr, "cannot write %lld MiB under %s\n", static_cast<long long>(sizeMiB),
+                 qPrintable(baseDirectory));
+    return false;
 }
 
 // True when length bytes of a from offsetA equal those of b from offsetB.
@@ -345,6 +450,88 @@ inline QString standInPath()
            QStringLiteral("/../tools/kvr-controller-sim/kvr-controller-sim");
 #endif
 }
+
+// A peer on 127.0.0.1 that accepts connections in its own thread
+// ("discarder") and throws away what arrives, as fast as it can. Hashed, it
+// also takes the MD5 of each connection's bytes.
+class DiscardingReader
+{
+public:
+    enum Contents { Discarded, Hashed };
+
+    // Port 0: any free one.
+    explicit DiscardingReader(quint16 port = 0, Contents contents = Discarded)
+        : m_hashing(contents == Hashed)
+    {
+        m_thread.setObjectName(QStringLiteral("discarder"));
+        m_context.moveToThread(&m_thread);
+        m_thread.start();
+        QMetaObject::invokeMethod(
+            &m_context, [this, port] { listen(port); }, Qt::BlockingQueuedConnection);
+    }
+    ~DiscardingReader()
+    {
+        QMetaObject::invokeMethod(
+            &m_context, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    DiscardingReader(const DiscardingReader &) = delete;
+    DiscardingReader &operator=(const DiscardingReader &) = delete;
+
+    bool listening() const { return m_port != 0; }
+    quint16 port() const { return m_port; }
+    // Over all connections.
+    quint64 received() const { return m_received.load(); }
+    int connections() const { return m_connections.load(); }
+    // Of the latest connection's bytes so far.
+    QByteArray md5Hex()
+    {
+        QByteArray digest;
+        QMetaObject::invokeMethod(
+            &m_context, [this, &digest] { digest = m_hash.result().toHex(); },
+            Qt::BlockingQueuedConnection);
+        return digest;
+    }
+
+private:
+    void listen(quint16 port)
+    {
+        m_server = new QTcpServer;
+        QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] { accept(); });
+        if (m_server->listen(QHostAddress::LocalHost, port))
+            m_port = m_server->serverPort();
+    }
+    void accept()
+    {
+        while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+            socket->setParent(m_server);
+            m_hash.reset();
+            ++m_connections;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                             [this, socket] { readAll(socket); });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    }
+    void readAll(QTcpSocket *socket)
+    {
+        char buffer[256 * 1024];
+        for (qint64 n; (n = socket->read(buffer, sizeof buffer)) > 0;) {
+            if (m_hashing)
+                m_hash.addData(buffer, int(n));
+            m_received += quint64(n);
+        }
+    }
+
+    const bool m_hashing;
+    QThread m_thread;
+    QObject m_context;
+    QTcpServer *m_server = nullptr;
+    quint16 m_port = 0;
+    QCryptographicHash m_hash{QCryptographicHash::Md5};
+    std::atomic<quint64> m_received{0};
+    std::atomic<int> m_connections{0};
+};
 
 // The controller stand-in on 127.0.0.1:8080, its output lines collected.
 class StandIn
