@@ -1,0 +1,517 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "net/kvrcodes.h"
+#include "net/sendthread.h"
+#include "transfer/sharedvalues.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QLabel>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTextCursor>
+#include <QUrl>
+
+QString droppedFilePath = QLatin1String("");
+QElapsedTimer sendStopwatch;
+QElapsedTimer recStopwatch;
+
+namespace {
+
+constexpr int MessageDisplayMs = 5000;
+constexpr int SendSide = 1;
+constexpr int ReceiveSide = 0;
+constexpr int ServerPage = 0;
+constexpr int ClientPage = 1;
+
+// Never connected to by tests: only a real installation's first start uses
+// it. Deliberately not the form's default text, so one can tell which of the
+// two put an address there.
+const char DefaultControllerAddress[] = "192.168.1.10";
+
+const char KeySaveFilePath[] = "saveFilePath";
+const char KeySocketType[] = "socketType";
+const char KeyServerAddress[] = "serverAddress";
+
+QPalette statusPalette(Qt::GlobalColor window)
+{
+    return QPalette(QColor::fromRgb(0, 0, 10), QColor(window));
+}
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), versionTag(QStringLiteral("(2.4)")),
+      settingsFilePath(QCoreApplication::applicationDirPath() + QStringLiteral("/settings.ini"))
+{
+    ui = new Ui::MainWindow;
+    ui->setupUi(this);
+    initStatusBar();
+
+    workThread = new sendThread;
+    workThread->moveToThread(workThread);
+    connect(this, &MainWindow::handleCmd, workThread, &sendThread::handleCmd);
+    connect(workThread, &sendThread::onSocketStateChange, this, &MainWindow::onSocketStateChange);
+    connect(workThread, &sendThread::onClientErrorOccurs, this, &MainWindow::onClientErrorOccurs);
+    connect(workThread, &sendThread::sendRecState, this, &MainWindow::getRecState);
+    connect(workThread, &sendThread::sendTransState, this, &MainWindow::getTransState);
+    workThread->start(QThread::InheritPriority);
+
+    fillLocalIpList();
+    loadSettings();
+
+    QFont windowFont = font();
+    windowFont.setPointSize(11);
+    setFont(windowFont);
+
+    connect(&msgTimer, &QTimer::timeout, &msgTimer, [this] { clearMessages(); });
+    workThread->bufferSize = ui->spinBox_bufferSize->value();
+    ui->stackedWidget->setCurrentIndex(ClientPage);
+    on_act_connect_triggered();
+
+    ui->textEdit->setReadOnly(true);
+    // Drops on the log must reach the window's own handlers.
+    ui->textEdit->setAcceptDrops(false);
+    setAcceptDrops(true);
+}
+
+MainWindow::~MainWindow()
+{
+    saveSettings();
+    // A send in progress would otherwise run to the end of its file first.
+    workThread->requestShutdown();
+    workThread->quit();
+    workThread->wait();
+    delete workThread;
+    delete ui;
+    delete serverMsgLabel;
+    delete serverStateLabel;
+    delete clientStateLabel;
+    delete clientMsgLabel;
+    delete sendProgressBar;
+    delete recProgressBar;
+}
+
+void MainWindow::clearMessages()
+{
+    msgTimer.stop();
+    serverMsgLabel->setPalette(ui->statusbar->palette());
+    serverMsgLabel->clear();
+    clientMsgLabel->setPalette(ui->statusbar->palette());
+    clientMsgLabel->clear();
+}
+
+// ---- Settings ----
+
+void MainWindow::loadSettings()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    if (!QFileInfo::exists(settingsFilePath)) {
+        selectPage(ServerPage);
+        if (ui->localIpComBox->count() > 0)
+            ui->dirShowLineEdit->setText(appDir);
+        ui->serverAddressLineEdit->setText(utf8(DefaultControllerAddress));
+        return;
+    }
+
+    QSettings settings(settingsFilePath, QSettings::IniFormat);
+    const QString dirKey = utf8(KeySaveFilePath);
+    ui->dirShowLineEdit->setText(settings.contains(dirKey) ? settings.value(dirKey).toString()
+                                                           : appDir);
+    const QString typeKey = utf8(KeySocketType);
+    if (settings.contains(typeKey)) {
+        const bool server = settings.value(typeKey).toString() == QLatin1String("server");
+        selectPage(server ? ServerPage : ClientPage);
+    }
+    const QString addressKey = utf8(KeyServerAddress);
+    ui->serverAddressLineEdit->setText(settings.contains(addressKey)
+                                           ? settings.value(addressKey).toString()
+                                           : utf8(DefaultControllerAddress));
+}
+
+void MainWindow::saveSettings()
+{
+    QSettings settings(settingsFilePath, QSettings::IniFormat);
+    settings.setValue(utf8(KeySaveFilePath), ui->dirShowLineEdit->text());
+    const bool server = ui->stackedWidget->currentIndex() == ServerPage;
+    settings.setValue(utf8(KeySocketType),
+                      server ? QStringLiteral("server") : QStringLiteral("client"));
+    settings.setValue(utf8(KeyServerAddress), ui->serverAddressLineEdit->text());
+    qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
+    qDebug() << "ui->serverAddressLineEdit->text()=" << ui->serverAddressLineEdit->text();
+}
+
+// The page-change handler runs exactly once for the page, whether or not
+// the page changes.
+void MainWindow::selectPage(int index)
+{
+    if (ui->stackedWidget->currentIndex() == index)
+        on_stackedWidget_currentChanged(index);
+    else
+        ui->stackedWidget->setCurrentIndex(index);
+}
+
+// ---- Connection and status display ----
+
+void MainWindow::onSocketStateChange(QAbstractSocket::SocketState state)
+{
+    switch (state) {
+    case QAbstractSocket::UnconnectedState:
+        clientStateLabel->setText(tr("已断开连接"));
+        clientStateLabel->setPalette(statusPalette(Qt::red));
+        appendLog(utf8("已和KVR控制器断开连接\n"));
+        ui->act_connect->setEnabled(true);
+        ui->act_disconnect->setEnabled(false);
+        break;
+    case QAbstractSocket::HostLookupState:
+        clientStateLabel->setText(tr("正在查找主机"));
+        break;
+    case QAbstractSocket::ConnectingState:
+        clientStateLabel->setText(tr("正在连接..."));
+        clientStateLabel->setPalette(statusPalette(Qt::yellow));
+        break;
+    case QAbstractSocket::ConnectedState:
+        clientStateLabel->setText(tr("已建立连接"));
+        clientStateLabel->setPalette(statusPalette(Qt::green));
+        appendLog(utf8("已和KVR控制器建立连接\n"));
+        ui->act_connect->setEnabled(false);
+        break;
+    case QAbstractSocket::BoundState:
+        clientStateLabel->setText(tr("已绑定到地址和端口"));
+        break;
+    case QAbstractSocket::ListeningState:
+        clientStateLabel->setText(tr("正在监听中"));
+        break;
+    case QAbstractSocket::ClosingState:
+        clientStateLabel->setText(tr("即将关闭"));
+        break;
+    }
+}
+
+// The text comes from the worker, which read it in its own thread: the
+// socket may be busy there, or already replaced, by the time we get here.
+void MainWindow::onClientErrorOccurs(QTcpSocket *)
+{
+    clientMsgLabel->setText(workThread->takeClientErrorText());
+    clientMsgLabel->setPalette(statusPalette(Qt::red));
+    msgTimer.start(MessageDisplayMs);
+}
+
+void MainWindow::on_act_connect_triggered()
+{
+    workThread->controllerAddress.set(ui->serverAddressLineEdit->text().trimmed());
+    emit handleCmd(CmdConnect);
+    ui->act_connect->setEnabled(false);
+    ui->act_disconnect->setEnabled(true);
+}
+
+void MainWindow::on_act_disconnect_triggered()
+{
+    emit handleCmd(CmdDisconnect);
+    ui->act_connect->setEnabled(true);
+    ui->act_disconnect->setEnabled(false);
+}
+
+void MainWindow::on_stackedWidget_currentChanged(int arg1)
+{
+    if (arg1 != ServerPage && arg1 != ClientPage)
+        return;
+    const bool client = arg1 == ClientPage;
+    ui->act_connect->setVisible(client);
+    ui->act_disconnect->setVisible(client);
+    clientStateLabel->setVisible(client);
+    clientMsgLabel->setVisible(client);
+    serverStateLabel->setVisible(!client);
+    serverMsgLabel->setVisible(!client);
+    setWindowTitle((client ? utf8("KVR文件网络传输助手") : utf8("服务端")) + versionTag);
+}
+
+void MainWindow::fillLocalIpList()
+{
+    ui->localIpComBox->clear();
+    const QHostInfo host = QHostInfo::fromName(QHostInfo::localHostName());
+    const QList<QHostAddress> addresses = host.addresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            ui->localIpComBox->addItem(address.toString());
+    }
+}
+
+// ---- Transfer progress and log ----
+
+void MainWindow::initStatusBar()
+{
+    const auto makeLabel = [this](const char *name) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QLatin1String(name));
+        label->setAutoFillBackground(true);
+        return label;
+    };
+    serverStateLabel = makeLabel("serverStateLabel");
+    serverMsgLabel = makeLabel("serverMsgLabel");
+    ui->statusbar->addWidget(serverStateLabel);
+    ui->statusbar->addPermanentWidget(serverMsgLabel);
+    clientStateLabel = makeLabel("clientStateLabel");
+    clientMsgLabel = makeLabel("clientMsgLabel");
+    ui->statusbar->addWidget(clientStateLabel);
+    ui->statusbar->addPermanentWidget(clientMsgLabel);
+
+    const auto makeBar = [this](const char *name, const char *format) {
+        auto *bar = new QProgressBar(this);
+        bar->setObjectName(QLatin1String(name));
+        bar->setFormat(QString::fromUtf8(format));
+        ui->statusbar->addWidget(bar);
+        bar->hide();
+        return bar;
+    };
+    sendProgressBar = makeBar("sendProgressBar", "发送:%p%");
+    recProgressBar = makeBar("recProgressBar", "接收:%p%");
+}
+
+void MainWindow::setTransferControlsEnabled(bool enabled, int side)
+{
+    if (workThread->sendLink == LinkClient)
+        ui->act_disconnect->setEnabled(enabled);
+    if (workThread->recvLink == LinkClient)
+        ui->act_disconnect->setEnabled(enabled);
+    if (side == SendSide) {
+        ui->testBtn->setEnabled(enabled);
+        ui->fileTransmitBtn->setEnabled(enabled);
+        if (enabled)
+            workThread->sendLink = LinkNone;
+    } else if (side == ReceiveSide) {
+        ui->dirShowLineEdit->setEnabled(enabled);
+        if (enabled)
+            workThread->recvLink = LinkNone;
+    }
+    ui->spinBox_bufferSize->setEnabled(enabled);
+}
+
+void MainWindow::getTransState(int state)
+{
+    switch (state) {
+    case TransStarted:
+        sendStopwatch.start();
+        appendLog(utf8("开始传送中..."));
+        sendProgressBar->show();
+        setTransferControlsEnabled(false, SendSide);
+        break;
+    case TransDone:
+        endSend();
+        appendLog(utf8("传送完成!"));
+        appendLog(utf8("发送文件大小:") + QString::number(workThread->bytesRead.load()));
+        appendLog(utf8("总发送字节大小:") + QString::number(workThread->bytesWritten.load()));
+        logDuration("发送耗时:", sendStopwatch);
+        break;
+    case TransProgress:
+        showPercentage(sendProgressBar, workThread->bytesRead, workThread->fileSize);
+        break;
+    case TransAborted:
+        endSend();
+        appendLog(utf8("传送已被强制中断!\n"));
+        break;
+    case TransDisconnected:
+        appendLog(utf8("连接已断开,传送中断!"));
+        endSend();
+        break;
+    case TransOpenFailed:
+        appendLog(utf8("打开文件失败，传送中断\n"));
+        endSend();
+        break;
+    case TransReadFailed:
+        appendLog(utf8("读取文件失败，传送中断\n"));
+        endSend();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::endSend()
+{
+    sendInProgress = false;
+    sendProgressBar->hide();
+    setTransferControlsEnabled(true, SendSide);
+}
+
+void MainWindow::getRecState(int state)
+{
+    switch (state) {
+    case RecDone:
+        appendLog(utf8("接收完成!"));
+        appendLog(utf8("文件接收大小:") + QString::number(recFileBytes.load()));
+        appendLog(utf8("总接收Byte大小:") + QString::number(recTotalBytes.load()));
+        logDuration("接收耗时:", recStopwatch);
+        endReception();
+        break;
+    case RecStarted:
+        recStopwatch.start();
+        appendLog(utf8("\n开始接收..."));
+        recProgressBar->show();
+        setTransferControlsEnabled(false, ReceiveSide);
+        showPercentage(recProgressBar, recFileBytes, recFileSize);
+        break;
+    case RecProgress:
+        showPercentage(recProgressBar, recFileBytes, recFileSize);
+        break;
+    case RecCreateFailed:
+        appendLog(utf8("创建文件失败,接收失败!\n"));
+        break;
+    case RecTimeout:
+        appendLog(utf8("接收超时，已强制中断!\n"));
+        endReception();
+        break;
+    case RecRawData: {
+        const QByteArray raw = rawData.get();
+        appendLog(QStringLiteral("[in] ") + QString::fromUtf8(raw.left(raw.indexOf('\0'))));
+        break;
+    }
+    case RecMd5Mismatch:
+        appendLog(utf8("文件MD5校验失败,接收失败!\n"));
+        endReception();
+        break;
+    case RecWriteFailed:
+        appendLog(utf8("写入文件失败,接收中断!\n"));
+        endReception();
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::endReception()
+{
+    recProgressBar->hide();
+    setTransferControlsEnabled(true, ReceiveSide);
+}
+
+// Always plain text: raw data from the controller must show as it came,
+// never be read as HTML.
+void MainWindow::appendLog(const QString &line)
+{
+    QScrollBar *scrollBar = ui->textEdit->verticalScrollBar();
+    const bool atBottom = scrollBar->value() == scrollBar->maximum();
+    QTextCursor cursor(ui->textEdit->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!ui->textEdit->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    if (atBottom)
+        scrollBar->setValue(scrollBar->maximum());
+}
+
+void MainWindow::logDuration(const char *label, const QElapsedTimer &stopwatch)
+{
+    const qint64 elapsedMs = stopwatch.isValid() ? stopwatch.elapsed() : 0;
+    appendLog(utf8(label) + QString::number(elapsedMs * 0.001, 'f', 3) + QStringLiteral("s\n"));
+}
+
+// A zero total, or a share beyond 100% (more data than announced), leaves
+// the bar as it is.
+void MainWindow::showPercentage(QProgressBar *bar, quint64 done, quint64 total)
+{
+    if (total == 0)
+        return;
+    const double percent = double(done) / double(total) * 100.0;
+    if (percent > 100.0)
+        return;
+    bar->setValue(int(percent));
+}
+
+void MainWindow::on_testBtn_clicked()
+{
+    workThread->currentDevice = workThread->clientSocket.load();
+    if (workThread->clientState() == QAbstractSocket::ConnectedState)
+        emit handleCmd(CmdTest);
+    else
+        appendLog(utf8("未建立连接，无法发送!"));
+}
+
+void MainWindow::on_clearTextBtn_clicked()
+{
+    ui->textEdit->clear();
+}
+
+void MainWindow::on_stopSendBtn_clicked()
+{
+    workThread->stopRequested = true;
+}
+
+void MainWindow::on_spinBox_bufferSize_valueChanged(int arg1)
+{
+    workThread->bufferSize = arg1;
+}
+
+// ---- File choice and drag-and-drop ----
+
+void MainWindow::on_chooseDirBtn_clicked()
+{
+    const QString dir = QFileDialog::getExistingDirectory(this, utf8("选择文件夹"),
+                                                          QCoreApplication::applicationDirPath(),
+                                                          QFileDialog::ShowDirsOnly);
+    if (!dir.isEmpty())
+        ui->dirShowLineEdit->setText(dir);
+}
+
+void MainWindow::on_dirShowLineEdit_textChanged(const QString &arg1)
+{
+    saveFilePath.set(arg1);
+}
+
+void MainWindow::on_fileTransmitBtn_clicked()
+{
+    // Reached during a send only by a drop: the dropped file stays pending.
+    if (sendInProgress)
+        return;
+    workThread->sendLink = LinkClient;
+    workThread->currentDevice = workThread->clientSocket.load();
+    if (workThread->clientState() != QAbstractSocket::ConnectedState) {
+        appendLog(utf8("未建立连接，传送失败!"));
+        return;
+    }
+    const QString path = !droppedFilePath.isEmpty()
+                             ? droppedFilePath
+                             : QFileDialog::getOpenFileName(this, utf8("选择文件"),
+                                                            ui->dirShowLineEdit->text(), QString());
+    if (path.isEmpty())
+        return;
+    workThread->filePath.set(path);
+    qDebug() << "mulu_xuanzhe=" << path;
+    const QString folder = QFileInfo(path).absolutePath();
+    qDebug() << "最后用户选择的文件目录=" << folder;
+    ui->dirShowLineEdit->setText(folder);
+    sendInProgress = true;
+    emit handleCmd(CmdSendFile);
+    droppedFilePath = QLatin1String("");
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *event)
+{
+    const QMimeData *data = event->mimeData();
+    if (!data->hasUrls() || data->urls().isEmpty())
+        return;
+    const QString path = data->urls().constFirst().toLocalFile();
+    qDebug() << "用户拖放访问目录:" << path;
+    droppedFilePath = path;
+    on_fileTransmitBtn_clicked();
+}

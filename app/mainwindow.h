@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QString>
+#include <QTcpSocket>
+#include <QTimer>
+
+class QLabel;
+class QProgressBar;
+class sendThread;
+
+namespace Ui {
+class MainWindow;
+}
+
+// A file dropped on the window, waiting for the next send. GUI thread only.
+extern QString droppedFilePath;
+// Durations of the current send and reception. GUI thread only; monotonic,
+// so a transfer across midnight or a clock change still measures right.
+extern QElapsedTimer sendStopwatch;
+extern QElapsedTimer recStopwatch;
+
+// The one window of the tool. It never touches the connection or a
+// transferred file itself: it hands commands to the network worker by
+// handleCmd and shows what the worker reports back.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The network worker, for tests that drive the window's reports.
+    sendThread *worker() const { return workThread; }
+
+signals:
+    void handleCmd(int cmd_type);
+
+private slots:
+    void onSocketStateChange(QAbstractSocket::SocketState state);
+    void onClientErrorOccurs(QTcpSocket *client);
+    void getRecState(int state);
+    void getTransState(int state);
+    void on_act_connect_triggered();
+    void on_act_disconnect_triggered();
+    void on_stackedWidget_currentChanged(int arg1);
+    void on_testBtn_clicked();
+    void on_clearTextBtn_clicked();
+    void on_chooseDirBtn_clicked();
+    void on_fileTransmitBtn_clicked();
+    void on_dirShowLineEdit_textChanged(const QString &arg1);
+    void on_stopSendBtn_clicked();
+    void on_spinBox_bufferSize_valueChanged(int arg1);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void initStatusBar();
+    void fillLocalIpList();
+    void loadSettings();
+    void saveSettings();
+    void selectPage(int index);
+    void clearMessages();
+    void setTransferControlsEnabled(bool enabled, int side);
+    void endSend();
+    void endReception();
+    void appendLog(const QString &line);
+    void logDuration(const char *label, const QElapsedTimer &stopwatch);
+    void showPercentage(QProgressBar *bar, quint64 done, quint64 total);
+
+    QString versionTag;
+    QString settingsFilePath;
+    QTimer msgTimer;
+    sendThread *workThread = nullptr;
+    Ui::MainWindow *ui = nullptr;
+    QLabel *clientStateLabel = nullptr;
+    QLabel *serverStateLabel = nullptr;
+    QLabel *clientMsgLabel = nullptr;
+    QLabel *serverMsgLabel = nullptr;
+    QProgressBar *sendProgressBar = nullptr;
+    QProgressBar *recProgressBar = nullptr;
+    // From emitting CmdSendFile until its send ends: a second send must not
+    // start meanwhile, even from a drop, or it would queue behind the first
+    // without the user knowing.
+    bool sendInProgress = false;
+};
