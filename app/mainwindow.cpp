@@ -87,6 +87,18 @@ MainWindow::MainWindow(QWidget *parent)
     // Drops on the log must reach the window's own handlers.
     ui->textEdit->setAcceptDrops(false);
     setAcceptDrops(true);
+    fitButtonRow();
+}
+
+// The button row sits at a fixed place on the central widget. With a larger
+// font the toolbar and status bar grow and would cover it at the start-up
+// height, so the window starts taller by what is missing.
+void MainWindow::fitButtonRow()
+{
+    layout()->activate();
+    const int missing = ui->layoutWidget->geometry().bottom() + 1 - ui->centralwidget->height();
+    if (missing > 0)
+        resize(width(), height() + missing);
 }
 
 MainWindow::~MainWindow()

@@ -66,6 +66,7 @@ private:
     void saveSettings();
     void selectPage(int index);
     void clearMessages();
+    void fitButtonRow();
     void setTransferControlsEnabled(bool enabled, int side);
     void endSend();
     void endReception();
