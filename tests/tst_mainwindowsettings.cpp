@@ -1,0 +1,290 @@
+// settings.ini: what the window makes of it at start-up (titles on the way,
+// page, addresses, receive directory) and what it writes back at exit.
+
+#include "windowtest.h"
+
+#include "net/sendthread.h"
+#include "transfer/sharedvalues.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QStackedWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace WindowTest;
+
+namespace {
+
+using Settings = QVariantMap;
+
+const QString KeyDir = QStringLiteral("saveFilePath");
+const QString KeyType = QStringLiteral("socketType");
+const QString KeyAddress = QStringLiteral("serverAddress");
+
+const QString Loopback = QStringLiteral("127.0.0.1");
+// The address the window falls back on; it must never be reached from here.
+const QString FallbackAddress = QStringLiteral("192.168.1.10");
+
+QString formTitle()
+{
+    return QStringLiteral("MainWindow");
+}
+
+QString serverTitle()
+{
+    return QString::fromUtf8("服务端(2.4)");
+}
+
+QString clientTitle()
+{
+    return QString::fromUtf8("KVR文件网络传输助手(2.4)");
+}
+
+QString appDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+// Any window but one that connects to plain 127.0.0.1 (the fallback address
+// is private, a padded one goes to the resolver) is built only inside the
+// test's loopback-only network namespace, where such attempts fail at once.
+bool mayConstruct(bool fileExists, const Settings &settings)
+{
+    const bool loopbackOnly = fileExists && settings.value(KeyAddress) == Loopback;
+    return loopbackOnly || qEnvironmentVariable("KVR_IN_NETNS") == QLatin1String("1");
+}
+
+void prepareSettings(bool fileExists, const Settings &settings)
+{
+    if (fileExists)
+        writeSettings(settings);
+    else
+        removeSettings();
+}
+
+QLineEdit *lineEdit(const MainWindow &window, const char *name)
+{
+    return window.findChild<QLineEdit *>(QLatin1String(name));
+}
+
+int currentPage(const MainWindow &window)
+{
+    return window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex();
+}
+
+// Matches exactly one line that qDebug() prints for a label and a string.
+QRegularExpression debugLine(const char *label, const QString &value)
+{
+    const QString line = QLatin1String(label) + QStringLiteral(" \"") + value + QLatin1Char('"');
+    return QRegularExpression(QLatin1Char('^') + QRegularExpression::escape(line) +
+                              QLatin1Char('$'));
+}
+
+// Records every title the main window takes while it exists, the form's own
+// included.
+class TitleRecorder : public QObject
+{
+public:
+    TitleRecorder() { qApp->installEventFilter(this); }
+    ~TitleRecorder() override { qApp->removeEventFilter(this); }
+
+    QStringList titles;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::WindowTitleChange) {
+            if (const auto *window = qobject_cast<QMainWindow *>(watched))
+                titles << window->windowTitle();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+class TestMainWindowSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void startUpTitles_data();
+    void startUpTitles();
+    void firstStart();
+    void serverAddress_data();
+    void serverAddress();
+    void receiveDirectory_data();
+    void receiveDirectory();
+    void savedAtExit_data();
+    void savedAtExit();
+};
+
+// Each window starts as the process would: the receive directory empty.
+void TestMainWindowSettings::init()
+{
+    saveFilePath.set(QString());
+}
+
+void TestMainWindowSettings::startUpTitles_data()
+{
+    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<Settings>("settings");
+    QTest::addColumn<QStringList>("titles");
+
+    QTest::newRow("no file") << false << Settings()
+                             << QStringList{formTitle(), serverTitle(), clientTitle()};
+    QTest::newRow("server") << true
+                            << Settings{{KeyType, QStringLiteral("server")}, {KeyAddress, Loopback}}
+                            << QStringList{formTitle(), serverTitle(), clientTitle()};
+    QTest::newRow("Server") << true
+                            << Settings{{KeyType, QStringLiteral("Server")}, {KeyAddress, Loopback}}
+                            << QStringList{formTitle(), clientTitle()};
+    QTest::newRow("client") << true
+                            << Settings{{KeyType, QStringLiteral("client")}, {KeyAddress, Loopback}}
+                            << QStringList{formTitle(), clientTitle()};
+    QTest::newRow("no socketType")
+        << true << Settings{{KeyAddress, Loopback}} << QStringList{formTitle()};
+}
+
+void TestMainWindowSettings::startUpTitles()
+{
+    QFETCH(bool, fileExists);
+    QFETCH(Settings, settings);
+    QFETCH(QStringList, titles);
+    if (!mayConstruct(fileExists, settings))
+        QSKIP("Would reach beyond 127.0.0.1: run it through scripts/netns-run");
+    prepareSettings(fileExists, settings);
+
+    TitleRecorder recorder;
+    const MainWindow window;
+    QCOMPARE(recorder.titles, titles);
+    QCOMPARE(window.windowTitle(), titles.last());
+    QCOMPARE(currentPage(window), 1);
+}
+
+void TestMainWindowSettings::firstStart()
+{
+    if (!mayConstruct(false, Settings()))
+        QSKIP("Would reach beyond 127.0.0.1: run it through scripts/netns-run");
+    removeSettings();
+
+    auto window = std::make_unique<MainWindow>();
+    QCOMPARE(lineEdit(*window, "serverAddressLineEdit")->text(), FallbackAddress);
+    QCOMPARE(window->worker()->controllerAddress.get(), FallbackAddress);
+    // Without a local IPv4 address the directory is left empty.
+    const bool hasLocalAddress =
+        window->findChild<QComboBox *>(QStringLiteral("localIpComBox"))->count() > 0;
+    const QString dir = hasLocalAddress ? appDir() : QString();
+    QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(), dir);
+    QCOMPARE(saveFilePath.get(), dir);
+    QVERIFY(!QFile::exists(settingsFilePath()));
+
+    window.reset();
+    QVERIFY(QFile::exists(settingsFilePath()));
+}
+
+void TestMainWindowSettings::serverAddress_data()
+{
+    QTest::addColumn<Settings>("settings");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("connectedTo");
+
+    QTest::newRow("missing") << Settings{{KeyType, QStringLiteral("client")}} << FallbackAddress
+                             << FallbackAddress;
+    QTest::newRow("stored") << Settings{{KeyAddress, Loopback}} << Loopback << Loopback;
+    const QString padded = QStringLiteral(" 127.0.0.1\t ");
+    QTest::newRow("blanks around") << Settings{{KeyAddress, padded}} << padded << Loopback;
+}
+
+void TestMainWindowSettings::serverAddress()
+{
+    QFETCH(Settings, settings);
+    QFETCH(QString, shown);
+    QFETCH(QString, connectedTo);
+    if (!mayConstruct(true, settings))
+        QSKIP("Would reach beyond 127.0.0.1: run it through scripts/netns-run");
+    writeSettings(settings);
+
+    const MainWindow window;
+    QCOMPARE(lineEdit(window, "serverAddressLineEdit")->text(), shown);
+    QCOMPARE(window.worker()->controllerAddress.get(), connectedTo);
+}
+
+void TestMainWindowSettings::receiveDirectory_data()
+{
+    QTest::addColumn<Settings>("settings");
+    QTest::addColumn<QString>("dir");
+
+    QTest::newRow("missing") << Settings{{KeyAddress, Loopback}} << appDir();
+    QTest::newRow("empty") << Settings{{KeyDir, QString()}, {KeyAddress, Loopback}} << QString();
+    const QString chinese = QString::fromUtf8("/srv/接收目录");
+    QTest::newRow("stored") << Settings{{KeyDir, chinese}, {KeyAddress, Loopback}} << chinese;
+}
+
+// The receive engine takes its directory from the field.
+void TestMainWindowSettings::receiveDirectory()
+{
+    QFETCH(Settings, settings);
+    QFETCH(QString, dir);
+    writeSettings(settings);
+
+    const MainWindow window;
+    QCOMPARE(lineEdit(window, "dirShowLineEdit")->text(), dir);
+    QCOMPARE(saveFilePath.get(), dir);
+}
+
+void TestMainWindowSettings::savedAtExit_data()
+{
+    QTest::addColumn<Settings>("settings");
+    // Typed into the fields before the window closes; null: left alone.
+    QTest::addColumn<QString>("typedDir");
+    QTest::addColumn<QString>("typedAddress");
+
+    QTest::newRow("loaded from server page")
+        << Settings{{KeyType, QStringLiteral("server")}, {KeyAddress, Loopback}} << QString()
+        << QString();
+    QTest::newRow("typed") << Settings{{KeyDir, QStringLiteral("/tmp")},
+                                       {KeyType, QStringLiteral("client")},
+                                       {KeyAddress, Loopback}}
+                           << QString::fromUtf8("/srv/接收目录") << QStringLiteral(" 127.0.0.1 ");
+    QTest::newRow("emptied") << Settings{{KeyDir, QStringLiteral("/tmp")}, {KeyAddress, Loopback}}
+                             << QStringLiteral("") << QStringLiteral("");
+}
+
+void TestMainWindowSettings::savedAtExit()
+{
+    QFETCH(Settings, settings);
+    QFETCH(QString, typedDir);
+    QFETCH(QString, typedAddress);
+    writeSettings(settings);
+
+    auto window = std::make_unique<MainWindow>();
+    QLineEdit *dirField = lineEdit(*window, "dirShowLineEdit");
+    QLineEdit *addressField = lineEdit(*window, "serverAddressLineEdit");
+    if (!typedDir.isNull())
+        dirField->setText(typedDir);
+    if (!typedAddress.isNull())
+        addressField->setText(typedAddress);
+    const QString dir = dirField->text();
+    const QString address = addressField->text();
+    QCOMPARE(saveFilePath.get(), dir);
+
+    QTest::ignoreMessage(QtDebugMsg, debugLine("ui->dirShowLineEdit->text()=", dir));
+    QTest::ignoreMessage(QtDebugMsg, debugLine("ui->serverAddressLineEdit->text()=", address));
+    window.reset();
+
+    QSettings saved(settingsFilePath(), QSettings::IniFormat);
+    QStringList keys = saved.allKeys();
+    keys.sort();
+    QCOMPARE(keys, (QStringList{KeyDir, KeyAddress, KeyType}));
+    QCOMPARE(saved.value(KeyType).toString(), QStringLiteral("client"));
+    QCOMPARE(saved.value(KeyDir).toString(), dir);
+    QCOMPARE(saved.value(KeyAddress).toString(), address);
+}
+
+QTEST_MAIN(TestMainWindowSettings)
+#include "tst_mainwindowsettings.moc"
