@@ -389,7 +389,8 @@ void MainWindow::getRecState(int state)
         break;
     case RecRawData: {
         const QByteArray raw = rawData.get();
-        appendLog(QStringLiteral("[in] ") + QString::fromUtf8(raw.left(raw.indexOf('\0'))));
+        const int end = raw.indexOf('\0');
+        appendLog(QStringLiteral("[in] ") + QString::fromUtf8(end < 0 ? raw : raw.left(end)));
         break;
     }
     case RecMd5Mismatch:

@@ -1,0 +1,650 @@
+// What the window shows of transfers: log lines, the two progress bars and
+// the controls a transfer locks. The codes are given to the window's slots
+// directly, after the counters the worker and the receive engine would have
+// left for them; the window's own worker is connected to a QTcpServer on
+// 127.0.0.1:8080 wherever the connection matters.
+
+#include "net/kvrcodes.h"
+#include "net/sendthread.h"
+#include "transfer/sharedvalues.h"
+#include "windowtest.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int WaitMs = 10000;
+
+// Counters with values beyond 32 bits, each different, so a wrong or
+// truncated one shows.
+constexpr quint64 SentFileSize = 7000000000ULL;
+constexpr quint64 SentBytesRead = 6000000001ULL;
+constexpr quint64 SentBytesWritten = 6000000321ULL;
+constexpr quint64 ReceivedFileSize = 7000000000ULL;
+constexpr quint64 ReceivedFileBytes = 6000000002ULL;
+constexpr quint64 ReceivedTotalBytes = 6000000654ULL;
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+// Every control a transfer may lock, in the order enabledControls names them.
+QString allControls()
+{
+    return QStringLiteral(
+        "testBtn fileTransmitBtn dirShowLineEdit spinBox_bufferSize act_disconnect");
+}
+
+QString enabledControls(const MainWindow &window)
+{
+    QStringList names;
+    for (const char *name :
+         {"testBtn", "fileTransmitBtn", "dirShowLineEdit", "spinBox_bufferSize"}) {
+        if (window.findChild<QWidget *>(QLatin1String(name))->isEnabled())
+            names << QLatin1String(name);
+    }
+    if (window.findChild<QAction *>(QStringLiteral("act_disconnect"))->isEnabled())
+        names << QStringLiteral("act_disconnect");
+    return names.join(QLatin1Char(' '));
+}
+
+QProgressBar *sendBar(const MainWindow &window)
+{
+    return window.findChild<QProgressBar *>(QStringLiteral("sendProgressBar"));
+}
+
+QProgressBar *receiveBar(const MainWindow &window)
+{
+    return window.findChild<QProgressBar *>(QStringLiteral("recProgressBar"));
+}
+
+bool shown(const MainWindow &window, const QWidget *widget)
+{
+    return widget->isVisibleTo(&window);
+}
+
+QPushButton *button(const MainWindow &window, const char *name)
+{
+    return window.findChild<QPushButton *>(QLatin1String(name));
+}
+
+void sendState(MainWindow &window, int code)
+{
+    QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(int, code));
+}
+
+void receiveState(MainWindow &window, int code)
+{
+    QMetaObject::invokeMethod(&window, "getRecState", Q_ARG(int, code));
+}
+
+void clearLog(MainWindow &window)
+{
+    window.findChild<QTextEdit *>(QStringLiteral("textEdit"))->clear();
+}
+
+const QRegularExpression &durationPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("(耗时:)(\\d+\\.\\d{3})s"));
+    return pattern;
+}
+
+// The log with every duration written as "#.###", so it compares exactly.
+QString logWithoutDurations(const MainWindow &window)
+{
+    return WindowTest::logText(window).replace(durationPattern(), QStringLiteral("\\1#.###s"));
+}
+
+// The seconds of the duration line with this label; -1 without one.
+double loggedSeconds(const MainWindow &window, const QString &label)
+{
+    const QStringList lines = WindowTest::logText(window).split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QRegularExpressionMatch match = durationPattern().match(line);
+        if (match.hasMatch() && line.startsWith(label))
+            return match.captured(2).toDouble();
+    }
+    return -1;
+}
+
+bool runEventsFor(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    return QTest::qWaitFor([&] { return clock.elapsed() >= ms; }, ms + WaitMs);
+}
+
+QByteArray greeting()
+{
+    return QByteArrayLiteral("\xE4\xBD\xA0\xE5\xA5\xBD!!");
+}
+
+void addPercentageRows()
+{
+    QTest::addColumn<quint64>("done");
+    QTest::addColumn<quint64>("total");
+    QTest::addColumn<int>("value");
+
+    // The bar shows 42 before each row; a row expecting 42 leaves it alone.
+    QTest::newRow("quarter") << quint64(1) << quint64(4) << 25;
+    QTest::newRow("third, truncated") << quint64(1) << quint64(3) << 33;
+    QTest::newRow("two thirds, truncated") << quint64(2) << quint64(3) << 66;
+    QTest::newRow("just short of all") << quint64(999) << quint64(1000) << 99;
+    QTest::newRow("nothing yet") << quint64(0) << quint64(10) << 0;
+    QTest::newRow("all") << quint64(10) << quint64(10) << 100;
+    QTest::newRow("beyond 32 bits") << 6000000000ULL << 8000000000ULL << 75;
+    QTest::newRow("zero total") << quint64(5) << quint64(0) << 42;
+    QTest::newRow("zero of zero") << quint64(0) << quint64(0) << 42;
+    QTest::newRow("more than announced") << quint64(101) << quint64(100) << 42;
+}
+
+} // namespace
+
+class TestMainWindowProgress : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void statusBarAtStart();
+    void sendStart_data();
+    void sendStart();
+    void sendBarKeepsItsValueBetweenSends();
+    void sendStates_data();
+    void sendStates();
+    void receiveStart_data();
+    void receiveStart();
+    void receiveStates_data();
+    void receiveStates();
+    void sendPercentage_data() { addPercentageRows(); }
+    void sendPercentage();
+    void receivePercentage_data() { addPercentageRows(); }
+    void receivePercentage();
+    void durationsFollowTheirOwnStopwatch();
+    void overlappingTransfers_data();
+    void overlappingTransfers();
+    void rawDataShownAsPlainText_data();
+    void rawDataShownAsPlainText();
+    void greetingWithoutConnection();
+    void greetingReachesTheController();
+    void clearButtonEmptiesTheLog();
+    void stopButtonOnlyRequestsTheStop();
+    void spinBoxSetsTheBufferSize();
+
+private:
+    MainWindow &openWindow();
+    bool openConnectedWindow();
+    bool openUnconnectedWindow();
+
+    QTemporaryDir receiveDir;
+    std::unique_ptr<QTcpServer> server;
+    QTcpSocket *peer = nullptr;
+    std::unique_ptr<MainWindow> window;
+};
+
+void TestMainWindowProgress::init()
+{
+    QVERIFY(receiveDir.isValid());
+    server = std::make_unique<QTcpServer>();
+    recFileSize = 0;
+    recFileBytes = 0;
+    recTotalBytes = 0;
+    rawData.set({});
+}
+
+void TestMainWindowProgress::cleanup()
+{
+    window.reset();
+    peer = nullptr;
+    server.reset();
+}
+
+MainWindow &TestMainWindowProgress::openWindow()
+{
+    WindowTest::writeClientSettings(receiveDir.path());
+    window = std::make_unique<MainWindow>();
+    return *window;
+}
+
+// Connected and settled: act_disconnect enabled, the log empty.
+bool TestMainWindowProgress::openConnectedWindow()
+{
+    if (!server->listen(QHostAddress::LocalHost, sendThread::ControllerPort))
+        return false;
+    MainWindow &w = openWindow();
+    QLabel *state = w.findChild<QLabel *>(QStringLiteral("clientStateLabel"));
+    const bool connected = QTest::qWaitFor(
+        [&] { return server->hasPendingConnections() && state->text() == utf8("已建立连接"); },
+        WaitMs);
+    if (!connected)
+        return false;
+    peer = server->nextPendingConnection();
+    clearLog(w);
+    return enabledControls(w) == allControls();
+}
+
+// The start-up connect refused and reported, the log empty.
+bool TestMainWindowProgress::openUnconnectedWindow()
+{
+    MainWindow &w = openWindow();
+    QAction *connect = w.findChild<QAction *>(QStringLiteral("act_connect"));
+    if (!QTest::qWaitFor([&] { return connect->isEnabled(); }, WaitMs))
+        return false;
+    clearLog(w);
+    return true;
+}
+
+void TestMainWindowProgress::statusBarAtStart()
+{
+    MainWindow &w = openWindow();
+    QVERIFY(!shown(w, sendBar(w)));
+    QVERIFY(!shown(w, receiveBar(w)));
+    QCOMPARE(sendBar(w)->format(), utf8("发送:%p%"));
+    QCOMPARE(receiveBar(w)->format(), utf8("接收:%p%"));
+}
+
+void TestMainWindowProgress::sendStart_data()
+{
+    QTest::addColumn<int>("link");
+    QTest::addColumn<QString>("controls");
+
+    QTest::newRow("on the client link") << int(LinkClient) << QStringLiteral("dirShowLineEdit");
+    QTest::newRow("on no link") << int(LinkNone)
+                                << QStringLiteral("dirShowLineEdit act_disconnect");
+}
+
+void TestMainWindowProgress::sendStart()
+{
+    QFETCH(int, link);
+    QFETCH(QString, controls);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    w.worker()->sendLink = link;
+
+    sendState(w, TransStarted);
+    QCOMPARE(WindowTest::logText(w), utf8("开始传送中..."));
+    QVERIFY(shown(w, sendBar(w)));
+    QVERIFY(!shown(w, receiveBar(w)));
+    QCOMPARE(enabledControls(w), controls);
+    QCOMPARE(w.worker()->sendLink.load(), link);
+}
+
+void TestMainWindowProgress::sendBarKeepsItsValueBetweenSends()
+{
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    sendState(w, TransStarted);
+    QVERIFY(shown(w, sendBar(w)));
+    QVERIFY2(sendBar(w)->value() <= 0, "the first send starts from an empty bar");
+
+    w.worker()->fileSize = 4;
+    w.worker()->bytesRead = 3;
+    sendState(w, TransProgress);
+    QCOMPARE(sendBar(w)->value(), 75);
+    sendState(w, TransDone);
+    QVERIFY(!shown(w, sendBar(w)));
+
+    sendState(w, TransStarted);
+    QVERIFY(shown(w, sendBar(w)));
+    QCOMPARE(sendBar(w)->value(), 75);
+}
+
+// Each code after a send started (or, where marked, without one) on the
+// client link. A duration is logged as "#.###" here.
+void TestMainWindowProgress::sendStates_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<bool>("ends");
+
+    QTest::newRow("done") << int(TransDone) << true
+                          << utf8("传送完成!\n发送文件大小:6000000001\n"
+                                  "总发送字节大小:6000000321\n发送耗时:#.###s\n")
+                          << true;
+    QTest::newRow("progress") << int(TransProgress) << true << QString() << false;
+    QTest::newRow("13") << 13 << true << QString() << false;
+    QTest::newRow("aborted") << int(TransAborted) << true << utf8("传送已被强制中断!\n") << true;
+    QTest::newRow("disconnected") << int(TransDisconnected) << true << utf8("连接已断开,传送中断!")
+                                  << true;
+    QTest::newRow("open failed") << int(TransOpenFailed) << true << utf8("打开文件失败，传送中断\n")
+                                 << true;
+    QTest::newRow("open failed without start")
+        << int(TransOpenFailed) << false << utf8("打开文件失败，传送中断\n") << true;
+    QTest::newRow("read failed") << int(TransReadFailed) << true << utf8("读取文件失败，传送中断\n")
+                                 << true;
+    QTest::newRow("receive code 0") << 0 << true << QString() << false;
+    QTest::newRow("unknown 18") << 18 << true << QString() << false;
+}
+
+void TestMainWindowProgress::sendStates()
+{
+    QFETCH(int, code);
+    QFETCH(bool, started);
+    QFETCH(QString, log);
+    QFETCH(bool, ends);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    sendThread *worker = w.worker();
+    worker->sendLink = LinkClient;
+    worker->fileSize = SentFileSize;
+    worker->bytesRead = SentBytesRead;
+    worker->bytesWritten = SentBytesWritten;
+    if (started)
+        sendState(w, TransStarted);
+    clearLog(w);
+
+    sendState(w, code);
+    QCOMPARE(logWithoutDurations(w), log);
+    const bool running = started && !ends;
+    QCOMPARE(shown(w, sendBar(w)), running);
+    QCOMPARE(enabledControls(w), running ? QStringLiteral("dirShowLineEdit") : allControls());
+    QCOMPARE(worker->sendLink.load(), int(ends ? LinkNone : LinkClient));
+    QVERIFY(!shown(w, receiveBar(w)));
+}
+
+void TestMainWindowProgress::receiveStart_data()
+{
+    QTest::addColumn<int>("link");
+    QTest::addColumn<quint64>("size");
+    QTest::addColumn<QString>("controls");
+    QTest::addColumn<int>("value");
+
+    // The bar shows 42 from an earlier reception.
+    QTest::newRow("quarter, on the client link")
+        << int(LinkClient) << quint64(4) << QStringLiteral("testBtn fileTransmitBtn") << 25;
+    QTest::newRow("quarter, on no link")
+        << int(LinkNone) << quint64(4) << QStringLiteral("testBtn fileTransmitBtn act_disconnect")
+        << 25;
+    QTest::newRow("empty file announced")
+        << int(LinkClient) << quint64(0) << QStringLiteral("testBtn fileTransmitBtn") << 42;
+}
+
+void TestMainWindowProgress::receiveStart()
+{
+    QFETCH(int, link);
+    QFETCH(quint64, size);
+    QFETCH(QString, controls);
+    QFETCH(int, value);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    recFileSize = 100;
+    recFileBytes = 42;
+    receiveState(w, RecProgress);
+    w.worker()->recvLink = link;
+    recFileSize = size;
+    recFileBytes = 1;
+
+    receiveState(w, RecStarted);
+    QCOMPARE(WindowTest::logText(w), utf8("\n开始接收..."));
+    QVERIFY(shown(w, receiveBar(w)));
+    QCOMPARE(receiveBar(w)->value(), value);
+    QVERIFY(!shown(w, sendBar(w)));
+    QCOMPARE(enabledControls(w), controls);
+    QCOMPARE(w.worker()->recvLink.load(), link);
+}
+
+// Each code after a reception started (or, where marked, without one) on
+// the client link.
+void TestMainWindowProgress::receiveStates_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<bool>("ends");
+
+    QTest::newRow("done") << int(RecDone) << true
+                          << utf8("接收完成!\n文件接收大小:6000000002\n"
+                                  "总接收Byte大小:6000000654\n接收耗时:#.###s\n")
+                          << true;
+    QTest::newRow("progress") << int(RecProgress) << true << QString() << false;
+    // The file was never opened: nothing to end.
+    QTest::newRow("create failed")
+        << int(RecCreateFailed) << true << utf8("创建文件失败,接收失败!\n") << false;
+    QTest::newRow("create failed without start")
+        << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false;
+    QTest::newRow("timeout") << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true;
+    QTest::newRow("raw data") << int(RecRawData) << true << QStringLiteral("[in] abc") << false;
+    QTest::newRow("md5 mismatch") << int(RecMd5Mismatch) << true
+                                  << utf8("文件MD5校验失败,接收失败!\n") << true;
+    QTest::newRow("write failed") << int(RecWriteFailed) << true << utf8("写入文件失败,接收中断!\n")
+                                  << true;
+    QTest::newRow("unknown 8") << 8 << true << QString() << false;
+    QTest::newRow("send code 11") << int(TransDone) << true << QString() << false;
+}
+
+void TestMainWindowProgress::receiveStates()
+{
+    QFETCH(int, code);
+    QFETCH(bool, started);
+    QFETCH(QString, log);
+    QFETCH(bool, ends);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    sendThread *worker = w.worker();
+    worker->recvLink = LinkClient;
+    recFileSize = ReceivedFileSize;
+    recFileBytes = ReceivedFileBytes;
+    recTotalBytes = ReceivedTotalBytes;
+    rawData.set(QByteArrayLiteral("abc"));
+    if (started)
+        receiveState(w, RecStarted);
+    clearLog(w);
+
+    receiveState(w, code);
+    QCOMPARE(logWithoutDurations(w), log);
+    const bool running = started && !ends;
+    QCOMPARE(shown(w, receiveBar(w)), running);
+    QCOMPARE(enabledControls(w),
+             running ? QStringLiteral("testBtn fileTransmitBtn") : allControls());
+    QCOMPARE(worker->recvLink.load(), int(ends ? LinkNone : LinkClient));
+    QVERIFY(!shown(w, sendBar(w)));
+}
+
+void TestMainWindowProgress::sendPercentage()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(int, value);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    const int receiveValue = receiveBar(w)->value();
+    w.worker()->fileSize = 100;
+    w.worker()->bytesRead = 42;
+    sendState(w, TransProgress);
+
+    w.worker()->fileSize = total;
+    w.worker()->bytesRead = done;
+    sendState(w, TransProgress);
+    QCOMPARE(sendBar(w)->value(), value);
+    QCOMPARE(receiveBar(w)->value(), receiveValue);
+}
+
+void TestMainWindowProgress::receivePercentage()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(int, value);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    const int sendValue = sendBar(w)->value();
+    recFileSize = 100;
+    recFileBytes = 42;
+    receiveState(w, RecProgress);
+
+    recFileSize = total;
+    recFileBytes = done;
+    receiveState(w, RecProgress);
+    QCOMPARE(receiveBar(w)->value(), value);
+    QCOMPARE(sendBar(w)->value(), sendValue);
+}
+
+// A reception inside a send: each duration runs from its own start.
+void TestMainWindowProgress::durationsFollowTheirOwnStopwatch()
+{
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    sendState(w, TransStarted);
+    QVERIFY(runEventsFor(600));
+    receiveState(w, RecStarted);
+    QVERIFY(runEventsFor(100));
+    receiveState(w, RecDone);
+    sendState(w, TransDone);
+
+    const double received = loggedSeconds(w, utf8("接收耗时:"));
+    const double sent = loggedSeconds(w, utf8("发送耗时:"));
+    QVERIFY2(received >= 0.1 && received < 0.6, qPrintable(QString::number(received)));
+    QVERIFY2(sent >= 0.7 && sent < 5, qPrintable(QString::number(sent)));
+}
+
+void TestMainWindowProgress::overlappingTransfers_data()
+{
+    QTest::addColumn<bool>("sendEndsFirst");
+    QTest::addColumn<QString>("controls");
+
+    QTest::newRow("send ends first")
+        << true << QStringLiteral("testBtn fileTransmitBtn spinBox_bufferSize act_disconnect");
+    QTest::newRow("reception ends first")
+        << false << QStringLiteral("dirShowLineEdit spinBox_bufferSize act_disconnect");
+}
+
+void TestMainWindowProgress::overlappingTransfers()
+{
+    QFETCH(bool, sendEndsFirst);
+    QFETCH(QString, controls);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    sendThread *worker = w.worker();
+    worker->sendLink = LinkClient;
+    worker->recvLink = LinkClient;
+    sendState(w, TransStarted);
+    receiveState(w, RecStarted);
+    QCOMPARE(enabledControls(w), QString());
+
+    if (sendEndsFirst)
+        sendState(w, TransDone);
+    else
+        receiveState(w, RecDone);
+    QCOMPARE(enabledControls(w), controls);
+    QCOMPARE(shown(w, sendBar(w)), !sendEndsFirst);
+    QCOMPARE(shown(w, receiveBar(w)), sendEndsFirst);
+    QCOMPARE(worker->sendLink.load(), int(sendEndsFirst ? LinkNone : LinkClient));
+    QCOMPARE(worker->recvLink.load(), int(sendEndsFirst ? LinkClient : LinkNone));
+
+    if (sendEndsFirst)
+        receiveState(w, RecDone);
+    else
+        sendState(w, TransDone);
+    QCOMPARE(enabledControls(w), allControls());
+    QVERIFY(!shown(w, sendBar(w)));
+    QVERIFY(!shown(w, receiveBar(w)));
+    QCOMPARE(worker->sendLink.load(), int(LinkNone));
+    QCOMPARE(worker->recvLink.load(), int(LinkNone));
+}
+
+void TestMainWindowProgress::rawDataShownAsPlainText_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("line");
+
+    const QChar replacement(QChar::ReplacementCharacter);
+    QTest::newRow("text") << QByteArrayLiteral("status ok") << QStringLiteral("[in] status ok");
+    QTest::newRow("utf-8") << QByteArrayLiteral("\xE4\xBD\xA0\xE5\xA5\xBD") << utf8("[in] 你好");
+    QTest::newRow("empty") << QByteArray() << QStringLiteral("[in] ");
+    QTest::newRow("zero byte inside") << QByteArray("ab\0cd", 5) << QStringLiteral("[in] ab");
+    QTest::newRow("zero byte first") << QByteArray("\0cd", 3) << QStringLiteral("[in] ");
+    QTest::newRow("no valid utf-8") << QByteArrayLiteral("\xFF\xFE")
+                                    << QString(QStringLiteral("[in] ") + replacement + replacement);
+    QTest::newRow("invalid byte inside")
+        << QByteArrayLiteral("a\xFFz")
+        << QString(QStringLiteral("[in] a") + replacement + QLatin1Char('z'));
+    QTest::newRow("markup") << QByteArrayLiteral("<b>x</b> &amp;")
+                            << QStringLiteral("[in] <b>x</b> &amp;");
+}
+
+void TestMainWindowProgress::rawDataShownAsPlainText()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, line);
+    QVERIFY(openConnectedWindow());
+    rawData.set(raw);
+    receiveState(*window, RecRawData);
+    QCOMPARE(WindowTest::logText(*window), line);
+}
+
+void TestMainWindowProgress::greetingWithoutConnection()
+{
+    QVERIFY(openUnconnectedWindow());
+    MainWindow &w = *window;
+    button(w, "testBtn")->click();
+    QCOMPARE(WindowTest::logText(w), utf8("未建立连接，无法发送!"));
+    QCOMPARE(w.worker()->currentDevice.load(), w.worker()->clientSocket.load());
+}
+
+void TestMainWindowProgress::greetingReachesTheController()
+{
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    button(w, "testBtn")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() >= greeting().size(), WaitMs);
+    QCOMPARE(peer->readAll(), greeting());
+    QCOMPARE(w.worker()->currentDevice.load(), w.worker()->clientSocket.load());
+    // Not a transfer: nothing logged, nothing locked.
+    QCOMPARE(WindowTest::logText(w), QString());
+    QCOMPARE(enabledControls(w), allControls());
+    QCOMPARE(w.worker()->sendLink.load(), int(LinkNone));
+}
+
+void TestMainWindowProgress::clearButtonEmptiesTheLog()
+{
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    sendState(w, TransStarted);
+    sendState(w, TransAborted);
+    QVERIFY(!WindowTest::logText(w).isEmpty());
+
+    button(w, "clearTextBtn")->click();
+    QCOMPARE(WindowTest::logText(w), QString());
+    sendState(w, TransDisconnected);
+    QCOMPARE(WindowTest::logText(w), utf8("连接已断开,传送中断!"));
+}
+
+void TestMainWindowProgress::stopButtonOnlyRequestsTheStop()
+{
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    QVERIFY(!w.worker()->stopRequested);
+    button(w, "stopSendBtn")->click();
+    QVERIFY(w.worker()->stopRequested);
+    QCOMPARE(WindowTest::logText(w), QString());
+    QCOMPARE(enabledControls(w), allControls());
+    QVERIFY(!shown(w, sendBar(w)));
+}
+
+void TestMainWindowProgress::spinBoxSetsTheBufferSize()
+{
+    QVERIFY(openConnectedWindow());
+    auto *spinBox = window->findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"));
+    for (int size : {1, 65536, 4096}) {
+        spinBox->setValue(size);
+        QCOMPARE(window->worker()->bufferSize.load(), size);
+    }
+}
+
+QTEST_MAIN(TestMainWindowProgress)
+#include "tst_mainwindowprogress.moc"
