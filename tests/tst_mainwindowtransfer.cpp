@@ -1,0 +1,298 @@
+// Whole files through the window, with the controller stand-in as the peer
+// on 127.0.0.1:8080 (each test binary has its own network namespace): what
+// arrives, what the log says about it, the state the window is left in, and
+// closing the window in the middle of a send.
+
+#include "net/sendthread.h"
+#include "standinprocess.h"
+#include "testfiles.h"
+#include "transfer/protocol.h"
+#include "transfer/sharedvalues.h"
+#include "windowtest.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <QUrl>
+
+#include <memory>
+
+using namespace TestFiles;
+using namespace WindowTest;
+
+namespace {
+
+constexpr int WaitMs = 10000;
+constexpr int MiB = 1024 * 1024;
+
+// Both ends send at most one block of the default size a millisecond, so a
+// transfer lasts at least this long; half of it leaves room for late reports.
+double minSecondsFor(int size)
+{
+    return 0.0005 * (size / sendThread::DefaultBufferSize);
+}
+
+const QString &connectedLine()
+{
+    static const QString line = QString::fromUtf8("已和KVR控制器建立连接\n");
+    return line;
+}
+
+// The bytes one file takes on the wire, markers and MD5 section included.
+quint64 wireSize(const QString &name, const QByteArray &contents)
+{
+    return quint64(Protocol::buildHeader(name, quint64(contents.size()), md5Hex(contents)).size() +
+                   contents.size() + Protocol::endMarker().size());
+}
+
+// Empty when the whole log is the connection line, then `lines`, then a
+// duration line under durationLabel within the bounds; else what is wrong.
+QString logProblem(const QString &log, const QStringList &lines, const QString &durationLabel,
+                   double minSeconds, double maxSeconds)
+{
+    const QString fixed = (QStringList{connectedLine()} + lines).join(QLatin1Char('\n'));
+    const QRegularExpression pattern(
+        QLatin1String("\\A") +
+        QRegularExpression::escape(fixed + QLatin1Char('\n') + durationLabel) +
+        QLatin1String("(\\d+\\.\\d{3})s\n\\z"));
+    const QRegularExpressionMatch match = pattern.match(log);
+    if (!match.hasMatch())
+        return QStringLiteral("unexpected log:\n") + log;
+    const double seconds = match.captured(1).toDouble();
+    if (seconds < minSeconds || seconds > maxSeconds)
+        return QStringLiteral("%1 s, not within %2 to %3 s")
+            .arg(seconds)
+            .arg(minSeconds)
+            .arg(maxSeconds);
+    return QString();
+}
+
+// A drag of the file that enters the window and is dropped on it.
+bool dropFile(MainWindow &window, const QString &path)
+{
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    return true;
+}
+
+} // namespace
+
+class tst_MainWindowTransfer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void sendsFile_data();
+    void sendsFile();
+    void receivesFile_data();
+    void receivesFile();
+    void closingDuringSendEndsItQuickly();
+
+private:
+    QString workPath(const QString &name) const { return m_work->filePath(name); }
+    QString outboxDir() const { return workPath(QStringLiteral("outbox")); }
+    QString inboxDir() const { return workPath(QStringLiteral("inbox")); }
+    QString storeDir() const { return workPath(QStringLiteral("store")); }
+    QString outboxPath(const QString &name) const { return outboxDir() + QLatin1Char('/') + name; }
+    bool startSim(const QStringList &arguments = QStringList());
+    bool openWindow();
+    template <typename T> T *widget(const char *name) const
+    {
+        return m_window->findChild<T *>(QLatin1String(name));
+    }
+
+    std::unique_ptr<QTemporaryDir> m_work;
+    StandInProcess m_sim{WaitMs};
+    std::unique_ptr<MainWindow> m_window;
+};
+
+void tst_MainWindowTransfer::init()
+{
+    m_work = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_work->isValid());
+    QVERIFY(QDir().mkpath(outboxDir()));
+    QVERIFY(QDir().mkpath(inboxDir()));
+    droppedFilePath.clear();
+}
+
+void tst_MainWindowTransfer::cleanup()
+{
+    m_window.reset();
+    QVERIFY2(m_sim.stop(), "the stand-in had to be killed");
+    removeSettings();
+}
+
+bool tst_MainWindowTransfer::startSim(const QStringList &arguments)
+{
+    const QStringList where{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                            QStringLiteral("--port"),   QStringLiteral("8080"),
+                            QStringLiteral("--dir"),    storeDir()};
+    return m_sim.start(where + arguments, m_work->path());
+}
+
+// The window connects as it is built; ready once the log says so.
+bool tst_MainWindowTransfer::openWindow()
+{
+    writeClientSettings(inboxDir());
+    m_window = std::make_unique<MainWindow>();
+    return !m_sim.waitForLine(QStringLiteral("connected 127.0.0.1:")).isNull() &&
+           QTest::qWaitFor([this] { return logText(*m_window).contains(connectedLine()); }, WaitMs);
+}
+
+void tst_MainWindowTransfer::sendsFile_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("dropped");
+
+    QTest::newRow("3 MiB, dropped") << 3 * MiB + 5 << true;
+    QTest::newRow("empty, dropped") << 0 << true;
+    QTest::newRow("1 byte, button with a pending drop") << 1 << false;
+}
+
+void tst_MainWindowTransfer::sendsFile()
+{
+    QFETCH(int, size);
+    QFETCH(bool, dropped);
+    const QString name = QStringLiteral("payload.bin");
+    const QByteArray contents = randomBytes(size, quint32(size) + 3);
+    QVERIFY(writeFile(outboxPath(name), contents));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
+    QVERIFY2(openWindow(), qPrintable(m_sim.seenOutput()));
+    QElapsedTimer clock;
+    clock.start();
+
+    if (dropped) {
+        QVERIFY(dropFile(*m_window, outboxPath(name)));
+    } else {
+        droppedFilePath = outboxPath(name);
+        widget<QPushButton>("fileTransmitBtn")->click();
+    }
+
+    const QString done = QString::fromUtf8("传送完成!");
+    QTRY_VERIFY_WITH_TIMEOUT(logText(*m_window).contains(done), 3 * WaitMs);
+    const double maxSeconds = clock.elapsed() / 1000.0;
+    QCOMPARE(m_sim.waitForLine(QStringLiteral("file received: ")),
+             QStringLiteral("file received: %1 (%2 bytes) MD5 ok").arg(name).arg(size));
+    QCOMPARE(readFile(storeDir() + QLatin1Char('/') + name), contents);
+    const QString problem = logProblem(
+        logText(*m_window),
+        {QString::fromUtf8("开始传送中..."), done,
+         QString::fromUtf8("发送文件大小:") + QString::number(size),
+         QString::fromUtf8("总发送字节大小:") + QString::number(wireSize(name, contents))},
+        QString::fromUtf8("发送耗时:"), minSecondsFor(size), maxSeconds);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    QVERIFY(widget<QProgressBar>("sendProgressBar")->isHidden());
+    QVERIFY(widget<QPushButton>("fileTransmitBtn")->isEnabled());
+    QVERIFY(widget<QPushButton>("testBtn")->isEnabled());
+    QVERIFY(widget<QSpinBox>("spinBox_bufferSize")->isEnabled());
+    QVERIFY(widget<QAction>("act_disconnect")->isEnabled());
+    QCOMPARE(m_window->worker()->sendLink.load(), int(LinkNone));
+    QCOMPARE(widget<QLineEdit>("dirShowLineEdit")->text(), outboxDir());
+    QCOMPARE(saveFilePath.get(), outboxDir());
+    QVERIFY(droppedFilePath.isEmpty());
+}
+
+void tst_MainWindowTransfer::receivesFile_data()
+{
+    QTest::addColumn<int>("size");
+
+    QTest::newRow("3 MiB") << 3 * MiB + 11;
+    QTest::newRow("empty") << 0;
+    QTest::newRow("1 byte") << 1;
+}
+
+void tst_MainWindowTransfer::receivesFile()
+{
+    QFETCH(int, size);
+    const QString name = QStringLiteral("incoming.bin");
+    const QByteArray contents = randomBytes(size, quint32(size) + 5);
+    QVERIFY(writeFile(outboxPath(name), contents));
+    QVERIFY2(startSim({QStringLiteral("--send"), outboxPath(name)}),
+             qPrintable(m_sim.seenOutput()));
+    QElapsedTimer clock;
+    clock.start();
+
+    QVERIFY2(openWindow(), qPrintable(m_sim.seenOutput()));
+
+    const QString done = QString::fromUtf8("接收完成!");
+    QTRY_VERIFY_WITH_TIMEOUT(logText(*m_window).contains(done), 3 * WaitMs);
+    const double maxSeconds = clock.elapsed() / 1000.0;
+    QCOMPARE(readFile(inboxDir() + QLatin1Char('/') + name), contents);
+    QCOMPARE(QDir(inboxDir()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+    const QString problem = logProblem(
+        logText(*m_window),
+        {QString::fromUtf8("\n开始接收..."), done,
+         QString::fromUtf8("文件接收大小:") + QString::number(size),
+         QString::fromUtf8("总接收Byte大小:") + QString::number(wireSize(name, contents))},
+        QString::fromUtf8("接收耗时:"), minSecondsFor(size), maxSeconds);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+
+    QVERIFY(widget<QProgressBar>("recProgressBar")->isHidden());
+    QVERIFY(widget<QLineEdit>("dirShowLineEdit")->isEnabled());
+    QVERIFY(widget<QSpinBox>("spinBox_bufferSize")->isEnabled());
+    QVERIFY(widget<QAction>("act_disconnect")->isEnabled());
+    QCOMPARE(m_window->worker()->recvLink.load(), int(LinkNone));
+    QCOMPARE(saveFilePath.get(), inboxDir());
+}
+
+// A sparse file sent at 1 KiB a block, one block a millisecond at most, would
+// take over 16 s: closing the window must cut it short and still save the
+// settings.
+void tst_MainWindowTransfer::closingDuringSendEndsItQuickly()
+{
+    constexpr qint64 bigSize = 16 * MiB;
+    const QString name = QStringLiteral("big.bin");
+    QFile big(outboxPath(name));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(bigSize));
+    big.close();
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
+    QVERIFY2(openWindow(), qPrintable(m_sim.seenOutput()));
+    widget<QSpinBox>("spinBox_bufferSize")->setValue(1024);
+    QVERIFY(dropFile(*m_window, outboxPath(name)));
+    auto *const sendBar = widget<QProgressBar>("sendProgressBar");
+    QTRY_VERIFY_WITH_TIMEOUT(!sendBar->isHidden() && sendBar->value() > 0, WaitMs);
+
+    QElapsedTimer clock;
+    clock.start();
+    m_window.reset();
+    QVERIFY2(clock.elapsed() < 2000, QByteArray::number(clock.elapsed()).constData());
+
+    const QString incomplete = m_sim.waitForLine(QStringLiteral("file incomplete: "));
+    const QRegularExpressionMatch match =
+        QRegularExpression(
+            QStringLiteral("^file incomplete: big\\.bin \\((\\d+) of %1 bytes\\)$").arg(bigSize))
+            .match(incomplete);
+    QVERIFY2(match.hasMatch(), qPrintable(m_sim.seenOutput()));
+    QVERIFY2(match.captured(1).toLongLong() < bigSize / 2, qPrintable(incomplete));
+    const QSettings settings(settingsFilePath(), QSettings::IniFormat);
+    QCOMPARE(settings.allKeys().size(), 3);
+    QCOMPARE(settings.value(QStringLiteral("saveFilePath")).toString(), outboxDir());
+    QCOMPARE(settings.value(QStringLiteral("socketType")).toString(), QStringLiteral("client"));
+    QCOMPARE(settings.value(QStringLiteral("serverAddress")).toString(),
+             QStringLiteral("127.0.0.1"));
+}
+
+QTEST_MAIN(tst_MainWindowTransfer)
+#include "tst_mainwindowtransfer.moc"
