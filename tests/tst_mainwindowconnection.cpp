@@ -18,6 +18,9 @@
 
 namespace {
 
+using WindowTest::connectedLine;
+using WindowTest::utf8;
+
 using State = QAbstractSocket::SocketState;
 
 constexpr int WaitMs = 10000;
@@ -25,16 +28,6 @@ constexpr int WaitMs = 10000;
 // to 5% either side of that.
 constexpr qint64 ErrorStillShownMs = 4500;
 constexpr qint64 ErrorClearedByMs = 5500;
-
-QString utf8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
-
-QString connectedLine()
-{
-    return utf8("已和KVR控制器建立连接\n");
-}
 
 QString disconnectedLine()
 {

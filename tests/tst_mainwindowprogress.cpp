@@ -25,6 +25,8 @@
 
 namespace {
 
+using WindowTest::utf8;
+
 constexpr int WaitMs = 10000;
 
 // Counters with values beyond 32 bits, each different, so a wrong or
@@ -35,11 +37,6 @@ constexpr quint64 SentBytesWritten = 6000000321ULL;
 constexpr quint64 ReceivedFileSize = 7000000000ULL;
 constexpr quint64 ReceivedFileBytes = 6000000002ULL;
 constexpr quint64 ReceivedTotalBytes = 6000000654ULL;
-
-QString utf8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 
 // Every control a transfer may lock, in the order enabledControls names them.
 QString allControls()

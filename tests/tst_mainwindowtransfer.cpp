@@ -13,11 +13,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -42,12 +39,6 @@ constexpr int MiB = 1024 * 1024;
 double minSecondsFor(int size)
 {
     return 0.0005 * (size / sendThread::DefaultBufferSize);
-}
-
-const QString &connectedLine()
-{
-    static const QString line = QString::fromUtf8("已和KVR控制器建立连接\n");
-    return line;
 }
 
 // The bytes one file takes on the wire, markers and MD5 section included.
@@ -77,20 +68,6 @@ QString logProblem(const QString &log, const QStringList &lines, const QString &
             .arg(minSeconds)
             .arg(maxSeconds);
     return QString();
-}
-
-// A drag of the file that enters the window and is dropped on it.
-bool dropFile(MainWindow &window, const QString &path)
-{
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &enter);
-    if (!enter.isAccepted())
-        return false;
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&window, &drop);
-    return true;
 }
 
 } // namespace
@@ -183,7 +160,7 @@ void tst_MainWindowTransfer::sendsFile()
     clock.start();
 
     if (dropped) {
-        QVERIFY(dropFile(*m_window, outboxPath(name)));
+        QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(outboxPath(name))}));
     } else {
         droppedFilePath = outboxPath(name);
         widget<QPushButton>("fileTransmitBtn")->click();
@@ -270,7 +247,7 @@ void tst_MainWindowTransfer::closingDuringSendEndsItQuickly()
     QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     QVERIFY2(openWindow(), qPrintable(m_sim.seenOutput()));
     widget<QSpinBox>("spinBox_bufferSize")->setValue(1024);
-    QVERIFY(dropFile(*m_window, outboxPath(name)));
+    QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(outboxPath(name))}));
     auto *const sendBar = widget<QProgressBar>("sendProgressBar");
     QTRY_VERIFY_WITH_TIMEOUT(!sendBar->isHidden() && sendBar->value() > 0, WaitMs);
 

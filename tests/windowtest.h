@@ -6,11 +6,16 @@
 
 #include "app/mainwindow.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QSettings>
 #include <QString>
 #include <QTextEdit>
+#include <QUrl>
 #include <QVariantMap>
 
 namespace WindowTest {
@@ -43,6 +48,34 @@ inline void writeClientSettings(const QString &receiveDir)
     writeSettings({{QStringLiteral("saveFilePath"), receiveDir},
                    {QStringLiteral("socketType"), QStringLiteral("client")},
                    {QStringLiteral("serverAddress"), QStringLiteral("127.0.0.1")}});
+}
+
+inline QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+// The log's line for an established connection.
+inline QString connectedLine()
+{
+    return utf8("已和KVR控制器建立连接\n");
+}
+
+// Drags the URLs onto the window and drops them there. A drop reaches only
+// a window that accepted the drag entering it: false if it refused.
+inline bool dropUrls(MainWindow &window, const QList<QUrl> &urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at(10, 10);
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                          Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    if (!enter.isAccepted())
+        return false;
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    return true;
 }
 
 inline QString logText(const MainWindow &window)
