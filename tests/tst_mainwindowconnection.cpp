@@ -275,8 +275,6 @@ void TestMainWindowConnection::stateDisplay_data()
                                << unchanged << QString() << false << false << true << true;
     QTest::newRow("closing") << int(QAbstractSocket::ClosingState) << utf8("即将关闭") << unchanged
                              << QString() << true << true << false << false;
-    QTest::newRow("unknown") << 42 << QStringLiteral("-") << unchanged << QString() << true << true
-                             << true << true;
 }
 
 void TestMainWindowConnection::stateDisplay()
