@@ -42,6 +42,17 @@ public:
         return !m_listening.isNull();
     }
 
+    // On 127.0.0.1:8080, where the worker connects, keeping what it
+    // receives in storeDir.
+    bool startOnLoopback(const QString &storeDir, const QStringList &arguments,
+                         const QString &workingDirectory)
+    {
+        const QStringList where{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
+                                QStringLiteral("--port"),   QStringLiteral("8080"),
+                                QStringLiteral("--dir"),    storeDir};
+        return start(where + arguments, workingDirectory);
+    }
+
     QString listeningLine() const { return m_listening; }
     // The current run: only after launch() or start().
     QProcess &process() { return *m_process; }

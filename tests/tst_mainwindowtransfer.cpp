@@ -122,10 +122,7 @@ void tst_MainWindowTransfer::cleanup()
 
 bool tst_MainWindowTransfer::startSim(const QStringList &arguments)
 {
-    const QStringList where{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                            QStringLiteral("--port"),   QStringLiteral("8080"),
-                            QStringLiteral("--dir"),    storeDir()};
-    return m_sim.start(where + arguments, m_work->path());
+    return m_sim.startOnLoopback(storeDir(), arguments, m_work->path());
 }
 
 // The window connects as it is built; ready once the log says so.

@@ -338,10 +338,7 @@ QString tst_WorkerTransfer::writeBigFile()
 
 bool tst_WorkerTransfer::startSim(const QStringList &arguments)
 {
-    const QStringList where{QStringLiteral("--listen"), QStringLiteral("127.0.0.1"),
-                            QStringLiteral("--port"),   QStringLiteral("8080"),
-                            QStringLiteral("--dir"),    storeDir()};
-    return m_sim.start(where + arguments, m_work->path());
+    return m_sim.startOnLoopback(storeDir(), arguments, m_work->path());
 }
 
 // Started the way the window starts it: the object moves into itself.
