@@ -6,7 +6,7 @@
 // Usage: bench_idle_receiver [--seconds S]   (default 10 per window)
 
 #include "benchsupport.h"
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "tests/testfiles.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"

@@ -6,7 +6,7 @@
 // Usage: bench_receiver [--size MiB] [--rounds N] [--batch CHUNKS]
 
 #include "benchsupport.h"
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "tests/testfiles.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"

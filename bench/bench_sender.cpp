@@ -7,7 +7,7 @@
 // Each file is sized to take about S seconds (default 4) at the ceiling.
 
 #include "benchsupport.h"
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "tests/testfiles.h"
 #include "transfer/filesender.h"
 

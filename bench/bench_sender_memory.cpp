@@ -8,7 +8,7 @@
 // STAND-IN defaults to the kvr-controller-sim of the same build tree.
 
 #include "benchsupport.h"
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "tests/testfiles.h"
 #include "transfer/filesender.h"
 

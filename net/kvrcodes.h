@@ -1,8 +1,10 @@
 #pragma once
 
-// Codes shared by the window, the network worker and the transfer engine.
-// They travel as plain ints in queued signals; receivers ignore values they
-// do not know, so new codes may be added but existing values never change.
+// Codes between the window and the network worker. The transfer and receive
+// codes belong to the engine below and are included from there. Like those,
+// they travel as plain ints and existing values never change.
+
+#include "transfer/transfercodes.h"
 
 // Commands: MainWindow::handleCmd(int) -> sendThread::handleCmd(int).
 enum CmdType : int {
@@ -10,30 +12,6 @@ enum CmdType : int {
     CmdDisconnect = 3,
     CmdTest = 4,
     CmdSendFile = 5,
-};
-
-// Transfer states of a send: sendThread::sendTransState(int).
-// There is deliberately no 13.
-enum TransState : int {
-    TransStarted = 10,
-    TransDone = 11,
-    TransProgress = 12,
-    TransAborted = 14,
-    TransDisconnected = 15,
-    TransOpenFailed = 16,
-    TransReadFailed = 17, // the file could not be read to its end
-};
-
-// Receive states: receiveThread::sendRecState(int), re-emitted by the worker.
-enum RecState : int {
-    RecDone = 0,
-    RecStarted = 1,
-    RecProgress = 2,
-    RecCreateFailed = 3,
-    RecTimeout = 4,
-    RecRawData = 5,
-    RecMd5Mismatch = 6, // contents differ from the announced digest
-    RecWriteFailed = 7, // the target file could not be written
 };
 
 // Which connection a transfer is tied to: sendThread::sendLink / recvLink.

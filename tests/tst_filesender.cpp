@@ -1,4 +1,4 @@
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "testfiles.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"

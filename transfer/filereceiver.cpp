@@ -1,6 +1,6 @@
 #include "transfer/filereceiver.h"
 
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "transfer/protocol.h"
 
 #include <QCoreApplication>

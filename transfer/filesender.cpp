@@ -1,6 +1,6 @@
 #include "transfer/filesender.h"
 
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 

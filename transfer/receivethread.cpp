@@ -1,6 +1,6 @@
 #include "transfer/receivethread.h"
 
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"

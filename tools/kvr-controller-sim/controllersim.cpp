@@ -1,6 +1,6 @@
 #include "controllersim.h"
 
-#include "net/kvrcodes.h"
+#include "transfer/transfercodes.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"

@@ -1,0 +1,29 @@
+#pragma once
+
+// Codes the transfer engine reports. They travel as plain ints in queued
+// signals; receivers ignore values they do not know, so new codes may be
+// added but existing values never change.
+
+// Transfer states of a send: FileSender, re-emitted by sendThread::sendTransState(int).
+// There is deliberately no 13.
+enum TransState : int {
+    TransStarted = 10,
+    TransDone = 11,
+    TransProgress = 12,
+    TransAborted = 14,
+    TransDisconnected = 15,
+    TransOpenFailed = 16,
+    TransReadFailed = 17, // the file could not be read to its end
+};
+
+// Receive states: receiveThread::sendRecState(int), re-emitted by the worker.
+enum RecState : int {
+    RecDone = 0,
+    RecStarted = 1,
+    RecProgress = 2,
+    RecCreateFailed = 3,
+    RecTimeout = 4,
+    RecRawData = 5,
+    RecMd5Mismatch = 6, // contents differ from the announced digest
+    RecWriteFailed = 7, // the target file could not be written
+};
