@@ -4,6 +4,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Names the per-user settings folder, whatever the executable is called.
+    QCoreApplication::setApplicationName(QStringLiteral("kvr-file-transfer"));
     QApplication app(argc, argv);
     MainWindow window;
     window.show();

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -18,6 +19,8 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QTextCursor>
 #include <QUrl>
 
@@ -52,11 +55,33 @@ QString utf8(const char *text)
     return QString::fromUtf8(text);
 }
 
+// Asks the file system itself: permission bits say nothing to root, nor
+// anything about Windows' access lists.
+bool canCreateFileIn(const QString &dir)
+{
+    QTemporaryFile probe(dir + QStringLiteral("/settings-probe-XXXXXX"));
+    return probe.open();
+}
+
+// A settings.ini beside the executable, or the chance to create one there,
+// makes a portable copy (a zip, a build folder). An installed copy cannot
+// write beside itself, so it keeps its settings in the user's own folder.
+QString chooseSettingsFile(const QString &programDir)
+{
+    const QString name = QStringLiteral("/settings.ini");
+    if (QFileInfo::exists(programDir + name) || canCreateFileIn(programDir))
+        return programDir + name;
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + name;
+}
+
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicationDirPath(), parent)
+{}
+
+MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     : QMainWindow(parent), versionTag(QStringLiteral("(2.4)")),
-      settingsFilePath(QCoreApplication::applicationDirPath() + QStringLiteral("/settings.ini"))
+      settingsFilePath(chooseSettingsFile(programDir))
 {
     ui = new Ui::MainWindow;
     ui->setupUi(this);
@@ -157,12 +182,18 @@ void MainWindow::loadSettings()
 
 void MainWindow::saveSettings()
 {
+    QDir().mkpath(QFileInfo(settingsFilePath).absolutePath());
     QSettings settings(settingsFilePath, QSettings::IniFormat);
-    settings.setValue(utf8(KeySaveFilePath), ui->dirShowLineEdit->text());
+    // A backslash starts an escape in a hand-edited INI value.
+    settings.setValue(utf8(KeySaveFilePath),
+                      QDir::fromNativeSeparators(ui->dirShowLineEdit->text()));
     const bool server = ui->stackedWidget->currentIndex() == ServerPage;
     settings.setValue(utf8(KeySocketType),
                       server ? QStringLiteral("server") : QStringLiteral("client"));
     settings.setValue(utf8(KeyServerAddress), ui->serverAddressLineEdit->text());
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
     qDebug() << "ui->serverAddressLineEdit->text()=" << ui->serverAddressLineEdit->text();
 }

@@ -31,6 +31,9 @@ class MainWindow : public QMainWindow
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    // programDir: the folder where a portable settings.ini is looked for,
+    // the executable's own unless a test says otherwise.
+    explicit MainWindow(const QString &programDir, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // The network worker, for tests that drive the window's reports.

@@ -7,9 +7,12 @@
 #include "transfer/sharedvalues.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -111,6 +114,7 @@ class TestMainWindowSettings : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void startUpTitles_data();
     void startUpTitles();
@@ -121,7 +125,21 @@ private slots:
     void receiveDirectory();
     void savedAtExit_data();
     void savedAtExit();
+    void perUserFileBesideUnwritableFolder();
+    void failedWriteReported();
+
+private:
+    QTemporaryDir configHome;
 };
+
+// The per-user settings file goes to a folder of the test's own; the
+// application name is the one main() gives the window.
+void TestMainWindowSettings::initTestCase()
+{
+    QVERIFY(configHome.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    QCoreApplication::setApplicationName(QStringLiteral("kvr-file-transfer"));
+}
 
 // Each window starts as the process would: the receive directory empty.
 void TestMainWindowSettings::init()
@@ -284,6 +302,45 @@ void TestMainWindowSettings::savedAtExit()
     QCOMPARE(saved.value(KeyType).toString(), QStringLiteral("client"));
     QCOMPARE(saved.value(KeyDir).toString(), dir);
     QCOMPARE(saved.value(KeyAddress).toString(), address);
+}
+
+// As for an installed copy: no settings.ini beside the executable and no
+// way to create one there. A folder that does not exist is one that even
+// root cannot write to.
+void TestMainWindowSettings::perUserFileBesideUnwritableFolder()
+{
+    if (!mayConstruct(false, Settings()))
+        QSKIP("Would reach beyond 127.0.0.1: run it through scripts/netns-run");
+    const QTemporaryDir root;
+    const QString programDir = root.filePath(QStringLiteral("missing"));
+    const QString userFile = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+                             QStringLiteral("/settings.ini");
+    QFile::remove(userFile);
+    const QString dir = QString::fromUtf8("/srv/接收目录");
+
+    auto window = std::make_unique<MainWindow>(programDir);
+    lineEdit(*window, "dirShowLineEdit")->setText(dir);
+    lineEdit(*window, "serverAddressLineEdit")->setText(Loopback);
+    window.reset();
+    QVERIFY(QFile::exists(userFile));
+    QVERIFY(!QFileInfo::exists(programDir));
+
+    window = std::make_unique<MainWindow>(programDir);
+    QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(), dir);
+    QCOMPARE(window->worker()->controllerAddress.get(), Loopback);
+}
+
+void TestMainWindowSettings::failedWriteReported()
+{
+    if (!mayConstruct(true, Settings()))
+        QSKIP("Would reach beyond 127.0.0.1: run it through scripts/netns-run");
+    // A settings.ini that is a folder: it is chosen, and nobody can write it.
+    const QTemporaryDir programDir;
+    QVERIFY(QDir(programDir.path()).mkdir(QStringLiteral("settings.ini")));
+
+    auto window = std::make_unique<MainWindow>(programDir.path());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("settings.ini")));
+    window.reset();
 }
 
 QTEST_MAIN(TestMainWindowSettings)
