@@ -1,9 +1,10 @@
-#include "transfer/transfercodes.h"
 #include "testfiles.h"
+#include "transfer/filereceiver.h"
 #include "transfer/frameparser.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/transfercodes.h"
 
 #include <QtTest>
 
@@ -72,6 +73,7 @@ private slots:
     void receivesFileAndPublishesStatistics();
     void rawDataIsPublished();
     void stallIsReportedAfterMoreThanOneSecond();
+    void slowWriteIsNoStall();
     void stopWithOpenFileKeepsPartial();
     void stopBeforeStart();
     void queueCountsFollowTheQueue();
@@ -125,6 +127,26 @@ void tst_ReceiveThread::stallIsReportedAfterMoreThanOneSecond()
     QMutexLocker locker(&engine.mutex);
     QVERIFY2(engine.msToTimeout > 1000, qPrintable(QString::number(engine.msToTimeout)));
     QVERIFY2(engine.msToTimeout < 1100, qPrintable(QString::number(engine.msToTimeout)));
+}
+
+// A write that blocks for longer than the stall limit, with the rest of the
+// file queued behind it, is a slow disk and not a silent sender.
+void tst_ReceiveThread::slowWriteIsNoStall()
+{
+    std::atomic<int> writes{0};
+    FileReceiver::setWriteHook([&writes](const char *, qsizetype) {
+        if (writes++ == 0)
+            QThread::msleep(FrameParser::TimeoutMs * 3 / 2);
+        return true;
+    });
+    Engine engine;
+    const QByteArray contents = randomBytes(50000, 26);
+    engine.append(chunked(framed(QStringLiteral("slow.bin"), contents), 12000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        engine.recorded().size() > 2 && engine.recorded().last() != RecProgress, 10000);
+    FileReceiver::setWriteHook({});
+    QCOMPARE(engine.recorded().last(), int(RecDone));
+    QCOMPARE(readFile(engine.path(QStringLiteral("slow.bin"))), contents);
 }
 
 void tst_ReceiveThread::stopWithOpenFileKeepsPartial()

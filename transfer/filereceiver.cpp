@@ -1,16 +1,32 @@
 #include "transfer/filereceiver.h"
 
-#include "transfer/transfercodes.h"
 #include "transfer/protocol.h"
+#include "transfer/transfercodes.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <atomic>
 
 #ifdef Q_OS_UNIX
 #include <cstdio>
 #endif
 
 namespace {
+
+QMutex writeHookMutex;
+FileReceiver::WriteHook writeHook; // guarded by writeHookMutex
+std::atomic<bool> writeHookSet{false};
+
+bool runWriteHook(const char *data, qsizetype size)
+{
+    if (!writeHookSet.load(std::memory_order_acquire))
+        return true;
+    QMutexLocker locker(&writeHookMutex);
+    return !writeHook || writeHook(data, size);
+}
 
 // Replaces target by source in one step where the platform allows it.
 bool replaceFile(const QString &source, const QString &target)
@@ -80,9 +96,21 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
     return true;
 }
 
+void FileReceiver::setWriteHook(WriteHook hook)
+{
+    QMutexLocker locker(&writeHookMutex);
+    writeHookSet = bool(hook);
+    writeHook = std::move(hook);
+}
+
+bool FileReceiver::write(const char *data, qsizetype size)
+{
+    return runWriteHook(data, size) && m_file.write(data, size) == size;
+}
+
 bool FileReceiver::contents(const char *data, qsizetype size)
 {
-    if (m_file.write(data, size) != size) {
+    if (!write(data, size)) {
         failWrite();
         return false;
     }

@@ -46,6 +46,13 @@ public:
 
     static QString partPath(const QString &finalPath) { return finalPath + QLatin1String(".part"); }
 
+    // Lets tests and benchmarks stand in for a slow or failing disk. The
+    // hook runs before every write of contents, in the writing thread; a
+    // false return fails that write as the device would. Process-wide; an
+    // empty hook removes it.
+    using WriteHook = std::function<bool(const char *data, qsizetype size)>;
+    static void setWriteHook(WriteHook hook);
+
 private:
     void rawData(const QByteArray &bytes) override;
     bool transferOpened(const FrameHeader &header) override;
@@ -54,6 +61,7 @@ private:
     void transferTimedOut() override;
 
     QString receiveDirectory() const;
+    bool write(const char *data, qsizetype size);
     void failWrite();
     void report(int code);
     void reportStartIfDue();

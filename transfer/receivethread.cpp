@@ -1,9 +1,9 @@
 #include "transfer/receivethread.h"
 
-#include "transfer/transfercodes.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/transfercodes.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -74,25 +74,31 @@ void receiveThread::run()
     if (m_stopRequested)
         return;
     running = true;
+    // The stall rule counts time without incoming data: the time spent
+    // handling a chunk (a slow disk) is left out of the clock it reads.
     QElapsedTimer clock;
     clock.start();
+    qint64 busyMs = 0;
+    const auto stallClock = [&] { return clock.elapsed() - busyMs; };
     FileReceiver receiver([] { return saveFilePath.get(); },
                           [this](int code, const FileReceiver &r) { publish(code, r); });
     QByteArray chunk;
     while (!m_stopRequested) {
-        switch (take(&chunk, receiver.msUntilTimeout(clock.elapsed()))) {
-        case Taken::Chunk:
-            receiver.feed(chunk, clock.elapsed());
+        switch (take(&chunk, receiver.msUntilTimeout(stallClock()))) {
+        case Taken::Chunk: {
+            const qint64 startMs = clock.elapsed();
+            receiver.feed(chunk, stallClock());
+            busyMs += clock.elapsed() - startMs;
             break;
+        }
         case Taken::EndOfStream:
             receiver.endOfStream();
             break;
         case Taken::Nothing:
+            // Only an empty queue can mean a stall.
+            receiver.poll(stallClock());
             break;
         }
-        if (m_stopRequested)
-            break;
-        receiver.poll(clock.elapsed());
     }
     running = false;
 }
