@@ -208,6 +208,18 @@ void tst_ControllerSim::receiveOutcome_data()
                contents + Protocol::endMarker()
         << false << QStringLiteral("file received: bad.bin (40000 bytes) MD5 mismatch")
         << QStringList{QStringLiteral("bad.bin.part")};
+    QTest::newRow("MD5 field not 32 hex digits")
+        << Protocol::buildHeader(QStringLiteral("m31.bin"), quint64(contents.size()),
+                                 wrongMd5.left(31)) +
+               contents + Protocol::endMarker()
+        << false << QStringLiteral("file received: m31.bin (40000 bytes) MD5 mismatch")
+        << QStringList{QStringLiteral("m31.bin.part")};
+    QTest::newRow("size over-announced")
+        << Protocol::buildHeader(QStringLiteral("over.bin"), quint64(contents.size()) + 1000,
+                                 TestFiles::md5Hex(contents)) +
+               contents + Protocol::endMarker()
+        << false << QStringLiteral("file received: over.bin (40000 bytes) MD5 ok")
+        << QStringList{QStringLiteral("over.bin")};
     QTest::newRow("unsafe name") << TestFiles::framed(QStringLiteral(".."), contents) << false
                                  << QStringLiteral("file create failed") << QStringList();
     QTest::newRow("newline in name")

@@ -1,7 +1,7 @@
-#include "transfer/transfercodes.h"
 #include "testfiles.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
+#include "transfer/transfercodes.h"
 
 #include <QtTest>
 
@@ -29,7 +29,16 @@ struct Harness
     }
     void stall() { receiver.poll(now += FrameParser::TimeoutMs + 1); }
     QString path(const QString &name) const { return dirPath + QLatin1Char('/') + name; }
-    QStringList entries() const { return QDir(dirPath).entryList(QDir::Files | QDir::System); }
+    QStringList entries() const
+    {
+        return QDir(dirPath).entryList(QDir::Files | QDir::System | QDir::Hidden);
+    }
+    // The one file the receptions left, final or partial.
+    QByteArray onlyFile() const
+    {
+        const QStringList files = entries();
+        return files.size() == 1 ? readFile(path(files.first())) : QByteArray("several");
+    }
 
     QTemporaryDir dir;
     QString dirPath;
@@ -56,6 +65,8 @@ private slots:
     void roundTrip_data();
     void roundTrip();
     void severalFilesInOneStream();
+    void announcedHeader_data();
+    void announcedHeader();
     void hostileNames_data();
     void hostileNames();
     void createFailureDiscardsRestQuietly();
@@ -133,6 +144,40 @@ void tst_FileReceiver::severalFilesInOneStream()
     QCOMPARE(h.raw, Protocol::greeting());
     QCOMPARE(readFile(h.path(QStringLiteral("a"))), a);
     QCOMPARE(readFile(h.path(QStringLiteral("b"))), b);
+}
+
+void tst_FileReceiver::announcedHeader_data()
+{
+    QTest::addColumn<QByteArray>("md5Field");
+    QTest::addColumn<int>("overAnnounced");
+    QTest::addColumn<int>("endCode");
+    const QByteArray md5 = md5Hex(randomBytes(18, 7));
+    QTest::newRow("31 hex digits") << md5.left(31) << 0 << int(RecMd5Mismatch);
+    QTest::newRow("33 hex digits") << md5 + "a" << 0 << int(RecMd5Mismatch);
+    QTest::newRow("not hex") << "x" + md5.mid(1) << 0 << int(RecMd5Mismatch);
+    QTest::newRow("empty") << QByteArray() << 0 << int(RecMd5Mismatch);
+    QTest::newRow("upper case") << md5.toUpper() << 0 << int(RecDone);
+    QTest::newRow("size over-announced") << md5 << 1000 << int(RecDone);
+}
+
+// A digest that cannot be checked fails the file, its section never
+// reaches the file, and what follows the end marker is not swallowed.
+void tst_FileReceiver::announcedHeader()
+{
+    QFETCH(QByteArray, md5Field);
+    QFETCH(int, overAnnounced);
+    QFETCH(int, endCode);
+    const QByteArray contents = randomBytes(18, 7);
+    Harness h;
+    const QByteArray stream = Protocol::startMarker() + "m.bin" + Protocol::sizeMarker() +
+                              QByteArray::number(contents.size() + overAnnounced) +
+                              Protocol::sizeEndMarker() + Protocol::md5Marker() + md5Field +
+                              Protocol::md5EndMarker() + contents + Protocol::endMarker() +
+                              Protocol::greeting();
+    h.feed({stream});
+    QCOMPARE(h.codes, (QList<int>{RecStarted, endCode, RecRawData}));
+    QCOMPARE(h.raw, Protocol::greeting());
+    QCOMPARE(h.onlyFile(), contents);
 }
 
 void tst_FileReceiver::hostileNames_data()

@@ -24,13 +24,19 @@ public:
                       .arg(QString::fromUtf8(header.rawName))
                       .arg(header.size)
                       .arg(header.sizeValid ? QStringLiteral("valid") : QStringLiteral("invalid"))
-                      .arg(QString::fromLatin1(header.md5Hex));
+                      .arg(header.hasMd5 && header.md5Hex.isEmpty()
+                               ? QStringLiteral("?")
+                               : QString::fromLatin1(header.md5Hex));
         m_contentBytes = 0;
+        m_hash.reset();
+        m_md5Hex = header.md5Hex;
         return acceptTransfers;
     }
+    bool digestMatches() const override { return m_hash.result().toHex() == m_md5Hex; }
     bool contents(const char *data, qsizetype size) override
     {
         m_contentBytes += size;
+        m_hash.addData(data, int(size));
         if (failContentsAfter >= 0 && m_contentBytes > failContentsAfter) {
             events << QStringLiteral("write failed");
             return false;
@@ -51,6 +57,8 @@ private:
             events << text;
     }
     qsizetype m_contentBytes = 0;
+    QCryptographicHash m_hash{QCryptographicHash::Md5};
+    QByteArray m_md5Hex;
 };
 
 QString raw(const QByteArray &bytes)
@@ -170,6 +178,29 @@ void tst_FrameParser::streams_data()
     QTest::newRow("size marker before start marker")
         << Protocol::sizeMarker() + "x" + Protocol::startMarker() + "y"
         << QStringList{raw(Protocol::sizeMarker() + "x" + Protocol::startMarker() + "y")};
+    for (const auto &field : {QPair<const char *, QByteArray>{"31", md5.left(31)},
+                              {"33", md5 + "0"},
+                              {"non-hex", "g" + md5.mid(1)},
+                              {"empty", QByteArray()},
+                              {"long", QByteArray(5000, 'a')}}) {
+        QTest::newRow(
+            qPrintable(QStringLiteral("md5 field %1 is header").arg(QLatin1String(field.first))))
+            << Protocol::startMarker() + "f" + Protocol::sizeMarker() + "11" +
+                   Protocol::sizeEndMarker() + Protocol::md5Marker() + field.second +
+                   Protocol::md5EndMarker() + contents + end + greeting
+            << QStringList{open(QStringLiteral("f"), 11, "?"), data(contents),
+                           QStringLiteral("end"), raw(greeting)};
+    }
+    QTest::newRow("over-announced size ends where the digest matches")
+        << Protocol::buildHeader(QStringLiteral("o"), 1000, md5Hex(withMarker)) + withMarker + end +
+               greeting
+        << QStringList{open(QStringLiteral("o"), 1000, md5Hex(withMarker)), data(withMarker),
+                       QStringLiteral("end"), raw(greeting)};
+    QTest::newRow("over-announced size with another digest waits for the size")
+        << Protocol::buildHeader(QStringLiteral("o"), 1000, md5Hex("other")) + contents + end +
+               greeting
+        << QStringList{open(QStringLiteral("o"), 1000, md5Hex("other")),
+                       data(contents + end + greeting), QStringLiteral("timeout")};
     QTest::newRow("greeting inside an open transfer is contents")
         << Protocol::buildHeader(QStringLiteral("g"), 0, QByteArray()) + greeting + end
         << QStringList{open(QStringLiteral("g"), 0), data(greeting), QStringLiteral("end")};
@@ -199,7 +230,12 @@ void tst_FrameParser::sameEventsWhateverTheChunking()
     QFETCH(quint32, seed);
     const QByteArray tricky = Protocol::endMarker() + randomBytes(700, 3) +
                               Protocol::startMarker() + Protocol::endMarker().left(10);
+    const QByteArray badMd5 = Protocol::startMarker() + "bad" + Protocol::sizeMarker() + "3" +
+                              Protocol::sizeEndMarker() + Protocol::md5Marker() + "abc" +
+                              Protocol::md5EndMarker() + "xyz" + Protocol::endMarker();
     const QByteArray stream = greeting + framed(QStringLiteral("一.bin"), tricky) +
+                              Protocol::buildHeader(QStringLiteral("over"), 5000, md5Hex(tricky)) +
+                              tricky + Protocol::endMarker() + badMd5 +
                               framed(QStringLiteral("two"), randomBytes(333, 4), false) +
                               QByteArray("\xe5\xbc", 2) + greeting +
                               framed(QStringLiteral("empty"), QByteArray()) + greeting;
@@ -207,7 +243,7 @@ void tst_FrameParser::sameEventsWhateverTheChunking()
     const QList<QByteArray> chunks =
         seed ? randomlyChunked(stream, seed, 64) : chunked(stream, chunkSize);
     QCOMPARE(parse(chunks), whole);
-    QCOMPARE(whole.count(QStringLiteral("end")), 3);
+    QCOMPARE(whole.count(QStringLiteral("end")), 5);
 }
 
 void tst_FrameParser::randomStreamsAgree_data()

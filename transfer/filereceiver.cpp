@@ -132,7 +132,8 @@ void FileReceiver::transferEnded()
         failWrite();
         return;
     }
-    if (m_header.hasMd5 && m_hash.result().toHex() != m_header.md5Hex) {
+    // A digest field that is not 32 hex digits cannot vouch for the file.
+    if (m_header.hasMd5 && !digestMatches()) {
         report(RecMd5Mismatch);
         return;
     }
@@ -141,6 +142,11 @@ void FileReceiver::transferEnded()
         return;
     }
     report(RecDone);
+}
+
+bool FileReceiver::digestMatches() const
+{
+    return !m_header.md5Hex.isEmpty() && m_hash.result().toHex() == m_header.md5Hex;
 }
 
 void FileReceiver::transferTimedOut()

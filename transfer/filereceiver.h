@@ -57,6 +57,7 @@ private:
     void rawData(const QByteArray &bytes) override;
     bool transferOpened(const FrameHeader &header) override;
     bool contents(const char *data, qsizetype size) override;
+    bool digestMatches() const override;
     void transferEnded() override;
     void transferTimedOut() override;
 

@@ -1,8 +1,8 @@
 #include "transfer/filesender.h"
 
-#include "transfer/transfercodes.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/transfercodes.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -19,31 +19,25 @@ qsizetype partialMarkerTail(const QByteArray &data, qsizetype from, const QByteA
     return 0;
 }
 
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// How far data[from..] agrees with an MD5 section: the number of bytes that
-// match, or -1 as soon as one byte does not.
-qsizetype matchMd5Section(const QByteArray &data, qsizetype from)
+// The length of the MD5 section at data[from..] once its end marker has
+// come within limit; 0 when there is none, or when it cannot end within
+// limit; -1 while more bytes could still make one. Whatever lies between
+// its two markers belongs to it. `final`: no more bytes are coming.
+qsizetype md5SectionLength(const QByteArray &data, qsizetype from, qsizetype limit, bool final)
 {
     const QByteArray &open = Protocol::md5Marker();
     const QByteArray &close = Protocol::md5EndMarker();
-    const qsizetype length = qMin<qsizetype>(data.size() - from, Protocol::Md5SectionLength);
-    for (qsizetype j = 0; j < length; ++j) {
-        const char c = data.at(from + j);
-        bool ok;
-        if (j < open.size())
-            ok = c == open.at(j);
-        else if (j < open.size() + Protocol::Md5HexLength)
-            ok = isHexDigit(c);
-        else
-            ok = c == close.at(j - open.size() - Protocol::Md5HexLength);
-        if (!ok)
-            return -1;
-    }
-    return length;
+    const qsizetype available = data.size() - from;
+    if (std::memcmp(data.constData() + from, open.constData(),
+                    qMin<qsizetype>(available, open.size())) != 0)
+        return 0;
+    const qsizetype closeAt =
+        available < open.size() ? -1 : data.indexOf(close, from + open.size());
+    if (closeAt >= 0 && closeAt + close.size() <= limit)
+        return closeAt + close.size() - from;
+    if (closeAt >= 0 || final || data.size() >= limit)
+        return 0;
+    return -1;
 }
 
 } // namespace
@@ -106,38 +100,44 @@ qsizetype FrameParser::parseHeader(const QByteArray &data, qsizetype pos)
     const qsizetype sizeEndAt =
         sizeAt < 0 ? -1 : data.indexOf(sizeEndMarker, sizeAt + sizeMarker.size());
     const qsizetype md5At = sizeEndAt < 0 ? -1 : sizeEndAt + sizeEndMarker.size();
-    const qsizetype md5Match = md5At < 0 ? -1 : matchMd5Section(data, md5At);
-    const bool hasMd5 = md5Match == Protocol::Md5SectionLength;
-    // Once the sender has stalled, an MD5 section that has not arrived whole
-    // is not coming: the bytes are contents.
-    const bool complete = md5At >= 0 && (md5Match < 0 || hasMd5 || m_stalled);
-
-    if (!complete || md5At > limit) {
+    if (md5At < 0 || md5At > limit) {
         if (data.size() >= limit || m_stalled)
             return giveUpHeader(data, pos);
         m_pending = data.mid(pos);
         return data.size();
     }
-    // A section that matched as far as the data went was waited for above:
-    // here it either matched whole or not at all.
-    const qsizetype contentStart = hasMd5 ? md5At + Protocol::Md5SectionLength : md5At;
+    // Once the sender has stalled, an MD5 section that has not arrived whole
+    // is not coming: the bytes are contents.
+    const qsizetype md5Length = md5SectionLength(data, md5At, limit, m_stalled);
+    if (md5Length < 0) {
+        m_pending = data.mid(pos);
+        return data.size();
+    }
+    const FrameHeader header = readHeader(data, pos, sizeAt, md5At, md5Length);
+    m_transferBytes = quint64(header.headerBytes);
+    m_lengthKnown = !header.md5Hex.isEmpty() && header.sizeValid;
+    m_remaining = header.size;
+    m_state = m_listener->transferOpened(header) ? State::Contents : State::Discarding;
+    return md5At + md5Length;
+}
 
+FrameHeader FrameParser::readHeader(const QByteArray &data, qsizetype pos, qsizetype sizeAt,
+                                    qsizetype md5At, qsizetype md5Length)
+{
     FrameHeader header;
     const qsizetype nameAt = pos + Protocol::startMarker().size();
     header.rawName = data.mid(nameAt, sizeAt - nameAt);
-    const qsizetype digitsAt = sizeAt + sizeMarker.size();
-    header.size = Protocol::parseSize(data.mid(digitsAt, sizeEndAt - digitsAt), &header.sizeValid);
-    header.hasMd5 = hasMd5;
-    if (hasMd5)
-        header.md5Hex =
-            data.mid(md5At + Protocol::md5Marker().size(), Protocol::Md5HexLength).toLower();
-    header.headerBytes = int(contentStart - pos);
-
-    m_transferBytes = quint64(header.headerBytes);
-    m_lengthKnown = header.hasMd5 && header.sizeValid;
-    m_remaining = header.size;
-    m_state = m_listener->transferOpened(header) ? State::Contents : State::Discarding;
-    return contentStart;
+    const qsizetype digitsAt = sizeAt + Protocol::sizeMarker().size();
+    const qsizetype digitsEnd = md5At - Protocol::sizeEndMarker().size();
+    header.size = Protocol::parseSize(data.mid(digitsAt, digitsEnd - digitsAt), &header.sizeValid);
+    header.hasMd5 = md5Length > 0;
+    const qsizetype fieldAt = md5At + Protocol::md5Marker().size();
+    const QByteArray field = data.mid(fieldAt, md5Length - Protocol::md5Marker().size() -
+                                                   Protocol::md5EndMarker().size());
+    if (header.hasMd5 && Protocol::isMd5Hex(field))
+        header.md5Hex = field.toLower();
+    header.headerBytes = int(md5At + md5Length - pos);
+    return header;
 }
 
 // The start marker at pos did not grow into a header within the limit: it
@@ -155,24 +155,58 @@ qsizetype FrameParser::giveUpHeader(const QByteArray &data, qsizetype pos)
 
 qsizetype FrameParser::parseBody(const QByteArray &data, qsizetype pos)
 {
-    if (m_lengthKnown && m_remaining > 0) {
-        const qsizetype take = qsizetype(qMin<quint64>(m_remaining, quint64(data.size() - pos)));
-        m_remaining -= quint64(take);
-        deliver(data.constData() + pos, take);
-        return pos + take;
-    }
+    if (m_lengthKnown && m_remaining > 0)
+        return parseSizedBody(data, pos);
     const QByteArray &marker = Protocol::endMarker();
     const qsizetype end = data.indexOf(marker, pos);
     if (end >= 0) {
         deliver(data.constData() + pos, end - pos);
-        m_transferBytes += quint64(marker.size());
-        endTransfer();
-        return end + marker.size();
+        return endAt(end);
     }
     const qsizetype tail = partialMarkerTail(data, pos, marker);
     deliver(data.constData() + pos, data.size() - tail - pos);
     m_pending = data.right(tail);
     return data.size();
+}
+
+// Before the announced size is reached, an end marker ends the contents only
+// where they match the digest; otherwise its bytes are contents. A marker
+// cut by the chunk waits, as after the size.
+qsizetype FrameParser::parseSizedBody(const QByteArray &data, qsizetype pos)
+{
+    const QByteArray &marker = Protocol::endMarker();
+    const qsizetype found = data.indexOf(marker, pos);
+    if (found >= 0 && quint64(found - pos) < m_remaining) {
+        takeContents(data, pos, found);
+        if (m_state == State::Contents && m_listener->digestMatches())
+            return endAt(found);
+        takeContents(data, found, found + 1);
+        return found + 1;
+    }
+    const qsizetype tailAt = data.size() - partialMarkerTail(data, pos, marker);
+    if (found < 0 && tailAt < data.size() && quint64(tailAt - pos) < m_remaining) {
+        takeContents(data, pos, tailAt);
+        m_pending = data.mid(tailAt);
+        return data.size();
+    }
+    const qsizetype sizeEnd =
+        pos + qsizetype(qMin<quint64>(m_remaining, quint64(data.size() - pos)));
+    takeContents(data, pos, sizeEnd);
+    return sizeEnd;
+}
+
+void FrameParser::takeContents(const QByteArray &data, qsizetype from, qsizetype to)
+{
+    m_remaining -= quint64(to - from);
+    deliver(data.constData() + from, to - from);
+}
+
+// The end marker at data[end] ends the transfer.
+qsizetype FrameParser::endAt(qsizetype end)
+{
+    m_transferBytes += quint64(Protocol::endMarker().size());
+    endTransfer();
+    return end + Protocol::endMarker().size();
 }
 
 bool FrameParser::deliver(const char *data, qsizetype size)

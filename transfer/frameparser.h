@@ -10,7 +10,7 @@ struct FrameHeader
     quint64 size = 0;   // announced size, 0 when the field is not a number
     bool sizeValid = false;
     bool hasMd5 = false; // the header carried the MD5 section
-    QByteArray md5Hex;   // announced digest, lower case
+    QByteArray md5Hex;   // announced digest, lower case; empty unless 32 hex digits
     int headerBytes = 0; // wire bytes of the header
 };
 
@@ -22,9 +22,13 @@ struct FrameHeader
 // may begin a marker. It knows no thread, socket or file; time is passed in
 // so that the 1000 ms stall rule can be tested exactly.
 //
-// Contents end at the first end marker, except when the header carried the
-// MD5 section and a valid size N: then the first N content bytes are taken
-// unseen, so a file that holds the end marker's bytes still arrives whole.
+// Contents end at the first end marker, except when the header carried a
+// valid digest and a valid size N: then an end marker within the first N
+// content bytes ends the contents only where the listener says that the
+// contents so far match the digest, so a file that holds the end marker's
+// bytes still arrives whole, and one whose size was over-announced ends.
+// The MD5 section is header whatever it holds; a field that is not 32 hex
+// digits leaves md5Hex empty.
 class FrameParser
 {
 public:
@@ -37,6 +41,8 @@ public:
         virtual bool transferOpened(const FrameHeader &header) = 0;
         // Return false to discard the rest of this transfer quietly.
         virtual bool contents(const char *data, qsizetype size) = 0;
+        // Whether the contents delivered so far match the announced digest.
+        virtual bool digestMatches() const = 0;
         virtual void transferEnded() = 0;
         virtual void transferTimedOut() = 0;
     };
@@ -68,6 +74,11 @@ private:
     qsizetype parseIdle(const QByteArray &data, qsizetype pos);
     qsizetype parseHeader(const QByteArray &data, qsizetype pos);
     qsizetype parseBody(const QByteArray &data, qsizetype pos);
+    qsizetype parseSizedBody(const QByteArray &data, qsizetype pos);
+    void takeContents(const QByteArray &data, qsizetype from, qsizetype to);
+    qsizetype endAt(qsizetype end);
+    static FrameHeader readHeader(const QByteArray &data, qsizetype pos, qsizetype sizeAt,
+                                  qsizetype md5At, qsizetype md5Length);
     qsizetype giveUpHeader(const QByteArray &data, qsizetype pos);
     void endWaiting();
     bool deliver(const char *data, qsizetype size);
@@ -79,6 +90,6 @@ private:
     qint64 m_lastDataMs = 0;
     quint64 m_transferBytes = 0;
     bool m_lengthKnown = false; // contents delimited by the announced size
-    quint64 m_remaining = 0;    // content bytes still to come unseen
+    quint64 m_remaining = 0;    // content bytes still to come before the size is reached
     bool m_stalled = false;     // poll() is deciding what a stall leaves
 };

@@ -5,6 +5,7 @@
 #include "transfer/frameparser.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QStringList>
 
 #include <cstdint>
@@ -23,10 +24,14 @@ public:
         story += "\nopen " + header.rawName + ' ' + QByteArray::number(header.size) + ' ' +
                  header.md5Hex + '\n';
         m_last = 0;
+        m_hash.reset();
+        m_md5Hex = header.md5Hex;
         return true;
     }
+    bool digestMatches() const override { return m_hash.result().toHex() == m_md5Hex; }
     bool contents(const char *data, qsizetype size) override
     {
+        m_hash.addData(data, int(size));
         add('c', QByteArray(data, int(size)));
         return true;
     }
@@ -34,6 +39,9 @@ public:
     void transferTimedOut() override { closeWith("timeout"); }
 
 private:
+    QCryptographicHash m_hash{QCryptographicHash::Md5};
+    QByteArray m_md5Hex;
+
     void add(char kind, const QByteArray &bytes)
     {
         if (m_last != kind)
