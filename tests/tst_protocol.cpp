@@ -64,29 +64,63 @@ void tst_Protocol::headerWithoutMd5()
 void tst_Protocol::safeFileName_data()
 {
     QTest::addColumn<QByteArray>("received");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << QByteArray("data.bin") << QStringLiteral("data.bin");
-    QTest::newRow("chinese") << QStringLiteral("日志.txt").toUtf8() << QStringLiteral("日志.txt");
-    QTest::newRow("unix path") << QByteArray("/etc/passwd") << QStringLiteral("passwd");
-    QTest::newRow("parent") << QByteArray("../../x") << QStringLiteral("x");
-    QTest::newRow("windows path") << QByteArray("C:\\Windows\\a.dll") << QStringLiteral("a.dll");
-    QTest::newRow("mixed") << QByteArray("a/b\\c") << QStringLiteral("c");
-    QTest::newRow("empty") << QByteArray() << QString();
-    QTest::newRow("dot") << QByteArray(".") << QString();
-    QTest::newRow("dotdot") << QByteArray("..") << QString();
-    QTest::newRow("trailing slash") << QByteArray("dir/") << QString();
-    QTest::newRow("parent at end") << QByteArray("x/..") << QString();
-    QTest::newRow("nul") << QByteArray("a\0b", 3) << QString();
-    QTest::newRow("drive") << QByteArray("C:") << QString();
-    QTest::newRow("drive relative") << QByteArray("d:evil") << QString();
-    QTest::newRow("dots inside") << QByteArray("a..b") << QStringLiteral("a..b");
+    QTest::addColumn<QString>("onUnix"); // empty: refused
+    QTest::addColumn<QString>("onWindows");
+    const auto both = [](const char *row, const QByteArray &received, const QString &expected) {
+        QTest::newRow(row) << received << expected << expected;
+    };
+    const auto unixOnly = [](const char *row, const QByteArray &received) {
+        QTest::newRow(row) << received << QString::fromUtf8(received) << QString();
+    };
+    both("plain", "data.bin", QStringLiteral("data.bin"));
+    both("chinese", QStringLiteral("日志.txt").toUtf8(), QStringLiteral("日志.txt"));
+    both("unix path", "/etc/passwd", QStringLiteral("passwd"));
+    both("parent", "../../x", QStringLiteral("x"));
+    both("windows path", "C:\\Windows\\a.dll", QStringLiteral("a.dll"));
+    both("mixed", "a/b\\c", QStringLiteral("c"));
+    both("empty", QByteArray(), QString());
+    both("dot", ".", QString());
+    both("dotdot", "..", QString());
+    both("trailing slash", "dir/", QString());
+    both("parent at end", "x/..", QString());
+    both("drive", "C:", QString());
+    both("drive relative", "d:evil", QString());
+    both("dots inside", "a..b", QStringLiteral("a..b"));
+    // Controllers that send C strings end or pad the name with zero bytes.
+    both("nul ends the name", QByteArray("a.txt\0", 6), QStringLiteral("a.txt"));
+    both("nul padding", QByteArray("a.txt\0\0\0\0", 9), QStringLiteral("a.txt"));
+    both("text after nul", QByteArray("a\0b", 3), QStringLiteral("a"));
+    both("nothing before nul", QByteArray("\0a.txt", 6), QString());
+    both("path after nul", QByteArray("ok\0/../x", 9), QStringLiteral("ok"));
+    both("252 bytes", QString(84, QChar(0x6587)).toUtf8(), QString(84, QChar(0x6587)));
+    both("255 bytes", QByteArray(255, 'n'), QString(255, QLatin1Char('n')));
+    both("256 bytes", QByteArray(256, 'n'), QString());
+    QTest::newRow("258 bytes, 86 characters")
+        << QString(86, QChar(0x6587)).toUtf8() << QString() << QString(86, QChar(0x6587));
+    for (const char *device : {"CON", "prn", "Aux", "nul", "COM1", "com9", "LPT1", "lpt9",
+                               "con.txt", "NUL.tar.gz", "aux .log", "COM\xc2\xb9"})
+        unixOnly(device, device);
+    both("not a device", "CONSOLE.txt", QStringLiteral("CONSOLE.txt"));
+    both("no device number", "COM0", QStringLiteral("COM0"));
+    both("device name inside", "my.con", QStringLiteral("my.con"));
+    for (const char *name : {"a<b", "a>b", "ab:c", "a\"b", "a|b", "a?b", "a*b", "a.", "a ", "a. ."})
+        unixOnly(name, name);
+    unixOnly("newline", "a\nb");
+    unixOnly("control character", "a\x1f");
 }
 
 void tst_Protocol::safeFileName()
 {
     QFETCH(QByteArray, received);
-    QFETCH(QString, expected);
-    QCOMPARE(Protocol::safeFileName(received), expected);
+    QFETCH(QString, onUnix);
+    QFETCH(QString, onWindows);
+    QCOMPARE(Protocol::safeFileName(received, Protocol::Platform::Unix), onUnix);
+    QCOMPARE(Protocol::safeFileName(received, Protocol::Platform::Windows), onWindows);
+#ifdef Q_OS_WIN
+    QCOMPARE(Protocol::safeFileName(received), onWindows);
+#else
+    QCOMPARE(Protocol::safeFileName(received), onUnix);
+#endif
 }
 
 void tst_Protocol::parseSize_data()

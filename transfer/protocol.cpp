@@ -97,17 +97,54 @@ static bool namesDrive(const QString &name)
            name.at(0).unicode() < 128;
 }
 
-QString safeFileName(const QByteArray &receivedName)
+// Windows opens a device for these, whatever the extension or case.
+static bool namesWindowsDevice(const QString &name)
 {
-    if (receivedName.contains('\0'))
-        return QString();
-    const QString full = QString::fromUtf8(receivedName);
+    QString base = name.left(name.indexOf(QLatin1Char('.'))).toUpper();
+    while (base.endsWith(QLatin1Char(' ')))
+        base.chop(1);
+    if (base == QLatin1String("CON") || base == QLatin1String("PRN") ||
+        base == QLatin1String("AUX") || base == QLatin1String("NUL"))
+        return true;
+    const bool numbered =
+        base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT"));
+    return numbered && base.size() == 4 &&
+           QStringLiteral("123456789\u00b9\u00b2\u00b3").contains(base.at(3));
+}
+
+static bool fitsWindows(const QString &name)
+{
+    for (const QChar c : name) {
+        if (c.unicode() < 0x20 || QStringLiteral("<>:\"|?*").contains(c))
+            return false;
+    }
+    if (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        return false;
+    return name.size() <= MaxNameLength && !namesWindowsDevice(name);
+}
+
+QString safeFileName(const QByteArray &receivedName, Platform platform)
+{
+    const int nul = receivedName.indexOf('\0');
+    const QString full = QString::fromUtf8(nul < 0 ? receivedName : receivedName.left(nul));
     const int cut = qMax(full.lastIndexOf(QLatin1Char('/')), full.lastIndexOf(QLatin1Char('\\')));
     const QString name = full.mid(cut + 1);
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
         namesDrive(name))
         return QString();
-    return name;
+    // Unix counts bytes, Windows UTF-16 units.
+    const bool fits =
+        platform == Platform::Windows ? fitsWindows(name) : name.toUtf8().size() <= MaxNameLength;
+    return fits ? name : QString();
+}
+
+QString safeFileName(const QByteArray &receivedName)
+{
+#ifdef Q_OS_WIN
+    return safeFileName(receivedName, Platform::Windows);
+#else
+    return safeFileName(receivedName, Platform::Unix);
+#endif
 }
 
 quint64 parseSize(const QByteArray &field, bool *valid)

@@ -42,9 +42,19 @@ QByteArray buildHeader(const QString &fileName, quint64 fileSize, const QByteArr
 // The name sent for a path: everything after the last '/'.
 QString fileNameOf(const QString &filePath);
 
-// Reduces a received name to a safe base name for the receive directory.
-// Returns an empty string when nothing safe is left (empty, ".", "..", a NUL,
-// a drive letter).
+enum class Platform { Unix, Windows };
+// The longest name the common file systems take.
+constexpr int MaxNameLength = 255;
+
+// Reduces a received name to a safe base name for the receive directory:
+// the name ends at the first zero byte, and only what follows the last '/'
+// or '\\' counts. Returns an empty string when the rest is not a name the
+// platform's file systems take as it is (empty, ".", "..", a drive letter,
+// longer than 255 bytes, or on Windows a device name, a character such as
+// ':' or '?', a trailing dot or space). Such names are refused rather than
+// changed, so a file is never stored under a name the peer did not send.
+QString safeFileName(const QByteArray &receivedName, Platform platform);
+// The same for the platform this program runs on.
 QString safeFileName(const QByteArray &receivedName);
 
 // A size field counts only when it is 1 to 20 decimal digits that fit in
