@@ -1,6 +1,7 @@
 // Memory of a receive whose disk side is slower than the network: the
-// stand-in sends unpaced, and the file the engine writes ("<name>.part") is
-// a FIFO that a thread here empties at a fixed rate, hashing what it reads.
+// stand-in sends unpaced, and every write the engine makes also goes into a
+// FIFO (through FileReceiver's write hook) that a thread here empties at a
+// fixed rate, hashing what it reads.
 // The worker has to hold the controller back (it stops reading while the
 // engine's queue is full, and TCP does the rest) instead of buffering the
 // file. VmRSS is sampled by a timer of the main thread.
@@ -159,12 +160,28 @@ void printOutcome(const Outcome &outcome, const Bench::RssSampler &rss, const So
     std::fflush(stdout);
 }
 
-// The engine writes "<name>.part" and renames it when done: a FIFO there
-// puts the reader behind every write the engine makes.
+// The engine's writes go into a FIFO as well: the reader is behind every
+// write the engine makes.
 bool makeFifo(const QString &path)
 {
     QFile::remove(path);
     return mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+}
+
+// Blocks in open() until the reader has opened its end.
+int routeWritesInto(const QString &fifo)
+{
+    const int fd = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_CLOEXEC);
+    FileReceiver::setWriteHook([fd](const char *data, qsizetype size) {
+        for (qsizetype done = 0; done < size;) {
+            const ssize_t wrote = ::write(fd, data + done, size_t(size - done));
+            if (wrote < 0 && errno != EINTR)
+                return false;
+            done += qMax<ssize_t>(wrote, 0);
+        }
+        return true;
+    });
+    return fd;
 }
 
 Outcome receiveThrottled(const Source &source, int bufferSize, const Settings &settings,
@@ -175,7 +192,8 @@ Outcome receiveThrottled(const Source &source, int bufferSize, const Settings &s
     const QString finalPath = target + QLatin1Char('/') + FileName;
     QDir().mkpath(target);
     QFile::remove(finalPath);
-    if (!makeFifo(FileReceiver::partPath(finalPath))) {
+    const QString fifo = directory + QStringLiteral("/disk.fifo");
+    if (!makeFifo(fifo)) {
         std::printf("  cannot make a FIFO in %s\n", qPrintable(target));
         return outcome;
     }
@@ -186,7 +204,8 @@ Outcome receiveThrottled(const Source &source, int bufferSize, const Settings &s
         std::printf("  the stand-in did not start\n");
         return outcome;
     }
-    ThrottledReader reader(FileReceiver::partPath(finalPath), settings.rate);
+    ThrottledReader reader(fifo, settings.rate);
+    const int fifoWriter = routeWritesInto(fifo);
     std::atomic<int> endCode{-1};
     Bench::RunningWorker running(bufferSize);
     receiveThread *engine = running.worker.recThread;
@@ -218,10 +237,13 @@ Outcome receiveThrottled(const Source &source, int bufferSize, const Settings &s
     outcome.peakChunks = engine->peakQueuedChunks();
     outcome.peakBytes = engine->peakQueuedBytes();
 
-    // The engine closes the FIFO before its end code: the reader sees the
-    // end of it at once, unless the receive failed and it has to drain.
-    Bench::waitUntil([&reader] { return reader.done(); }, 2000);
+    // A write still blocked in the hook (after a failed receive) ends once
+    // the reader drains; then the reader sees the end of the FIFO.
     reader.drain();
+    FileReceiver::setWriteHook({});
+    if (fifoWriter >= 0)
+        ::close(fifoWriter);
+    Bench::waitUntil([&reader] { return reader.done(); }, 2000);
     running.command(CmdDisconnect);
     Bench::waitUntil([&reader] { return reader.done(); }, 10000);
     outcome.readerBytes = reader.bytes();
@@ -241,7 +263,6 @@ void benchmark(const Source &source, int bufferSize, const Settings &settings,
     printOutcome(outcome, rss, source);
     const QString received = directory + QStringLiteral("/worker/") + FileName;
     QFile::remove(received);
-    QFile::remove(FileReceiver::partPath(received));
 }
 
 Settings parseSettings(const QStringList &arguments)

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QList>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QString>
 
 #include <atomic>
@@ -71,6 +72,15 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Shows a partial file, ".<name-prefix>.<random>.part", as
+// "<name-prefix>.part"; other names as they are.
+inline QString partialAsNamed(const QString &fileName)
+{
+    static const QRegularExpression partial(QStringLiteral("^\\.(.+)\\.[^.]{6}\\.part$"));
+    const QRegularExpressionMatch match = partial.match(fileName);
+    return match.hasMatch() ? match.captured(1) + QStringLiteral(".part") : fileName;
 }
 
 // The fields a sender shares with its owner, owned here.

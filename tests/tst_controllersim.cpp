@@ -66,7 +66,10 @@ QVector<int> receiveFiles(QTcpSocket &socket, const QString &directory, int coun
 
 QStringList filesIn(const QString &directory)
 {
-    return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    QStringList files = QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+    for (QString &file : files)
+        file = TestFiles::partialAsNamed(file);
+    return files;
 }
 
 } // namespace

@@ -71,6 +71,8 @@ private slots:
     void hostileNames();
     void createFailureDiscardsRestQuietly();
     void writeFailure();
+    void existingFilesAreNeverWrittenThrough_data();
+    void existingFilesAreNeverWrittenThrough();
     void failedTransferKeepsExistingFile_data();
     void failedTransferKeepsExistingFile();
     void successReplacesExistingFile();
@@ -191,7 +193,10 @@ void tst_FileReceiver::hostileNames_data()
     QTest::newRow("dotdot") << QByteArray("..") << QString();
     QTest::newRow("empty") << QByteArray() << QString();
     QTest::newRow("directory") << QByteArray("sub/") << QString();
-    QTest::newRow("nul") << QByteArray("ok\0.txt", 7) << QString();
+    QTest::newRow("nul ends the name") << QByteArray("ok\0.txt", 7) << QStringLiteral("ok");
+    QTest::newRow("nul padding") << QByteArray("a.txt\0\0\0\0", 9) << QStringLiteral("a.txt");
+    QTest::newRow("only nul") << QByteArray("\0", 1) << QString();
+    QTest::newRow("252 bytes") << QString(84, QChar(0x6587)).toUtf8() << QString(84, QChar(0x6587));
     QTest::newRow("drive") << QByteArray("C:") << QString();
 }
 
@@ -238,18 +243,51 @@ void tst_FileReceiver::createFailureDiscardsRestQuietly()
     QCOMPARE(h.codes, (QList<int>{RecCreateFailed, RecRawData}));
 }
 
-// A full disk: the partial stays, RecWriteFailed is reported, and the rest of
-// the transfer is discarded.
+// A full disk: RecWriteFailed is reported, the partial is removed so that it
+// does not keep the disk full, and the rest of the transfer is discarded.
 void tst_FileReceiver::writeFailure()
 {
-    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
-        QSKIP("needs /dev/full");
     Harness h;
-    QVERIFY(QFile::link(QStringLiteral("/dev/full"), h.path(QStringLiteral("w.part"))));
+    int writes = 0;
+    FileReceiver::setWriteHook([&writes](const char *, qsizetype) { return ++writes < 2; });
     const QByteArray stream = framed(QStringLiteral("w"), randomBytes(50000, 4));
     h.feed(chunked(stream + Protocol::greeting(), 12000));
+    FileReceiver::setWriteHook({});
     QCOMPARE(h.codes, (QList<int>{RecStarted, RecWriteFailed, RecRawData}));
-    QVERIFY(!QFileInfo::exists(h.path(QStringLiteral("w"))));
+    QCOMPARE(h.entries(), QStringList());
+}
+
+void tst_FileReceiver::existingFilesAreNeverWrittenThrough_data()
+{
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<bool>("link");
+    QTest::newRow("a browser's partial download") << QStringLiteral("f.part") << false;
+    QTest::newRow("link under the partial's name") << QStringLiteral("f.part") << true;
+    QTest::newRow("link under the target's name") << QStringLiteral("f") << true;
+}
+
+// Files and links that are there already, such as a browser's partial
+// download, are never opened: the received file replaces the target.
+void tst_FileReceiver::existingFilesAreNeverWrittenThrough()
+{
+    QFETCH(QString, existing);
+    QFETCH(bool, link);
+    QTemporaryDir outside;
+    const QString outsideFile = outside.filePath(QStringLiteral("victim"));
+    QVERIFY(writeFile(outsideFile, "outside"));
+    Harness h;
+    if (link)
+        QVERIFY(QFile::link(outsideFile, h.path(existing)));
+    else
+        QVERIFY(writeFile(h.path(existing), "unrelated"));
+    h.feed({framed(QStringLiteral("f"), "received")});
+    QCOMPARE(h.codes, (QList<int>{RecStarted, RecDone}));
+    QCOMPARE(readFile(h.path(QStringLiteral("f"))), QByteArray("received"));
+    QVERIFY(!QFileInfo(h.path(QStringLiteral("f"))).isSymLink());
+    QCOMPARE(readFile(outsideFile), QByteArray("outside"));
+    if (existing != QLatin1String("f"))
+        QCOMPARE(readFile(h.path(existing)),
+                 link ? QByteArray("outside") : QByteArray("unrelated"));
 }
 
 void tst_FileReceiver::failedTransferKeepsExistingFile_data()
@@ -278,7 +316,8 @@ void tst_FileReceiver::failedTransferKeepsExistingFile()
         h.stall();
     QCOMPARE(h.codes.last(), endCode);
     QCOMPARE(readFile(h.path(QStringLiteral("f"))), QByteArray("older"));
-    const QByteArray partial = readFile(h.path(QStringLiteral("f.part")));
+    QCOMPARE(h.entries().size(), 2);
+    const QByteArray partial = readFile(h.receiver.partPath());
     QCOMPARE(quint64(partial.size()), h.receiver.fileBytes());
     QVERIFY(partial.size() > 0);
 }
@@ -308,13 +347,16 @@ void tst_FileReceiver::destroyedWhileReceivingKeepsPartial()
 {
     QTemporaryDir dir;
     QList<int> codes;
+    QString partial;
     {
         FileReceiver receiver([&] { return dir.path(); },
                               [&](int code, const FileReceiver &) { codes << code; });
         receiver.feed(framed(QStringLiteral("p"), randomBytes(5000, 6)).left(3000), 0);
+        partial = receiver.partPath();
     }
     QCOMPARE(codes, QList<int>{RecStarted});
-    QVERIFY(QFileInfo(dir.path() + QStringLiteral("/p.part")).size() > 0);
+    QVERIFY(QFileInfo(partial).size() > 0);
+    QCOMPARE(QFileInfo(partial).path(), dir.path());
     QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/p")));
 }
 

@@ -7,6 +7,7 @@
 #include "net/sendthread.h"
 #include "standinprocess.h"
 #include "testfiles.h"
+#include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
@@ -29,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace TestFiles;
@@ -303,6 +305,7 @@ private:
     StandInProcess m_sim{WaitMs};
     std::unique_ptr<sendThread> m_worker;
     std::unique_ptr<PacedFifoReader> m_fifo;
+    int m_fifoWriter = -1;
     CodeLog m_sent;
     CodeLog m_received;
 };
@@ -322,6 +325,10 @@ void tst_WorkerTransfer::cleanup()
     if (m_fifo)
         m_fifo->stopPacing();
     m_worker.reset();
+    FileReceiver::setWriteHook({});
+    if (m_fifoWriter >= 0)
+        ::close(m_fifoWriter);
+    m_fifoWriter = -1;
     m_fifo.reset();
     m_sim.stop();
     m_sent.reset();
@@ -456,18 +463,18 @@ void tst_WorkerTransfer::receivesWholeFile()
     QCOMPARE(recFileSize.load(), quint64(size));
 }
 
-// The engine's disk writes are held back without a hook in the engine: the
-// target "<name>.part" is a FIFO, so every write blocks until the reader
-// here takes the bytes. The reader waits until the worker's queue is at its
-// limit, then reads until the queue is down to half, again and again: the
-// worker must stop reading the socket at the limit each time (TCP then
-// holds the stand-in back) and take up reading again when there is room.
+// The engine's disk writes are held back by a FIFO: every write also goes
+// into it and blocks until the reader here takes the bytes. The reader waits
+// until the worker's queue is at its limit, then reads until the queue is
+// down to half, again and again: the worker must stop reading the socket at
+// the limit each time (TCP then holds the stand-in back) and take up reading
+// again when there is room.
 void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
 {
     const QString name = QStringLiteral("big.bin");
     const QByteArray contents = noise(16 * 1024 * 1024 + 3, 31);
     QVERIFY(writeFile(workPath(name), contents));
-    const QString fifo = inboxDir() + QLatin1Char('/') + name + QStringLiteral(".part");
+    const QString fifo = workPath(QStringLiteral("disk.fifo"));
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     startWorker();
     receiveThread *const engine = m_worker->recThread;
@@ -475,6 +482,17 @@ void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
         fifo, [engine] { return engine->queuedChunks(); }, receiveThread::MaxQueuedChunks,
         receiveThread::MaxQueuedChunks / 2);
     QVERIFY(m_fifo->isRunning());
+    m_fifoWriter = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_CLOEXEC);
+    QVERIFY(m_fifoWriter >= 0);
+    FileReceiver::setWriteHook([fd = m_fifoWriter](const char *data, qsizetype size) {
+        for (qsizetype done = 0; done < size;) {
+            const ssize_t wrote = ::write(fd, data + done, size_t(size - done));
+            if (wrote < 0 && errno != EINTR)
+                return false;
+            done += qMax<ssize_t>(wrote, 0);
+        }
+        return true;
+    });
     QVERIFY2(startSim({QStringLiteral("--send"), workPath(name), QStringLiteral("--no-pace")}),
              qPrintable(m_sim.seenOutput()));
 
@@ -484,7 +502,10 @@ void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
     QVERIFY2(!m_sim.waitForLine(QStringLiteral("sent ") + name, 6 * WaitMs).isNull(),
              qPrintable(m_sim.seenOutput()));
     m_fifo->stopPacing();
-    QTRY_VERIFY_WITH_TIMEOUT(m_fifo->writerClosed() && m_received.last() == RecDone, 3 * WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(m_received.last() == RecDone, 3 * WaitMs);
+    FileReceiver::setWriteHook({});
+    ::close(std::exchange(m_fifoWriter, -1));
+    QTRY_VERIFY_WITH_TIMEOUT(m_fifo->writerClosed(), WaitMs);
     QVERIFY2(isCleanReception(m_received.codes()), codeText(m_received.codes()).constData());
     QVERIFY(m_fifo->bytes() == contents);
     // One read takes at most the socket's read buffer, bufferSize bytes:

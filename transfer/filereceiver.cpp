@@ -5,12 +5,19 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QTemporaryFile>
 
 #include <atomic>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <cstdio>
 #endif
 
@@ -28,17 +35,87 @@ bool runWriteHook(const char *data, qsizetype size)
     return !writeHook || writeHook(data, size);
 }
 
-// Replaces target by source in one step where the platform allows it.
+constexpr int PartPrefixLength = 32;
+
+// Replaces target by source in one step. A target that is a link is
+// replaced, not followed, and the old file is never deleted first.
 bool replaceFile(const QString &source, const QString &target)
 {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+    const QString from = QDir::toNativeSeparators(source);
+    const QString to = QDir::toNativeSeparators(target);
+    return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
+                       reinterpret_cast<const wchar_t *>(to.utf16()),
+                       MOVEFILE_REPLACE_EXISTING) != 0;
+#else
     return std::rename(QFile::encodeName(source).constData(),
                        QFile::encodeName(target).constData()) == 0;
-#else
-    if (QFile::exists(target) && !QFile::remove(target))
-        return false;
-    return QFile::rename(source, target);
 #endif
+}
+
+// Opens its unique name exclusively (never an existing file, never through
+// a link), unbuffered so that a failed write shows at once.
+class PartFile : public QTemporaryFile
+{
+public:
+    explicit PartFile(const QString &templateName) : QTemporaryFile(templateName)
+    {
+        setAutoRemove(false);
+    }
+    bool openExclusive() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
+};
+
+// Where a file is written until it is complete: a short hidden name beside
+// the target, so that even a 255-byte name has its partial file.
+QString partTemplate(const QString &directory, const QString &name)
+{
+    int length = qMin(name.size(), PartPrefixLength);
+    if (length < name.size() && name.at(length - 1).isHighSurrogate())
+        --length;
+    return directory + QLatin1String("/.") + name.left(length) + QLatin1String(".XXXXXX.part");
+}
+
+// A temporary file is the owner's alone; a received file gets what any new
+// file would: 0666 less the umask, which Linux shows without changing it.
+QFileDevice::Permissions newFilePermissions()
+{
+    static const QFileDevice::Permissions permissions = [] {
+        uint umask = 022;
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            const QByteArray text = status.readAll();
+            const int at = text.indexOf("\nUmask:");
+            if (at >= 0)
+                umask = text.mid(at + 7, text.indexOf('\n', at + 1) - at - 7)
+                            .trimmed()
+                            .toUInt(nullptr, 8);
+        }
+        const uint mode = 0666 & ~umask;
+        QFileDevice::Permissions p;
+        p.setFlag(QFileDevice::ReadOwner, mode & 0400).setFlag(QFileDevice::ReadUser, mode & 0400);
+        p.setFlag(QFileDevice::WriteOwner, mode & 0200)
+            .setFlag(QFileDevice::WriteUser, mode & 0200);
+        p.setFlag(QFileDevice::ReadGroup, mode & 040).setFlag(QFileDevice::WriteGroup, mode & 020);
+        p.setFlag(QFileDevice::ReadOther, mode & 04).setFlag(QFileDevice::WriteOther, mode & 02);
+        return p;
+    }();
+    return permissions;
+}
+
+std::unique_ptr<QFile> createPartFile(const QString &directory, const QString &name)
+{
+    auto file = std::make_unique<PartFile>(partTemplate(directory, name));
+    if (!file->openExclusive())
+        return nullptr;
+    // Qt may create the file without a name and link it in only when asked
+    // for its name: a partial file must be there from the start.
+    const QString path = file->fileName();
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return nullptr;
+#ifndef Q_OS_WIN
+    file->setPermissions(newFilePermissions());
+#endif
+    return file;
 }
 
 } // namespace
@@ -48,7 +125,7 @@ FileReceiver::FileReceiver(DirectoryProvider directory, Reporter report)
       m_hash(QCryptographicHash::Md5)
 {}
 
-// A file still open keeps what was written as "<name>.part"; no code.
+// A file still open keeps what was written in its partial file; no code.
 FileReceiver::~FileReceiver() = default;
 
 void FileReceiver::feed(const QByteArray &chunk, qint64 nowMs)
@@ -79,13 +156,14 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
         report(RecCreateFailed);
         return false;
     }
-    const QString finalPath = receiveDirectory() + QLatin1Char('/') + name;
-    m_file.setFileName(partPath(finalPath));
-    // Unbuffered: chunks are large, and a failed write shows at once.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
+    const QString directory = receiveDirectory();
+    std::unique_ptr<QFile> file = createPartFile(directory, name);
+    if (!file) {
         report(RecCreateFailed);
         return false;
     }
+    m_file = std::move(file);
+    const QString finalPath = directory + QLatin1Char('/') + name;
     m_header = header;
     m_finalPath = finalPath;
     m_hash.reset();
@@ -105,7 +183,7 @@ void FileReceiver::setWriteHook(WriteHook hook)
 
 bool FileReceiver::write(const char *data, qsizetype size)
 {
-    return runWriteHook(data, size) && m_file.write(data, size) == size;
+    return runWriteHook(data, size) && m_file->write(data, size) == size;
 }
 
 bool FileReceiver::contents(const char *data, qsizetype size)
@@ -123,12 +201,12 @@ bool FileReceiver::contents(const char *data, qsizetype size)
 
 void FileReceiver::transferEnded()
 {
-    if (!m_file.flush()) {
+    if (!m_file->flush()) {
         failWrite();
         return;
     }
-    m_file.close();
-    if (m_file.error() != QFileDevice::NoError) {
+    m_file->close();
+    if (m_file->error() != QFileDevice::NoError) {
         failWrite();
         return;
     }
@@ -137,8 +215,8 @@ void FileReceiver::transferEnded()
         report(RecMd5Mismatch);
         return;
     }
-    if (!replaceFile(m_file.fileName(), m_finalPath)) {
-        report(RecWriteFailed);
+    if (!replaceFile(m_file->fileName(), m_finalPath)) {
+        failWrite();
         return;
     }
     report(RecDone);
@@ -151,8 +229,8 @@ bool FileReceiver::digestMatches() const
 
 void FileReceiver::transferTimedOut()
 {
-    m_file.flush();
-    m_file.close();
+    m_file->flush();
+    m_file->close();
     report(RecTimeout);
 }
 
@@ -168,7 +246,9 @@ QString FileReceiver::receiveDirectory() const
 
 void FileReceiver::failWrite()
 {
-    m_file.close();
+    // A partial file that keeps a full disk full fails the next file too.
+    m_file->close();
+    m_file->remove();
     report(RecWriteFailed);
 }
 

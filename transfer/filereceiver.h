@@ -7,14 +7,18 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 // Turns an incoming byte stream into files in a receive directory and
 // reports each step by a receive-state code (RecStarted, RecProgress,
 // RecDone, ...). No thread or socket: the owner feeds chunks and polls.
 //
-// A transfer is written to "<name>.part" and renamed over "<name>" only when
-// it ended well, so a failed transfer never leaves a half file under the real
-// name. Codes are reported at most once per chunk for progress: an opening
+// A transfer is written to a new hidden file beside the target,
+// ".<name-prefix>.<random>.part", created exclusively, and renamed over
+// "<name>" only when it ended well, so a failed transfer never leaves a half
+// file under the real name, and no existing file or link is written through.
+// A failed write removes the partial file; a timeout or a digest mismatch
+// keeps it. Codes are reported at most once per chunk for progress: an opening
 // chunk reports RecStarted, a later one RecProgress, and a chunk that ends
 // the transfer only the end code.
 class FileReceiver : private FrameParser::Listener
@@ -43,8 +47,8 @@ public:
     // name only after RecDone.
     QString filePath() const { return m_finalPath; }
     QByteArray lastRawData() const { return m_rawData; }
-
-    static QString partPath(const QString &finalPath) { return finalPath + QLatin1String(".part"); }
+    // Where the current (or last) file was written until it was complete.
+    QString partPath() const { return m_file ? m_file->fileName() : QString(); }
 
     // Lets tests and benchmarks stand in for a slow or failing disk. The
     // hook runs before every write of contents, in the writing thread; a
@@ -70,7 +74,7 @@ private:
     FrameParser m_parser;
     DirectoryProvider m_directory;
     Reporter m_report;
-    QFile m_file;
+    std::unique_ptr<QFile> m_file;
     QCryptographicHash m_hash;
     FrameHeader m_header;
     QString m_finalPath;

@@ -239,7 +239,7 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
     }
 }
 
-// A client that leaves mid-file leaves its "<name>.part" behind.
+// A client that leaves mid-file leaves its partial file behind.
 void ControllerSim::reportIncomplete()
 {
     if (m_receiver && m_receiver->receiving())
