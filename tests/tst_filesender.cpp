@@ -1,8 +1,8 @@
-#include "transfer/transfercodes.h"
 #include "testfiles.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/transfercodes.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -302,14 +302,24 @@ void tst_FileSender::lostConnectionEndsSend()
 void tst_FileSender::openFailures_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("missing") << QStringLiteral("/nonexistent-kvr/file.bin");
-    QTest::newRow("directory") << QStringLiteral("/");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("missing") << QStringLiteral("/nonexistent-kvr/file.bin") << false;
+    QTest::newRow("directory") << QStringLiteral("/") << false;
+    // A controller would misread a header whose name holds a marker.
+    for (const QString &marker :
+         {Protocol::startMarkerText(), Protocol::endMarkerText(), Protocol::sizeMarkerText(),
+          Protocol::sizeEndMarkerText(), Protocol::md5MarkerText(), Protocol::md5EndMarkerText()})
+        QTest::newRow(qPrintable(QStringLiteral("name holds ") + marker))
+            << QStringLiteral("a") + marker + QStringLiteral("b.txt") << true;
 }
 
-// No stale digest and no byte goes out for a file that cannot be read.
+// No stale digest and no byte goes out for a file that cannot be sent.
 void tst_FileSender::openFailures()
 {
     QFETCH(QString, path);
+    QFETCH(bool, exists);
+    if (exists)
+        path = makeFile(path, "contents");
     Link link;
     Sender sender;
     sender.bytesWritten = 77;

@@ -116,6 +116,8 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
     // One handle for hashing and sending: a file replaced on disk between
     // the two cannot slip in contents that the digest does not describe.
     // Unbuffered, as blocks are read straight into the block to send.
+    if (Protocol::holdsMarker(Protocol::fileNameOf(filePath)))
+        return report(TransOpenFailed);
     QFile file(filePath);
     QByteArray md5Hex;
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &md5Hex) ||

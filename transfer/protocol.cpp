@@ -91,6 +91,16 @@ QString fileNameOf(const QString &filePath)
     return filePath.mid(filePath.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+bool holdsMarker(const QString &fileName)
+{
+    for (const QString &marker : {startMarkerText(), endMarkerText(), sizeMarkerText(),
+                                  sizeEndMarkerText(), md5MarkerText(), md5EndMarkerText()}) {
+        if (fileName.contains(marker))
+            return true;
+    }
+    return false;
+}
+
 static bool namesDrive(const QString &name)
 {
     return name.size() >= 2 && name.at(1) == QLatin1Char(':') && name.at(0).isLetter() &&

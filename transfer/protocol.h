@@ -42,6 +42,9 @@ QByteArray buildHeader(const QString &fileName, quint64 fileSize, const QByteArr
 // The name sent for a path: everything after the last '/'.
 QString fileNameOf(const QString &filePath);
 
+// A name that holds the text of a marker would be misread by the peer.
+bool holdsMarker(const QString &fileName);
+
 enum class Platform { Unix, Windows };
 // The longest name the common file systems take.
 constexpr int MaxNameLength = 255;
