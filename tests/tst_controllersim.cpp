@@ -269,6 +269,10 @@ void tst_ControllerSim::rawData_data()
                               << QStringLiteral("raw data received (8 bytes): 你好!!");
     QTest::newRow("text ends at NUL")
         << QByteArray("ab\0cd", 5) << QStringLiteral("raw data received (5 bytes): ab");
+    QTest::newRow("long text cut")
+        << QByteArray(1000, 'x')
+        << QStringLiteral("raw data received (1000 bytes): ") + QString(256, QLatin1Char('x')) +
+               QStringLiteral(" ... (744 more bytes)");
     QTest::newRow("line breaks escaped")
         << QByteArray("a\r\nb") << QStringLiteral("raw data received (4 bytes): a\\x0d\\x0ab");
 }

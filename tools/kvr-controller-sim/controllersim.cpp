@@ -1,9 +1,9 @@
 #include "controllersim.h"
 
-#include "transfer/transfercodes.h"
 #include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
+#include "transfer/transfercodes.h"
 
 #include <QFileInfo>
 #include <QTcpSocket>
@@ -15,6 +15,7 @@ namespace {
 constexpr int ReadTickMs = 10;
 constexpr int ReadTicksPerSecond = 1000 / ReadTickMs;
 constexpr qint64 MinReadBufferSize = 1024;
+constexpr int MaxRawBytesShown = 256;
 
 // Tests read these lines while the process runs: never leave one buffered.
 void printLine(const QString &line)
@@ -44,11 +45,16 @@ QString nameOf(const FileReceiver &receiver)
     return printable(QFileInfo(receiver.filePath()).fileName());
 }
 
-// The greeting and other raw data are text up to the first NUL.
+// The greeting and other raw data are text up to the first NUL. A flood
+// shows only its beginning, so one event never prints gigabytes.
 QString rawText(const QByteArray &bytes)
 {
     const int nul = bytes.indexOf('\0');
-    return printable(QString::fromUtf8(nul < 0 ? bytes : bytes.left(nul)));
+    const int end = nul < 0 ? bytes.size() : nul;
+    if (end <= MaxRawBytesShown)
+        return printable(QString::fromUtf8(bytes.left(end)));
+    return printable(QString::fromUtf8(bytes.left(MaxRawBytesShown))) +
+           QStringLiteral(" ... (%1 more bytes)").arg(bytes.size() - MaxRawBytesShown);
 }
 
 QString endpoint(const QHostAddress &address, quint16 port)

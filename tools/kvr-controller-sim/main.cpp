@@ -36,10 +36,11 @@ Output: one line per event on stdout, flushed at once.
   sent NAME
   send failed: NAME (code N)                   (N: a transfer code)
   stopped
-TEXT is the raw data as UTF-8 up to the first NUL. Control characters in
-TEXT and NAME appear as \xNN. A file that timed out, was cut off or failed
-its MD5 stays in DIR as .NAME.XXXXXX.part (NAME cut to 32 characters); one
-that could not be written is removed.
+TEXT is the raw data as UTF-8 up to the first NUL; past 256 bytes it ends
+in ... (N more bytes) instead. Control characters in TEXT and NAME appear
+as \xNN. A file that timed out, was cut off or failed its MD5 stays in DIR
+as .NAME.XXXXXX.part (NAME cut to 32 characters); one that could not be
+written is removed.
 
 Exit codes: 0 stopped by SIGINT or SIGTERM; 1 cannot create DIR or listen;
 2 bad argument or unreadable --send file (nothing is started).)";
