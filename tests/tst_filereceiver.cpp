@@ -329,6 +329,11 @@ void tst_FileReceiver::successReplacesExistingFile()
     h.feed({framed(QStringLiteral("f"), "new")});
     QCOMPARE(readFile(h.path(QStringLiteral("f"))), QByteArray("new"));
     QCOMPARE(h.entries(), QStringList{QStringLiteral("f")});
+    // Not the owner-only permissions of a temporary file.
+    QTemporaryDir other;
+    QVERIFY(writeFile(other.filePath(QStringLiteral("plain")), "plain"));
+    QCOMPARE(QFileInfo(h.path(QStringLiteral("f"))).permissions(),
+             QFileInfo(other.filePath(QStringLiteral("plain"))).permissions());
 }
 
 void tst_FileReceiver::emptyDirectoryMeansApplicationDirectory()

@@ -75,6 +75,7 @@ QString partTemplate(const QString &directory, const QString &name)
     return directory + QLatin1String("/.") + name.left(length) + QLatin1String(".XXXXXX.part");
 }
 
+#ifndef Q_OS_WIN
 // A temporary file is the owner's alone; a received file gets what any new
 // file would: 0666 less the umask, which Linux shows without changing it.
 QFileDevice::Permissions newFilePermissions()
@@ -101,6 +102,7 @@ QFileDevice::Permissions newFilePermissions()
     }();
     return permissions;
 }
+#endif
 
 std::unique_ptr<QFile> createPartFile(const QString &directory, const QString &name)
 {
@@ -163,6 +165,7 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
         return false;
     }
     m_file = std::move(file);
+    m_partPath = m_file->fileName();
     const QString finalPath = directory + QLatin1Char('/') + name;
     m_header = header;
     m_finalPath = finalPath;
@@ -201,12 +204,7 @@ bool FileReceiver::contents(const char *data, qsizetype size)
 
 void FileReceiver::transferEnded()
 {
-    if (!m_file->flush()) {
-        failWrite();
-        return;
-    }
-    m_file->close();
-    if (m_file->error() != QFileDevice::NoError) {
+    if (!closeFile()) {
         failWrite();
         return;
     }
@@ -215,7 +213,7 @@ void FileReceiver::transferEnded()
         report(RecMd5Mismatch);
         return;
     }
-    if (!replaceFile(m_file->fileName(), m_finalPath)) {
+    if (!replaceFile(m_partPath, m_finalPath)) {
         failWrite();
         return;
     }
@@ -229,9 +227,18 @@ bool FileReceiver::digestMatches() const
 
 void FileReceiver::transferTimedOut()
 {
-    m_file->flush();
-    m_file->close();
+    closeFile();
     report(RecTimeout);
+}
+
+// A temporary file's close() keeps its handle open for reuse; only deleting
+// it lets go of the file, which Windows needs before the file can be renamed
+// (or the user can touch a partial file).
+bool FileReceiver::closeFile()
+{
+    const bool flushed = m_file && m_file->flush();
+    m_file.reset();
+    return flushed;
 }
 
 QString FileReceiver::receiveDirectory() const
@@ -247,8 +254,8 @@ QString FileReceiver::receiveDirectory() const
 void FileReceiver::failWrite()
 {
     // A partial file that keeps a full disk full fails the next file too.
-    m_file->close();
-    m_file->remove();
+    closeFile();
+    QFile::remove(m_partPath);
     report(RecWriteFailed);
 }
 

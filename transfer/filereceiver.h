@@ -48,7 +48,7 @@ public:
     QString filePath() const { return m_finalPath; }
     QByteArray lastRawData() const { return m_rawData; }
     // Where the current (or last) file was written until it was complete.
-    QString partPath() const { return m_file ? m_file->fileName() : QString(); }
+    QString partPath() const { return m_partPath; }
 
     // Lets tests and benchmarks stand in for a slow or failing disk. The
     // hook runs before every write of contents, in the writing thread; a
@@ -67,6 +67,7 @@ private:
 
     QString receiveDirectory() const;
     bool write(const char *data, qsizetype size);
+    bool closeFile();
     void failWrite();
     void report(int code);
     void reportStartIfDue();
@@ -74,7 +75,8 @@ private:
     FrameParser m_parser;
     DirectoryProvider m_directory;
     Reporter m_report;
-    std::unique_ptr<QFile> m_file;
+    std::unique_ptr<QFile> m_file; // open while a transfer is written
+    QString m_partPath;
     QCryptographicHash m_hash;
     FrameHeader m_header;
     QString m_finalPath;
