@@ -78,6 +78,7 @@ class tst_ReceiveThread : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup() { FileReceiver::setWriteHook({}); }
     void markers();
     void receivesFileAndPublishesStatistics();
     void rawDataIsPublished();
@@ -153,7 +154,6 @@ void tst_ReceiveThread::slowWriteIsNoStall()
     engine.append(chunked(framed(QStringLiteral("slow.bin"), contents), 12000));
     QTRY_VERIFY_WITH_TIMEOUT(
         engine.recorded().size() > 2 && engine.recorded().last() != RecProgress, 10000);
-    FileReceiver::setWriteHook({});
     QCOMPARE(engine.recorded().last(), int(RecDone));
     QCOMPARE(readFile(engine.path(QStringLiteral("slow.bin"))), contents);
 }
