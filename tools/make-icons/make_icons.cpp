@@ -1,18 +1,23 @@
 // kvr-make-icons: paints the window's icons and writes them as PNGs into the
-// directory given as the only argument. Shapes and paths only, no text, so
-// the result is the same whatever fonts the machine has.
+// directory given as the only argument, and the program icon as log.ico for
+// the Windows executable. Shapes and paths only, no text, so the result is
+// the same whatever fonts the machine has.
 //
 // Every icon is drawn on a 100 x 100 grid that the painter scales to the
 // image size, so strokes and corners keep the same proportions in all sizes.
 
+#include <QBuffer>
+#include <QDataStream>
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSaveFile>
 
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -385,16 +390,47 @@ const std::vector<Icon> &icons()
     return all;
 }
 
-QImage render(const Icon &icon)
+QImage render(int size, const std::function<void(QPainter &)> &draw)
 {
-    QImage image(icon.size, icon.size, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    p.scale(icon.size / 100.0, icon.size / 100.0);
-    icon.draw(p);
+    p.scale(size / 100.0, size / 100.0);
+    draw(p);
     p.end();
     return image;
+}
+
+QByteArray pngBytes(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Drawn afresh in each size Explorer asks for rather than scaled down. Each
+// entry holds a PNG, which Windows reads in icons since Vista.
+bool writeProgramIcon(const QString &path)
+{
+    const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+    const int count = int(std::size(sizes));
+    QByteArray directory;
+    QByteArray images;
+    QDataStream out(&directory, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint16(0) << quint16(1) << quint16(count); // reserved, type icon, count
+    for (const int size : sizes) {
+        const QByteArray png = pngBytes(render(size, drawAppIcon));
+        const quint8 side = size >= 256 ? 0 : quint8(size); // 0 stands for 256
+        out << side << side << quint8(0) << quint8(0) << quint16(1) << quint16(32)
+            << quint32(png.size()) << quint32(6 + 16 * count + images.size());
+        images += png;
+    }
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(directory + images) > 0 && file.commit();
 }
 
 } // namespace
@@ -414,11 +450,17 @@ int main(int argc, char *argv[])
     }
     for (const Icon &icon : icons()) {
         const QString path = outDir.filePath(QString::fromUtf8(icon.fileName));
-        if (!render(icon).save(path, "PNG")) {
+        if (!render(icon.size, icon.draw).save(path, "PNG")) {
             std::fprintf(stderr, "cannot write %s\n", qUtf8Printable(path));
             return 1;
         }
         std::printf("%s\n", qUtf8Printable(path));
     }
+    const QString programIcon = outDir.filePath(QStringLiteral("log.ico"));
+    if (!writeProgramIcon(programIcon)) {
+        std::fprintf(stderr, "cannot write %s\n", qUtf8Printable(programIcon));
+        return 1;
+    }
+    std::printf("%s\n", qUtf8Printable(programIcon));
     return 0;
 }
