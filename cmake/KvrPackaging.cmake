@@ -1,0 +1,87 @@
+# Where an install puts things, and what is packaged from it. Linux: the
+# usual prefix layout, and a Debian package through CPack. Windows: one
+# portable folder with every DLL and plugin the programs load beside them,
+# which scripts/package zips.
+include_guard(GLOBAL)
+include(GNUInstallDirs)
+
+if(WIN32)
+    set(KVR_INSTALL_BINDIR .)
+else()
+    set(KVR_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
+endif()
+
+set(KVR_PACKAGE_MAINTAINER
+    "KVR file transfer maintainers <maintainers@users.noreply.c-seed-2d95da7c.example>"
+    CACHE STRING "Maintainer named in the Debian package")
+
+# The Qt and MinGW runtime the two programs load, so that the folder runs
+# on a PC that has neither. qt.conf keeps Qt from looking for plugins where
+# this Qt was built.
+function(kvr_install_windows_runtime)
+    find_package(Qt5 REQUIRED COMPONENTS Core Gui Widgets Network)
+    foreach(module Core Gui Widgets Network)
+        install(FILES $<TARGET_FILE:Qt5::${module}> DESTINATION .)
+    endforeach()
+    install(FILES $<TARGET_FILE:Qt5::QWindowsIntegrationPlugin> DESTINATION platforms)
+    install(FILES $<TARGET_FILE:Qt5::QWindowsVistaStylePlugin> DESTINATION styles)
+    foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+            OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+        if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+            message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
+        endif()
+        install(FILES ${path} DESTINATION .)
+    endforeach()
+
+    set(source ${PROJECT_SOURCE_DIR}/packaging)
+    # Notepad on older Windows wants CRLF; the file itself starts with a BOM.
+    configure_file(${source}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${source}/qt.conf DESTINATION .)
+    get_filename_component(qt_prefix "${Qt5_DIR}/../../.." ABSOLUTE)
+    install(FILES ${qt_prefix}/licenses/LICENSE.LGPL3 ${qt_prefix}/licenses/LICENSE.GPL3
+        DESTINATION licenses/Qt)
+endfunction()
+
+function(kvr_debian_package)
+    set(doc ${CMAKE_INSTALL_DATADIR}/doc/kvr-file-transfer)
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc})
+    set(changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+    add_custom_command(OUTPUT ${changelog}
+        COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog}
+        DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+    add_custom_target(kvr-debian-changelog ALL DEPENDS ${changelog})
+    install(FILES ${changelog} DESTINATION ${doc})
+
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_PACKAGE_NAME kvr-file-transfer)
+    set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+    set(CPACK_STRIP_FILES ON)
+    set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "send files to and receive files from KVR controllers")
+    set(CPACK_PACKAGE_DESCRIPTION [[
+A desktop tool for engineers who push files to KVR controllers and pull
+files back. It keeps one TCP connection to the controller (port 8080, the
+PC as the client), moves single files in both directions, checks each file
+against its MD5 digest, and shows the connection state, the progress of
+every transfer and a log of what happened.
+
+The package also holds kvr-controller-sim, a command-line stand-in for the
+controller, to try the tool without one.]])
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    set(CPACK_DEBIAN_PACKAGE_SECTION net)
+    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+    set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KVR_PACKAGE_MAINTAINER}")
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+    include(CPack)
+endfunction()
+
+# Called once every target with an install rule exists.
+function(kvr_packaging)
+    if(WIN32)
+        kvr_install_windows_runtime()
+    else()
+        kvr_debian_package()
+    endif()
+endfunction()
