@@ -32,6 +32,9 @@ function(kvr_install_windows_runtime)
             message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${dll} is")
         endif()
         install(FILES ${path} DESTINATION .)
+        # Debian ships them with their symbols: libstdc++ alone is 23 MB.
+        install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-unneeded
+            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${dll}\" COMMAND_ERROR_IS_FATAL ANY)")
     endforeach()
 
     set(source ${PROJECT_SOURCE_DIR}/packaging)
