@@ -46,15 +46,26 @@ function(kvr_install_windows_runtime)
         DESTINATION licenses/Qt)
 endfunction()
 
+# Installs packaging/NAME gzipped as Debian wants it (no name, no time
+# stamp, best compression) as DESTINATION/NAME.gz.
+function(kvr_install_gzipped name destination)
+    set(source ${PROJECT_SOURCE_DIR}/packaging/${name})
+    set(gzipped ${CMAKE_CURRENT_BINARY_DIR}/packaging/${name}.gz)
+    add_custom_command(OUTPUT ${gzipped}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/packaging
+        COMMAND gzip -9 -n -c ${source} > ${gzipped}
+        DEPENDS ${source} VERBATIM)
+    string(MAKE_C_IDENTIFIER ${name} target)
+    add_custom_target(kvr-gzip-${target} ALL DEPENDS ${gzipped})
+    install(FILES ${gzipped} DESTINATION ${destination})
+endfunction()
+
 function(kvr_debian_package)
     set(doc ${CMAKE_INSTALL_DATADIR}/doc/kvr-file-transfer)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc})
-    set(changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
-    add_custom_command(OUTPUT ${changelog}
-        COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog}
-        DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
-    add_custom_target(kvr-debian-changelog ALL DEPENDS ${changelog})
-    install(FILES ${changelog} DESTINATION ${doc})
+    kvr_install_gzipped(changelog ${doc})
+    kvr_install_gzipped(kvr-file-transfer.1 ${CMAKE_INSTALL_MANDIR}/man1)
+    kvr_install_gzipped(kvr-controller-sim.1 ${CMAKE_INSTALL_MANDIR}/man1)
 
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGE_NAME kvr-file-transfer)
