@@ -44,6 +44,11 @@ function(kvr_install_windows_runtime)
     get_filename_component(qt_prefix "${Qt5_DIR}/../../.." ABSOLUTE)
     install(FILES ${qt_prefix}/licenses/LICENSE.LGPL3 ${qt_prefix}/licenses/LICENSE.GPL3
         DESTINATION licenses/Qt)
+    # The runtime DLLs' notices, from the Debian packages they come from.
+    install(FILES /usr/share/doc/gcc-mingw-w64-base/copyright
+        DESTINATION licenses/MinGW-w64 RENAME gcc-runtime.txt)
+    install(FILES /usr/share/doc/mingw-w64-common/copyright
+        DESTINATION licenses/MinGW-w64 RENAME winpthreads.txt)
 endfunction()
 
 # Installs packaging/NAME gzipped as Debian wants it (no name, no time
