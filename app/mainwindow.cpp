@@ -3,6 +3,7 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "net/settingsfile.h"
 #include "transfer/sharedvalues.h"
 
 #include <QCoreApplication>
@@ -19,8 +20,6 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryFile>
 #include <QTextCursor>
 #include <QUrl>
 
@@ -55,25 +54,6 @@ QString utf8(const char *text)
     return QString::fromUtf8(text);
 }
 
-// Asks the file system itself: permission bits say nothing to root, nor
-// anything about Windows' access lists.
-bool canCreateFileIn(const QString &dir)
-{
-    QTemporaryFile probe(dir + QStringLiteral("/settings-probe-XXXXXX"));
-    return probe.open();
-}
-
-// A settings.ini beside the executable, or the chance to create one there,
-// makes a portable copy (a zip, a build folder). An installed copy cannot
-// write beside itself, so it keeps its settings in the user's own folder.
-QString chooseSettingsFile(const QString &programDir)
-{
-    const QString name = QStringLiteral("/settings.ini");
-    if (QFileInfo::exists(programDir + name) || canCreateFileIn(programDir))
-        return programDir + name;
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + name;
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicationDirPath(), parent)
@@ -81,7 +61,7 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicati
 
 MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     : QMainWindow(parent), versionTag(QStringLiteral("(2.4)")),
-      settingsFilePath(chooseSettingsFile(programDir))
+      settingsFilePath(SettingsFile::path(programDir))
 {
     ui = new Ui::MainWindow;
     ui->setupUi(this);
