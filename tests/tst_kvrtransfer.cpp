@@ -1,0 +1,414 @@
+// Runs kvr-transfer as a separate process against the controller stand-in,
+// or against a peer scripted here, on 127.0.0.1:8080 (each test binary runs
+// in its own network namespace), and checks files, output and exit codes.
+
+#include "standinprocess.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+
+namespace {
+
+constexpr quint16 Port = 8080;
+constexpr int WaitMs = 20000;
+
+const QString Loopback = QStringLiteral("127.0.0.1");
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QString cli()
+{
+    return QStringLiteral(KVR_TRANSFER);
+}
+
+QString settingsBesideCli()
+{
+    return QFileInfo(cli()).absolutePath() + QStringLiteral("/settings.ini");
+}
+
+// Serves this thread's events while the tool runs: the scripted peers live
+// in them. onStarted runs once the process is up.
+Run runCli(const QString &program, const QStringList &arguments,
+           const std::function<void(QProcess &)> &onStarted = {})
+{
+    QProcess process;
+    process.start(program, arguments);
+    Run run;
+    if (!process.waitForStarted(WaitMs))
+        return run;
+    if (onStarted)
+        onStarted(process);
+    if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, WaitMs))
+        process.kill();
+    process.waitForFinished(WaitMs);
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+Run runCli(const QStringList &arguments, const std::function<void(QProcess &)> &onStarted = {})
+{
+    return runCli(cli(), arguments, onStarted);
+}
+
+QString describe(const Run &run)
+{
+    return QStringLiteral("exit %1\nstdout:\n%2\nstderr:\n%3")
+        .arg(run.exitCode)
+        .arg(run.out, run.err);
+}
+
+QStringList lines(const QString &text)
+{
+    QStringList result = text.split(QLatin1Char('\n'));
+    result.removeAll(QString());
+    return result;
+}
+
+// The same three files each way: one byte, one that holds the end marker's
+// bytes, and a few megabytes.
+QMap<QString, QByteArray> sampleFiles()
+{
+    return {{QStringLiteral("one.bin"), QByteArray("x")},
+            {QString::fromUtf8("标记.bin"), "a" + Protocol::endMarker() + "b"},
+            {QStringLiteral("large.bin"), TestFiles::randomBytes(3 * 1024 * 1024, 7)}};
+}
+
+bool writeFiles(const QString &dir, const QMap<QString, QByteArray> &files, QStringList *paths)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        paths->append(dir + QLatin1Char('/') + it.key());
+        if (!TestFiles::writeFile(paths->last(), it.value()))
+            return false;
+    }
+    return true;
+}
+
+// The names and outcomes of the "ended" events, and the finished event's
+// exit code, of --json output; every line must be a JSON object.
+QStringList jsonEnded(const QString &out, int *finishedCode)
+{
+    QStringList ended;
+    for (const QString &line : lines(out)) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event.isEmpty())
+            return {QStringLiteral("not JSON: ") + line};
+        if (event.value(QStringLiteral("event")) == QLatin1String("ended"))
+            ended.append(event.value(QStringLiteral("name")).toString() + QLatin1Char(' ') +
+                         event.value(QStringLiteral("outcome")).toString());
+        if (event.value(QStringLiteral("event")) == QLatin1String("finished"))
+            *finishedCode = event.value(QStringLiteral("exitCode")).toInt(-1);
+    }
+    return ended;
+}
+
+QStringList textEnded(const QString &out, const QString &verb)
+{
+    QStringList ended;
+    for (const QString &line : lines(out))
+        if (line.startsWith(verb + QLatin1Char(' ')))
+            ended.append(line.section(QLatin1Char(':'), 0, 0).mid(verb.size() + 1) +
+                         QStringLiteral(" done"));
+    return ended;
+}
+
+enum class Peer { None, Silent, WritesAndCloses, WritesAndStays, AbortsOnData };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Peer)
+
+class tst_KvrTransfer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void badInput_data();
+    void badInput();
+    void transfers_data();
+    void transfers();
+    void failures_data();
+    void failures();
+    void progressOnlyOnATerminal_data();
+    void progressOnlyOnATerminal();
+
+private:
+    QString path(const QString &name) const { return m_dir->filePath(name); }
+    void serve(Peer peer, const QByteArray &bytes);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QTcpServer m_server;
+    QList<QTcpSocket *> m_peers;
+};
+
+void tst_KvrTransfer::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    QFile::remove(settingsBesideCli());
+}
+
+void tst_KvrTransfer::cleanup()
+{
+    disconnect(&m_server, nullptr, this, nullptr);
+    qDeleteAll(std::exchange(m_peers, {}));
+    m_server.close();
+    QFile::remove(settingsBesideCli());
+}
+
+// A peer that plays one part: writes bytes, then closes, stays, or drops
+// the connection as soon as data arrives.
+void tst_KvrTransfer::serve(Peer peer, const QByteArray &bytes)
+{
+    if (peer == Peer::None)
+        return;
+    QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
+    connect(&m_server, &QTcpServer::newConnection, this, [this, peer, bytes] {
+        QTcpSocket *socket = m_server.nextPendingConnection();
+        m_peers.append(socket);
+        socket->write(bytes);
+        if (peer == Peer::WritesAndCloses)
+            socket->disconnectFromHost();
+        if (peer == Peer::AbortsOnData)
+            connect(socket, &QTcpSocket::readyRead, socket, &QTcpSocket::abort);
+    });
+}
+
+// Each gets one line on stderr naming the problem and exit 2, and nothing
+// reaches the listener.
+void tst_KvrTransfer::badInput_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    const QString file = QStringLiteral("FILE");
+    const QString to = QStringLiteral("--to");
+    QTest::newRow("no command") << QStringList() << "missing command";
+    QTest::newRow("unknown command") << QStringList{QStringLiteral("fetch")} << "unknown command";
+    QTest::newRow("unknown option")
+        << QStringList{QStringLiteral("send"), file, to, Loopback, QStringLiteral("--dir=x")}
+        << "Unknown option 'dir'";
+    QTest::newRow("missing file") << QStringList{QStringLiteral("send"), file,
+                                                 QStringLiteral("missing.bin"), to, Loopback}
+                                  << "no such file: missing.bin";
+    QTest::newRow("folder") << QStringList{QStringLiteral("send"), file, QStringLiteral("DIR"), to,
+                                           Loopback}
+                            << "is a folder";
+    QTest::newRow("port 0") << QStringList{QStringLiteral("greet"), to, Loopback,
+                                           QStringLiteral("--port"), QStringLiteral("0")}
+                            << "--port needs a number from 1 to 65535";
+    QTest::newRow("port 65536") << QStringList{QStringLiteral("greet"), to, Loopback,
+                                               QStringLiteral("--port=65536")}
+                                << "--port needs a number from 1 to 65535";
+    QTest::newRow("buffer size 0") << QStringList{QStringLiteral("send"), file, to, Loopback,
+                                                  QStringLiteral("--buffer-size=0")}
+                                   << "--buffer-size needs a number from 1 to 65536";
+    QTest::newRow("buffer size 65537") << QStringList{QStringLiteral("send"), file, to, Loopback,
+                                                      QStringLiteral("--buffer-size=65537")}
+                                       << "--buffer-size needs a number from 1 to 65536";
+    QTest::newRow("no host, no settings")
+        << QStringList{QStringLiteral("greet")} << "no controller address: pass --to HOST";
+}
+
+void tst_KvrTransfer::badInput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("file.bin")), "contents"));
+    arguments.replaceInStrings(QStringLiteral("FILE"), path(QStringLiteral("file.bin")));
+    arguments.replaceInStrings(QStringLiteral("DIR"), m_dir->path());
+    QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
+
+    const Run run = runCli(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
+    QVERIFY2(run.err.count(QLatin1Char('\n')) == 1, qPrintable(describe(run)));
+    QVERIFY(run.out.isEmpty());
+    // The kernel completes a connection before accept: one would show now.
+    QVERIFY(!m_server.waitForNewConnection(0));
+}
+
+void tst_KvrTransfer::transfers_data()
+{
+    QTest::addColumn<bool>("send");
+    QTest::addColumn<bool>("json");
+    QTest::addColumn<bool>("fromSettings");
+
+    QTest::newRow("send") << true << false << false;
+    QTest::newRow("send, json") << true << true << false;
+    QTest::newRow("send, host from settings") << true << false << true;
+    QTest::newRow("receive") << false << false << false;
+    QTest::newRow("receive, json") << false << true << false;
+    QTest::newRow("receive, host and folder from settings") << false << false << true;
+}
+
+// Several files each way over one connection, exact, one line or one
+// ended event per file.
+void tst_KvrTransfer::transfers()
+{
+    QFETCH(bool, send);
+    QFETCH(bool, json);
+    QFETCH(bool, fromSettings);
+    const QMap<QString, QByteArray> files = sampleFiles();
+    const QString sourceDir = path(QStringLiteral("source"));
+    const QString targetDir = path(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(sourceDir) && QDir().mkpath(targetDir));
+    QStringList paths;
+    QVERIFY(writeFiles(sourceDir, files, &paths));
+
+    StandInProcess standIn(WaitMs);
+    QStringList standInArguments;
+    for (const QString &file : paths)
+        standInArguments << QStringLiteral("--send") << file;
+    QVERIFY2(
+        standIn.startOnLoopback(targetDir, send ? QStringList() : standInArguments, m_dir->path()),
+        qPrintable(standIn.seenOutput()));
+
+    QStringList arguments = send ? QStringList{QStringLiteral("send")} + paths
+                                 : QStringList{QStringLiteral("receive"), QStringLiteral("--count"),
+                                               QString::number(files.size())};
+    if (fromSettings) {
+        QSettings settings(settingsBesideCli(), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("serverAddress"), Loopback);
+        settings.setValue(QStringLiteral("saveFilePath"), targetDir);
+    } else {
+        arguments << (send ? QStringLiteral("--to") : QStringLiteral("--from")) << Loopback;
+        if (!send)
+            arguments << QStringLiteral("--dir") << targetDir;
+    }
+    if (json)
+        arguments << QStringLiteral("--json");
+
+    const Run run = runCli(arguments);
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    int finishedCode = -1;
+    const QStringList ended =
+        json ? jsonEnded(run.out, &finishedCode)
+             : textEnded(run.out, send ? QStringLiteral("sent") : QStringLiteral("received"));
+    QStringList expected;
+    for (const QString &name : files.keys())
+        expected << name + QStringLiteral(" done");
+    QCOMPARE(ended, expected);
+    QCOMPARE(finishedCode, json ? 0 : -1);
+    if (send) {
+        for (const QString &name : files.keys())
+            QVERIFY2(!standIn.waitForLine(QStringLiteral("file received: ") + name).isNull(),
+                     qPrintable(standIn.seenOutput()));
+    }
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        QCOMPARE(TestFiles::readFile(targetDir + QLatin1Char('/') + it.key()), it.value());
+}
+
+void tst_KvrTransfer::failures_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<Peer>("peer");
+    QTest::addColumn<QByteArray>("peerWrites");
+    QTest::addColumn<bool>("interrupt");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray good = TestFiles::framed(QStringLiteral("good.bin"), "good");
+    QByteArray bad = TestFiles::framed(QStringLiteral("bad.bin"), "bad!");
+    bad.replace(TestFiles::md5Hex("bad!"), TestFiles::md5Hex("bad?"));
+    const QByteArray half =
+        TestFiles::framed(QStringLiteral("half.bin"), QByteArray(1000, 'h')).left(500);
+
+    QTest::newRow("no listener") << "send" << Peer::None << QByteArray() << false << 1
+                                 << "cannot connect to 127.0.0.1:8080";
+    QTest::newRow("digest mismatch, then a good file")
+        << "receive --count 2" << Peer::WritesAndStays << bad + good << false << 4
+        << "1 of 2 files failed";
+    QTest::newRow("receive: peer drops mid-file")
+        << "receive" << Peer::WritesAndCloses << half << false << 5 << "1 of 1 files failed";
+    QTest::newRow("send: peer drops mid-file")
+        << "send" << Peer::AbortsOnData << QByteArray() << false << 5 << "1 of 1 files failed";
+    QTest::newRow("receive: stall mid-file") << "receive --count 1" << Peer::WritesAndStays << half
+                                             << false << 3 << "1 of 1 files failed";
+    QTest::newRow("receive: count not reached") << "receive --count 2" << Peer::WritesAndCloses
+                                                << good << false << 5 << "closed the connection";
+    QTest::newRow("raw data, escaped")
+        << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0
+        << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a");
+    QTest::newRow("Ctrl+C") << "receive" << Peer::Silent << QByteArray() << true << 130
+                            << "interrupted";
+}
+
+void tst_KvrTransfer::failures()
+{
+    QFETCH(QString, command);
+    QFETCH(Peer, peer);
+    QFETCH(QByteArray, peerWrites);
+    QFETCH(bool, interrupt);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("big.bin")),
+                                 TestFiles::randomBytes(8 * 1024 * 1024)));
+    serve(peer, peerWrites);
+
+    QStringList arguments = command.split(QLatin1Char(' '));
+    if (arguments.first() == QLatin1String("send"))
+        arguments << path(QStringLiteral("big.bin")) << QStringLiteral("--to") << Loopback;
+    else
+        arguments << QStringLiteral("--from") << Loopback << QStringLiteral("--dir")
+                  << m_dir->path();
+    const Run run = runCli(arguments, [&](QProcess &process) {
+        if (!interrupt)
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(m_peers.size(), 1, WaitMs);
+        ::kill(pid_t(process.processId()), SIGINT);
+    });
+    QVERIFY2(run.exitCode == exitCode, qPrintable(describe(run)));
+    QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
+}
+
+void tst_KvrTransfer::progressOnlyOnATerminal_data()
+{
+    QTest::addColumn<bool>("terminal");
+    QTest::newRow("terminal") << true;
+    QTest::newRow("pipe") << false;
+}
+
+// script(1) gives the tool a pseudo-terminal for its stdout.
+void tst_KvrTransfer::progressOnlyOnATerminal()
+{
+    QFETCH(bool, terminal);
+    const QString file = path(QStringLiteral("progress.bin"));
+    QVERIFY(TestFiles::writeFile(file, TestFiles::randomBytes(4 * 1024 * 1024)));
+    StandInProcess standIn(WaitMs);
+    QVERIFY(standIn.startOnLoopback(path(QStringLiteral("target")), {}, m_dir->path()));
+
+    const QStringList arguments{QStringLiteral("send"), file, QStringLiteral("--to"), Loopback};
+    const Run run = terminal ? runCli(QStringLiteral("script"),
+                                      {QStringLiteral("-qec"),
+                                       cli() + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')),
+                                       QStringLiteral("/dev/null")})
+                             : runCli(arguments);
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    QVERIFY2(run.out.contains(QStringLiteral("sent progress.bin: ")), qPrintable(describe(run)));
+    const bool progress = run.out.contains(QStringLiteral("progress.bin  ")) &&
+                          run.out.contains(QStringLiteral(" left"));
+    QVERIFY2(progress == terminal, qPrintable(describe(run)));
+    QCOMPARE(run.out.contains(QLatin1Char('\r')), terminal);
+}
+
+QTEST_MAIN(tst_KvrTransfer)
+#include "tst_kvrtransfer.moc"

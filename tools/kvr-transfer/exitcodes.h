@@ -1,0 +1,12 @@
+#pragma once
+
+// The exit codes of kvr-transfer; scripts rely on them, never change one.
+enum ExitCode : int {
+    ExitOk = 0,
+    ExitNoConnection = 1,
+    ExitBadArguments = 2,
+    ExitTransferFailed = 3,
+    ExitDigestMismatch = 4,
+    ExitConnectionLost = 5,
+    ExitInterrupted = 130,
+};

@@ -1,0 +1,210 @@
+#include "report.h"
+
+#include "exitcodes.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr qint64 RedrawMs = 100;
+
+void write(FILE *stream, const QString &line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+void printJson(const QJsonObject &object)
+{
+    write(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+                      QLatin1Char('\n'));
+}
+
+QString megabytes(double bytes)
+{
+    return QString::number(bytes / 1e6, 'f', 1) + QLatin1String(" MB");
+}
+
+QString rateText(quint64 bytes, qint64 ms)
+{
+    return megabytes(double(bytes) * 1000.0 / double(qMax<qint64>(ms, 1))) + QLatin1String("/s");
+}
+
+QString timeText(qint64 seconds)
+{
+    if (seconds < 0)
+        return QStringLiteral("--:--");
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString outcomeText(const QString &outcome)
+{
+    QString text = outcome;
+    return text.replace(QLatin1Char('-'), QLatin1Char(' '));
+}
+
+QString endLine(const FileEvent &event)
+{
+    const QString name = Report::escaped(event.name);
+    if (event.exitCode == 0) {
+        return QStringLiteral("%1 %2: %3 bytes, %4 on the wire, %5 s, %6")
+            .arg(event.direction == QLatin1String("send") ? QLatin1String("sent")
+                                                          : QLatin1String("received"),
+                 name, QString::number(event.size), QString::number(event.wireBytes),
+                 QString::number(double(event.ms) / 1000.0, 'f', 2),
+                 rateText(event.size, event.ms));
+    }
+    return QStringLiteral("%1 failed: %2: %3 after %4 of %5 bytes")
+        .arg(event.direction, name, outcomeText(event.outcome), QString::number(event.bytes),
+             QString::number(event.size));
+}
+
+QJsonObject toJson(const QString &type, const FileEvent &event)
+{
+    QJsonObject object{{QStringLiteral("event"), type},
+                       {QStringLiteral("direction"), event.direction},
+                       {QStringLiteral("name"), event.name},
+                       {QStringLiteral("size"), double(event.size)}};
+    if (!event.path.isEmpty())
+        object.insert(QStringLiteral("path"), event.path);
+    if (type == QLatin1String("started"))
+        return object;
+    object.insert(QStringLiteral("outcome"), event.outcome);
+    object.insert(QStringLiteral("exitCode"), event.exitCode);
+    object.insert(QStringLiteral("bytes"), double(event.bytes));
+    object.insert(QStringLiteral("wireBytes"), double(event.wireBytes));
+    object.insert(QStringLiteral("ms"), double(event.ms));
+    object.insert(QStringLiteral("bytesPerSecond"),
+                  double(event.bytes) * 1000.0 / double(qMax<qint64>(event.ms, 1)));
+    return object;
+}
+
+} // namespace
+
+Report::Report(bool json) : m_json(json), m_progress(!json && isatty(fileno(stdout)))
+{
+    m_clock.start();
+}
+
+void Report::fileStarted(const FileEvent &event)
+{
+    m_name = escaped(event.name);
+    m_rate.reset();
+    m_rate.add(m_clock.elapsed(), 0);
+    m_lastDrawMs = -1;
+    if (m_json)
+        printJson(toJson(QStringLiteral("started"), event));
+}
+
+// At most ten redraws a second: a terminal over SSH must not be flooded.
+void Report::progress(quint64 bytes, quint64 size)
+{
+    if (!m_progress)
+        return;
+    const qint64 now = m_clock.elapsed();
+    m_rate.add(now, bytes);
+    if (m_lastDrawMs >= 0 && now - m_lastDrawMs < RedrawMs)
+        return;
+    m_lastDrawMs = now;
+    const int percent = size > 0 ? int(bytes * 100 / size) : 100;
+    const QString line = QStringLiteral("%1  %2%  %3 of %4  %5/s  %6 left")
+                             .arg(m_name, QString::number(percent), megabytes(double(bytes)),
+                                  megabytes(double(size)), megabytes(m_rate.bytesPerSecond()),
+                                  timeText(m_rate.secondsLeft(size - qMin(bytes, size))));
+    write(stdout, QLatin1Char('\r') + line.leftJustified(m_lineLength));
+    m_lineLength = line.size();
+}
+
+void Report::clearProgress()
+{
+    if (m_lineLength == 0)
+        return;
+    write(stdout, QLatin1Char('\r') + QString(m_lineLength, QLatin1Char(' ')) + QLatin1Char('\r'));
+    m_lineLength = 0;
+}
+
+void Report::fileEnded(const FileEvent &event)
+{
+    clearProgress();
+    if (m_json)
+        printJson(toJson(QStringLiteral("ended"), event));
+    else
+        write(stdout, endLine(event) + QLatin1Char('\n'));
+}
+
+void Report::rawData(const QByteArray &bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    if (m_json) {
+        printJson({{QStringLiteral("event"), QStringLiteral("raw")},
+                   {QStringLiteral("bytes"), bytes.size()},
+                   {QStringLiteral("text"), text}});
+        return;
+    }
+    clearProgress();
+    write(stderr, QStringLiteral("raw data (%1 bytes): %2\n")
+                      .arg(QString::number(bytes.size()), escaped(text)));
+}
+
+void Report::connectionLost()
+{
+    clearProgress();
+    if (m_json)
+        printJson({{QStringLiteral("event"), QStringLiteral("connection-lost")}});
+    else
+        error(QStringLiteral("the controller closed the connection"));
+}
+
+void Report::greetingSent(const QString &peer)
+{
+    if (m_json)
+        printJson({{QStringLiteral("event"), QStringLiteral("greeting-sent")},
+                   {QStringLiteral("peer"), peer}});
+    else
+        write(stdout, QStringLiteral("greeting sent to %1\n").arg(peer));
+}
+
+void Report::finished(int exitCode, int files, int failed)
+{
+    clearProgress();
+    if (m_json) {
+        printJson({{QStringLiteral("event"), QStringLiteral("finished")},
+                   {QStringLiteral("exitCode"), exitCode},
+                   {QStringLiteral("files"), files},
+                   {QStringLiteral("failed"), failed}});
+    } else if (exitCode == ExitInterrupted) {
+        error(QStringLiteral("interrupted"));
+    } else if (failed > 0) {
+        error(QStringLiteral("%1 of %2 files failed").arg(failed).arg(files));
+    }
+}
+
+void Report::error(const QString &message)
+{
+    write(stderr, QStringLiteral("kvr-transfer: ") + message + QLatin1Char('\n'));
+}
+
+QString Report::escaped(const QString &text)
+{
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            result += c;
+    }
+    return result;
+}

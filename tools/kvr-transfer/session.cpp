@@ -1,0 +1,286 @@
+#include "session.h"
+
+#include "exitcodes.h"
+#include "interrupt.h"
+
+#include "transfer/filereceiver.h"
+#include "transfer/filesender.h"
+#include "transfer/protocol.h"
+#include "transfer/transfercodes.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QNetworkProxy>
+
+namespace {
+
+constexpr int ConnectTimeoutMs = 10000;
+constexpr int CloseTimeoutMs = 5000;
+// How often a wait looks at Ctrl+C.
+constexpr int WakeUpMs = 50;
+
+struct Outcome
+{
+    const char *name;
+    int exitCode;
+};
+
+Outcome sendOutcome(int code)
+{
+    switch (code) {
+    case TransDone:
+        return {"done", ExitOk};
+    case TransAborted:
+        return {"interrupted", ExitInterrupted};
+    case TransDisconnected:
+        return {"connection-lost", ExitConnectionLost};
+    case TransOpenFailed:
+        return {"open-failed", ExitTransferFailed};
+    default:
+        return {"read-failed", ExitTransferFailed};
+    }
+}
+
+Outcome receiveOutcome(int code, bool peerClosed)
+{
+    switch (code) {
+    case RecDone:
+        return {"done", ExitOk};
+    case RecMd5Mismatch:
+        return {"digest-mismatch", ExitDigestMismatch};
+    case RecTimeout:
+        return peerClosed ? Outcome{"connection-lost", ExitConnectionLost}
+                          : Outcome{"timeout", ExitTransferFailed};
+    case RecCreateFailed:
+        return {"create-failed", ExitTransferFailed};
+    default:
+        return {"write-failed", ExitTransferFailed};
+    }
+}
+
+} // namespace
+
+void Session::Tally::add(int code)
+{
+    ++files;
+    if (code == ExitOk)
+        return;
+    ++failed;
+    if (exitCode == ExitOk)
+        exitCode = code;
+}
+
+int Session::open(const QString &host, quint16 port)
+{
+    m_socket.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    m_socket.connectToHost(host, port);
+    const bool settled = waitUntil(
+        [this] {
+            return m_socket.state() != QAbstractSocket::HostLookupState &&
+                   m_socket.state() != QAbstractSocket::ConnectingState;
+        },
+        ConnectTimeoutMs);
+    if (Interrupt::requested())
+        return ExitInterrupted;
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        return ExitOk;
+    const QString reason = settled ? m_socket.errorString() : QStringLiteral("timed out");
+    Report::error(QStringLiteral("cannot connect to %1:%2: %3").arg(host).arg(port).arg(reason));
+    return ExitNoConnection;
+}
+
+void Session::close()
+{
+    m_socket.disconnectFromHost();
+    waitUntil([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
+              CloseTimeoutMs);
+}
+
+// Files go one after another; after a failure the connection's framing can
+// no longer be trusted, so the rest stay unsent and count as failed.
+int Session::send(const QStringList &paths, int bufferSize)
+{
+    m_bufferSize = bufferSize;
+    // Nothing the controller says is for the sender.
+    QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { m_socket.readAll(); });
+    for (const QString &path : paths) {
+        m_tally.add(sendFile(path));
+        if (m_tally.failed > 0)
+            break;
+    }
+    m_tally.failed += paths.size() - m_tally.files;
+    m_tally.files = paths.size();
+    return finish(m_tally.exitCode);
+}
+
+int Session::sendFile(const QString &path)
+{
+    FileEvent event;
+    event.direction = QStringLiteral("send");
+    event.name = Protocol::fileNameOf(path);
+    event.path = QFileInfo(path).absoluteFilePath();
+    event.size = quint64(QFileInfo(path).size());
+    m_report.fileStarted(event);
+
+    FileSender::Options options;
+    options.cancel = &Interrupt::flag();
+    FileSender sender(
+        {m_bufferSize, m_stopRequested, m_fileSize, m_bytesRead, m_bytesWritten},
+        [this, &event](int code) {
+            if (code == TransProgress)
+                m_report.progress(m_bytesRead, event.size);
+        },
+        options);
+    QElapsedTimer clock;
+    clock.start();
+    const Outcome outcome = sendOutcome(sender.send(&m_socket, path));
+    event.ms = clock.elapsed();
+    event.bytes = m_bytesRead;
+    event.wireBytes = m_bytesWritten;
+    event.outcome = QString::fromLatin1(outcome.name);
+    event.exitCode = outcome.exitCode;
+    m_report.fileEnded(event);
+    return outcome.exitCode;
+}
+
+int Session::receive(const ReceiveOptions &options)
+{
+    m_wantedFiles = options.count;
+    FileReceiver receiver([&options] { return options.dir; },
+                          [this](int code, const FileReceiver &r) { received(code, r); });
+    QElapsedTimer clock;
+    clock.start();
+    QTimer stallTimer;
+    stallTimer.setSingleShot(true);
+    const auto armStallTimer = [&] {
+        const qint64 wait = receiver.msUntilTimeout(clock.elapsed());
+        if (wait >= 0)
+            stallTimer.start(int(wait));
+    };
+    QObject::connect(&stallTimer, &QTimer::timeout, [&] {
+        receiver.poll(clock.elapsed());
+        armStallTimer();
+    });
+    bool idle = false;
+    QTimer idleTimer;
+    idleTimer.setSingleShot(true);
+    QObject::connect(&idleTimer, &QTimer::timeout, [&idle] { idle = true; });
+    const auto restartIdleTimer = [&] {
+        if (options.idleMs > 0)
+            idleTimer.start(int(qMin<qint64>(options.idleMs, INT_MAX)));
+    };
+    const auto readAll = [&] {
+        receiver.feed(m_socket.readAll(), clock.elapsed());
+        armStallTimer();
+        restartIdleTimer();
+    };
+    QObject::connect(&m_socket, &QTcpSocket::readyRead, readAll);
+    const auto peerClosed = [&] {
+        readAll();
+        m_peerClosed = true;
+        receiver.endOfStream();
+        m_report.connectionLost();
+    };
+    QObject::connect(&m_socket, &QTcpSocket::disconnected, peerClosed);
+    restartIdleTimer();
+    // Whatever came, or ended, before the handlers were in place.
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        readAll();
+    else
+        peerClosed();
+    waitUntil([&] {
+        return idle || m_peerClosed || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
+    });
+    QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
+    return finish(receiveExitCode(options));
+}
+
+// Fewer files than asked for is a failure, whether the controller went
+// quiet (a timeout) or away.
+int Session::receiveExitCode(const ReceiveOptions &options) const
+{
+    if (Interrupt::requested())
+        return ExitInterrupted;
+    if (m_tally.exitCode != ExitOk || options.count == 0 || m_tally.files >= options.count)
+        return m_tally.exitCode;
+    return m_peerClosed ? ExitConnectionLost : ExitTransferFailed;
+}
+
+void Session::received(int code, const FileReceiver &receiver)
+{
+    switch (code) {
+    case RecStarted:
+        m_fileClock.start();
+        m_event = FileEvent();
+        m_event.direction = QStringLiteral("receive");
+        m_event.name = QFileInfo(receiver.filePath()).fileName();
+        m_event.path = receiver.filePath();
+        m_event.size = receiver.announcedSize();
+        m_report.fileStarted(m_event);
+        break;
+    case RecProgress:
+        m_report.progress(receiver.fileBytes(), receiver.announcedSize());
+        break;
+    case RecRawData:
+        m_report.rawData(receiver.lastRawData());
+        break;
+    default:
+        endReceived(code, receiver);
+        break;
+    }
+}
+
+void Session::endReceived(int code, const FileReceiver &receiver)
+{
+    // A name that cannot be created never started.
+    if (code == RecCreateFailed) {
+        m_event = FileEvent();
+        m_event.direction = QStringLiteral("receive");
+    }
+    const Outcome outcome = receiveOutcome(code, m_peerClosed);
+    m_event.bytes = receiver.fileBytes();
+    m_event.wireBytes = receiver.totalBytes();
+    m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
+    m_event.outcome = QString::fromLatin1(outcome.name);
+    m_event.exitCode = outcome.exitCode;
+    m_report.fileEnded(m_event);
+    m_tally.add(outcome.exitCode);
+}
+
+int Session::greet()
+{
+    m_socket.write(Protocol::greeting());
+    waitUntil([this] {
+        return m_socket.bytesToWrite() == 0 || m_socket.state() != QAbstractSocket::ConnectedState;
+    });
+    if (Interrupt::requested())
+        return ExitInterrupted;
+    if (m_socket.bytesToWrite() > 0) {
+        Report::error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
+        return ExitConnectionLost;
+    }
+    m_report.greetingSent(m_socket.peerAddress().toString());
+    return ExitOk;
+}
+
+int Session::finish(int exitCode)
+{
+    if (Interrupt::requested())
+        exitCode = ExitInterrupted;
+    m_report.finished(exitCode, m_tally.files, m_tally.failed);
+    return exitCode;
+}
+
+bool Session::waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QTimer wakeUp;
+    wakeUp.start(WakeUpMs);
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (Interrupt::requested() || deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}

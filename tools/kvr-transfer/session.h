@@ -1,0 +1,65 @@
+#pragma once
+
+#include "report.h"
+
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+
+class FileReceiver;
+
+// One connection to the controller and what the tool does over it. Every
+// wait runs the event loop and ends early on Ctrl+C.
+class Session
+{
+public:
+    struct ReceiveOptions
+    {
+        QString dir;
+        int count = 0;     // stop after this many files; 0: no limit
+        qint64 idleMs = 0; // stop after this long without data; 0: never
+    };
+
+    explicit Session(Report &report) : m_report(report) {}
+
+    // Returns ExitOk, ExitNoConnection or ExitInterrupted.
+    int open(const QString &host, quint16 port);
+    int send(const QStringList &paths, int bufferSize);
+    int receive(const ReceiveOptions &options);
+    int greet();
+    void close();
+
+private:
+    struct Tally
+    {
+        int exitCode = 0; // the first failure's
+        int files = 0;
+        int failed = 0;
+        void add(int code);
+    };
+
+    int sendFile(const QString &path);
+    void received(int code, const FileReceiver &receiver);
+    void endReceived(int code, const FileReceiver &receiver);
+    int receiveExitCode(const ReceiveOptions &options) const;
+    int finish(int exitCode);
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs = -1);
+
+    Report &m_report;
+    QTcpSocket m_socket;
+    Tally m_tally;
+    FileEvent m_event;
+    QElapsedTimer m_fileClock;
+    int m_wantedFiles = 0;
+    bool m_peerClosed = false;
+
+    std::atomic<int> m_bufferSize{12000};
+    std::atomic<bool> m_stopRequested{false};
+    std::atomic<quint64> m_fileSize{0};
+    std::atomic<quint64> m_bytesRead{0};
+    std::atomic<quint64> m_bytesWritten{0};
+};
