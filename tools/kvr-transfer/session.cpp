@@ -17,6 +17,7 @@ namespace {
 
 constexpr int ConnectTimeoutMs = 10000;
 constexpr int CloseTimeoutMs = 5000;
+constexpr qint64 ReadBufferSize = FileSender::MaxBufferSize;
 // How often a wait looks at Ctrl+C.
 constexpr int WakeUpMs = 50;
 
@@ -147,6 +148,9 @@ int Session::sendFile(const QString &path)
 int Session::receive(const ReceiveOptions &options)
 {
     m_wantedFiles = options.count;
+    // Bounded like the worker's: the file is written in pieces as they come
+    // instead of in one block that grows while the disk is busy.
+    m_socket.setReadBufferSize(ReadBufferSize);
     FileReceiver receiver([&options] { return options.dir; },
                           [this](int code, const FileReceiver &r) { received(code, r); });
     QElapsedTimer clock;
