@@ -344,7 +344,12 @@ void tst_KvrTransfer::failures_data()
     QTest::newRow("receive: stall mid-file") << "receive --count 1" << Peer::WritesAndStays << half
                                              << false << 3 << "1 of 1 files failed";
     QTest::newRow("receive: count not reached") << "receive --count 2" << Peer::WritesAndCloses
-                                                << good << false << 5 << "closed the connection";
+                                                << good << false << 5 << "1 of 2 files failed";
+    QTest::newRow("receive: idle ends the wait")
+        << "receive --idle 0.5" << Peer::WritesAndStays << good << false << 0 << "";
+    QTest::newRow("receive: idle before count")
+        << "receive --count 2 --idle 0.5" << Peer::WritesAndStays << good << false << 3
+        << "1 of 2 files failed";
     QTest::newRow("raw data, escaped")
         << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0
         << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a");

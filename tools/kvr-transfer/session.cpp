@@ -62,6 +62,11 @@ Outcome receiveOutcome(int code, bool peerClosed)
 
 } // namespace
 
+Session::Session(Report &report) : m_report(report) {}
+
+// Here, where FileReceiver is complete.
+Session::~Session() = default;
+
 void Session::Tally::add(int code)
 {
     ++files;
@@ -148,65 +153,77 @@ int Session::sendFile(const QString &path)
 int Session::receive(const ReceiveOptions &options)
 {
     m_wantedFiles = options.count;
+    m_idleMs = options.idleMs;
     // Bounded like the worker's: the file is written in pieces as they come
     // instead of in one block that grows while the disk is busy.
     m_socket.setReadBufferSize(ReadBufferSize);
-    FileReceiver receiver([&options] { return options.dir; },
-                          [this](int code, const FileReceiver &r) { received(code, r); });
-    QElapsedTimer clock;
-    clock.start();
-    QTimer stallTimer;
-    stallTimer.setSingleShot(true);
-    const auto armStallTimer = [&] {
-        const qint64 wait = receiver.msUntilTimeout(clock.elapsed());
-        if (wait >= 0)
-            stallTimer.start(int(wait));
-    };
-    QObject::connect(&stallTimer, &QTimer::timeout, [&] {
-        receiver.poll(clock.elapsed());
+    m_receiver = std::make_unique<FileReceiver>(
+        [&options] { return options.dir; },
+        [this](int code, const FileReceiver &r) { received(code, r); });
+    m_clock.start();
+    m_stallTimer.setSingleShot(true);
+    QObject::connect(&m_stallTimer, &QTimer::timeout, [this] {
+        m_receiver->poll(m_clock.elapsed());
         armStallTimer();
     });
-    bool idle = false;
-    QTimer idleTimer;
-    idleTimer.setSingleShot(true);
-    QObject::connect(&idleTimer, &QTimer::timeout, [&idle] { idle = true; });
-    const auto restartIdleTimer = [&] {
-        if (options.idleMs > 0)
-            idleTimer.start(int(qMin<qint64>(options.idleMs, INT_MAX)));
-    };
-    const auto readAll = [&] {
-        receiver.feed(m_socket.readAll(), clock.elapsed());
-        armStallTimer();
-        restartIdleTimer();
-    };
-    QObject::connect(&m_socket, &QTcpSocket::readyRead, readAll);
-    const auto peerClosed = [&] {
-        readAll();
-        m_peerClosed = true;
-        receiver.endOfStream();
-        m_report.connectionLost();
-    };
-    QObject::connect(&m_socket, &QTcpSocket::disconnected, peerClosed);
+    m_idleTimer.setSingleShot(true);
+    QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { readReceived(); });
+    QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { peerClosed(); });
     restartIdleTimer();
     // Whatever came, or ended, before the handlers were in place.
     if (m_socket.state() == QAbstractSocket::ConnectedState)
-        readAll();
+        readReceived();
     else
         peerClosed();
-    waitUntil([&] {
+    waitUntil([this] {
+        const bool idle = m_idleMs > 0 && !m_idleTimer.isActive();
         return idle || m_peerClosed || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
     });
     QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
-    return finish(receiveExitCode(options));
+    const int exitCode = receiveExitCode();
+    // Files that never came count as failed.
+    if (m_wantedFiles > m_tally.files) {
+        m_tally.failed += m_wantedFiles - m_tally.files;
+        m_tally.files = m_wantedFiles;
+    }
+    return finish(exitCode);
+}
+
+void Session::readReceived()
+{
+    m_receiver->feed(m_socket.readAll(), m_clock.elapsed());
+    armStallTimer();
+    restartIdleTimer();
+}
+
+void Session::peerClosed()
+{
+    readReceived();
+    m_peerClosed = true;
+    m_receiver->endOfStream();
+    m_report.connectionLost();
+}
+
+void Session::armStallTimer()
+{
+    const qint64 wait = m_receiver->msUntilTimeout(m_clock.elapsed());
+    if (wait >= 0)
+        m_stallTimer.start(int(wait));
+}
+
+void Session::restartIdleTimer()
+{
+    if (m_idleMs > 0)
+        m_idleTimer.start(int(qMin<qint64>(m_idleMs, INT_MAX)));
 }
 
 // Fewer files than asked for is a failure, whether the controller went
 // quiet (a timeout) or away.
-int Session::receiveExitCode(const ReceiveOptions &options) const
+int Session::receiveExitCode() const
 {
     if (Interrupt::requested())
         return ExitInterrupted;
-    if (m_tally.exitCode != ExitOk || options.count == 0 || m_tally.files >= options.count)
+    if (m_tally.exitCode != ExitOk || m_tally.files >= m_wantedFiles)
         return m_tally.exitCode;
     return m_peerClosed ? ExitConnectionLost : ExitTransferFailed;
 }

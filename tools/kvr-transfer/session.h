@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class FileReceiver;
 
@@ -24,7 +25,8 @@ public:
         qint64 idleMs = 0; // stop after this long without data; 0: never
     };
 
-    explicit Session(Report &report) : m_report(report) {}
+    explicit Session(Report &report);
+    ~Session();
 
     // Returns ExitOk, ExitNoConnection or ExitInterrupted.
     int open(const QString &host, quint16 port);
@@ -43,9 +45,13 @@ private:
     };
 
     int sendFile(const QString &path);
+    void readReceived();
+    void peerClosed();
+    void armStallTimer();
+    void restartIdleTimer();
     void received(int code, const FileReceiver &receiver);
     void endReceived(int code, const FileReceiver &receiver);
-    int receiveExitCode(const ReceiveOptions &options) const;
+    int receiveExitCode() const;
     int finish(int exitCode);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs = -1);
 
@@ -54,6 +60,11 @@ private:
     Tally m_tally;
     FileEvent m_event;
     QElapsedTimer m_fileClock;
+    std::unique_ptr<FileReceiver> m_receiver;
+    QElapsedTimer m_clock; // the receiver's time
+    QTimer m_stallTimer;
+    QTimer m_idleTimer;
+    qint64 m_idleMs = 0;
     int m_wantedFiles = 0;
     bool m_peerClosed = false;
 
