@@ -38,12 +38,18 @@ sendThread::~sendThread()
         quit();
         wait();
     }
+    // A thread that never ran leaves its sockets here. Closing one emits
+    // stateChanged, which must no longer reach this half-destroyed worker
+    // or the engine deleted below.
+    deleteRetiredSockets();
+    if (QTcpSocket *socket = clientSocket.exchange(nullptr)) {
+        socket->disconnect(this);
+        delete socket;
+    }
     recThread->stop();
     recThread->quit();
     recThread->wait();
     delete recThread;
-    deleteRetiredSockets();
-    delete clientSocket.exchange(nullptr);
 }
 
 QAbstractSocket::SocketState sendThread::clientState() const

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 
 using namespace TestFiles;
 
@@ -251,6 +252,8 @@ private slots:
     void receivedFileCodesAreForwarded();
     void closeInFileEndsReceptionAtOnce();
     void closeWhileHeldKeepsTheTail();
+    void deletingAnUnstartedWorker_data();
+    void deletingAnUnstartedWorker();
 };
 
 void tst_SendThread::connectDisconnectReconnect()
@@ -624,6 +627,37 @@ void tst_SendThread::closeWhileHeldKeepsTheTail()
     QTRY_VERIFY(f.recCodes.endsWith(RecDone));
     QVERIFY(!f.recCodes.contains(RecTimeout));
     QCOMPARE(readFile(dir.path() + QStringLiteral("/tail.bin")), contents);
+}
+
+void tst_SendThread::deletingAnUnstartedWorker_data()
+{
+    QTest::addColumn<bool>("connect");
+    QTest::addColumn<QByteArray>("incoming");
+
+    QTest::newRow("never connected") << false << QByteArray();
+    QTest::newRow("connected") << true << QByteArray();
+    QTest::newRow("connected, bytes waiting") << true << greeting();
+}
+
+// Its socket then lives in this thread; destroying it must not call back
+// into a worker that is half gone.
+void tst_SendThread::deletingAnUnstartedWorker()
+{
+    QFETCH(bool, connect);
+    QFETCH(QByteArray, incoming);
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, sendThread::ControllerPort));
+    auto worker = std::make_unique<sendThread>();
+    if (connect) {
+        worker->controllerAddress.set(loopback());
+        worker->handleCmd(CmdConnect);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            worker->clientState() == Connected && server.hasPendingConnections(), WaitMs);
+        QTcpSocket *peer = server.nextPendingConnection();
+        peer->write(incoming);
+        QVERIFY(incoming.isEmpty() || peer->waitForBytesWritten(WaitMs));
+    }
+    worker.reset();
 }
 
 QTEST_GUILESS_MAIN(tst_SendThread)
