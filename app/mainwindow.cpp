@@ -24,8 +24,6 @@
 #include <QUrl>
 
 QString droppedFilePath = QLatin1String("");
-QElapsedTimer sendStopwatch;
-QElapsedTimer recStopwatch;
 
 namespace {
 
@@ -72,8 +70,8 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     connect(this, &MainWindow::handleCmd, workThread, &sendThread::handleCmd);
     connect(workThread, &sendThread::onSocketStateChange, this, &MainWindow::onSocketStateChange);
     connect(workThread, &sendThread::onClientErrorOccurs, this, &MainWindow::onClientErrorOccurs);
-    connect(workThread, &sendThread::sendRecState, this, &MainWindow::getRecState);
-    connect(workThread, &sendThread::sendTransState, this, &MainWindow::getTransState);
+    connect(workThread, &sendThread::recReport, this, &MainWindow::getRecState);
+    connect(workThread, &sendThread::transReport, this, &MainWindow::getTransState);
     workThread->start(QThread::InheritPriority);
 
     fillLocalIpList();
@@ -324,11 +322,10 @@ void MainWindow::setTransferControlsEnabled(bool enabled, int side)
     ui->spinBox_bufferSize->setEnabled(enabled);
 }
 
-void MainWindow::getTransState(int state)
+void MainWindow::getTransState(const TransReport &report)
 {
-    switch (state) {
+    switch (report.code) {
     case TransStarted:
-        sendStopwatch.start();
         appendLog(utf8("开始传送中..."));
         sendProgressBar->show();
         setTransferControlsEnabled(false, SendSide);
@@ -336,12 +333,12 @@ void MainWindow::getTransState(int state)
     case TransDone:
         endSend();
         appendLog(utf8("传送完成!"));
-        appendLog(utf8("发送文件大小:") + QString::number(workThread->bytesRead.load()));
-        appendLog(utf8("总发送字节大小:") + QString::number(workThread->bytesWritten.load()));
-        logDuration("发送耗时:", sendStopwatch);
+        appendLog(utf8("发送文件大小:") + QString::number(report.bytesRead));
+        appendLog(utf8("总发送字节大小:") + QString::number(report.bytesWritten));
+        logDuration("发送耗时:", report.elapsedMs);
         break;
     case TransProgress:
-        showPercentage(sendProgressBar, workThread->bytesRead, workThread->fileSize);
+        showPercentage(sendProgressBar, report.bytesRead, report.fileSize);
         break;
     case TransAborted:
         endSend();
@@ -371,25 +368,24 @@ void MainWindow::endSend()
     setTransferControlsEnabled(true, SendSide);
 }
 
-void MainWindow::getRecState(int state)
+void MainWindow::getRecState(const RecReport &report)
 {
-    switch (state) {
+    switch (report.code) {
     case RecDone:
         appendLog(utf8("接收完成!"));
-        appendLog(utf8("文件接收大小:") + QString::number(recFileBytes.load()));
-        appendLog(utf8("总接收Byte大小:") + QString::number(recTotalBytes.load()));
-        logDuration("接收耗时:", recStopwatch);
+        appendLog(utf8("文件接收大小:") + QString::number(report.fileBytes));
+        appendLog(utf8("总接收Byte大小:") + QString::number(report.totalBytes));
+        logDuration("接收耗时:", report.elapsedMs);
         endReception();
         break;
     case RecStarted:
-        recStopwatch.start();
         appendLog(utf8("\n开始接收..."));
         recProgressBar->show();
         setTransferControlsEnabled(false, ReceiveSide);
-        showPercentage(recProgressBar, recFileBytes, recFileSize);
+        showPercentage(recProgressBar, report.fileBytes, report.fileSize);
         break;
     case RecProgress:
-        showPercentage(recProgressBar, recFileBytes, recFileSize);
+        showPercentage(recProgressBar, report.fileBytes, report.fileSize);
         break;
     case RecCreateFailed:
         appendLog(utf8("创建文件失败,接收失败!\n"));
@@ -398,12 +394,9 @@ void MainWindow::getRecState(int state)
         appendLog(utf8("接收超时，已强制中断!\n"));
         endReception();
         break;
-    case RecRawData: {
-        const QByteArray raw = rawData.get();
-        const int end = raw.indexOf('\0');
-        appendLog(QStringLiteral("[in] ") + QString::fromUtf8(end < 0 ? raw : raw.left(end)));
+    case RecRawData:
+        logRawData(report);
         break;
-    }
     case RecMd5Mismatch:
         appendLog(utf8("文件MD5校验失败,接收失败!\n"));
         endReception();
@@ -415,6 +408,14 @@ void MainWindow::getRecState(int state)
     default:
         break;
     }
+}
+
+// Up to the first zero byte, as UTF-8.
+void MainWindow::logRawData(const RecReport &report)
+{
+    const QByteArray &raw = report.rawData;
+    const int end = raw.indexOf('\0');
+    appendLog(QStringLiteral("[in] ") + QString::fromUtf8(end < 0 ? raw : raw.left(end)));
 }
 
 void MainWindow::endReception()
@@ -438,9 +439,8 @@ void MainWindow::appendLog(const QString &line)
         scrollBar->setValue(scrollBar->maximum());
 }
 
-void MainWindow::logDuration(const char *label, const QElapsedTimer &stopwatch)
+void MainWindow::logDuration(const char *label, qint64 elapsedMs)
 {
-    const qint64 elapsedMs = stopwatch.isValid() ? stopwatch.elapsed() : 0;
     appendLog(utf8(label) + QString::number(elapsedMs * 0.001, 'f', 3) + QStringLiteral("s\n"));
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "transfer/transferreports.h"
 #include <QAbstractSocket>
-#include <QElapsedTimer>
+
 #include <QMainWindow>
 #include <QString>
 #include <QTcpSocket>
@@ -17,10 +18,6 @@ class MainWindow;
 
 // A file dropped on the window, waiting for the next send. GUI thread only.
 extern QString droppedFilePath;
-// Durations of the current send and reception. GUI thread only; monotonic,
-// so a transfer across midnight or a clock change still measures right.
-extern QElapsedTimer sendStopwatch;
-extern QElapsedTimer recStopwatch;
 
 // The one window of the tool. It never touches the connection or a
 // transferred file itself: it hands commands to the network worker by
@@ -45,8 +42,10 @@ signals:
 private slots:
     void onSocketStateChange(QAbstractSocket::SocketState state);
     void onClientErrorOccurs(QTcpSocket *client);
-    void getRecState(int state);
-    void getTransState(int state);
+    // Each report carries its own values and duration: the window reads
+    // nothing that a later event may have overwritten.
+    void getRecState(const RecReport &report);
+    void getTransState(const TransReport &report);
     void on_act_connect_triggered();
     void on_act_disconnect_triggered();
     void on_stackedWidget_currentChanged(int arg1);
@@ -74,7 +73,8 @@ private:
     void endSend();
     void endReception();
     void appendLog(const QString &line);
-    void logDuration(const char *label, const QElapsedTimer &stopwatch);
+    void logDuration(const char *label, qint64 elapsedMs);
+    void logRawData(const RecReport &report);
     void showPercentage(QProgressBar *bar, quint64 done, quint64 total);
 
     QString versionTag;

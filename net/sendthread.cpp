@@ -22,7 +22,9 @@ sendThread::sendThread() : QThread(nullptr)
     qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
     qRegisterMetaType<QTcpSocket *>("QTcpSocket*");
+    registerTransferReports();
     recThread = new receiveThread;
+    connect(recThread, &receiveThread::recReport, this, &sendThread::recReport);
     connect(recThread, &receiveThread::sendRecState, this, &sendThread::sendRecState);
     connect(recThread, &receiveThread::queueHasRoom, this, &sendThread::resumeReading);
     recThread->start();
@@ -196,10 +198,21 @@ void sendThread::sendFile(QTcpSocket *device, const QString &path)
     options.cancel = &m_shuttingDown;
     FileSender sender(
         {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten},
-        [this](int code) { emit sendTransState(code); }, options);
+        [this](int code) { reportSend(code); }, options);
     m_sendingDevice = device;
     sender.send(device, path);
     m_sendingDevice = nullptr;
+}
+
+// Read here, in the sender's own thread, as each code is reported: the
+// counters belong to this code and no later one.
+void sendThread::reportSend(int code)
+{
+    if (code == TransStarted)
+        m_sendClock.start();
+    const qint64 elapsedMs = m_sendClock.isValid() ? m_sendClock.elapsed() : 0;
+    emit transReport({code, fileSize, bytesRead, bytesWritten, elapsedMs});
+    emit sendTransState(code);
 }
 
 // A device that is no longer the client socket may have been deleted; it is

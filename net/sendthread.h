@@ -2,8 +2,10 @@
 
 #include "net/kvrcodes.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/transferreports.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -67,6 +69,11 @@ signals:
     void onSocketStateChange(QAbstractSocket::SocketState state);
     void onClientErrorOccurs(QTcpSocket *client);
     void sendRecState(int state);
+    // Each code again with the values of its own event (the send's counters
+    // and time since TransStarted; the reception's values from the engine),
+    // emitted just before the plain code.
+    void transReport(const TransReport &report);
+    void recReport(const RecReport &report);
 
 public slots:
     void handleCmd(int cmd_type);
@@ -94,6 +101,7 @@ private:
     void disconnectFromController();
     void carryOutWrites();
     void sendFile(QTcpSocket *device, const QString &path);
+    void reportSend(int code);
     QTcpSocket *liveDevice(QTcpSocket *device) const;
     void queueIncoming(QTcpSocket *socket);
     int chunkSize() const;
@@ -106,6 +114,7 @@ private:
     bool m_readingHeld = false;
     bool m_streamOpen = false;
     QList<QTcpSocket *> m_retiredSockets;
+    QElapsedTimer m_sendClock;
 
     std::atomic<int> m_clientState{QAbstractSocket::UnconnectedState};
     std::atomic<bool> m_shuttingDown{false};

@@ -6,10 +6,14 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "transfer/protocol.h"
+#include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
 #include "windowtest.h"
 
 #include <QAction>
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProgressBar>
@@ -21,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -78,14 +83,26 @@ QPushButton *button(const MainWindow &window, const char *name)
     return window.findChild<QPushButton *>(QLatin1String(name));
 }
 
+// A report with the values the test left in the worker's fields, as the
+// worker would send them with the code.
 void sendState(MainWindow &window, int code)
 {
-    QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(int, code));
+    const sendThread &w = *window.worker();
+    const TransReport report{code, w.fileSize, w.bytesRead, w.bytesWritten, 0};
+    QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(TransReport, report));
 }
 
+// A report with the values the test left in the process-wide ones.
 void receiveState(MainWindow &window, int code)
 {
-    QMetaObject::invokeMethod(&window, "getRecState", Q_ARG(int, code));
+    RecReport report;
+    report.code = code;
+    report.fileSize = recFileSize;
+    report.fileBytes = recFileBytes;
+    report.totalBytes = recTotalBytes;
+    report.rawData = rawData.get();
+    report.rawSize = quint64(report.rawData.size());
+    QMetaObject::invokeMethod(&window, "getRecState", Q_ARG(RecReport, report));
 }
 
 void clearLog(MainWindow &window)
@@ -117,11 +134,13 @@ double loggedSeconds(const MainWindow &window, const QString &label)
     return -1;
 }
 
-bool runEventsFor(int ms)
+// Holds the GUI thread without running its events until done() holds.
+template <typename Done> bool busyUntil(Done done)
 {
-    QElapsedTimer clock;
-    clock.start();
-    return QTest::qWaitFor([&] { return clock.elapsed() >= ms; }, ms + WaitMs);
+    QDeadlineTimer deadline(WaitMs);
+    while (!done() && !deadline.hasExpired())
+        QThread::msleep(1);
+    return done();
 }
 
 QByteArray greeting()
@@ -172,7 +191,8 @@ private slots:
     void sendPercentage();
     void receivePercentage_data() { addPercentageRows(); }
     void receivePercentage();
-    void durationsFollowTheirOwnStopwatch();
+    void durationsAreMeasuredWhereTheyHappen();
+    void rawBurstKeepsEachChunk();
     void overlappingTransfers_data();
     void overlappingTransfers();
     void rawDataShownAsPlainText_data();
@@ -491,22 +511,70 @@ void TestMainWindowProgress::receivePercentage()
     QCOMPARE(sendBar(w)->value(), sendValue);
 }
 
-// A reception inside a send: each duration runs from its own start.
-void TestMainWindowProgress::durationsFollowTheirOwnStopwatch()
+// The GUI thread is kept busy through both transfers, so their codes reach
+// the window only at the end: the durations must still be the transfers' own.
+void TestMainWindowProgress::durationsAreMeasuredWhereTheyHappen()
 {
     QVERIFY(openConnectedWindow());
     MainWindow &w = *window;
-    sendState(w, TransStarted);
-    QVERIFY(runEventsFor(600));
-    receiveState(w, RecStarted);
-    QVERIFY(runEventsFor(100));
-    receiveState(w, RecDone);
-    sendState(w, TransDone);
+    std::atomic<int> received{-1};
+    std::atomic<int> sent{-1};
+    connect(
+        w.worker()->recThread, &receiveThread::sendRecState, &w,
+        [&received](int code) { received = code; }, Qt::DirectConnection);
+    connect(
+        w.worker(), &sendThread::sendTransState, &w, [&sent](int code) { sent = code; },
+        Qt::DirectConnection);
+    const QByteArray contents("0123456789");
+    const QByteArray md5 = QCryptographicHash::hash(contents, QCryptographicHash::Md5).toHex();
+    peer->write(Protocol::buildHeader(QStringLiteral("timed.bin"), 10, md5) + contents.left(5));
+    QVERIFY(peer->waitForBytesWritten(WaitMs));
+    QVERIFY(busyUntil([&] { return received == RecStarted; }));
+    QThread::msleep(300);
+    peer->write(contents.mid(5) + Protocol::endMarker());
+    QVERIFY(peer->waitForBytesWritten(WaitMs));
+    QVERIFY(busyUntil([&] { return received == RecDone; }));
 
-    const double received = loggedSeconds(w, utf8("接收耗时:"));
-    const double sent = loggedSeconds(w, utf8("发送耗时:"));
-    QVERIFY2(received >= 0.1 && received < 0.6, qPrintable(QString::number(received)));
-    QVERIFY2(sent >= 0.7 && sent < 5, qPrintable(QString::number(sent)));
+    // 300 blocks of one byte, at least 1 ms apart.
+    QFile file(receiveDir.filePath(QStringLiteral("paced.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(300, 'p')) == 300);
+    file.close();
+    w.findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"))->setValue(1);
+    droppedFilePath = file.fileName();
+    button(w, "fileTransmitBtn")->click();
+    QVERIFY(busyUntil([&] { return sent == TransDone; }));
+
+    QTRY_VERIFY_WITH_TIMEOUT(loggedSeconds(w, utf8("发送耗时:")) >= 0, WaitMs);
+    const double receiving = loggedSeconds(w, utf8("接收耗时:"));
+    const double sending = loggedSeconds(w, utf8("发送耗时:"));
+    QVERIFY2(receiving >= 0.3 && receiving < 5, qPrintable(QString::number(receiving)));
+    QVERIFY2(sending >= 0.3 && sending < 20, qPrintable(QString::number(sending)));
+}
+
+// One chunk of bufferSize bytes each: with the GUI thread busy, all their
+// codes wait in its queue together, and each must still show its own text.
+void TestMainWindowProgress::rawBurstKeepsEachChunk()
+{
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    w.findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"))->setValue(8);
+    std::atomic<int> rawCodes{0};
+    connect(
+        w.worker()->recThread, &receiveThread::sendRecState, &w,
+        [&rawCodes](int code) { rawCodes += code == RecRawData ? 1 : 0; }, Qt::DirectConnection);
+    QByteArray burst;
+    QStringList lines;
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray text = QByteArray("raw-") + QByteArray::number(i).rightJustified(3, '0');
+        burst += text + ' ';
+        lines << QStringLiteral("[in] ") + QString::fromLatin1(text + ' ');
+    }
+    peer->write(burst);
+    QVERIFY(peer->waitForBytesWritten(WaitMs));
+    QVERIFY(busyUntil([&] { return rawCodes == 100; }));
+
+    QTRY_COMPARE_WITH_TIMEOUT(WindowTest::logText(w).split(QLatin1Char('\n')).size(), 100, WaitMs);
+    QCOMPARE(WindowTest::logText(w).split(QLatin1Char('\n')), lines);
 }
 
 void TestMainWindowProgress::overlappingTransfers_data()

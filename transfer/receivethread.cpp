@@ -153,5 +153,34 @@ void receiveThread::publish(int code, const FileReceiver &receiver)
         recFileBytes = receiver.fileBytes();
         recTotalBytes = receiver.totalBytes();
     }
+    emit recReport(reportOf(code, receiver));
     emit sendRecState(code);
+}
+
+// A file whose start and end came in one chunk reports no RecStarted: it
+// took no time as far as arrivals go.
+RecReport receiveThread::reportOf(int code, const FileReceiver &receiver)
+{
+    RecReport report;
+    report.code = code;
+    if (code == RecRawData) {
+        const QByteArray raw = receiver.lastRawData();
+        int size = qMin(raw.size(), RecReport::MaxRawBytes);
+        // Never cut a UTF-8 sequence in two.
+        while (size < raw.size() && size > 0 && (uchar(raw.at(size)) & 0xC0) == 0x80)
+            --size;
+        report.rawData = raw.left(size);
+        report.rawSize = quint64(raw.size());
+        return report;
+    }
+    report.fileSize = receiver.announcedSize();
+    report.fileBytes = receiver.fileBytes();
+    report.totalBytes = receiver.totalBytes();
+    if (code == RecStarted)
+        m_receptionClock.start();
+    else if (m_receptionClock.isValid())
+        report.elapsedMs = m_receptionClock.elapsed();
+    if (code != RecStarted && code != RecProgress)
+        m_receptionClock.invalidate();
+    return report;
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "transfer/transferreports.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QString>
@@ -13,9 +16,10 @@ class FileReceiver;
 
 // The receive engine: a thread that takes the chunks the network worker
 // queues, writes the files they carry into the receive directory
-// (saveFilePath) and reports every step by sendRecState(int) with a
-// receive-state code. It publishes the receive statistics (recFileSize,
-// recFileBytes, recTotalBytes, rawData) just before each code.
+// (saveFilePath) and reports every step by recReport (the code with its
+// own values) and sendRecState(int). It also publishes the process-wide
+// receive statistics (recFileSize, recFileBytes, recTotalBytes, rawData)
+// just before each code.
 //
 // The object lives in the thread that created it; only run() executes in
 // the receive thread. The owner calls stop(), quit() and wait() before
@@ -63,6 +67,8 @@ public:
 
 signals:
     void sendRecState(int state);
+    // The same code with the values of its own event; emitted first.
+    void recReport(const RecReport &report);
     // Emitted from the receive thread; connect it queued.
     void queueHasRoom();
 
@@ -75,8 +81,11 @@ private:
     Taken take(QByteArray *chunk, qint64 waitMs);
     Taken takeLocked(QByteArray *chunk);
     void publish(int code, const FileReceiver &receiver);
+    RecReport reportOf(int code, const FileReceiver &receiver);
 
     QWaitCondition m_queueChanged;
+    // Receive thread only: runs from RecStarted to the reception's end.
+    QElapsedTimer m_receptionClock;
     // Guarded by queueMutex: chunks ever appended and taken, and for each
     // end of stream the append count at which it was marked.
     quint64 m_appended = 0;

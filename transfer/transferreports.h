@@ -1,0 +1,43 @@
+#pragma once
+
+// The values that belong to one transfer or receive code, carried with it,
+// so a reader that handles the code late never sees values a later event
+// has already overwritten.
+
+#include <QByteArray>
+#include <QMetaType>
+
+struct RecReport
+{
+    int code = -1;
+    quint64 fileSize = 0;   // announced by the header
+    quint64 fileBytes = 0;  // contents written to the file
+    quint64 totalBytes = 0; // wire bytes of the reception, markers included
+    // RecRawData: the chunk, cut to at most MaxRawBytes at a UTF-8 boundary,
+    // so reports queued behind a busy reader stay small.
+    QByteArray rawData;
+    quint64 rawSize = 0; // the chunk's whole size
+    // From the start marker's arrival to this code; 0 before a reception.
+    qint64 elapsedMs = 0;
+
+    static constexpr int MaxRawBytes = 4096;
+};
+
+struct TransReport
+{
+    int code = -1;
+    quint64 fileSize = 0;
+    quint64 bytesRead = 0;
+    quint64 bytesWritten = 0;
+    qint64 elapsedMs = 0; // since TransStarted of this send
+};
+
+Q_DECLARE_METATYPE(RecReport)
+Q_DECLARE_METATYPE(TransReport)
+
+// For queued connections and invokeMethod; any thread, any number of times.
+inline void registerTransferReports()
+{
+    qRegisterMetaType<RecReport>("RecReport");
+    qRegisterMetaType<TransReport>("TransReport");
+}
