@@ -303,12 +303,12 @@ void MainWindow::initStatusBar()
     recProgressBar = makeBar("recProgressBar", "接收:%p%");
 }
 
+// The disconnect action follows the connection as the window knows it: it
+// is offered exactly while "建立连接" is not, whatever link a transfer had.
 void MainWindow::setTransferControlsEnabled(bool enabled, int side)
 {
-    if (workThread->sendLink == LinkClient)
-        ui->act_disconnect->setEnabled(enabled);
-    if (workThread->recvLink == LinkClient)
-        ui->act_disconnect->setEnabled(enabled);
+    if (workThread->sendLink == LinkClient || workThread->recvLink == LinkClient)
+        ui->act_disconnect->setEnabled(enabled && !ui->act_connect->isEnabled());
     if (side == SendSide) {
         ui->testBtn->setEnabled(enabled);
         ui->fileTransmitBtn->setEnabled(enabled);
@@ -499,9 +499,10 @@ void MainWindow::on_dirShowLineEdit_textChanged(const QString &arg1)
 void MainWindow::on_fileTransmitBtn_clicked()
 {
     // Reached during a send only by a drop: the dropped file stays pending.
-    if (sendInProgress)
+    if (sendInProgress) {
+        appendLog(utf8("传送进行中,拖放的文件将在下次点击\"文件传输\"时发送"));
         return;
-    workThread->sendLink = LinkClient;
+    }
     workThread->currentDevice = workThread->clientSocket.load();
     if (workThread->clientState() != QAbstractSocket::ConnectedState) {
         appendLog(utf8("未建立连接，传送失败!"));
@@ -518,7 +519,11 @@ void MainWindow::on_fileTransmitBtn_clicked()
     const QString folder = QFileInfo(path).absolutePath();
     qDebug() << "最后用户选择的文件目录=" << folder;
     ui->dirShowLineEdit->setText(folder);
+    // Locked from here, not from TransStarted: hashing a large file takes
+    // seconds, and every end code of the send unlocks again.
     sendInProgress = true;
+    workThread->sendLink = LinkClient;
+    setTransferControlsEnabled(false, SendSide);
     emit handleCmd(CmdSendFile);
     droppedFilePath = QLatin1String("");
 }

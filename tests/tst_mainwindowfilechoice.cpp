@@ -153,6 +153,15 @@ private:
     }
     QString receiveFolderShown() const { return widget<QLineEdit>("dirShowLineEdit")->text(); }
     void click(const char *button) const { widget<QPushButton>(button)->click(); }
+    QStringList sendControlsEnabled() const
+    {
+        QStringList names;
+        for (const char *name : {"testBtn", "fileTransmitBtn", "spinBox_bufferSize"}) {
+            if (widget<QWidget>(name)->isEnabled())
+                names << QLatin1String(name);
+        }
+        return names;
+    }
 
     std::unique_ptr<QTemporaryDir> m_root;
     std::unique_ptr<Controller> m_controller;
@@ -367,7 +376,6 @@ void TestMainWindowFileChoice::dropDuringSendWaits_data()
 {
     QTest::addColumn<bool>("afterStartReported");
 
-    // Before the report the send button is still enabled.
     QTest::newRow("before the start is reported") << false;
     QTest::newRow("after the start is reported") << true;
 }
@@ -387,9 +395,12 @@ void TestMainWindowFileChoice::dropDuringSendWaits()
 
     FileDialogAnswer noDialog;
     QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(large)}));
+    // Locked from the drop on, through the hashing, before any report.
+    QCOMPARE(sendControlsEnabled(), QStringList());
     if (afterStartReported)
         QTRY_VERIFY_WITH_TIMEOUT(!sendBar->isHidden(), WaitMs);
     QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(small)}));
+    QCOMPARE(logText().count(utf8("传送进行中,拖放的文件将在下次点击\"文件传输\"时发送")), 1);
 
     QCOMPARE(sendCommands(), 1);
     QCOMPARE(droppedFilePath, small);
@@ -400,6 +411,7 @@ void TestMainWindowFileChoice::dropDuringSendWaits()
     QTRY_VERIFY_WITH_TIMEOUT(!sendBar->isHidden(), WaitMs);
     click("stopSendBtn");
     QTRY_VERIFY_WITH_TIMEOUT(logText().contains(utf8("传送已被强制中断!\n")), WaitMs);
+    QCOMPARE(sendControlsEnabled().size(), 3);
     QCOMPARE(sendCommands(), 1);
     QCOMPARE(droppedFilePath, small);
 

@@ -193,6 +193,8 @@ private slots:
     void receivePercentage();
     void durationsAreMeasuredWhereTheyHappen();
     void rawBurstKeepsEachChunk();
+    void disconnectOnlyWhileConnected_data();
+    void disconnectOnlyWhileConnected();
     void overlappingTransfers_data();
     void overlappingTransfers();
     void rawDataShownAsPlainText_data();
@@ -571,10 +573,47 @@ void TestMainWindowProgress::rawBurstKeepsEachChunk()
     }
     peer->write(burst);
     QVERIFY(peer->waitForBytesWritten(WaitMs));
-    QVERIFY(busyUntil([&] { return rawCodes == 100; }));
+    // Enough waiting together, but fewer than make the window hold the
+    // controller back.
+    QVERIFY(busyUntil([&] { return rawCodes >= 32; }));
 
     QTRY_COMPARE_WITH_TIMEOUT(WindowTest::logText(w).split(QLatin1Char('\n')).size(), 100, WaitMs);
     QCOMPARE(WindowTest::logText(w).split(QLatin1Char('\n')), lines);
+}
+
+void TestMainWindowProgress::disconnectOnlyWhileConnected_data()
+{
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("controller gone in the middle of a file") << true;
+    QTest::newRow("send clicked without a connection") << false;
+}
+
+// Whatever link a transfer was tied to, its end never offers a disconnect
+// while there is no connection.
+void TestMainWindowProgress::disconnectOnlyWhileConnected()
+{
+    QFETCH(bool, connected);
+    QAction *connectAction = nullptr;
+    QAction *disconnectAction = nullptr;
+    if (connected) {
+        QVERIFY(openConnectedWindow());
+        peer->write(Protocol::buildHeader(QStringLiteral("cut.bin"), 1000, QByteArray()) + "abc");
+        QTRY_VERIFY_WITH_TIMEOUT(shown(*window, receiveBar(*window)), WaitMs);
+        peer->abort();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            WindowTest::logText(*window).contains(utf8("接收超时，已强制中断!\n")), WaitMs);
+    } else {
+        QVERIFY(openUnconnectedWindow());
+        button(*window, "fileTransmitBtn")->click();
+        QCOMPARE(WindowTest::logText(*window), utf8("未建立连接，传送失败!"));
+        receiveState(*window, RecStarted);
+        receiveState(*window, RecTimeout);
+    }
+    connectAction = window->findChild<QAction *>(QStringLiteral("act_connect"));
+    disconnectAction = window->findChild<QAction *>(QStringLiteral("act_disconnect"));
+    QVERIFY(connectAction->isEnabled());
+    QVERIFY(!disconnectAction->isEnabled());
 }
 
 void TestMainWindowProgress::overlappingTransfers_data()
