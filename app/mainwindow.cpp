@@ -21,6 +21,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QUrl>
 
 QString droppedFilePath = QLatin1String("");
@@ -32,6 +33,15 @@ constexpr int SendSide = 1;
 constexpr int ReceiveSide = 0;
 constexpr int ServerPage = 0;
 constexpr int ClientPage = 1;
+// The log keeps its newest lines only, and shows at most this much of one
+// piece of controller text: a controller that floods the connection with
+// text must not take the window's memory or its time. Old lines go a batch
+// at a time, as each removal at the top lays the whole log out again.
+constexpr int MaxLogBlocks = 2000;
+constexpr int LogTrimBlocks = 500;
+constexpr int MaxRawLineChars = 500;
+// Receive reports queued for the window before the worker stops reading.
+constexpr int MaxUnhandledReports = 64;
 
 // Never connected to by tests: only a real installation's first start uses
 // it. Deliberately not the form's default text, so one can tell which of the
@@ -66,6 +76,7 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     initStatusBar();
 
     workThread = new sendThread;
+    workThread->limitUnhandledReports(MaxUnhandledReports);
     workThread->moveToThread(workThread);
     connect(this, &MainWindow::handleCmd, workThread, &sendThread::handleCmd);
     connect(workThread, &sendThread::onSocketStateChange, this, &MainWindow::onSocketStateChange);
@@ -87,6 +98,8 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     on_act_connect_triggered();
 
     ui->textEdit->setReadOnly(true);
+    // Nobody undoes a read-only log; the history would keep every line.
+    ui->textEdit->document()->setUndoRedoEnabled(false);
     // Drops on the log must reach the window's own handlers.
     ui->textEdit->setAcceptDrops(false);
     setAcceptDrops(true);
@@ -370,6 +383,7 @@ void MainWindow::endSend()
 
 void MainWindow::getRecState(const RecReport &report)
 {
+    workThread->reportHandled();
     switch (report.code) {
     case RecDone:
         appendLog(utf8("接收完成!"));
@@ -410,12 +424,18 @@ void MainWindow::getRecState(const RecReport &report)
     }
 }
 
-// Up to the first zero byte, as UTF-8.
+// Up to the first zero byte, as UTF-8; a long piece ends in an ellipsis.
 void MainWindow::logRawData(const RecReport &report)
 {
     const QByteArray &raw = report.rawData;
     const int end = raw.indexOf('\0');
-    appendLog(QStringLiteral("[in] ") + QString::fromUtf8(end < 0 ? raw : raw.left(end)));
+    QString text = QString::fromUtf8(end < 0 ? raw : raw.left(end));
+    const bool cutByEngine = end < 0 && report.rawSize > quint64(raw.size());
+    if (text.size() > MaxRawLineChars || cutByEngine) {
+        text.truncate(MaxRawLineChars);
+        text += QChar(0x2026);
+    }
+    appendLog(QStringLiteral("[in] ") + text);
 }
 
 void MainWindow::endReception()
@@ -435,8 +455,20 @@ void MainWindow::appendLog(const QString &line)
     if (!ui->textEdit->document()->isEmpty())
         cursor.insertBlock();
     cursor.insertText(line);
+    trimLog();
     if (atBottom)
         scrollBar->setValue(scrollBar->maximum());
+}
+
+void MainWindow::trimLog()
+{
+    QTextDocument *log = ui->textEdit->document();
+    const int excess = log->blockCount() - MaxLogBlocks;
+    if (excess <= 0)
+        return;
+    QTextCursor oldest(log);
+    oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, excess + LogTrimBlocks);
+    oldest.removeSelectedText();
 }
 
 void MainWindow::logDuration(const char *label, qint64 elapsedMs)

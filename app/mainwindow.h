@@ -73,6 +73,7 @@ private:
     void endSend();
     void endReception();
     void appendLog(const QString &line);
+    void trimLog();
     void logDuration(const char *label, qint64 elapsedMs);
     void logRawData(const RecReport &report);
     void showPercentage(QProgressBar *bar, quint64 done, quint64 total);

@@ -48,8 +48,7 @@ QByteArray floodPiece(bool lineBreaks)
 
 QByteArray fileStream()
 {
-    const QByteArray md5 =
-        QCryptographicHash::hash(FileContents, QCryptographicHash::Md5).toHex();
+    const QByteArray md5 = QCryptographicHash::hash(FileContents, QCryptographicHash::Md5).toHex();
     return Protocol::buildHeader(QStringLiteral("after-flood.txt"), quint64(FileContents.size()),
                                  md5) +
            FileContents + Protocol::endMarker();
@@ -178,8 +177,7 @@ int main(int argc, char *argv[])
         const Result r = flood(sizeMiB * MiB, lineBreaks, receiveDir.path());
         std::printf("%-6s %9.1f %12.1f %11.1f %10lld %8.1f %s\n", lineBreaks ? "lines" : "flat",
                     r.idleKiB / 1024.0, r.peakKiB / 1024.0, r.endKiB / 1024.0,
-                    static_cast<long long>(r.worstStallMs), r.seconds,
-                    r.fileLogged ? "yes" : "NO");
+                    static_cast<long long>(r.worstStallMs), r.seconds, r.fileLogged ? "yes" : "NO");
         std::fflush(stdout);
     }
     return 0;

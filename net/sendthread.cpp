@@ -24,7 +24,8 @@ sendThread::sendThread() : QThread(nullptr)
     qRegisterMetaType<QTcpSocket *>("QTcpSocket*");
     registerTransferReports();
     recThread = new receiveThread;
-    connect(recThread, &receiveThread::recReport, this, &sendThread::recReport);
+    connect(recThread, &receiveThread::recReport, this, &sendThread::forwardRecReport,
+            Qt::DirectConnection);
     connect(recThread, &receiveThread::sendRecState, this, &sendThread::sendRecState);
     connect(recThread, &receiveThread::queueHasRoom, this, &sendThread::resumeReading);
     recThread->start();
@@ -250,11 +251,37 @@ void sendThread::onClientStateChanged(QAbstractSocket::SocketState state)
     }
 }
 
+// Runs in the receive thread.
+void sendThread::forwardRecReport(const RecReport &report)
+{
+    if (m_reportLimit > 0)
+        ++m_unhandledReports;
+    emit recReport(report);
+}
+
+void sendThread::reportHandled()
+{
+    const int limit = m_reportLimit;
+    if (limit <= 0)
+        return;
+    // Halfway down, the worker looks whether it held the socket back.
+    if (--m_unhandledReports == limit / 2)
+        QMetaObject::invokeMethod(
+            this, [this] { resumeReading(); }, Qt::QueuedConnection);
+}
+
+bool sendThread::reportsBacklogged() const
+{
+    const int limit = m_reportLimit;
+    return limit > 0 && m_unhandledReports >= limit;
+}
+
 void sendThread::onSocketReadyRead()
 {
-    // While the engine is behind, the bytes stay in the socket, whose
-    // bounded buffer holds the controller back through TCP.
-    if (!recThread->hasRoom()) {
+    // While the engine or the reader of its reports is behind, the bytes
+    // stay in the socket, whose bounded buffer holds the controller back
+    // through TCP.
+    if (reportsBacklogged() || !recThread->hasRoom()) {
         m_readingHeld = true;
         return;
     }

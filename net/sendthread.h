@@ -46,6 +46,13 @@ public:
     // Makes a running send stop at its next block and drops writes not yet
     // carried out. For shutting down: call it before quit() and wait().
     void requestShutdown();
+    // With a limit, reading from the socket pauses while that many
+    // recReport signals are not yet handled, so a reader slower than the
+    // controller holds the controller back through TCP instead of queueing
+    // reports without bound. The reader calls reportHandled() once per
+    // recReport. Without a limit (0, the default) nothing is counted.
+    void limitUnhandledReports(int limit) { m_reportLimit = limit; }
+    void reportHandled();
 
     std::atomic<int> sendLink{LinkNone};
     std::atomic<int> recvLink{LinkNone};
@@ -104,6 +111,8 @@ private:
     void reportSend(int code);
     QTcpSocket *liveDevice(QTcpSocket *device) const;
     void queueIncoming(QTcpSocket *socket);
+    void forwardRecReport(const RecReport &report);
+    bool reportsBacklogged() const;
     int chunkSize() const;
     void deleteRetiredSockets();
 
@@ -118,6 +127,8 @@ private:
 
     std::atomic<int> m_clientState{QAbstractSocket::UnconnectedState};
     std::atomic<bool> m_shuttingDown{false};
+    std::atomic<int> m_reportLimit{0};
+    std::atomic<int> m_unhandledReports{0};
     QMutex m_errorMutex;
     QStringList m_errorTexts;
 };

@@ -679,6 +679,9 @@ void TestMainWindowProgress::rawDataShownAsPlainText_data()
         << QString(QStringLiteral("[in] a") + replacement + QLatin1Char('z'));
     QTest::newRow("markup") << QByteArrayLiteral("<b>x</b> &amp;")
                             << QStringLiteral("[in] <b>x</b> &amp;");
+    QTest::newRow("longer than a line shows")
+        << QByteArray(501, 'a')
+        << QString(QStringLiteral("[in] ") + QString(500, QLatin1Char('a')) + QChar(0x2026));
 }
 
 void TestMainWindowProgress::rawDataShownAsPlainText()

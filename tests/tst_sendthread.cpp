@@ -252,6 +252,7 @@ private slots:
     void receivedFileCodesAreForwarded();
     void closeInFileEndsReceptionAtOnce();
     void closeWhileHeldKeepsTheTail();
+    void unhandledReportsHoldReadingBack();
     void deletingAnUnstartedWorker_data();
     void deletingAnUnstartedWorker();
 };
@@ -627,6 +628,42 @@ void tst_SendThread::closeWhileHeldKeepsTheTail()
     QTRY_VERIFY(f.recCodes.endsWith(RecDone));
     QVERIFY(!f.recCodes.contains(RecTimeout));
     QCOMPARE(readFile(dir.path() + QStringLiteral("/tail.bin")), contents);
+}
+
+// A reader that falls behind on its receive reports holds the controller
+// back, instead of letting them pile up; as it catches up, the rest follows
+// in order.
+void tst_SendThread::unhandledReportsHoldReadingBack()
+{
+    constexpr int Limit = 8;
+    constexpr int Chunks = 400;
+    Fixture f;
+    f.worker.bufferSize = 8;
+    f.command(CmdDisconnect); // a socket that reads 8 bytes at a time
+    f.worker.limitUnhandledReports(Limit);
+    QVERIFY(f.connectToServer());
+    bool acknowledging = false;
+    QByteArray shown;
+    int reports = 0;
+    QObject::connect(&f.worker, &sendThread::recReport, &f.context, [&](const RecReport &r) {
+        ++reports;
+        shown += r.rawData;
+        if (acknowledging)
+            f.worker.reportHandled();
+    });
+    const QByteArray sent = rawBytes(8 * Chunks);
+    f.peers.last()->write(sent);
+
+    QTRY_VERIFY_WITH_TIMEOUT(reports >= Limit, WaitMs);
+    // At most what the engine had queued when the worker stopped reading.
+    const int bound = Limit + receiveThread::MaxQueuedChunks + 1;
+    QVERIFY(!QTest::qWaitFor([&] { return reports > bound; }, 1000));
+
+    acknowledging = true;
+    for (int i = 0; i < reports; ++i)
+        f.worker.reportHandled();
+    QTRY_COMPARE_WITH_TIMEOUT(reports, Chunks, WaitMs);
+    QCOMPARE(shown, sent);
 }
 
 void tst_SendThread::deletingAnUnstartedWorker_data()
