@@ -1,8 +1,8 @@
 #pragma once
 
 #include "transfer/transferreports.h"
-#include <QAbstractSocket>
 
+#include <QAbstractSocket>
 #include <QMainWindow>
 #include <QString>
 #include <QTcpSocket>
