@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the engine tests: file contents, framed streams and
-// chunkings.
+// Helpers shared by the engine tests and the benchmark: file contents,
+// framed streams and chunkings.
 
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <atomic>
+#include <vector>
 
 namespace TestFiles {
 
@@ -25,6 +26,14 @@ inline QByteArray randomBytes(int size, quint32 seed = 1)
     for (int i = 0; i < size; ++i)
         bytes[i] = char(generator.bounded(256));
     return bytes;
+}
+
+// Random contents, much quicker than randomBytes() for files of many MiB.
+inline QByteArray noise(int size, quint32 seed)
+{
+    std::vector<quint32> words(size_t(size) / 4 + 1);
+    QRandomGenerator(seed).fillRange(words.data(), qsizetype(words.size()));
+    return QByteArray(reinterpret_cast<const char *>(words.data()), size);
 }
 
 inline QByteArray md5Hex(const QByteArray &contents)
@@ -66,6 +75,24 @@ inline bool writeFile(const QString &path, const QByteArray &contents)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+}
+
+// A file of size bytes of noise, no 4 MiB piece like another, so that a
+// piece delivered out of place shows; its MD5 in hex, or empty on failure.
+inline QByteArray writeNoiseFile(const QString &path, qint64 size, quint32 seed)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    const qint64 pieceSize = 4 * 1024 * 1024;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return QByteArray();
+    for (qint64 left = size; left > 0; left -= pieceSize) {
+        const QByteArray piece = noise(int(qMin(left, pieceSize)), seed++);
+        hash.addData(piece);
+        if (file.write(piece) != piece.size())
+            return QByteArray();
+    }
+    return file.flush() ? hash.result().toHex() : QByteArray();
 }
 
 inline QByteArray readFile(const QString &path)

@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -31,7 +30,6 @@
 #include <memory>
 #include <thread>
 #include <utility>
-#include <vector>
 
 using namespace TestFiles;
 
@@ -82,14 +80,6 @@ QByteArray codeText(const QList<int> &codes)
     for (int code : codes)
         text += QByteArray::number(code) + ' ';
     return text;
-}
-
-// Random contents, much quicker than randomBytes() for files of many MiB.
-QByteArray noise(int size, quint32 seed)
-{
-    std::vector<quint32> words(size_t(size) / 4 + 1);
-    QRandomGenerator(seed).fillRange(words.data(), qsizetype(words.size()));
-    return QByteArray(reinterpret_cast<const char *>(words.data()), size);
 }
 
 void postCommand(sendThread *worker, int command)
