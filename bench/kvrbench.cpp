@@ -1,0 +1,825 @@
+// kvr-bench: the figures that matter, each beside a reference measured in
+// the same run, in one table. It judges nothing. scripts/bench builds it in
+// Release and runs it in a loopback-only network namespace, which it needs:
+// the window and the stand-in use 127.0.0.1:8080.
+//
+// kvr-bench --list names the rows; --only NAME[,NAME...] runs those whose
+// name starts with one of them (--only receive, --only send-65536).
+
+#include "app/mainwindow.h"
+#include "benchkit.h"
+#include "net/kvrcodes.h"
+#include "net/sendthread.h"
+#include "standinprocess.h"
+#include "testfiles.h"
+#include "transfer/filereceiver.h"
+#include "transfer/protocol.h"
+#include "transfer/receivethread.h"
+#include "transfer/sharedvalues.h"
+#include "windowtest.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+#include <malloc.h>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+constexpr int WaitMs = 10000;
+const QString FileName = QStringLiteral("bench.bin");
+
+// ---- Where the benchmark meets the product --------------------------------
+// Only this part names the worker's, the engine's and the window's
+// interfaces; adapt it when they change.
+
+bool isReceiveEnd(int code)
+{
+    return code != RecStarted && code != RecProgress && code != RecRawData;
+}
+
+// Times of one signal's codes, taken in the emitting thread. Declare it
+// before the worker or window it watches: it must outlive them.
+struct CodeClock
+{
+    std::atomic<qint64> startNs{-1};
+    std::atomic<qint64> endNs{-1};
+    std::atomic<int> endCode{-1};
+    std::atomic<int> emitted{0};
+    std::vector<qint64> progressNs; // the emitting thread's until endCode is set
+
+    double seconds() const { return (endNs - startNs) / 1e9; }
+};
+
+void watchReceive(sendThread *worker, CodeClock &clock)
+{
+    QObject::connect(
+        worker, &sendThread::sendRecState, worker,
+        [&clock](int code) {
+            ++clock.emitted;
+            if (code == RecStarted && clock.startNs < 0)
+                clock.startNs = Kit::nowNs();
+            if (isReceiveEnd(code) && clock.endCode < 0) {
+                clock.endNs = Kit::nowNs();
+                clock.endCode = code;
+            }
+        },
+        Qt::DirectConnection);
+}
+
+void watchSend(sendThread *worker, CodeClock &clock)
+{
+    QObject::connect(
+        worker, &sendThread::sendTransState, worker,
+        [&clock](int code) {
+            const qint64 now = Kit::nowNs();
+            if (code == TransStarted)
+                clock.startNs = now;
+            else if (code == TransProgress)
+                clock.progressNs.push_back(now);
+            else {
+                clock.endNs = now;
+                clock.endCode = code;
+            }
+        },
+        Qt::DirectConnection);
+}
+
+// The network worker started the way the window starts it.
+class Worker
+{
+public:
+    explicit Worker(int bufferSize)
+    {
+        thread.bufferSize = bufferSize;
+        thread.controllerAddress.set(QStringLiteral("127.0.0.1"));
+        thread.moveToThread(&thread);
+        thread.start();
+        // The socket made while unconnected reads into a buffer of bufferSize.
+        command(CmdDisconnect);
+    }
+    ~Worker()
+    {
+        thread.requestShutdown();
+        thread.quit();
+        thread.wait();
+    }
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+
+    void command(int code)
+    {
+        QMetaObject::invokeMethod(&thread, "handleCmd", Qt::QueuedConnection, Q_ARG(int, code));
+    }
+    bool connectTo(StandInProcess &standIn)
+    {
+        command(CmdConnect);
+        return !standIn.waitForLine(QStringLiteral("connected 127.0.0.1")).isNull() &&
+               Kit::waitUntil(
+                   [this] { return thread.clientState() == QAbstractSocket::ConnectedState; },
+                   WaitMs);
+    }
+    void sendFile(const QString &path)
+    {
+        thread.currentDevice = thread.clientSocket.load();
+        thread.filePath.set(path);
+        thread.sendLink = LinkClient;
+        command(CmdSendFile);
+    }
+
+    sendThread thread;
+};
+
+// settings.ini for a window that receives into inbox from 127.0.0.1,
+// removed again after the window, which writes it when it closes.
+struct WindowSettings
+{
+    explicit WindowSettings(const QString &inbox) { WindowTest::writeClientSettings(inbox); }
+    ~WindowSettings() { WindowTest::removeSettings(); }
+};
+
+// The window tries to connect as it is built. Built while nothing listens,
+// it is refused, and the benchmark decides when it connects.
+bool waitRefused(MainWindow &window)
+{
+    window.show();
+    auto *action = window.findChild<QAction *>(QStringLiteral("act_connect"));
+    return Kit::waitUntil([action] { return action->isEnabled(); }, WaitMs);
+}
+
+void connectWindow(MainWindow &window)
+{
+    QMetaObject::invokeMethod(&window, "on_act_connect_triggered");
+}
+
+// ---- The table ------------------------------------------------------------
+
+struct Row
+{
+    QString what;
+    double figure = -1;
+    QString referenceName;
+    double reference = -1;
+    QString note; // how it was measured, or why it failed
+};
+
+QString number(double value)
+{
+    const double magnitude = qAbs(value);
+    return QString::number(value, 'f',
+                           magnitude >= 100  ? 0
+                           : magnitude >= 10 ? 1
+                           : magnitude >= 1  ? 2
+                                             : 3);
+}
+
+void printHeader()
+{
+    std::printf("%-50s %9s  %-16s %9s %7s  %s\n", "figure", "value", "reference", "value", "ratio",
+                "note");
+    std::fflush(stdout);
+}
+
+void printRow(const Row &row)
+{
+    const bool ok = row.figure >= 0;
+    const QString ratio =
+        ok && row.reference > 0 ? number(row.figure / row.reference) : QStringLiteral("-");
+    std::printf("%-50s %9s  %-16s %9s %7s  %s\n", qPrintable(row.what),
+                qPrintable(ok ? number(row.figure) : QStringLiteral("-")),
+                qPrintable(row.referenceName),
+                qPrintable(row.reference >= 0 ? number(row.reference) : QStringLiteral("-")),
+                qPrintable(ratio), qPrintable(row.note));
+    std::fflush(stdout);
+}
+
+Row failed(const QString &what, const QString &referenceName, const QString &why)
+{
+    return {what, -1, referenceName, -1, QStringLiteral("FAILED: ") + why};
+}
+
+// ---- What every measurement shares ----------------------------------------
+
+struct Options
+{
+    qint64 sizeMiB = 256;
+    int repeats = 3;
+    int sendSeconds = 4;
+    qint64 slowMiB = 128;
+    int idleSeconds = 5;
+    qint64 floodMiB = 1024;
+    qint64 floodCapMiB = 2048;
+    int floodSeconds = 90;
+    QString baseDirectory;
+};
+
+struct Source
+{
+    QString path;
+    qint64 size = 0;
+    QByteArray md5Hex;
+};
+
+class Context
+{
+public:
+    explicit Context(const Options &options)
+        : options(options), m_root(options.baseDirectory + QStringLiteral("/kvr-bench-XXXXXX"))
+    {}
+    bool isValid() const { return m_root.isValid(); }
+    QString root() const { return m_root.path(); }
+    // An empty folder name in the temporary root.
+    QString freshDir(const QString &name) const
+    {
+        QDir dir(m_root.filePath(name));
+        dir.removeRecursively();
+        QDir().mkpath(dir.path());
+        return dir.path();
+    }
+    // The file the stand-in sends, written on first use.
+    const Source &source()
+    {
+        if (m_source.path.isEmpty()) {
+            m_source.path = freshDir(QStringLiteral("source")) + QLatin1Char('/') + FileName;
+            m_source.size = options.sizeMiB * 1024 * 1024;
+            m_source.md5Hex = TestFiles::writeNoiseFile(m_source.path, m_source.size, 7);
+        }
+        return m_source;
+    }
+
+    const Options options;
+
+private:
+    QTemporaryDir m_root;
+    Source m_source;
+};
+
+QByteArray md5OfFile(const QString &path)
+{
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result().toHex()
+                                                                 : QByteArray();
+}
+
+qint64 sizeOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? qint64(info.st_size) : -1;
+}
+
+bool startStandIn(StandInProcess &standIn, Context &context, const QStringList &arguments)
+{
+    return standIn.startOnLoopback(context.freshDir(QStringLiteral("controller")), arguments,
+                                   context.root());
+}
+
+QStringList sendArguments(const Source &source, bool withMd5)
+{
+    QStringList arguments{QStringLiteral("--send"), source.path, QStringLiteral("--no-pace")};
+    if (!withMd5)
+        arguments << QStringLiteral("--no-md5");
+    return arguments;
+}
+
+// ---- Receive throughput against socat -------------------------------------
+// Each from the first byte to the file complete, so that the stand-in's MD5
+// pass before it is left out.
+
+struct Timed
+{
+    double seconds = -1;
+    QString failure;
+};
+
+Timed checkReceived(const CodeClock &codes, qint64 endNs, const QString &inbox,
+                    const Source &source)
+{
+    Timed timed;
+    const QString path = inbox + QLatin1Char('/') + FileName;
+    if (codes.endCode != RecDone || codes.startNs < 0)
+        timed.failure = QStringLiteral("end code %1").arg(codes.endCode.load());
+    else if (md5OfFile(path) != source.md5Hex)
+        timed.failure = QStringLiteral("the file differs from the one sent");
+    else
+        timed.seconds = (endNs - codes.startNs) / 1e9;
+    QFile::remove(path);
+    return timed;
+}
+
+Timed receiveByWorker(Context &context, bool withMd5)
+{
+    const QString inbox = context.freshDir(QStringLiteral("inbox"));
+    saveFilePath.set(inbox);
+    StandInProcess standIn(WaitMs);
+    if (!startStandIn(standIn, context, sendArguments(context.source(), withMd5)))
+        return {-1, QStringLiteral("the stand-in did not start")};
+    CodeClock codes;
+    Worker worker(sendThread::DefaultBufferSize);
+    watchReceive(&worker.thread, codes);
+    worker.command(CmdConnect);
+    Kit::waitUntil([&codes] { return codes.endCode >= 0; }, 300000);
+    return checkReceived(codes, codes.endNs, inbox, context.source());
+}
+
+// Until the GUI thread has handled the end code: what the user sees.
+Timed receiveByWindow(Context &context, bool withMd5)
+{
+    const QString inbox = context.freshDir(QStringLiteral("inbox"));
+    const WindowSettings settings(inbox);
+    StandInProcess standIn(WaitMs);
+    CodeClock codes;
+    std::atomic<qint64> handledEndNs{-1};
+    MainWindow window;
+    if (!waitRefused(window))
+        return {-1, QStringLiteral("the window's first connection attempt did not end")};
+    if (!startStandIn(standIn, context, sendArguments(context.source(), withMd5)))
+        return {-1, QStringLiteral("the stand-in did not start")};
+    watchReceive(window.worker(), codes);
+    QObject gui; // queued after the window's own slot
+    QObject::connect(window.worker(), &sendThread::sendRecState, &gui, [&handledEndNs](int code) {
+        if (isReceiveEnd(code) && handledEndNs < 0)
+            handledEndNs = Kit::nowNs();
+    });
+    connectWindow(window);
+    Kit::waitUntil([&handledEndNs] { return handledEndNs >= 0; }, 300000);
+    return checkReceived(codes, handledEndNs, inbox, context.source());
+}
+
+// socat knows no framing and the stand-in keeps the connection open after
+// a send: the stream is whole when the file has all its bytes.
+Timed receiveBySocat(Context &context, bool withMd5)
+{
+    const Source &source = context.source();
+    const QString target = context.freshDir(QStringLiteral("socat")) + QLatin1Char('/') + FileName;
+    const qint64 expected = Protocol::buildHeader(FileName, quint64(source.size),
+                                                  withMd5 ? source.md5Hex : QByteArray())
+                                .size() +
+                            source.size + Protocol::endMarker().size();
+    StandInProcess standIn(WaitMs);
+    if (!startStandIn(standIn, context, sendArguments(source, withMd5)))
+        return {-1, QStringLiteral("the stand-in did not start")};
+    Kit::ChildProcess socat;
+    socat.start(QStringLiteral("socat"),
+                {QStringLiteral("-u"), QStringLiteral("TCP:127.0.0.1:8080"),
+                 QStringLiteral("CREATE:") + target});
+    const qint64 startedNs = Kit::nowNs();
+    qint64 firstNs = -1;
+    qint64 size = 0;
+    while ((size = sizeOf(target)) < expected && Kit::nowNs() - startedNs < 300e9) {
+        if (size > 0 && firstNs < 0)
+            firstNs = Kit::nowNs();
+        if (socat.state() == QProcess::NotRunning && sizeOf(target) < expected)
+            return {-1, QStringLiteral("socat stopped at %1 of %2 bytes").arg(size).arg(expected)};
+        usleep(500);
+    }
+    const qint64 endNs = Kit::nowNs();
+    QFile::remove(target);
+    if (size != expected)
+        return {-1, QStringLiteral("socat got %1 of %2 bytes").arg(size).arg(expected)};
+    // A stream quick enough to arrive between two looks has no first byte.
+    return {(endNs - (firstNs < 0 ? startedNs : firstNs)) / 1e9, QString()};
+}
+
+using Receive = Timed (*)(Context &, bool);
+
+// The runs alternate with socat's, so that both see the same load.
+QList<Row> receiveRows(Context &context, const QString &what, Receive receive, bool withMd5)
+{
+    const QString name = QStringLiteral("socat MB/s");
+    if (context.source().md5Hex.isEmpty())
+        return {failed(what, name, QStringLiteral("cannot write the source file"))};
+    std::vector<double> rates;
+    std::vector<double> socatRates;
+    const double megabytes = context.source().size / 1e6;
+    for (int repeat = 0; repeat < context.options.repeats; ++repeat) {
+        const Timed run = receive(context, withMd5);
+        const Timed socat = receiveBySocat(context, withMd5);
+        if (!run.failure.isEmpty() || !socat.failure.isEmpty())
+            return {failed(what, name, run.failure.isEmpty() ? socat.failure : run.failure)};
+        rates.push_back(megabytes / run.seconds);
+        socatRates.push_back(megabytes / socat.seconds);
+    }
+    return {{what, Kit::median(rates), name, Kit::median(socatRates),
+             QStringLiteral("median of %1, %2 MiB, bufferSize %3")
+                 .arg(context.options.repeats)
+                 .arg(context.options.sizeMiB)
+                 .arg(sendThread::DefaultBufferSize)}};
+}
+
+// ---- Send throughput against the pacing ceiling ---------------------------
+// The sender writes one bufferSize block per millisecond at most.
+
+QString checkStored(StandInProcess &standIn, const QString &name)
+{
+    const QString line = standIn.waitForLine(QStringLiteral("file received: ") + name, 6 * WaitMs);
+    if (line.isNull())
+        return QStringLiteral("the stand-in did not store the file");
+    return line.endsWith(QStringLiteral("MD5 ok")) ? QString() : line;
+}
+
+std::vector<double> periodsMicroseconds(const std::vector<qint64> &times)
+{
+    std::vector<double> periods;
+    for (size_t i = 1; i < times.size(); ++i)
+        periods.push_back((times[i] - times[i - 1]) / 1e3);
+    return periods;
+}
+
+QList<Row> sendRows(Context &context, int bufferSize)
+{
+    const QString what = QStringLiteral("send, bufferSize %1: ").arg(bufferSize);
+    const qint64 size = qint64(bufferSize) * 1000 * context.options.sendSeconds;
+    const QString name = QStringLiteral("send-%1.bin").arg(bufferSize);
+    const QString path = context.freshDir(QStringLiteral("send")) + QLatin1Char('/') + name;
+    const QString ceiling = QStringLiteral("ceiling MB/s");
+    if (TestFiles::writeNoiseFile(path, size, quint32(bufferSize)).isEmpty())
+        return {failed(what + QStringLiteral("MB/s"), ceiling, QStringLiteral("cannot write"))};
+    StandInProcess standIn(WaitMs);
+    CodeClock codes;
+    codes.progressNs.reserve(size_t(size / bufferSize + 4));
+    if (!startStandIn(standIn, context, {}))
+        return {failed(what + QStringLiteral("MB/s"), ceiling, QStringLiteral("no stand-in"))};
+    Worker worker(bufferSize);
+    if (!worker.connectTo(standIn))
+        return {failed(what + QStringLiteral("MB/s"), ceiling, QStringLiteral("no connection"))};
+    watchSend(&worker.thread, codes);
+    worker.sendFile(path);
+    Kit::waitUntil([&codes] { return codes.endCode >= 0; }, size / bufferSize * 20 + 60000);
+    QString failure = codes.endCode == TransDone ? checkStored(standIn, name)
+                                                 : QStringLiteral("end code %1").arg(codes.endCode);
+    if (!failure.isEmpty())
+        return {failed(what + QStringLiteral("MB/s"), ceiling, failure)};
+    const std::vector<double> periods = periodsMicroseconds(codes.progressNs);
+    const QString note = QStringLiteral("worker to stand-in, %1 MB").arg(size / 1e6, 0, 'f', 0);
+    return {{what + QStringLiteral("MB/s"), size / 1e6 / codes.seconds(), ceiling, bufferSize / 1e3,
+             note},
+            {what + QStringLiteral("block period p50 (us)"), Kit::percentile(periods, 50),
+             QStringLiteral("pacing us"), 1000, note},
+            {what + QStringLiteral("block period p99 (us)"), Kit::percentile(periods, 99),
+             QStringLiteral("pacing us"), 1000, note}};
+}
+
+// ---- Memory against a slow peer --------------------------------------------
+
+Row memorySendRow(Context &context)
+{
+    const QString what = QStringLiteral("peak MiB above idle, send to slow reader");
+    const QString idle = QStringLiteral("idle RSS MiB");
+    const qint64 readRate = 16000000;
+    const QString path = context.freshDir(QStringLiteral("send")) + QStringLiteral("/slow.bin");
+    QFile file(path);
+    // Sparse: zeros that take neither disk nor time to write.
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(context.options.slowMiB * 1048576))
+        return failed(what, idle, QStringLiteral("cannot write %1").arg(path));
+    file.close();
+    StandInProcess standIn(WaitMs);
+    CodeClock codes;
+    if (!startStandIn(standIn, context, {QStringLiteral("--read-rate"), QString::number(readRate)}))
+        return failed(what, idle, QStringLiteral("the stand-in did not start"));
+    Worker worker(65536);
+    if (!worker.connectTo(standIn))
+        return failed(what, idle, QStringLiteral("no connection"));
+    watchSend(&worker.thread, codes);
+    malloc_trim(0);
+    Kit::PeakRss rss;
+    worker.sendFile(path);
+    Kit::waitUntil([&codes] { return codes.endCode >= 0; },
+                   context.options.slowMiB * 1048576 * 3000 / readRate + 60000);
+    const double above = rss.aboveIdleMiB();
+    const QString failure = codes.endCode == TransDone
+                                ? checkStored(standIn, QStringLiteral("slow.bin"))
+                                : QStringLiteral("end code %1").arg(codes.endCode);
+    if (!failure.isEmpty())
+        return failed(what, idle, failure);
+    return {what, above, idle, rss.idleMiB(),
+            QStringLiteral("%1 MiB, reader %2 MB/s, bufferSize 65536")
+                .arg(context.options.slowMiB)
+                .arg(readRate / 1e6)};
+}
+
+// A slow disk: every write of the engine first waits until the bytes
+// written so far fit the rate.
+void throttleWrites(double bytesPerSecond)
+{
+    auto clock = std::make_shared<QElapsedTimer>();
+    auto bytes = std::make_shared<qint64>(0);
+    // The engine calls the hook under a lock, one write at a time.
+    FileReceiver::setWriteHook([=](const char *, qsizetype size) {
+        if (!clock->isValid())
+            clock->start();
+        *bytes += size;
+        const qint64 aheadNs =
+            qint64(double(*bytes) * 1e9 / bytesPerSecond) - clock->nsecsElapsed();
+        if (aheadNs > 0)
+            std::this_thread::sleep_for(std::chrono::nanoseconds(aheadNs));
+        return true;
+    });
+}
+
+Row memoryReceiveRow(Context &context)
+{
+    const QString what = QStringLiteral("peak MiB above idle, receive to slow disk");
+    const QString idle = QStringLiteral("idle RSS MiB");
+    const double diskRate = 64e6;
+    const Source &source = context.source();
+    const QString inbox = context.freshDir(QStringLiteral("inbox"));
+    saveFilePath.set(inbox);
+    StandInProcess standIn(WaitMs);
+    CodeClock codes;
+    if (!startStandIn(standIn, context, sendArguments(source, true)))
+        return failed(what, idle, QStringLiteral("the stand-in did not start"));
+    throttleWrites(diskRate);
+    Worker worker(65536);
+    watchReceive(&worker.thread, codes);
+    malloc_trim(0);
+    Kit::PeakRss rss;
+    worker.command(CmdConnect);
+    Kit::waitUntil([&codes] { return codes.endCode >= 0; },
+                   qint64(source.size * 3000 / diskRate) + 60000);
+    const double above = rss.aboveIdleMiB();
+    FileReceiver::setWriteHook({});
+    const Timed received = checkReceived(codes, codes.endNs, inbox, source);
+    if (!received.failure.isEmpty())
+        return failed(what, idle, received.failure);
+    return {what, above, idle, rss.idleMiB(),
+            QStringLiteral("%1 MiB, disk %2 MB/s, bufferSize 65536")
+                .arg(context.options.sizeMiB)
+                .arg(diskRate / 1e6)};
+}
+
+// ---- Idle CPU ---------------------------------------------------------------
+
+Row idleCpuRow(Context &context)
+{
+    const QString what = QStringLiteral("CPU % of a core, connected idle worker");
+    const QString reference = QStringLiteral("idle stand-in %");
+    StandInProcess standIn(WaitMs);
+    if (!startStandIn(standIn, context, {}))
+        return failed(what, reference, QStringLiteral("the stand-in did not start"));
+    Worker worker(sendThread::DefaultBufferSize);
+    if (!worker.connectTo(standIn))
+        return failed(what, reference, QStringLiteral("no connection"));
+    Kit::settle(500);
+    const qint64 pid = standIn.process().processId();
+    const double before = Kit::cpuSeconds();
+    const double standInBefore = Kit::processCpuSeconds(pid);
+    // Nothing here needs this thread meanwhile.
+    std::this_thread::sleep_for(std::chrono::seconds(context.options.idleSeconds));
+    const double share = 100.0 / context.options.idleSeconds;
+    return {what, (Kit::cpuSeconds() - before) * share, reference,
+            (Kit::processCpuSeconds(pid) - standInBefore) * share,
+            QStringLiteral("%1 s, all threads of each").arg(context.options.idleSeconds)};
+}
+
+// ---- The window's log under a flood of controller text --------------------
+// socat sends the text and closes; the flood is over once the GUI thread has
+// handled every report of it. It is cut short past a memory or time cap.
+
+bool writeFloodScript(const QString &path, qint64 bytes, bool lineBreaks)
+{
+    const QByteArray line = "controller log: axis 3 at 1024.5 mm, state RUN, temperature 41.5 C";
+    const QByteArray joiner = lineBreaks ? "" : " | tr '\\n' ' '";
+    return TestFiles::writeFile(path, "yes '" + line + "'" + joiner + " | head -c " +
+                                          QByteArray::number(bytes) + "\n");
+}
+
+struct Flood
+{
+    bool capped = false;
+    double seconds = 0;
+    double aboveIdleMiB = 0;
+    double idleMiB = 0;
+    std::vector<double> latencyMs;
+    QString failure;
+};
+
+Flood flood(Context &context, bool lineBreaks)
+{
+    Flood result;
+    const Options &options = context.options;
+    const QString script = context.root() + QStringLiteral("/flood.sh");
+    if (!writeFloodScript(script, options.floodMiB * 1048576, lineBreaks))
+        return {false, 0, 0, 0, {}, QStringLiteral("cannot write %1").arg(script)};
+    const WindowSettings settings(context.freshDir(QStringLiteral("inbox")));
+    std::atomic<int> emitted{0};
+    int handled = 0;
+    Kit::ChildProcess socat;
+    MainWindow window;
+    if (!waitRefused(window))
+        return {false, 0, 0, 0, {}, QStringLiteral("the first connection attempt did not end")};
+    socat.start(QStringLiteral("socat"),
+                {QStringLiteral("-U"), QStringLiteral("TCP-LISTEN:8080,bind=127.0.0.1,reuseaddr"),
+                 QStringLiteral("EXEC:sh ") + script});
+    if (!Kit::waitUntil([] { return Kit::listening(8080); }, WaitMs))
+        return {false, 0, 0, 0, {}, QStringLiteral("socat does not listen")};
+    sendThread *worker = window.worker();
+    QObject::connect(
+        worker, &sendThread::sendRecState, worker, [&emitted](int) { ++emitted; },
+        Qt::DirectConnection);
+    QObject gui;
+    QObject::connect(worker, &sendThread::sendRecState, &gui, [&handled](int) { ++handled; });
+    malloc_trim(0);
+    Kit::settle(300);
+    Kit::PeakRss rss;
+    Kit::GuiLatency latency;
+    const qint64 startNs = Kit::nowNs();
+    connectWindow(window);
+    Kit::waitUntil(
+        [&] {
+            result.capped = rss.peakSoFarMiB() - rss.idleMiB() > options.floodCapMiB ||
+                            Kit::nowNs() - startNs > options.floodSeconds * qint64(1e9);
+            return result.capped ||
+                   (socat.state() == QProcess::NotRunning &&
+                    worker->clientState() == QAbstractSocket::UnconnectedState &&
+                    worker->recThread->queuedChunks() == 0 && handled == emitted && handled > 0);
+        },
+        qint64(options.floodSeconds + 60) * 1000);
+    result.seconds = (Kit::nowNs() - startNs) / 1e9;
+    socat.stop();
+    result.latencyMs = latency.millisecondsWaited(30000);
+    result.aboveIdleMiB = rss.aboveIdleMiB();
+    result.idleMiB = rss.idleMiB();
+    return result;
+}
+
+QList<Row> floodRows(Context &context, bool lineBreaks)
+{
+    const QString what = lineBreaks ? QStringLiteral("log flood, text in lines: ")
+                                    : QStringLiteral("log flood, text without breaks: ");
+    const QString memory = what + QStringLiteral("peak MiB above idle");
+    const QString latency = what + QStringLiteral("GUI latency p99 ms");
+    const QString idleLatency = QStringLiteral("idle p99 ms");
+    std::vector<double> idleMs;
+    {
+        Kit::GuiLatency probe;
+        Kit::settle(1000);
+        idleMs = probe.millisecondsWaited(1000);
+    }
+    const Flood result = flood(context, lineBreaks);
+    if (!result.failure.isEmpty())
+        return {failed(memory, QStringLiteral("idle RSS MiB"), result.failure)};
+    const QString note = result.capped ? QStringLiteral("CUT SHORT after %1 s of %2 MiB (cap %3 "
+                                                        "MiB or %4 s)")
+                                             .arg(result.seconds, 0, 'f', 1)
+                                             .arg(context.options.floodMiB)
+                                             .arg(context.options.floodCapMiB)
+                                             .arg(context.options.floodSeconds)
+                                       : QStringLiteral("%1 MiB in %2 s")
+                                             .arg(context.options.floodMiB)
+                                             .arg(result.seconds, 0, 'f', 1);
+    return {{memory, result.aboveIdleMiB, QStringLiteral("idle RSS MiB"), result.idleMiB, note},
+            {latency, Kit::percentile(result.latencyMs, 99), idleLatency,
+             Kit::percentile(idleMs, 99),
+             QStringLiteral("max %1 ms").arg(number(Kit::percentile(result.latencyMs, 100)))}};
+}
+
+// ---- The rows and the command line -----------------------------------------
+
+struct Measurement
+{
+    const char *name;
+    std::function<QList<Row>(Context &)> run;
+};
+
+const QList<Measurement> &measurements()
+{
+    static const QList<Measurement> all{
+        {"receive-worker-md5",
+         [](Context &c) {
+             return receiveRows(c, QStringLiteral("receive, worker, MD5 (MB/s)"), receiveByWorker,
+                                true);
+         }},
+        {"receive-worker-no-md5",
+         [](Context &c) {
+             return receiveRows(c, QStringLiteral("receive, worker, no MD5 (MB/s)"),
+                                receiveByWorker, false);
+         }},
+        {"receive-window-md5",
+         [](Context &c) {
+             return receiveRows(c, QStringLiteral("receive, window, MD5 (MB/s)"), receiveByWindow,
+                                true);
+         }},
+        {"receive-window-no-md5",
+         [](Context &c) {
+             return receiveRows(c, QStringLiteral("receive, window, no MD5 (MB/s)"),
+                                receiveByWindow, false);
+         }},
+        {"send-12000", [](Context &c) { return sendRows(c, 12000); }},
+        {"send-65536", [](Context &c) { return sendRows(c, 65536); }},
+        {"memory-send", [](Context &c) { return QList<Row>{memorySendRow(c)}; }},
+        {"memory-receive", [](Context &c) { return QList<Row>{memoryReceiveRow(c)}; }},
+        {"idle-cpu", [](Context &c) { return QList<Row>{idleCpuRow(c)}; }},
+        {"flood-lines", [](Context &c) { return floodRows(c, true); }},
+        {"flood-no-lines", [](Context &c) { return floodRows(c, false); }},
+    };
+    return all;
+}
+
+bool selected(const char *name, const QStringList &only)
+{
+    return only.isEmpty() || std::any_of(only.cbegin(), only.cend(), [name](const QString &prefix) {
+               return QString::fromLatin1(name).startsWith(prefix);
+           });
+}
+
+struct Command
+{
+    Options options;
+    QStringList only;
+    bool list = false;
+};
+
+Command parse(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The benchmark table of kvr-file-transfer."));
+    parser.addHelpOption();
+    const Options defaults;
+    const auto option = [&parser](const char *name, const char *help, auto fallback) {
+        QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help),
+                             QStringLiteral("value"), QString::number(fallback));
+        parser.addOption(o);
+        return o;
+    };
+    const QCommandLineOption list(QStringLiteral("list"), QStringLiteral("Name the rows."));
+    const QCommandLineOption only(QStringLiteral("only"),
+                                  QStringLiteral("Rows to run, by name prefix."),
+                                  QStringLiteral("names"));
+    const QCommandLineOption dir(QStringLiteral("dir"), QStringLiteral("Temporary files here."),
+                                 QStringLiteral("dir"), QDir::tempPath());
+    parser.addOptions({list, only, dir});
+    const auto size = option("size", "MiB the stand-in sends.", defaults.sizeMiB);
+    const auto repeats = option("repeats", "Receive runs per row.", defaults.repeats);
+    const auto sendSeconds =
+        option("send-seconds", "Seconds per send at the ceiling.", defaults.sendSeconds);
+    const auto slow = option("slow-mib", "MiB sent to the slow reader.", defaults.slowMiB);
+    const auto idle = option("idle-seconds", "Seconds of idle CPU.", defaults.idleSeconds);
+    const auto floodMiB = option("flood-mib", "MiB of controller text.", defaults.floodMiB);
+    const auto cap = option("flood-cap-mib", "Memory cap of a flood.", defaults.floodCapMiB);
+    const auto floodSeconds =
+        option("flood-seconds", "Time cap of a flood.", defaults.floodSeconds);
+    parser.process(app);
+    const auto value = [&parser](const QCommandLineOption &o, qint64 low, qint64 high) {
+        return qBound(low, parser.value(o).toLongLong(), high);
+    };
+    Command command;
+    command.list = parser.isSet(list);
+    command.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    command.options.baseDirectory = parser.value(dir);
+    command.options.sizeMiB = value(size, 1, 8192);
+    command.options.repeats = int(value(repeats, 1, 20));
+    command.options.sendSeconds = int(value(sendSeconds, 1, 60));
+    command.options.slowMiB = value(slow, 1, 8192);
+    command.options.idleSeconds = int(value(idle, 1, 600));
+    command.options.floodMiB = value(floodMiB, 1, 65536);
+    command.options.floodCapMiB = value(cap, 16, 65536);
+    command.options.floodSeconds = int(value(floodSeconds, 1, 3600));
+    return command;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The window is measured, never looked at.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // The engine logs every digest it takes; that would bury the table.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    const Command command = parse(app);
+    if (command.list) {
+        for (const Measurement &m : measurements())
+            std::printf("%s\n", m.name);
+        return 0;
+    }
+    if (qgetenv("KVR_IN_NETNS") != "1") {
+        std::fprintf(stderr, "run it through scripts/netns-run (it uses 127.0.0.1:8080)\n");
+        return 2;
+    }
+    Context context(command.options);
+    if (!context.isValid())
+        return 1;
+    printHeader();
+    bool allOk = true;
+    for (const Measurement &m : measurements()) {
+        if (!selected(m.name, command.only))
+            continue;
+        const QList<Row> rows = m.run(context);
+        for (const Row &row : rows) {
+            printRow(row);
+            allOk = allOk && row.figure >= 0;
+        }
+    }
+    return allOk ? 0 : 1;
+}
