@@ -182,7 +182,7 @@ QString number(double value)
 
 void printHeader()
 {
-    std::printf("%-50s %9s  %-16s %9s %7s  %s\n", "figure", "value", "reference", "value", "ratio",
+    std::printf("%-52s %9s  %-16s %9s %8s  %s\n", "figure", "value", "reference", "value", "ratio",
                 "note");
     std::fflush(stdout);
 }
@@ -192,7 +192,7 @@ void printRow(const Row &row)
     const bool ok = row.figure >= 0;
     const QString ratio =
         ok && row.reference > 0 ? number(row.figure / row.reference) : QStringLiteral("-");
-    std::printf("%-50s %9s  %-16s %9s %7s  %s\n", qPrintable(row.what),
+    std::printf("%-52s %9s  %-16s %9s %8s  %s\n", qPrintable(row.what),
                 qPrintable(ok ? number(row.figure) : QStringLiteral("-")),
                 qPrintable(row.referenceName),
                 qPrintable(row.reference >= 0 ? number(row.reference) : QStringLiteral("-")),
