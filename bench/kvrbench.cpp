@@ -37,8 +37,9 @@ constexpr int WaitMs = 10000;
 const QString FileName = QStringLiteral("bench.bin");
 
 // ---- Where the benchmark meets the product --------------------------------
-// Only this part names the worker's, the engine's and the window's
-// interfaces; adapt it when they change.
+// What the benchmark assumes about the worker, the engine and the window is
+// gathered here. Beyond it, the rows use only saveFilePath, the worker's
+// signals and clientState(), and the engine's queuedChunks().
 
 bool isReceiveEnd(int code)
 {
