@@ -760,7 +760,9 @@ Command parse(const QCoreApplication &app)
     parser.addHelpOption();
     const Options defaults;
     const auto option = [&parser](const char *name, const char *help, auto fallback) {
-        QCommandLineOption o(QString::fromLatin1(name), QString::fromLatin1(help),
+        QCommandLineOption o(QString::fromLatin1(name),
+                             QString::fromLatin1(help) +
+                                 QStringLiteral(" Default %1.").arg(fallback),
                              QStringLiteral("value"), QString::number(fallback));
         parser.addOption(o);
         return o;
