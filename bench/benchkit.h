@@ -127,7 +127,6 @@ class PeakRss
 public:
     PeakRss() : m_idle(rssMiB()), m_peak(m_idle), m_ticker(5, [this] { sample(); }) {}
     double idleMiB() const { return m_idle; }
-    double peakSoFarMiB() const { return m_peak; }
     // Stops sampling.
     double aboveIdleMiB()
     {
