@@ -212,6 +212,9 @@ void tst_KvrTransfer::badInput_data()
     QTest::newRow("folder") << QStringList{QStringLiteral("send"), file, QStringLiteral("DIR"), to,
                                            Loopback}
                             << "is a folder";
+    QTest::newRow("marker in the name")
+        << QStringList{QStringLiteral("send"), file, QStringLiteral("MARKED"), to, Loopback}
+        << "holds a marker";
     QTest::newRow("port 0") << QStringList{QStringLiteral("greet"), to, Loopback,
                                            QStringLiteral("--port"), QStringLiteral("0")}
                             << "--port needs a number from 1 to 65535";
@@ -234,6 +237,9 @@ void tst_KvrTransfer::badInput()
     QFETCH(QString, error);
     QVERIFY(TestFiles::writeFile(path(QStringLiteral("file.bin")), "contents"));
     arguments.replaceInStrings(QStringLiteral("FILE"), path(QStringLiteral("file.bin")));
+    const QString marked = path(Protocol::startMarkerText() + QStringLiteral(".bin"));
+    QVERIFY(TestFiles::writeFile(marked, "contents"));
+    arguments.replaceInStrings(QStringLiteral("MARKED"), marked);
     arguments.replaceInStrings(QStringLiteral("DIR"), m_dir->path());
     QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
 

@@ -9,6 +9,7 @@
 
 #include "net/settingsfile.h"
 #include "transfer/filesender.h"
+#include "transfer/protocol.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -119,6 +120,8 @@ bool checkFiles(const QStringList &paths, QString *error)
             *error = QStringLiteral("no such file: %1").arg(path);
         else if (QFileInfo(path).isDir())
             *error = QStringLiteral("%1 is a folder, not a file").arg(path);
+        else if (Protocol::holdsMarker(Protocol::fileNameOf(path)))
+            *error = QStringLiteral("%1: the name holds a marker of the wire format").arg(path);
         else if (!file.open(QIODevice::ReadOnly))
             *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         if (!error->isEmpty())
