@@ -30,3 +30,17 @@ qint64 TransferRate::secondsLeft(quint64 bytesLeft) const
     const double rate = bytesPerSecond();
     return rate > 0 ? qint64(std::ceil(double(bytesLeft) / rate)) : -1;
 }
+
+QString TransferRate::rateText(double bytesPerSecond)
+{
+    if (bytesPerSecond < 1e6)
+        return QString::number(bytesPerSecond / 1e3, 'f', 1) + QLatin1String(" kB/s");
+    return QString::number(bytesPerSecond / 1e6, 'f', 1) + QLatin1String(" MB/s");
+}
+
+QString TransferRate::timeText(qint64 seconds)
+{
+    if (seconds < 0)
+        return QStringLiteral("--:--");
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}

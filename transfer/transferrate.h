@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 #include <deque>
@@ -19,6 +20,11 @@ public:
     double bytesPerSecond() const;
     // Whole seconds, rounded up; -1 while the rate is 0.
     qint64 secondsLeft(quint64 bytesLeft) const;
+
+    // For people, in decimal units: "850.0 kB/s", "12.3 MB/s".
+    static QString rateText(double bytesPerSecond);
+    // "0:42", "61:05"; "--:--" for an unknown time (-1).
+    static QString timeText(qint64 seconds);
 
 private:
     struct Sample

@@ -37,23 +37,9 @@ QString megabytes(double bytes)
     return QString::number(bytes / 1e6, 'f', 1) + QLatin1String(" MB");
 }
 
-QString rateText(double bytesPerSecond)
-{
-    if (bytesPerSecond < 1e6)
-        return QString::number(bytesPerSecond / 1e3, 'f', 1) + QLatin1String(" kB/s");
-    return megabytes(bytesPerSecond) + QLatin1String("/s");
-}
-
 double bytesPerSecond(quint64 bytes, qint64 ms)
 {
     return double(bytes) * 1000.0 / double(qMax<qint64>(ms, 1));
-}
-
-QString timeText(qint64 seconds)
-{
-    if (seconds < 0)
-        return QStringLiteral("--:--");
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString outcomeText(const QString &outcome)
@@ -71,7 +57,7 @@ QString endLine(const FileEvent &event)
                                                           : QLatin1String("received"),
                  name, QString::number(event.size), QString::number(event.wireBytes),
                  QString::number(double(event.ms) / 1000.0, 'f', 2),
-                 rateText(bytesPerSecond(event.size, event.ms)));
+                 TransferRate::rateText(bytesPerSecond(event.size, event.ms)));
     }
     return QStringLiteral("%1 failed: %2: %3 after %4 of %5 bytes")
         .arg(event.direction, name, outcomeText(event.outcome), QString::number(event.bytes),
@@ -125,10 +111,11 @@ void Report::progress(quint64 bytes, quint64 size)
         return;
     m_lastDrawMs = now;
     const int percent = size > 0 ? int(bytes * 100 / size) : 100;
-    const QString line = QStringLiteral("%1  %2%  %3 of %4  %5  %6 left")
-                             .arg(m_name, QString::number(percent), megabytes(double(bytes)),
-                                  megabytes(double(size)), rateText(m_rate.bytesPerSecond()),
-                                  timeText(m_rate.secondsLeft(size - qMin(bytes, size))));
+    const QString line =
+        QStringLiteral("%1  %2%  %3 of %4  %5  %6 left")
+            .arg(m_name, QString::number(percent), megabytes(double(bytes)),
+                 megabytes(double(size)), TransferRate::rateText(m_rate.bytesPerSecond()),
+                 TransferRate::timeText(m_rate.secondsLeft(size - qMin(bytes, size))));
     write(stdout, QLatin1Char('\r') + line.leftJustified(m_lineLength));
     m_lineLength = line.size();
 }
