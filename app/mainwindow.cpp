@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/ratelabel.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
 #include "net/settingsfile.h"
@@ -312,8 +313,17 @@ void MainWindow::initStatusBar()
         bar->hide();
         return bar;
     };
+    // Each rate beside its bar, shown and hidden with it.
+    const auto makeRateLabel = [this](const char *name) {
+        auto *label = new RateLabel(QLatin1String(name), this);
+        ui->statusbar->addWidget(label);
+        label->hide();
+        return label;
+    };
     sendProgressBar = makeBar("sendProgressBar", "发送:%p%");
+    sendRateLabel = makeRateLabel("sendRateLabel");
     recProgressBar = makeBar("recProgressBar", "接收:%p%");
+    recRateLabel = makeRateLabel("recRateLabel");
 }
 
 // The disconnect action follows the connection as the window knows it: it
@@ -341,6 +351,7 @@ void MainWindow::getTransState(const TransReport &report)
     case TransStarted:
         appendLog(utf8("开始传送中..."));
         sendProgressBar->show();
+        sendRateLabel->start(report.elapsedMs, report.bytesRead);
         setTransferControlsEnabled(false, SendSide);
         break;
     case TransDone:
@@ -352,6 +363,7 @@ void MainWindow::getTransState(const TransReport &report)
         break;
     case TransProgress:
         showPercentage(sendProgressBar, report.bytesRead, report.fileSize);
+        sendRateLabel->progress(report.elapsedMs, report.bytesRead, report.fileSize);
         break;
     case TransAborted:
         endSend();
@@ -378,6 +390,7 @@ void MainWindow::endSend()
 {
     sendInProgress = false;
     sendProgressBar->hide();
+    sendRateLabel->hide();
     setTransferControlsEnabled(true, SendSide);
 }
 
@@ -395,11 +408,13 @@ void MainWindow::getRecState(const RecReport &report)
     case RecStarted:
         appendLog(utf8("\n开始接收..."));
         recProgressBar->show();
+        recRateLabel->start(report.elapsedMs, report.fileBytes);
         setTransferControlsEnabled(false, ReceiveSide);
         showPercentage(recProgressBar, report.fileBytes, report.fileSize);
         break;
     case RecProgress:
         showPercentage(recProgressBar, report.fileBytes, report.fileSize);
+        recRateLabel->progress(report.elapsedMs, report.fileBytes, report.fileSize);
         break;
     case RecCreateFailed:
         appendLog(utf8("创建文件失败,接收失败!\n"));
@@ -441,6 +456,7 @@ void MainWindow::logRawData(const RecReport &report)
 void MainWindow::endReception()
 {
     recProgressBar->hide();
+    recRateLabel->hide();
     setTransferControlsEnabled(true, ReceiveSide);
 }
 

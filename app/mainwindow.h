@@ -10,6 +10,7 @@
 
 class QLabel;
 class QProgressBar;
+class RateLabel;
 class sendThread;
 
 namespace Ui {
@@ -89,6 +90,8 @@ private:
     QLabel *serverMsgLabel = nullptr;
     QProgressBar *sendProgressBar = nullptr;
     QProgressBar *recProgressBar = nullptr;
+    RateLabel *sendRateLabel = nullptr;
+    RateLabel *recRateLabel = nullptr;
     // From emitting CmdSendFile until its send ends: a second send must not
     // start meanwhile, even from a drop, or it would queue behind the first
     // without the user knowing.

@@ -191,6 +191,8 @@ private slots:
     void sendPercentage();
     void receivePercentage_data() { addPercentageRows(); }
     void receivePercentage();
+    void rateShownWhileRunning_data();
+    void rateShownWhileRunning();
     void durationsAreMeasuredWhereTheyHappen();
     void rawBurstKeepsEachChunk();
     void disconnectOnlyWhileConnected_data();
@@ -511,6 +513,49 @@ void TestMainWindowProgress::receivePercentage()
     receiveState(w, RecProgress);
     QCOMPARE(receiveBar(w)->value(), value);
     QCOMPARE(sendBar(w)->value(), sendValue);
+}
+
+void TestMainWindowProgress::rateShownWhileRunning_data()
+{
+    QTest::addColumn<bool>("send");
+
+    QTest::newRow("send") << true;
+    QTest::newRow("reception") << false;
+}
+
+// Over the last second of the transfer's own time: 6 MB in the last 1.5 s,
+// where the average since the start would say 3.2 MB/s.
+void TestMainWindowProgress::rateShownWhileRunning()
+{
+    QFETCH(bool, send);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    auto *label = w.findChild<QLabel *>(send ? QStringLiteral("sendRateLabel")
+                                             : QStringLiteral("recRateLabel"));
+    QVERIFY(label);
+    const auto report = [&](int sendCode, int receiveCode, qint64 ms, quint64 done) {
+        const int code = send ? sendCode : receiveCode;
+        if (send) {
+            const TransReport sent{code, 10000000, done, done, ms};
+            QMetaObject::invokeMethod(&w, "getTransState", Q_ARG(TransReport, sent));
+        } else {
+            RecReport received;
+            received.code = code;
+            received.fileSize = 10000000;
+            received.fileBytes = done;
+            received.elapsedMs = ms;
+            QMetaObject::invokeMethod(&w, "getRecState", Q_ARG(RecReport, received));
+        }
+    };
+    report(TransStarted, RecStarted, 0, 0);
+    for (const auto &[ms, done] :
+         {std::pair<qint64, quint64>{500, 1000000}, {1000, 2000000}, {2500, 8000000}})
+        report(TransProgress, RecProgress, ms, done);
+    QVERIFY(shown(w, label));
+    QCOMPARE(label->text(), utf8("4.0 MB/s 剩余 0:01"));
+
+    report(TransDone, RecDone, 2600, 10000000);
+    QVERIFY(!shown(w, label));
 }
 
 // The GUI thread is kept busy through both transfers, so their codes reach
