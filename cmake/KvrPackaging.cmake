@@ -71,6 +71,7 @@ function(kvr_debian_package)
     kvr_install_gzipped(changelog ${doc})
     kvr_install_gzipped(kvr-file-transfer.1 ${CMAKE_INSTALL_MANDIR}/man1)
     kvr_install_gzipped(kvr-controller-sim.1 ${CMAKE_INSTALL_MANDIR}/man1)
+    kvr_install_gzipped(kvr-transfer.1 ${CMAKE_INSTALL_MANDIR}/man1)
 
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGE_NAME kvr-file-transfer)
@@ -85,8 +86,9 @@ PC as the client), moves single files in both directions, checks each file
 against its MD5 digest, and shows the connection state, the progress of
 every transfer and a log of what happened.
 
-The package also holds kvr-controller-sim, a command-line stand-in for the
-controller, to try the tool without one.]])
+The package also holds kvr-transfer, the same sending and receiving on the
+command line for scripts and production lines, and kvr-controller-sim, a
+command-line stand-in for the controller, to try the tool without one.]])
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     set(CPACK_DEBIAN_PACKAGE_SECTION net)
