@@ -187,7 +187,10 @@ bool parseCommand(const QCommandLineParser &parser, Command *command, QString *e
     command->port = quint16(port);
     command->bufferSize = int(bufferSize);
     command->json = parser.isSet(QStringLiteral("json"));
-    command->files = parser.positionalArguments().mid(1);
+    // The name sent is what follows the last '/': a Windows path typed with
+    // backslashes would otherwise go out whole as the name.
+    for (const QString &file : parser.positionalArguments().mid(1))
+        command->files.append(QDir::fromNativeSeparators(file));
     if (!send && !command->files.isEmpty()) {
         *error = QStringLiteral("unexpected argument %1").arg(command->files.first());
         return false;
