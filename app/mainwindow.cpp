@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QUrl>
@@ -70,7 +71,9 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicati
 
 MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     : QMainWindow(parent), versionTag(QStringLiteral("(2.4)")),
-      settingsFilePath(SettingsFile::path(programDir))
+      settingsFilePath(SettingsFile::path(programDir)),
+      settingsAreTheUsers(QFileInfo(settingsFilePath).absolutePath() !=
+                          QFileInfo(programDir).absoluteFilePath())
 {
     ui = new Ui::MainWindow;
     ui->setupUi(this);
@@ -146,9 +149,19 @@ void MainWindow::clearMessages()
 
 // ---- Settings ----
 
+// A portable copy receives beside itself. An installed one cannot write
+// there, so it receives into the user's downloads, or the home folder.
+QString MainWindow::defaultReceiveFolder() const
+{
+    if (!settingsAreTheUsers)
+        return QCoreApplication::applicationDirPath();
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    return QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+}
+
 void MainWindow::loadSettings()
 {
-    const QString appDir = QCoreApplication::applicationDirPath();
+    const QString appDir = defaultReceiveFolder();
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
         if (ui->localIpComBox->count() > 0)

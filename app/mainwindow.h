@@ -66,6 +66,7 @@ private:
     void initStatusBar();
     void fillLocalIpList();
     void loadSettings();
+    QString defaultReceiveFolder() const;
     void saveSettings();
     void selectPage(int index);
     void clearMessages();
@@ -81,6 +82,8 @@ private:
 
     QString versionTag;
     QString settingsFilePath;
+    // An installed copy keeps settings.ini in the user's folder.
+    bool settingsAreTheUsers = false;
     QTimer msgTimer;
     sendThread *workThread = nullptr;
     Ui::MainWindow *ui = nullptr;
