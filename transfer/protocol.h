@@ -29,8 +29,6 @@ const QByteArray &md5Marker();
 const QByteArray &md5EndMarker();
 
 constexpr int Md5HexLength = 32;
-// md5Marker + digest + md5EndMarker
-constexpr int Md5SectionLength = 15 + Md5HexLength + 27;
 
 // The test greeting "你好!!" that CmdTest writes: 8 bytes of UTF-8.
 QByteArray greeting();
