@@ -8,7 +8,41 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
 #include <memory>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+
+// A console of its own, hidden, for interruptStandIn() to borrow.
+inline void giveOwnConsole(QProcess &process)
+{
+    process.setCreateProcessArgumentsModifier(
+        [](QProcess::CreateProcessArguments *arguments) { arguments->flags |= CREATE_NO_WINDOW; });
+}
+
+// Ctrl+C, as a user stops it. That reaches every process on a console, so
+// this one borrows the stand-in's own, and from then on swallows Ctrl+C with
+// a handler (the stand-ins started later do not inherit that, as they would
+// ignoring it).
+inline bool interruptStandIn(QProcess &process, int)
+{
+    static const bool swallowing =
+        SetConsoleCtrlHandler([](DWORD event) -> BOOL { return event == CTRL_C_EVENT; }, TRUE);
+    FreeConsole();
+    const bool sent = swallowing && AttachConsole(DWORD(process.processId())) &&
+                      GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    FreeConsole();
+    return sent;
+}
+#else
+inline void giveOwnConsole(QProcess &) {}
+
+inline bool interruptStandIn(QProcess &process, int signalNumber)
+{
+    return ::kill(pid_t(process.processId()), signalNumber) == 0;
+}
+#endif
 
 class StandInProcess
 {
@@ -28,7 +62,10 @@ public:
         m_seen.clear();
         m_listening.clear();
         m_process->setWorkingDirectory(workingDirectory);
-        m_process->start(QStringLiteral(KVR_CONTROLLER_SIM), arguments);
+        giveOwnConsole(*m_process);
+        // Text: Windows ends its lines with \r\n.
+        m_process->start(QStringLiteral(KVR_CONTROLLER_SIM), arguments,
+                         QIODevice::ReadWrite | QIODevice::Text);
         return *m_process;
     }
 
@@ -85,13 +122,20 @@ public:
         return output;
     }
 
+    // Asks the stand-in to stop as a user would: the signal, or Ctrl+C on
+    // Windows.
+    bool interrupt(int signalNumber = SIGTERM)
+    {
+        return interruptStandIn(*m_process, signalNumber);
+    }
+
     // Ends a running stand-in, killing it if it takes too long, so that its
     // port is free for the next run. False if it had to be killed.
     bool stop()
     {
         if (!isRunning())
             return true;
-        m_process->terminate();
+        interrupt();
         if (m_process->waitForFinished(m_waitMs))
             return true;
         m_process->kill();

@@ -17,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
 
 namespace {
@@ -243,6 +242,10 @@ void tst_ControllerSim::receiveOutcome()
     QFETCH(bool, disconnect);
     QFETCH(QString, line);
     QFETCH(QStringList, stored);
+#ifdef Q_OS_WIN
+    if (stored.join(QString()).contains(QLatin1Char('\n')))
+        QSKIP("Windows cannot hold a newline in a file name");
+#endif
     QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
     QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
@@ -503,7 +506,7 @@ void tst_ControllerSim::portInUse()
 
 void tst_ControllerSim::stopsOnSignal_data()
 {
-    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("signalNumber"); // on Windows every row sends Ctrl+C
     QTest::addColumn<bool>("withClient");
     QTest::addColumn<bool>("midSend");
 
@@ -535,7 +538,7 @@ void tst_ControllerSim::stopsOnSignal()
                  qPrintable(m_sim.seenOutput()));
 
     QProcess &sim = m_sim.process();
-    QCOMPARE(::kill(pid_t(sim.processId()), signalNumber), 0);
+    QVERIFY(m_sim.interrupt(signalNumber));
 
     QCOMPARE(m_sim.waitForLine(QStringLiteral("stopped")), QStringLiteral("stopped"));
     if (midSend)

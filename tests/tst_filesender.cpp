@@ -1,5 +1,6 @@
 #include "testfiles.h"
 #include "transfer/filesender.h"
+#include "transfer/pacing.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 #include "transfer/transfercodes.h"
@@ -9,6 +10,10 @@
 #include <QtTest>
 
 #include <functional>
+
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 using namespace TestFiles;
 
@@ -101,6 +106,7 @@ private slots:
     void streamIsExact_data();
     void streamIsExact();
     void writesAreAtLeastOneMillisecondApart();
+    void pauseTimerIsFineForTheSendOnly();
     void stopRequests_data();
     void stopRequests();
     void stopRequestBeforeStartIsCleared();
@@ -183,6 +189,27 @@ void tst_FileSender::writesAreAtLeastOneMillisecondApart()
     QCOMPARE(times.size(), 22);
     for (int i = 1; i < times.size(); ++i)
         QVERIFY2(times[i] - times[i - 1] >= 1000 * 1000, qPrintable(QString::number(i)));
+}
+
+// The default tick (15.6 ms on Windows, 50 us of slack on Linux) would stretch
+// every 1 ms pause; the finer timer is the process's only while a send runs.
+void tst_FileSender::pauseTimerIsFineForTheSendOnly()
+{
+#if defined(Q_OS_LINUX)
+    const int before = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    {
+        FineSleeper sleeper;
+        QCOMPARE(sleeper.timer(), FineSleeper::LinuxTimerSlack);
+        QCOMPARE(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), 1);
+    }
+    QCOMPARE(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0), before);
+#elif defined(Q_OS_WIN)
+    FineSleeper sleeper;
+    QVERIFY(sleeper.timer() == FineSleeper::HighResolutionWaitable ||
+            sleeper.timer() == FineSleeper::OneMsPeriod);
+#else
+    QSKIP("no finer timer on this system");
+#endif
 }
 
 void tst_FileSender::stopRequests_data()

@@ -1,5 +1,6 @@
 #include "transfer/filesender.h"
 
+#include "transfer/pacing.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 #include "transfer/transfercodes.h"
@@ -15,10 +16,6 @@
 #include <QThread>
 #include <QTimer>
 
-#ifdef Q_OS_LINUX
-#include <sys/prctl.h>
-#endif
-
 namespace {
 
 constexpr qint64 PauseNs = 1000 * 1000;
@@ -31,36 +28,14 @@ constexpr qint64 SpinNs = 80 * 1000;
 
 // Waits until at least PauseNs have passed on the timer. Sleeps most of the
 // time away and spins only the last stretch, which a sleep would overshoot.
-void pauseSince(const QElapsedTimer &sinceWrite)
+void pauseSince(const QElapsedTimer &sinceWrite, FineSleeper &sleeper)
 {
     const qint64 left = PauseNs - sinceWrite.nsecsElapsed();
     if (left > 2 * SpinNs)
-        QThread::usleep(quint64(left - SpinNs) / 1000);
+        sleeper.sleep(left - SpinNs);
     while (sinceWrite.nsecsElapsed() < PauseNs) {
     }
 }
-
-// Lets the pause sleep closer to its deadline for the length of a send, so
-// that less of it has to be spun. Linux pads every sleep by the thread's
-// timer slack, 50 us unless asked otherwise.
-class FineTimerSlack
-{
-public:
-#ifdef Q_OS_LINUX
-    FineTimerSlack() : m_previous(prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0))
-    {
-        prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-    }
-    ~FineTimerSlack()
-    {
-        if (m_previous > 0)
-            prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(m_previous), 0, 0, 0);
-    }
-
-private:
-    int m_previous;
-#endif
-};
 
 } // namespace
 
@@ -156,7 +131,7 @@ bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
 int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &file,
                            const QByteArray &header)
 {
-    FineTimerSlack fineSleeps;
+    FineSleeper sleeper;
     m_fields.bytesRead = 0;
     m_fields.bytesWritten = 0;
     QElapsedTimer sinceWrite;
@@ -185,7 +160,7 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &fi
         if (last)
             return finish(device, watch);
         if (m_options.pace)
-            pauseSince(sinceWrite);
+            pauseSince(sinceWrite, sleeper);
     }
 }
 

@@ -8,7 +8,8 @@ class QSocketNotifier;
 
 // Turns POSIX signals into a Qt signal. The handler only writes the signal
 // number to a pipe; the event loop reads it, so no Qt code runs inside the
-// handler. One instance per process.
+// handler. One instance per process. On Windows, the console's Ctrl+C,
+// Ctrl+Break and close events (signalwatcher_win.cpp).
 class SignalWatcher : public QObject
 {
     Q_OBJECT
