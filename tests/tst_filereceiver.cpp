@@ -272,6 +272,10 @@ void tst_FileReceiver::existingFilesAreNeverWrittenThrough()
 {
     QFETCH(QString, existing);
     QFETCH(bool, link);
+#ifdef Q_OS_WIN
+    if (link)
+        QSKIP("QFile::link makes a shortcut file on Windows, not a link to follow");
+#endif
     QTemporaryDir outside;
     const QString outsideFile = outside.filePath(QStringLiteral("victim"));
     QVERIFY(writeFile(outsideFile, "outside"));

@@ -327,8 +327,10 @@ void tst_WorkerTransfer::cleanup()
         m_fifo->stopPacing();
     m_worker.reset();
     FileReceiver::setWriteHook({});
+#ifdef Q_OS_UNIX
     if (m_fifoWriter >= 0)
         ::close(m_fifoWriter);
+#endif
     m_fifoWriter = -1;
     m_fifo.reset();
     m_sim.stop();

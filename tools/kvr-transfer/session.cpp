@@ -80,6 +80,11 @@ void Session::Tally::add(int code)
 int Session::open(const QString &host, quint16 port)
 {
     m_socket.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    // A controller that sends at once and closes may be gone before we
+    // look: it was still a connection, and what it sent waits in the socket.
+    bool connected = false;
+    const QMetaObject::Connection watch =
+        QObject::connect(&m_socket, &QTcpSocket::connected, [&connected] { connected = true; });
     m_socket.connectToHost(host, port);
     const bool settled = waitUntil(
         [this] {
@@ -87,9 +92,10 @@ int Session::open(const QString &host, quint16 port)
                    m_socket.state() != QAbstractSocket::ConnectingState;
         },
         ConnectTimeoutMs);
+    QObject::disconnect(watch);
     if (Interrupt::requested())
         return ExitInterrupted;
-    if (m_socket.state() == QAbstractSocket::ConnectedState)
+    if (connected)
         return ExitOk;
     const QString reason = settled ? m_socket.errorString() : QStringLiteral("timed out");
     Report::error(QStringLiteral("cannot connect to %1:%2: %3").arg(host).arg(port).arg(reason));
