@@ -64,4 +64,8 @@ quint64 parseSize(const QByteArray &field, bool *valid = nullptr);
 
 bool isMd5Hex(const QByteArray &text);
 
+// Text off the wire for a one-line display: control characters shown as
+// \xNN, so that a newline in a name or in raw data cannot fake a line.
+QString printable(const QString &text);
+
 } // namespace Protocol

@@ -25,24 +25,9 @@ void printLine(const QString &line)
     std::fflush(stdout);
 }
 
-// Names and raw data come off the wire; a newline in them must not be able
-// to fake a line of its own.
-QString printable(const QString &text)
-{
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            result += c;
-    }
-    return result;
-}
-
 QString nameOf(const FileReceiver &receiver)
 {
-    return printable(QFileInfo(receiver.filePath()).fileName());
+    return Protocol::printable(QFileInfo(receiver.filePath()).fileName());
 }
 
 // The greeting and other raw data are text up to the first NUL. A flood
@@ -52,8 +37,8 @@ QString rawText(const QByteArray &bytes)
     const int nul = bytes.indexOf('\0');
     const int end = nul < 0 ? bytes.size() : nul;
     if (end <= MaxRawBytesShown)
-        return printable(QString::fromUtf8(bytes.left(end)));
-    return printable(QString::fromUtf8(bytes.left(MaxRawBytesShown))) +
+        return Protocol::printable(QString::fromUtf8(bytes.left(end)));
+    return Protocol::printable(QString::fromUtf8(bytes.left(MaxRawBytesShown))) +
            QStringLiteral(" ... (%1 more bytes)").arg(bytes.size() - MaxRawBytesShown);
 }
 
@@ -265,7 +250,7 @@ void ControllerSim::sendNext()
     if (m_sending || m_stopping || !m_client || m_sendQueue.isEmpty())
         return;
     const QString path = m_sendQueue.dequeue();
-    const QString name = printable(Protocol::fileNameOf(path));
+    const QString name = Protocol::printable(Protocol::fileNameOf(path));
     printLine(
         QStringLiteral("sending %1 (%2 bytes)").arg(name, QString::number(QFileInfo(path).size())));
     m_sending = true;

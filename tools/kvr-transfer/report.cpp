@@ -2,6 +2,8 @@
 
 #include "exitcodes.h"
 
+#include "transfer/protocol.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -50,7 +52,7 @@ QString outcomeText(const QString &outcome)
 
 QString endLine(const FileEvent &event)
 {
-    const QString name = Report::escaped(event.name);
+    const QString name = Protocol::printable(event.name);
     if (event.exitCode == 0) {
         return QStringLiteral("%1 %2: %3 bytes, %4 on the wire, %5 s, %6")
             .arg(event.direction == QLatin1String("send") ? QLatin1String("sent")
@@ -92,7 +94,7 @@ Report::Report(bool json) : m_json(json), m_progress(!json && isatty(fileno(stdo
 
 void Report::fileStarted(const FileEvent &event)
 {
-    m_name = escaped(event.name);
+    m_name = Protocol::printable(event.name);
     m_rate.reset();
     m_rate.add(m_clock.elapsed(), 0);
     m_lastDrawMs = -1;
@@ -148,7 +150,7 @@ void Report::rawData(const QByteArray &bytes)
     }
     clearProgress();
     write(stderr, QStringLiteral("raw data (%1 bytes): %2\n")
-                      .arg(QString::number(bytes.size()), escaped(text)));
+                      .arg(QString::number(bytes.size()), Protocol::printable(text)));
 }
 
 void Report::connectionLost()
@@ -187,17 +189,4 @@ void Report::finished(int exitCode, int files, int failed)
 void Report::error(const QString &message)
 {
     write(stderr, QStringLiteral("kvr-transfer: ") + message + QLatin1Char('\n'));
-}
-
-QString Report::escaped(const QString &text)
-{
-    QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            result += c;
-    }
-    return result;
 }

@@ -36,9 +36,6 @@ public:
     void finished(int exitCode, int files, int failed);
 
     static void error(const QString &message);
-    // Control characters as \xNN: text off the wire must not be able to
-    // move the cursor or fake a line of its own.
-    static QString escaped(const QString &text);
 
 private:
     void clearProgress();
