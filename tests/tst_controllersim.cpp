@@ -224,10 +224,17 @@ void tst_ControllerSim::receiveOutcome_data()
         << QStringList{QStringLiteral("over.bin")};
     QTest::newRow("unsafe name") << TestFiles::framed(QStringLiteral(".."), contents) << false
                                  << QStringLiteral("file create failed") << QStringList();
+#ifdef Q_OS_WIN
+    // Windows cannot hold a control character in a name.
+    QTest::newRow("newline in name")
+        << TestFiles::framed(QStringLiteral("a\nb.bin"), contents) << false
+        << QStringLiteral("file create failed") << QStringList();
+#else
     QTest::newRow("newline in name")
         << TestFiles::framed(QStringLiteral("a\nb.bin"), contents) << false
         << QStringLiteral("file received: a\\x0ab.bin (40000 bytes) MD5 ok")
         << QStringList{QStringLiteral("a\nb.bin")};
+#endif
     QTest::newRow("stalled") << headerFor("stall.bin") + half << false
                              << QStringLiteral("file timed out: stall.bin (15000 of 40000 bytes)")
                              << QStringList{QStringLiteral("stall.bin.part")};
@@ -242,10 +249,6 @@ void tst_ControllerSim::receiveOutcome()
     QFETCH(bool, disconnect);
     QFETCH(QString, line);
     QFETCH(QStringList, stored);
-#ifdef Q_OS_WIN
-    if (stored.join(QString()).contains(QLatin1Char('\n')))
-        QSKIP("Windows cannot hold a newline in a file name");
-#endif
     QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
     QTcpSocket socket;
     QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
