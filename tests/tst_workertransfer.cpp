@@ -12,25 +12,18 @@
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <QWaitCondition>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <utility>
 
 using namespace TestFiles;
@@ -144,61 +137,46 @@ private:
     Hook m_hook;
 };
 
-#ifdef Q_OS_UNIX
-// Reads a FIFO in a thread of its own. While paced it starts reading when
-// fill() is at `high` and goes on until fill() is down to `low`, so that the
-// writer at the other end stays blocked in between.
-class PacedFifoReader
+// Stands in for a slow disk in the engine's writing thread. While paced it
+// holds each write back until fill() is at `high`, then lets writes through
+// until fill() is down to `low`, so that the queue swings between the two.
+class PacedDisk
 {
 public:
-    // O_NONBLOCK opens at once, and poll() shows neither data nor a hang-up
-    // until a writer has come: the writer's open never waits for the test.
-    // The pipe is cut to one page, so that a blocked writer cannot slip
-    // many bytes past the reader.
-    PacedFifoReader(const QString &path, std::function<int()> fill, int high, int low)
-        : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)),
-          m_fill(std::move(fill)), m_high(high), m_low(low)
-    {
-        if (m_fd >= 0 && ::fcntl(m_fd, F_SETPIPE_SZ, PipeSize) >= 0)
-            m_thread = std::thread([this] { run(); });
-    }
-    ~PacedFifoReader()
-    {
-        stopPacing();
-        m_quitWhenIdle = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    PacedFifoReader(const PacedFifoReader &) = delete;
-    PacedFifoReader &operator=(const PacedFifoReader &) = delete;
+    PacedDisk(std::function<int()> fill, int high, int low)
+        : m_fill(std::move(fill)), m_high(high), m_low(low)
+    {}
 
-    bool isRunning() const { return m_thread.joinable(); }
-    // From now on it reads whatever comes, and fill() is never called again.
+    bool write(const char *data, qsizetype size)
+    {
+        QMutexLocker locker(&m_mutex);
+        // Nothing tells when the fill changes: look again shortly.
+        while (!mayWrite())
+            m_paceChanged.wait(&m_mutex, 1);
+        m_md5.addData(data, int(size));
+        return true;
+    }
+    // From now on every write goes through, and fill() is never called again.
     void stopPacing()
     {
-        QMutexLocker locker(&m_paceMutex);
+        QMutexLocker locker(&m_mutex);
         m_paced = false;
+        m_paceChanged.wakeAll();
     }
-    // True once the writer has closed its end.
-    bool writerClosed() const { return m_writerClosed; }
-    QByteArray bytes() const
+    QByteArray md5()
     {
-        QMutexLocker locker(&m_bytesMutex);
-        return m_bytes;
+        QMutexLocker locker(&m_mutex);
+        return m_md5.result();
     }
 
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr int PipeSize = 4096;
     static constexpr Clock::duration StandStill = std::chrono::milliseconds(100);
 
-    // A writer that took one more chunk after the queue was full leaves it
-    // just under `high` for good: a fill that stands still starts reading too.
-    bool mayRead()
+    // A chunk without contents passes no write, so the queue can stop just
+    // under `high` for good: a fill that stands still lets writes through too.
+    bool mayWrite()
     {
-        QMutexLocker locker(&m_paceMutex);
         if (!m_paced)
             return true;
         const int fill = m_fill();
@@ -214,61 +192,18 @@ private:
         return m_draining;
     }
 
-    void run()
-    {
-        QByteArray piece(PipeSize, Qt::Uninitialized);
-        for (;;) {
-            if (!mayRead()) {
-                // Nothing tells when the fill changes: look again shortly.
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
-            pollfd watch{m_fd, POLLIN, 0};
-            const int ready = ::poll(&watch, 1, 50);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready <= 0) {
-                if (ready < 0 || m_quitWhenIdle)
-                    return;
-                continue;
-            }
-            const ssize_t got = ::read(m_fd, piece.data(), size_t(piece.size()));
-            if (got > 0) {
-                QMutexLocker locker(&m_bytesMutex);
-                m_bytes.append(piece.constData(), int(got));
-            } else if (got == 0) {
-                m_writerClosed = true;
-                return;
-            } else if (errno != EAGAIN && errno != EINTR) {
-                return;
-            }
-        }
-    }
-
-    const int m_fd;
     const std::function<int()> m_fill;
     const int m_high;
     const int m_low;
-    QMutex m_paceMutex;
-    // Guarded by m_paceMutex.
+    QMutex m_mutex;
+    QWaitCondition m_paceChanged;
+    // Guarded by m_mutex.
     bool m_paced = true;
     bool m_draining = false;
     int m_lastFill = -1;
     Clock::time_point m_lastChange;
-    std::atomic<bool> m_quitWhenIdle{false};
-    std::atomic<bool> m_writerClosed{false};
-    mutable QMutex m_bytesMutex;
-    QByteArray m_bytes;
-    std::thread m_thread;
+    QCryptographicHash m_md5{QCryptographicHash::Md5};
 };
-#else
-// Windows has no FIFOs; the test that needs one skips there.
-class PacedFifoReader
-{
-public:
-    void stopPacing() {}
-};
-#endif
 
 } // namespace
 
@@ -305,8 +240,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_work;
     StandInProcess m_sim{WaitMs};
     std::unique_ptr<sendThread> m_worker;
-    std::unique_ptr<PacedFifoReader> m_fifo;
-    int m_fifoWriter = -1;
+    std::unique_ptr<PacedDisk> m_disk;
     CodeLog m_sent;
     CodeLog m_received;
 };
@@ -319,20 +253,15 @@ void tst_WorkerTransfer::init()
     saveFilePath.set(inboxDir());
 }
 
-// The reader must keep draining until the worker is gone: the engine may be
-// blocked writing to its FIFO.
+// The engine may be held in a paced write: release it before the worker
+// waits for the engine to end.
 void tst_WorkerTransfer::cleanup()
 {
-    if (m_fifo)
-        m_fifo->stopPacing();
+    if (m_disk)
+        m_disk->stopPacing();
     m_worker.reset();
     FileReceiver::setWriteHook({});
-#ifdef Q_OS_UNIX
-    if (m_fifoWriter >= 0)
-        ::close(m_fifoWriter);
-#endif
-    m_fifoWriter = -1;
-    m_fifo.reset();
+    m_disk.reset();
     m_sim.stop();
     m_sent.reset();
     m_received.reset();
@@ -466,38 +395,23 @@ void tst_WorkerTransfer::receivesWholeFile()
     QCOMPARE(recFileSize.load(), quint64(size));
 }
 
-// The engine's disk writes are held back by a FIFO: every write also goes
-// into it and blocks until the reader here takes the bytes. The reader waits
-// until the worker's queue is at its limit, then reads until the queue is
-// down to half, again and again: the worker must stop reading the socket at
-// the limit each time (TCP then holds the stand-in back) and take up reading
+// The engine's disk writes are held back: each waits until the worker's
+// queue is at its limit, then writes go through until the queue is down to
+// half, again and again. The worker must stop reading the socket at the
+// limit each time (TCP then holds the stand-in back) and take up reading
 // again when there is room.
 void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
 {
-#ifndef Q_OS_UNIX
-    QSKIP("holds the disk back through a FIFO (mkfifo), which Windows does not have");
-#else
     const QString name = QStringLiteral("big.bin");
     const QByteArray contents = noise(16 * 1024 * 1024 + 3, 31);
     QVERIFY(writeFile(workPath(name), contents));
-    const QString fifo = workPath(QStringLiteral("disk.fifo"));
-    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     startWorker();
     receiveThread *const engine = m_worker->recThread;
-    m_fifo = std::make_unique<PacedFifoReader>(
-        fifo, [engine] { return engine->queuedChunks(); }, receiveThread::MaxQueuedChunks,
-        receiveThread::MaxQueuedChunks / 2);
-    QVERIFY(m_fifo->isRunning());
-    m_fifoWriter = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_CLOEXEC);
-    QVERIFY(m_fifoWriter >= 0);
-    FileReceiver::setWriteHook([fd = m_fifoWriter](const char *data, qsizetype size) {
-        for (qsizetype done = 0; done < size;) {
-            const ssize_t wrote = ::write(fd, data + done, size_t(size - done));
-            if (wrote < 0 && errno != EINTR)
-                return false;
-            done += qMax<ssize_t>(wrote, 0);
-        }
-        return true;
+    m_disk = std::make_unique<PacedDisk>([engine] { return engine->queuedChunks(); },
+                                         receiveThread::MaxQueuedChunks,
+                                         receiveThread::MaxQueuedChunks / 2);
+    FileReceiver::setWriteHook([disk = m_disk.get()](const char *data, qsizetype size) {
+        return disk->write(data, size);
     });
     QVERIFY2(startSim({QStringLiteral("--send"), workPath(name), QStringLiteral("--no-pace")}),
              qPrintable(m_sim.seenOutput()));
@@ -507,13 +421,10 @@ void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
     // The rest may never fill the queue again.
     QVERIFY2(!m_sim.waitForLine(QStringLiteral("sent ") + name, 6 * WaitMs).isNull(),
              qPrintable(m_sim.seenOutput()));
-    m_fifo->stopPacing();
+    m_disk->stopPacing();
     QTRY_VERIFY_WITH_TIMEOUT(m_received.last() == RecDone, 3 * WaitMs);
-    FileReceiver::setWriteHook({});
-    ::close(std::exchange(m_fifoWriter, -1));
-    QTRY_VERIFY_WITH_TIMEOUT(m_fifo->writerClosed(), WaitMs);
     QVERIFY2(isCleanReception(m_received.codes()), codeText(m_received.codes()).constData());
-    QVERIFY(m_fifo->bytes() == contents);
+    QCOMPARE(m_disk->md5(), QCryptographicHash::hash(contents, QCryptographicHash::Md5));
     // One read takes at most the socket's read buffer, bufferSize bytes:
     // one chunk past the limit.
     const int peakChunks = engine->peakQueuedChunks();
@@ -522,7 +433,6 @@ void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
              QByteArray::number(peakChunks).constData());
     QVERIFY2(engine->peakQueuedBytes() <= receiveThread::MaxQueuedBytes + BlockSize,
              QByteArray::number(engine->peakQueuedBytes()).constData());
-#endif
 }
 
 void tst_WorkerTransfer::disconnectDuringSend_data()
