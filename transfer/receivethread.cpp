@@ -3,6 +3,7 @@
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/stallclock.h"
 #include "transfer/transfercodes.h"
 
 #include <QDeadlineTimer>
@@ -74,29 +75,22 @@ void receiveThread::run()
     if (m_stopRequested)
         return;
     running = true;
-    // The stall rule counts time without incoming data: the time spent
-    // handling a chunk (a slow disk) is left out of the clock it reads.
-    QElapsedTimer clock;
+    StallClock clock;
     clock.start();
-    qint64 busyMs = 0;
-    const auto stallClock = [&] { return clock.elapsed() - busyMs; };
     FileReceiver receiver([] { return saveFilePath.get(); },
                           [this](int code, const FileReceiver &r) { publish(code, r); });
     QByteArray chunk;
     while (!m_stopRequested) {
-        switch (take(&chunk, receiver.msUntilTimeout(stallClock()))) {
-        case Taken::Chunk: {
-            const qint64 startMs = clock.elapsed();
-            receiver.feed(chunk, stallClock());
-            busyMs += clock.elapsed() - startMs;
+        switch (take(&chunk, receiver.msUntilTimeout(clock.nowMs()))) {
+        case Taken::Chunk:
+            clock.whileBusy([&] { receiver.feed(chunk, clock.nowMs()); });
             break;
-        }
         case Taken::EndOfStream:
             receiver.endOfStream();
             break;
         case Taken::Nothing:
             // Only an empty queue can mean a stall.
-            receiver.poll(stallClock());
+            receiver.poll(clock.nowMs());
             break;
         }
     }

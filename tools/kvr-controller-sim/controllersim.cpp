@@ -170,7 +170,7 @@ void ControllerSim::feed(const QByteArray &bytes)
 {
     if (bytes.isEmpty() || !m_receiver)
         return;
-    m_receiver->feed(bytes, nowMs());
+    m_clock.whileBusy([&] { m_receiver->feed(bytes, nowMs()); });
     armPollTimer();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "transfer/stallclock.h"
+
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
@@ -56,13 +57,13 @@ private:
     void queueSend(const QString &path);
     void sendNext();
     int sendFile(const QString &path);
-    qint64 nowMs() const { return m_clock.elapsed(); }
+    qint64 nowMs() const { return m_clock.nowMs(); }
 
     const Settings m_settings;
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
     std::unique_ptr<FileReceiver> m_receiver; // one per connection
-    QElapsedTimer m_clock;
+    StallClock m_clock;
     QTimer m_pollTimer;
     QTimer m_readTimer;
     qint64 m_readCredit = 0; // carries the fraction of a byte between ticks

@@ -39,7 +39,7 @@ raw data from the controller on stderr, control characters as \xNN.
 Exit codes:
   0    everything sent or received and verified
   1    could not connect
-  2    bad arguments, or a file to send that cannot be opened (nothing is sent)
+  2    bad arguments, or a file that cannot be sent (nothing is sent)
   3    a transfer failed (read failure, timeout, write failure, fewer files
        than --count before --idle ended the wait)
   4    a digest mismatch

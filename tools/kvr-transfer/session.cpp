@@ -169,7 +169,7 @@ int Session::receive(const ReceiveOptions &options)
     m_clock.start();
     m_stallTimer.setSingleShot(true);
     QObject::connect(&m_stallTimer, &QTimer::timeout, [this] {
-        m_receiver->poll(m_clock.elapsed());
+        m_receiver->poll(m_clock.nowMs());
         armStallTimer();
     });
     m_idleTimer.setSingleShot(true);
@@ -197,7 +197,8 @@ int Session::receive(const ReceiveOptions &options)
 
 void Session::readReceived()
 {
-    m_receiver->feed(m_socket.readAll(), m_clock.elapsed());
+    const QByteArray bytes = m_socket.readAll();
+    m_clock.whileBusy([&] { m_receiver->feed(bytes, m_clock.nowMs()); });
     armStallTimer();
     restartIdleTimer();
 }
@@ -212,7 +213,7 @@ void Session::peerClosed()
 
 void Session::armStallTimer()
 {
-    const qint64 wait = m_receiver->msUntilTimeout(m_clock.elapsed());
+    const qint64 wait = m_receiver->msUntilTimeout(m_clock.nowMs());
     if (wait >= 0)
         m_stallTimer.start(int(wait));
 }

@@ -2,6 +2,8 @@
 
 #include "report.h"
 
+#include "transfer/stallclock.h"
+
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTcpSocket>
@@ -61,7 +63,7 @@ private:
     FileEvent m_event;
     QElapsedTimer m_fileClock;
     std::unique_ptr<FileReceiver> m_receiver;
-    QElapsedTimer m_clock; // the receiver's time
+    StallClock m_clock; // the receiver's time
     QTimer m_stallTimer;
     QTimer m_idleTimer;
     qint64 m_idleMs = 0;
