@@ -553,6 +553,8 @@ void TestMainWindowProgress::rateShownWhileRunning()
         report(TransProgress, RecProgress, ms, done);
     QVERIFY(shown(w, label));
     QCOMPARE(label->text(), utf8("4.0 MB/s 剩余 0:01"));
+    // No report for a while: the transfer has stalled, and the label says so.
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), utf8("0.0 kB/s 剩余 --:--"), WaitMs);
 
     report(TransDone, RecDone, 2600, 10000000);
     QVERIFY(!shown(w, label));
