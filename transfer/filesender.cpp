@@ -175,6 +175,11 @@ int FileSender::waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 l
             return TransAborted;
         if (!wakeUp.isActive())
             wakeUp.start(10);
+        // Tries the connection itself rather than waiting only to be told:
+        // a reset that the system never reports as an event (seen under
+        // Wine) shows as a failed write, and the send ends instead of
+        // waiting for room that never comes.
+        device->flush();
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return 0;
