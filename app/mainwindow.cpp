@@ -50,9 +50,9 @@ constexpr int MaxUnhandledReports = 64;
 // two put an address there.
 const char DefaultControllerAddress[] = "192.168.1.10";
 
-const char KeySaveFilePath[] = "saveFilePath";
-const char KeySocketType[] = "socketType";
-const char KeyServerAddress[] = "serverAddress";
+using SettingsFile::KeySaveFilePath;
+using SettingsFile::KeyServerAddress;
+using SettingsFile::KeySocketType;
 
 QPalette statusPalette(Qt::GlobalColor window)
 {

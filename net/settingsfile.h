@@ -8,6 +8,7 @@ namespace SettingsFile {
 // Keys of settings.ini.
 constexpr char KeySaveFilePath[] = "saveFilePath";
 constexpr char KeyServerAddress[] = "serverAddress";
+constexpr char KeySocketType[] = "socketType";
 
 // A settings.ini in programDir, or the chance to create one there, makes a
 // portable copy (a zip, a build folder). An installed copy cannot write
