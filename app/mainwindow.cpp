@@ -21,7 +21,6 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QUrl>
@@ -72,8 +71,7 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicati
 MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     : QMainWindow(parent), versionTag(QStringLiteral("(2.4)")),
       settingsFilePath(SettingsFile::path(programDir)),
-      settingsAreTheUsers(QFileInfo(settingsFilePath).absolutePath() !=
-                          QFileInfo(programDir).absoluteFilePath())
+      settingsAreTheUsers(!SettingsFile::isPortable(programDir))
 {
     ui = new Ui::MainWindow;
     ui->setupUi(this);
@@ -149,23 +147,23 @@ void MainWindow::clearMessages()
 
 // ---- Settings ----
 
-// A portable copy receives beside itself. An installed one cannot write
-// there, so it receives into the user's downloads, or the home folder.
+// A portable copy receives beside itself; an installed one into a folder of
+// its own, made now so that the first file finds it.
 QString MainWindow::defaultReceiveFolder() const
 {
     if (!settingsAreTheUsers)
         return QCoreApplication::applicationDirPath();
-    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    return QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+    const QString folder = SettingsFile::userReceiveFolder();
+    QDir().mkpath(folder);
+    return folder;
 }
 
 void MainWindow::loadSettings()
 {
-    const QString appDir = defaultReceiveFolder();
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
         if (ui->localIpComBox->count() > 0)
-            ui->dirShowLineEdit->setText(appDir);
+            ui->dirShowLineEdit->setText(defaultReceiveFolder());
         ui->serverAddressLineEdit->setText(utf8(DefaultControllerAddress));
         return;
     }
@@ -173,7 +171,7 @@ void MainWindow::loadSettings()
     QSettings settings(settingsFilePath, QSettings::IniFormat);
     const QString dirKey = utf8(KeySaveFilePath);
     ui->dirShowLineEdit->setText(settings.contains(dirKey) ? settings.value(dirKey).toString()
-                                                           : appDir);
+                                                           : defaultReceiveFolder());
     const QString typeKey = utf8(KeySocketType);
     if (settings.contains(typeKey)) {
         const bool server = settings.value(typeKey).toString() == QLatin1String("server");

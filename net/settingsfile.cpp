@@ -1,25 +1,34 @@
 #include "net/settingsfile.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QTemporaryFile>
 
 namespace {
 
-// Asks the file system itself: permission bits say nothing to root, nor
-// anything about Windows' access lists.
-bool canCreateFileIn(const QString &dir)
-{
-    QTemporaryFile probe(dir + QStringLiteral("/settings-probe-XXXXXX"));
-    return probe.open();
-}
+const QString FileName = QStringLiteral("settings.ini");
 
 } // namespace
 
+bool SettingsFile::isPortable(const QString &programDir)
+{
+    const QDir dir(programDir);
+    return QFileInfo::exists(dir.filePath(FileName)) ||
+           QFileInfo::exists(dir.filePath(QLatin1String(PortableMarker)));
+}
+
 QString SettingsFile::path(const QString &programDir)
 {
-    const QString name = QStringLiteral("/settings.ini");
-    if (QFileInfo::exists(programDir + name) || canCreateFileIn(programDir))
-        return programDir + name;
-    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + name;
+    if (isPortable(programDir))
+        return QDir(programDir).filePath(FileName);
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QLatin1Char('/') +
+           FileName;
+}
+
+QString SettingsFile::userReceiveFolder()
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString base = QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+    return base + QLatin1Char('/') + QCoreApplication::applicationName();
 }

@@ -1,6 +1,7 @@
 // settings.ini: what the window makes of it at start-up (titles on the way,
 // page, addresses, receive directory) and what it writes back at exit.
 
+#include "testfiles.h"
 #include "windowtest.h"
 
 #include "net/sendthread.h"
@@ -125,7 +126,8 @@ private slots:
     void receiveDirectory();
     void savedAtExit_data();
     void savedAtExit();
-    void perUserFileBesideUnwritableFolder();
+    void settingsLocation_data();
+    void settingsLocation();
     void failedWriteReported();
 
 private:
@@ -304,34 +306,66 @@ void TestMainWindowSettings::savedAtExit()
     QCOMPARE(saved.value(KeyAddress).toString(), address);
 }
 
-// As for an installed copy: no settings.ini beside the executable and no
-// way to create one there. A folder that does not exist is one that even
-// root cannot write to.
-void TestMainWindowSettings::perUserFileBesideUnwritableFolder()
+void TestMainWindowSettings::settingsLocation_data()
 {
+    QTest::addColumn<QString>("besideProgram"); // a file there, or none
+    QTest::addColumn<bool>("programDirWritable");
+    QTest::addColumn<bool>("homeHasDownloads");
+    QTest::addColumn<bool>("portable");
+
+    // Root can write anywhere: a writable folder alone makes no portable copy.
+    QTest::newRow("installed, writable folder") << QString() << true << true << false;
+    QTest::newRow("installed, read-only folder") << QString() << false << true << false;
+    QTest::newRow("installed, no downloads") << QString() << true << false << false;
+    QTest::newRow("portable by marker") << QStringLiteral("portable.txt") << true << true << true;
+    QTest::newRow("portable by settings")
+        << QStringLiteral("settings.ini") << false << true << true;
+}
+
+// Where settings.ini is read and written, and where a first start receives:
+// a portable copy beside itself, an installed one in the user's folders and
+// a receive folder of the tool's own, never the home folder itself.
+void TestMainWindowSettings::settingsLocation()
+{
+    QFETCH(QString, besideProgram);
+    QFETCH(bool, programDirWritable);
+    QFETCH(bool, homeHasDownloads);
+    QFETCH(bool, portable);
     if (!mayConstruct(false, Settings()))
         QSKIP("Would reach beyond 127.0.0.1: run it through scripts/netns-run");
     const QTemporaryDir root;
-    const QString programDir = root.filePath(QStringLiteral("missing"));
+    const QString programDir = root.filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(programDir));
+    if (!besideProgram.isEmpty())
+        QVERIFY(TestFiles::writeFile(programDir + QLatin1Char('/') + besideProgram, QByteArray()));
+    const QString home = root.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(home + (homeHasDownloads ? QStringLiteral("/Downloads") : QString())));
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home));
     const QString userFile = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
                              QStringLiteral("/settings.ini");
     QFile::remove(userFile);
-    const QString dir = QString::fromUtf8("/srv/接收目录");
+    if (!programDirWritable)
+        QFile::setPermissions(programDir, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
+                                              QFile::ExeOther);
 
     auto window = std::make_unique<MainWindow>(programDir);
-    // Nothing can be received beside an installed executable.
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString userDir = (QFileInfo(downloads).isDir() ? downloads : QDir::homePath()) +
+                            QStringLiteral("/") + QCoreApplication::applicationName();
+    // A first start without a local IPv4 address leaves the folder empty.
+    const bool hasLocalAddress =
+        window->findChild<QComboBox *>(QStringLiteral("localIpComBox"))->count() > 0;
+    const QString firstDir = portable ? appDir() : userDir;
     QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(),
-             QFileInfo(downloads).isDir() ? downloads : QDir::homePath());
-    lineEdit(*window, "dirShowLineEdit")->setText(dir);
+             hasLocalAddress || !besideProgram.isEmpty() ? firstDir : QString());
+    QCOMPARE(QFileInfo(userDir).isDir(), !portable && hasLocalAddress);
     lineEdit(*window, "serverAddressLineEdit")->setText(Loopback);
     window.reset();
-    QVERIFY(QFile::exists(userFile));
-    QVERIFY(!QFileInfo::exists(programDir));
-
-    window = std::make_unique<MainWindow>(programDir);
-    QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(), dir);
-    QCOMPARE(window->worker()->controllerAddress.get(), Loopback);
+    qputenv("HOME", oldHome);
+    QFile::setPermissions(programDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QCOMPARE(QFileInfo::exists(programDir + QStringLiteral("/settings.ini")), portable);
+    QCOMPARE(QFileInfo::exists(userFile), !portable);
 }
 
 void TestMainWindowSettings::failedWriteReported()

@@ -25,9 +25,13 @@ inline QString settingsFilePath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/settings.ini");
 }
 
+// The test's folder stays a portable copy, as the zip is: without the
+// marker the window would take the user's own settings.
 inline void removeSettings()
 {
     QFile::remove(settingsFilePath());
+    QFile marker(QCoreApplication::applicationDirPath() + QStringLiteral("/portable.txt"));
+    marker.open(QIODevice::WriteOnly);
 }
 
 // Replaces settings.ini with exactly these keys and values.
