@@ -5,6 +5,7 @@
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QTcpSocket>
 
@@ -129,6 +130,8 @@ void ControllerSim::adopt(QTcpSocket *socket)
     } else {
         connect(socket, &QTcpSocket::readyRead, this, &ControllerSim::readAvailable);
     }
+    for (const QString &path : m_settings.rawFiles)
+        sendRaw(path);
     for (const QString &path : m_settings.sendFiles)
         queueSend(path);
 }
@@ -235,6 +238,16 @@ void ControllerSim::reportIncomplete()
 {
     if (m_receiver && m_receiver->receiving())
         printLine(QStringLiteral("file incomplete: ") + progressOf(*m_receiver));
+}
+
+// In one write, as a controller that frames its own files might.
+void ControllerSim::sendRaw(const QString &path)
+{
+    QFile file(path);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    m_client->write(bytes);
+    printLine(QStringLiteral("sent raw %1 (%2 bytes)")
+                  .arg(Protocol::printable(path), QString::number(bytes.size())));
 }
 
 // The sender runs the event loop nested, so a file can arrive (and ask for

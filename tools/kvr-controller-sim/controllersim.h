@@ -30,6 +30,7 @@ public:
         quint16 port = 8080;
         QString directory;     // absolute, must exist
         QStringList sendFiles; // sent to every client on connect
+        QStringList rawFiles;  // written unframed to every client, before those
         bool echo = false;     // send every received file back
         bool withMd5 = true;
         bool pace = true;
@@ -54,6 +55,7 @@ private:
     void armPollTimer();
     void reportReceive(int code, const FileReceiver &receiver);
     void reportIncomplete();
+    void sendRaw(const QString &path);
     void queueSend(const QString &path);
     void sendNext();
     int sendFile(const QString &path);

@@ -34,6 +34,7 @@ Output: one line per event on stdout, flushed at once.
   file create failed
   sending NAME (SIZE bytes)
   sent NAME
+  sent raw FILE (N bytes)                      (--send-raw)
   send failed: NAME (code N)                   (N: a transfer code)
   stopped
 TEXT is the raw data as UTF-8 up to the first NUL; past 256 bytes it ends
@@ -91,6 +92,10 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("send"),
          QStringLiteral("Send FILE to each client when it connects; repeatable, sent in order."),
          QStringLiteral("FILE")},
+        {QStringLiteral("send-raw"),
+         QStringLiteral("Write FILE's bytes as they are, unframed, to each client when it "
+                        "connects, before any --send; repeatable."),
+         QStringLiteral("FILE")},
         {QStringLiteral("echo"), QStringLiteral("Send every file received back to the client.")},
         {QStringLiteral("no-md5"), QStringLiteral("Leave the MD5 section out of files sent.")},
         {QStringLiteral("no-pace"), QStringLiteral("Send as fast as the socket takes it.")},
@@ -126,10 +131,11 @@ bool parseSettings(const QCommandLineParser &parser, ControllerSim::Settings *se
     }
     settings->directory = QDir(parser.value(QStringLiteral("dir"))).absolutePath();
     settings->sendFiles = parser.values(QStringLiteral("send"));
+    settings->rawFiles = parser.values(QStringLiteral("send-raw"));
     settings->echo = parser.isSet(QStringLiteral("echo"));
     settings->withMd5 = !parser.isSet(QStringLiteral("no-md5"));
     settings->pace = !parser.isSet(QStringLiteral("no-pace"));
-    return checkSendFiles(settings->sendFiles, error);
+    return checkSendFiles(settings->sendFiles + settings->rawFiles, error);
 }
 
 } // namespace
