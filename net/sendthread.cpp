@@ -101,7 +101,7 @@ void sendThread::createClientSocket()
             SLOT(onClientStateChanged(QAbstractSocket::SocketState)));
     connect(socket, SIGNAL(stateChanged(QAbstractSocket::SocketState)), this,
             SIGNAL(onSocketStateChange(QAbstractSocket::SocketState)));
-    m_readingHeld = false;
+    releaseReading();
     clientSocket = socket;
 }
 
@@ -243,10 +243,10 @@ void sendThread::onClientStateChanged(QAbstractSocket::SocketState state)
     } else if (state == QAbstractSocket::UnconnectedState && m_streamOpen) {
         // What the socket still holds belongs before the end of the stream.
         m_streamOpen = false;
-        m_readingHeld = false;
         QTcpSocket *socket = clientSocket.load();
         if (socket->bytesAvailable() > 0)
             queueIncoming(socket);
+        releaseReading();
         recThread->endOfStream();
     }
 }
@@ -282,12 +282,16 @@ void sendThread::onSocketReadyRead()
     // stay in the socket, whose bounded buffer holds the controller back
     // through TCP.
     if (reportsBacklogged() || !recThread->hasRoom()) {
+        if (!m_readingHeld)
+            recThread->holdReading(true);
         m_readingHeld = true;
         return;
     }
     queueIncoming(clientSocket.load());
 }
 
+// Reading goes on where it was held; queueing new chunks lifts the engine's
+// hold, so its stall clock never runs between the two.
 void sendThread::resumeReading()
 {
     if (!m_readingHeld)
@@ -296,6 +300,16 @@ void sendThread::resumeReading()
     QTcpSocket *socket = clientSocket.load();
     if (socket && socket->bytesAvailable() > 0)
         onSocketReadyRead();
+    else
+        recThread->holdReading(false);
+}
+
+void sendThread::releaseReading()
+{
+    if (!m_readingHeld)
+        return;
+    m_readingHeld = false;
+    recThread->holdReading(false);
 }
 
 // Cuts everything the socket holds into chunks of at most bufferSize bytes

@@ -111,6 +111,7 @@ private:
     void reportSend(int code);
     QTcpSocket *liveDevice(QTcpSocket *device) const;
     void queueIncoming(QTcpSocket *socket);
+    void releaseReading();
     void forwardRecReport(const RecReport &report);
     bool reportsBacklogged() const;
     int chunkSize() const;

@@ -42,6 +42,7 @@ void receiveThread::appendChunks(const QList<QByteArray> &chunks)
         bytes += chunk.size();
     QMutexLocker locker(&queueMutex);
     recvQueue->append(chunks);
+    m_readingHeld = false;
     m_appended += quint64(chunks.size());
     const int queuedChunks = m_queuedChunks += chunks.size();
     const qint64 queuedBytes = m_queuedBytes += bytes;
@@ -58,6 +59,13 @@ void receiveThread::endOfStream()
     QMutexLocker locker(&queueMutex);
     if (m_streamEnds.isEmpty() || m_streamEnds.last() != m_appended)
         m_streamEnds.append(m_appended);
+    m_queueChanged.wakeAll();
+}
+
+void receiveThread::holdReading(bool held)
+{
+    QMutexLocker locker(&queueMutex);
+    m_readingHeld = held;
     m_queueChanged.wakeAll();
 }
 
@@ -80,8 +88,12 @@ void receiveThread::run()
     FileReceiver receiver([] { return saveFilePath.get(); },
                           [this](int code, const FileReceiver &r) { publish(code, r); });
     QByteArray chunk;
+    bool held = false;
     while (!m_stopRequested) {
-        switch (take(&chunk, receiver.msUntilTimeout(clock.nowMs()))) {
+        const qint64 waitMs = held ? -1 : receiver.msUntilTimeout(clock.nowMs());
+        const Taken taken = take(&chunk, waitMs, &held);
+        clock.setHeld(held);
+        switch (taken) {
         case Taken::Chunk:
             clock.whileBusy([&] { receiver.feed(chunk, clock.nowMs()); });
             break;
@@ -97,21 +109,23 @@ void receiveThread::run()
     running = false;
 }
 
-// Waits up to waitMs (forever when negative) for a chunk or an end of
-// stream. Waiting on the condition rather than polling keeps an idle
-// receiver off the CPU.
-receiveThread::Taken receiveThread::take(QByteArray *chunk, qint64 waitMs)
+// Waits up to waitMs (forever when negative) for a chunk, an end of stream
+// or a change of the producer's hold, which it reports in held. Waiting on
+// the condition rather than polling keeps an idle receiver off the CPU.
+receiveThread::Taken receiveThread::take(QByteArray *chunk, qint64 waitMs, bool *held)
 {
     Taken taken;
     bool roomMade = false;
     {
         QMutexLocker locker(&queueMutex);
-        if (recvQueue->isEmpty() && m_streamEnds.isEmpty() && !m_stopRequested) {
+        if (recvQueue->isEmpty() && m_streamEnds.isEmpty() && !m_stopRequested &&
+            m_readingHeld == *held) {
             const QDeadlineTimer deadline = waitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
                                                        : QDeadlineTimer(waitMs, Qt::PreciseTimer);
             m_queueChanged.wait(&queueMutex, deadline);
         }
         taken = takeLocked(chunk);
+        *held = m_readingHeld;
         if (m_roomWanted && m_queuedChunks <= MaxQueuedChunks / 2 &&
             m_queuedBytes <= MaxQueuedBytes / 2) {
             m_roomWanted = false;

@@ -44,6 +44,10 @@ public:
     // has taken every chunk appended before, an open transfer ends at once
     // instead of after the stall timeout.
     void endOfStream();
+    // The producer leaves data unread (for a busy reader of the reports, or
+    // a full queue) until it appends again or clears the hold: that time is
+    // the tool's own and never counts as a stall of the controller.
+    void holdReading(bool held);
     // True while the queue is under its limits. Otherwise false, and
     // queueHasRoom() follows once the engine has taken half of it.
     bool hasRoom();
@@ -78,7 +82,7 @@ protected:
 private:
     enum class Taken { Nothing, Chunk, EndOfStream };
 
-    Taken take(QByteArray *chunk, qint64 waitMs);
+    Taken take(QByteArray *chunk, qint64 waitMs, bool *held);
     Taken takeLocked(QByteArray *chunk);
     void publish(int code, const FileReceiver &receiver);
     RecReport reportOf(int code, const FileReceiver &receiver);
@@ -92,6 +96,7 @@ private:
     quint64 m_taken = 0;
     QList<quint64> m_streamEnds;
     bool m_roomWanted = false;
+    bool m_readingHeld = false;
     std::atomic<int> m_peakChunks{0};
     std::atomic<qint64> m_peakBytes{0};
     std::atomic<bool> running{false};

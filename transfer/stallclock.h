@@ -2,9 +2,10 @@
 
 #include <QElapsedTimer>
 
-// The clock of the receive stall rule, which counts time without incoming
-// data. Time spent handling a chunk, such as a write to a slow disk, is
-// left out, so a chunk that took long to write is never taken for a
+// The clock of the receive stall rule, which counts only time in which the
+// controller could have sent and did not. Time spent handling a chunk, such
+// as a write to a slow disk, and time in which the tool itself holds reading
+// back (for a busy window, say) are left out, so neither is ever taken for a
 // controller that went quiet.
 class StallClock
 {
@@ -12,18 +13,37 @@ public:
     void start()
     {
         m_clock.start();
-        m_busyMs = 0;
+        m_leftOutMs = 0;
+        m_heldSinceMs = -1;
     }
-    qint64 nowMs() const { return m_clock.elapsed() - m_busyMs; }
+    qint64 nowMs() const
+    {
+        const qint64 now = m_clock.elapsed();
+        return now - m_leftOutMs - (m_heldSinceMs < 0 ? 0 : now - m_heldSinceMs);
+    }
     // Runs handle() and leaves its duration out of the clock.
     template <typename Handle> void whileBusy(Handle handle)
     {
         const qint64 startMs = m_clock.elapsed();
         handle();
-        m_busyMs += m_clock.elapsed() - startMs;
+        m_leftOutMs += m_clock.elapsed() - startMs;
+    }
+    // While held, the clock stands still.
+    void setHeld(bool held)
+    {
+        if (held == (m_heldSinceMs >= 0))
+            return;
+        const qint64 now = m_clock.elapsed();
+        if (held) {
+            m_heldSinceMs = now;
+        } else {
+            m_leftOutMs += now - m_heldSinceMs;
+            m_heldSinceMs = -1;
+        }
     }
 
 private:
     QElapsedTimer m_clock;
-    qint64 m_busyMs = 0;
+    qint64 m_leftOutMs = 0;
+    qint64 m_heldSinceMs = -1; // -1 while not held
 };
