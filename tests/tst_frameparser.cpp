@@ -178,11 +178,14 @@ void tst_FrameParser::streams_data()
     QTest::newRow("size marker before start marker")
         << Protocol::sizeMarker() + "x" + Protocol::startMarker() + "y"
         << QStringList{raw(Protocol::sizeMarker() + "x" + Protocol::startMarker() + "y")};
-    for (const auto &field : {QPair<const char *, QByteArray>{"31", md5.left(31)},
-                              {"33", md5 + "0"},
-                              {"non-hex", "g" + md5.mid(1)},
-                              {"empty", QByteArray()},
-                              {"long", QByteArray(5000, 'a')}}) {
+    for (const auto &field :
+         {QPair<const char *, QByteArray>{"31", md5.left(31)},
+          {"33", md5 + "0"},
+          {"non-hex", "g" + md5.mid(1)},
+          {"empty", QByteArray()},
+          {"long", QByteArray(5000, 'a')},
+          {"beyond the header limit", QByteArray(FrameParser::MaxHeaderBytes, 'a')},
+          {"of 1 MiB", QByteArray(1024 * 1024, '0')}}) {
         QTest::newRow(
             qPrintable(QStringLiteral("md5 field %1 is header").arg(QLatin1String(field.first))))
             << Protocol::startMarker() + "f" + Protocol::sizeMarker() + "11" +
@@ -233,7 +236,11 @@ void tst_FrameParser::sameEventsWhateverTheChunking()
     const QByteArray badMd5 = Protocol::startMarker() + "bad" + Protocol::sizeMarker() + "3" +
                               Protocol::sizeEndMarker() + Protocol::md5Marker() + "abc" +
                               Protocol::md5EndMarker() + "xyz" + Protocol::endMarker();
-    const QByteArray stream = greeting + framed(QStringLiteral("一.bin"), tricky) +
+    const QByteArray longMd5 = Protocol::buildHeader(QStringLiteral("long"), 3, QByteArray()) +
+                               Protocol::md5Marker() + QByteArray(70000, 'f') +
+                               Protocol::md5EndMarker().left(9) + Protocol::md5EndMarker() + "xyz" +
+                               Protocol::endMarker();
+    const QByteArray stream = greeting + longMd5 + framed(QStringLiteral("一.bin"), tricky) +
                               Protocol::buildHeader(QStringLiteral("over"), 5000, md5Hex(tricky)) +
                               tricky + Protocol::endMarker() + badMd5 +
                               framed(QStringLiteral("two"), randomBytes(333, 4), false) +
@@ -243,7 +250,7 @@ void tst_FrameParser::sameEventsWhateverTheChunking()
     const QList<QByteArray> chunks =
         seed ? randomlyChunked(stream, seed, 64) : chunked(stream, chunkSize);
     QCOMPARE(parse(chunks), whole);
-    QCOMPARE(whole.count(QStringLiteral("end")), 5);
+    QCOMPARE(whole.count(QStringLiteral("end")), 6);
 }
 
 void tst_FrameParser::randomStreamsAgree_data()
@@ -296,10 +303,10 @@ void tst_FrameParser::stallRule_data()
         << QStringList{open(QStringLiteral("t"), 5), data("abc"), QStringLiteral("timeout")};
     QTest::newRow("header without contents")
         << header << QStringList{open(QStringLiteral("t"), 5), QStringLiteral("timeout")};
-    const QByteArray halfMd5 = Protocol::md5Marker() + "0123456789";
+    // Header bytes never become contents, however the section ends.
     QTest::newRow("md5 section cut short")
-        << header + halfMd5
-        << QStringList{open(QStringLiteral("t"), 5), data(halfMd5), QStringLiteral("timeout")};
+        << header + Protocol::md5Marker() + "0123456789"
+        << QStringList{open(QStringLiteral("t"), 5, "?"), QStringLiteral("timeout")};
     const QByteArray partial = Protocol::startMarker() + "name" + Protocol::sizeMarker() + "12";
     QTest::newRow("partial header") << partial << QStringList{raw(partial)};
     QTest::newRow("partial start marker")

@@ -19,10 +19,15 @@ qsizetype partialMarkerTail(const QByteArray &data, qsizetype from, const QByteA
     return 0;
 }
 
+// What md5SectionLength() found besides a whole section's length.
+constexpr qsizetype NoMd5Section = 0;
+constexpr qsizetype Md5SectionPending = -1;   // more bytes could still make one
+constexpr qsizetype Md5SectionUnbounded = -2; // opened, but does not end within limit
+
 // The length of the MD5 section at data[from..] once its end marker has
-// come within limit; 0 when there is none, or when it cannot end within
-// limit; -1 while more bytes could still make one. Whatever lies between
-// its two markers belongs to it. `final`: no more bytes are coming.
+// come within limit. Whatever lies between its two markers belongs to it,
+// however long: a section that opened and does not close within limit is
+// unbounded, never contents. `final`: no more bytes are coming.
 qsizetype md5SectionLength(const QByteArray &data, qsizetype from, qsizetype limit, bool final)
 {
     const QByteArray &open = Protocol::md5Marker();
@@ -30,14 +35,15 @@ qsizetype md5SectionLength(const QByteArray &data, qsizetype from, qsizetype lim
     const qsizetype available = data.size() - from;
     if (std::memcmp(data.constData() + from, open.constData(),
                     qMin<qsizetype>(available, open.size())) != 0)
-        return 0;
-    const qsizetype closeAt =
-        available < open.size() ? -1 : data.indexOf(close, from + open.size());
+        return NoMd5Section;
+    if (available < open.size())
+        return final ? NoMd5Section : Md5SectionPending;
+    const qsizetype closeAt = data.indexOf(close, from + open.size());
     if (closeAt >= 0 && closeAt + close.size() <= limit)
         return closeAt + close.size() - from;
     if (closeAt >= 0 || final || data.size() >= limit)
-        return 0;
-    return -1;
+        return Md5SectionUnbounded;
+    return Md5SectionPending;
 }
 
 } // namespace
@@ -109,20 +115,26 @@ qsizetype FrameParser::parseHeader(const QByteArray &data, qsizetype pos)
     // Once the sender has stalled, an MD5 section that has not arrived whole
     // is not coming: the bytes are contents.
     const qsizetype md5Length = md5SectionLength(data, md5At, limit, m_stalled);
-    if (md5Length < 0) {
+    if (md5Length == Md5SectionPending) {
         m_pending = data.mid(pos);
         return data.size();
     }
-    const FrameHeader header = readHeader(data, pos, sizeAt, md5At, md5Length);
+    // The rest of an unbounded section is passed over as it comes.
+    m_inMd5Field = md5Length == Md5SectionUnbounded;
+    const qsizetype headerEnd =
+        m_inMd5Field ? md5At + Protocol::md5Marker().size() : md5At + md5Length;
+    const FrameHeader header = readHeader(data, pos, sizeAt, md5At, headerEnd);
     m_transferBytes = quint64(header.headerBytes);
     m_lengthKnown = !header.md5Hex.isEmpty() && header.sizeValid;
     m_remaining = header.size;
     m_state = m_listener->transferOpened(header) ? State::Contents : State::Discarding;
-    return md5At + md5Length;
+    return headerEnd;
 }
 
+// The header at data[pos..headerEnd): everything before md5At, then the MD5
+// section, whole or only opened.
 FrameHeader FrameParser::readHeader(const QByteArray &data, qsizetype pos, qsizetype sizeAt,
-                                    qsizetype md5At, qsizetype md5Length)
+                                    qsizetype md5At, qsizetype headerEnd) const
 {
     FrameHeader header;
     const qsizetype nameAt = pos + Protocol::startMarker().size();
@@ -130,13 +142,13 @@ FrameHeader FrameParser::readHeader(const QByteArray &data, qsizetype pos, qsize
     const qsizetype digitsAt = sizeAt + Protocol::sizeMarker().size();
     const qsizetype digitsEnd = md5At - Protocol::sizeEndMarker().size();
     header.size = Protocol::parseSize(data.mid(digitsAt, digitsEnd - digitsAt), &header.sizeValid);
-    header.hasMd5 = md5Length > 0;
+    header.hasMd5 = headerEnd > md5At;
     const qsizetype fieldAt = md5At + Protocol::md5Marker().size();
-    const QByteArray field = data.mid(fieldAt, md5Length - Protocol::md5Marker().size() -
-                                                   Protocol::md5EndMarker().size());
-    if (header.hasMd5 && Protocol::isMd5Hex(field))
+    const QByteArray field =
+        data.mid(fieldAt, headerEnd - fieldAt - Protocol::md5EndMarker().size());
+    if (header.hasMd5 && !m_inMd5Field && Protocol::isMd5Hex(field))
         header.md5Hex = field.toLower();
-    header.headerBytes = int(md5At + md5Length - pos);
+    header.headerBytes = int(headerEnd - pos);
     return header;
 }
 
@@ -155,6 +167,8 @@ qsizetype FrameParser::giveUpHeader(const QByteArray &data, qsizetype pos)
 
 qsizetype FrameParser::parseBody(const QByteArray &data, qsizetype pos)
 {
+    if (m_inMd5Field)
+        return skipMd5Field(data, pos);
     if (m_lengthKnown && m_remaining > 0)
         return parseSizedBody(data, pos);
     const QByteArray &marker = Protocol::endMarker();
@@ -166,6 +180,23 @@ qsizetype FrameParser::parseBody(const QByteArray &data, qsizetype pos)
     const qsizetype tail = partialMarkerTail(data, pos, marker);
     deliver(data.constData() + pos, data.size() - tail - pos);
     m_pending = data.right(tail);
+    return data.size();
+}
+
+// Passes over the rest of an MD5 section too long to hold, up to its end
+// marker; the contents follow it.
+qsizetype FrameParser::skipMd5Field(const QByteArray &data, qsizetype pos)
+{
+    const QByteArray &marker = Protocol::md5EndMarker();
+    const qsizetype end = data.indexOf(marker, pos);
+    if (end >= 0) {
+        m_inMd5Field = false;
+        m_transferBytes += quint64(end + marker.size() - pos);
+        return end + marker.size();
+    }
+    const qsizetype tailAt = data.size() - partialMarkerTail(data, pos, marker);
+    m_transferBytes += quint64(tailAt - pos);
+    m_pending = data.mid(tailAt);
     return data.size();
 }
 
@@ -224,6 +255,7 @@ void FrameParser::endTransfer()
 {
     const bool wasOpen = m_state == State::Contents;
     m_state = State::Idle;
+    m_inMd5Field = false;
     if (wasOpen)
         m_listener->transferEnded();
 }
@@ -249,7 +281,9 @@ void FrameParser::endWaiting()
         parse(std::exchange(m_pending, QByteArray()));
         m_stalled = false;
     }
-    const QByteArray held = std::exchange(m_pending, QByteArray());
+    QByteArray held = std::exchange(m_pending, QByteArray());
+    if (std::exchange(m_inMd5Field, false))
+        held.clear(); // header, never contents
     // A partial end marker that never completed was contents after all.
     if (m_state == State::Contents && deliver(held.constData(), held.size())) {
         m_state = State::Idle;

@@ -27,8 +27,8 @@ struct FrameHeader
 // content bytes ends the contents only where the listener says that the
 // contents so far match the digest, so a file that holds the end marker's
 // bytes still arrives whole, and one whose size was over-announced ends.
-// The MD5 section is header whatever it holds; a field that is not 32 hex
-// digits leaves md5Hex empty.
+// The MD5 section is header whatever it holds and however long it is; a
+// field that is not 32 hex digits leaves md5Hex empty.
 class FrameParser
 {
 public:
@@ -77,8 +77,9 @@ private:
     qsizetype parseSizedBody(const QByteArray &data, qsizetype pos);
     void takeContents(const QByteArray &data, qsizetype from, qsizetype to);
     qsizetype endAt(qsizetype end);
-    static FrameHeader readHeader(const QByteArray &data, qsizetype pos, qsizetype sizeAt,
-                                  qsizetype md5At, qsizetype md5Length);
+    FrameHeader readHeader(const QByteArray &data, qsizetype pos, qsizetype sizeAt, qsizetype md5At,
+                           qsizetype headerEnd) const;
+    qsizetype skipMd5Field(const QByteArray &data, qsizetype pos);
     qsizetype giveUpHeader(const QByteArray &data, qsizetype pos);
     void endWaiting();
     bool deliver(const char *data, qsizetype size);
@@ -92,4 +93,5 @@ private:
     bool m_lengthKnown = false; // contents delimited by the announced size
     quint64 m_remaining = 0;    // content bytes still to come before the size is reached
     bool m_stalled = false;     // poll() is deciding what a stall leaves
+    bool m_inMd5Field = false;  // passing over an MD5 section too long to hold
 };
