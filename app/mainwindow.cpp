@@ -5,6 +5,7 @@
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
 #include "net/settingsfile.h"
+#include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 
 #include <QCoreApplication>
@@ -414,6 +415,10 @@ void MainWindow::getRecState(const RecReport &report)
         appendLog(utf8("文件接收大小:") + QString::number(report.fileBytes));
         appendLog(utf8("总接收Byte大小:") + QString::number(report.totalBytes));
         logDuration("接收耗时:", report.elapsedMs);
+        // Nothing vouched for a file that came without a digest but the size.
+        if (report.sizeMismatch)
+            appendLog(
+                utf8("文件大小不符: 收到 %1, 声明 %2").arg(report.fileBytes).arg(report.fileSize));
         endReception();
         break;
     case RecStarted:
@@ -429,6 +434,9 @@ void MainWindow::getRecState(const RecReport &report)
         break;
     case RecCreateFailed:
         appendLog(utf8("创建文件失败,接收失败!\n"));
+        if (report.programFile)
+            appendLog(utf8("拒绝接收 %1: 不能覆盖本程序自己的文件")
+                          .arg(Protocol::printable(report.fileName)));
         break;
     case RecTimeout:
         appendLog(utf8("接收超时，已强制中断!\n"));

@@ -222,6 +222,13 @@ void tst_ControllerSim::receiveOutcome_data()
                contents + Protocol::endMarker()
         << false << QStringLiteral("file received: over.bin (40000 bytes) MD5 ok")
         << QStringList{QStringLiteral("over.bin")};
+    QTest::newRow("no MD5, size mismatch")
+        << Protocol::buildHeader(QStringLiteral("short.bin"), 2000, QByteArray()) +
+               contents.left(1000) + Protocol::endMarker()
+        << false
+        << QStringLiteral("file received: short.bin (1000 bytes) no MD5, size mismatch (2000 "
+                          "announced)")
+        << QStringList{QStringLiteral("short.bin")};
     QTest::newRow("unsafe name") << TestFiles::framed(QStringLiteral(".."), contents) << false
                                  << QStringLiteral("file create failed") << QStringList();
 #ifdef Q_OS_WIN

@@ -69,6 +69,8 @@ private slots:
     void announcedHeader();
     void hostileNames_data();
     void hostileNames();
+    void programFilesAreNeverReplaced_data();
+    void programFilesAreNeverReplaced();
     void createFailureDiscardsRestQuietly();
     void writeFailure();
     void existingFilesAreNeverWrittenThrough_data();
@@ -134,6 +136,7 @@ void tst_FileReceiver::roundTrip()
     QCOMPARE(h.codes.count(RecProgress), h.codes.size() - 2);
     QCOMPARE(h.receiver.fileBytes(), quint64(contents.size()));
     QCOMPARE(h.receiver.totalBytes(), quint64(stream.size()));
+    QVERIFY(!h.receiver.sizeMismatch());
 }
 
 void tst_FileReceiver::severalFilesInOneStream()
@@ -223,6 +226,52 @@ void tst_FileReceiver::hostileNames()
     QCOMPARE(h.raw, Protocol::greeting());
     QCOMPARE(QDir(root.path()).entryList(QDir::Files), QStringList());
     QCOMPARE(QDir(root.path() + QStringLiteral("/a")).entryList(QDir::Files), QStringList());
+}
+
+void tst_FileReceiver::programFilesAreNeverReplaced_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("refused");
+    const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QTest::newRow("the program itself") << program << true;
+    QTest::newRow("a sibling program") << QStringLiteral("kvr-transfer") << true;
+    QTest::newRow("a library") << QStringLiteral("Qt5Core.dll") << true;
+    QTest::newRow("a shared object") << QStringLiteral("libkvr.so.5") << true;
+    QTest::newRow("qt.conf") << QStringLiteral("qt.conf") << true;
+    QTest::newRow("settings") << QStringLiteral("settings.ini") << true;
+    QTest::newRow("portable marker") << QStringLiteral("portable.txt") << true;
+    QTest::newRow("history") << QStringLiteral("history.csv") << true;
+    QTest::newRow("plugin folder") << QStringLiteral("platforms") << true;
+    QTest::newRow("any other name") << QStringLiteral("program-notes.txt") << false;
+#ifdef Q_OS_WIN
+    QTest::newRow("whatever the case") << QStringLiteral("QT5CORE.Dll") << true;
+#endif
+}
+
+// A portable copy may receive beside itself, but a controller must never be
+// able to replace the program, its libraries or the files it keeps there.
+void tst_FileReceiver::programFilesAreNeverReplaced()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, refused);
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString pluginDir = programDir + QStringLiteral("/platforms");
+    QVERIFY(QDir().mkpath(pluginDir));
+    const QString target = programDir + QLatin1Char('/') + name;
+    const bool existed = QFileInfo::exists(target);
+    const QByteArray before = QFileInfo(target).isFile() ? readFile(target) : QByteArray();
+    Harness h(programDir);
+    h.feed({framed(name, "from the controller")});
+    const QByteArray after = QFileInfo(target).isFile() ? readFile(target) : QByteArray();
+    if (!existed)
+        QFile::remove(target);
+    QDir().rmdir(pluginDir);
+
+    const QList<int> codes =
+        refused ? QList<int>{RecCreateFailed} : QList<int>{RecStarted, RecDone};
+    QCOMPARE(h.codes, codes);
+    QCOMPARE(h.receiver.programFileRefused(), refused);
+    QCOMPARE(after, refused ? before : QByteArray("from the controller"));
 }
 
 // The rest of a transfer whose file could not be created does not flood the
@@ -382,6 +431,7 @@ void tst_FileReceiver::statistics()
     QCOMPARE(h.receiver.fileBytes(), quint64(7));
     // A failed create keeps the last reception's figures.
     h.feed({Protocol::endMarker()});
+    QVERIFY(h.receiver.sizeMismatch());
     h.dirPath = QStringLiteral("/nonexistent-kvr-dir");
     h.feed({framed(QStringLiteral("t"), "xyz")});
     QCOMPARE(h.codes.last(), int(RecCreateFailed));

@@ -26,6 +26,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -92,8 +93,10 @@ void sendState(MainWindow &window, int code)
     QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(TransReport, report));
 }
 
-// A report with the values the test left in the process-wide ones.
-void receiveState(MainWindow &window, int code)
+// A report with the values the test left in the process-wide ones, and
+// whatever `more` adds.
+void receiveState(MainWindow &window, int code,
+                  const std::function<void(RecReport &)> &more = nullptr)
 {
     RecReport report;
     report.code = code;
@@ -102,6 +105,8 @@ void receiveState(MainWindow &window, int code)
     report.totalBytes = recTotalBytes;
     report.rawData = rawData.get();
     report.rawSize = quint64(report.rawData.size());
+    if (more)
+        more(report);
     QMetaObject::invokeMethod(&window, "getRecState", Q_ARG(RecReport, report));
 }
 
@@ -428,25 +433,43 @@ void TestMainWindowProgress::receiveStates_data()
     QTest::addColumn<bool>("started");
     QTest::addColumn<QString>("log");
     QTest::addColumn<bool>("ends");
+    QTest::addColumn<bool>("sizeMismatch");
+    QTest::addColumn<QString>("refusedName"); // one of the program's own files
 
     QTest::newRow("done") << int(RecDone) << true
                           << utf8("接收完成!\n文件接收大小:6000000002\n"
                                   "总接收Byte大小:6000000654\n接收耗时:#.###s\n")
-                          << true;
-    QTest::newRow("progress") << int(RecProgress) << true << QString() << false;
+                          << true << false << QString();
+    QTest::newRow("done without md5, another size")
+        << int(RecDone) << true
+        << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
+                "文件大小不符: 收到 6000000002, 声明 7000000000")
+        << true << true << QString();
+    QTest::newRow("create failed, a program file")
+        << int(RecCreateFailed) << false
+        << utf8("创建文件失败,接收失败!\n\n拒绝接收 Qt5Core.dll: 不能覆盖本程序自己的文件") << false
+        << false << QStringLiteral("Qt5Core.dll");
+    QTest::newRow("progress") << int(RecProgress) << true << QString() << false << false
+                              << QString();
     // The file was never opened: nothing to end.
     QTest::newRow("create failed")
-        << int(RecCreateFailed) << true << utf8("创建文件失败,接收失败!\n") << false;
+        << int(RecCreateFailed) << true << utf8("创建文件失败,接收失败!\n") << false << false
+        << QString();
     QTest::newRow("create failed without start")
-        << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false;
-    QTest::newRow("timeout") << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true;
-    QTest::newRow("raw data") << int(RecRawData) << true << QStringLiteral("[in] abc") << false;
+        << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false << false
+        << QString();
+    QTest::newRow("timeout") << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true
+                             << false << QString();
+    QTest::newRow("raw data") << int(RecRawData) << true << QStringLiteral("[in] abc") << false
+                              << false << QString();
     QTest::newRow("md5 mismatch") << int(RecMd5Mismatch) << true
-                                  << utf8("文件MD5校验失败,接收失败!\n") << true;
+                                  << utf8("文件MD5校验失败,接收失败!\n") << true << false
+                                  << QString();
     QTest::newRow("write failed") << int(RecWriteFailed) << true << utf8("写入文件失败,接收中断!\n")
-                                  << true;
-    QTest::newRow("unknown 8") << 8 << true << QString() << false;
-    QTest::newRow("send code 11") << int(TransDone) << true << QString() << false;
+                                  << true << false << QString();
+    QTest::newRow("unknown 8") << 8 << true << QString() << false << false << QString();
+    QTest::newRow("send code 11") << int(TransDone) << true << QString() << false << false
+                                  << QString();
 }
 
 void TestMainWindowProgress::receiveStates()
@@ -455,6 +478,8 @@ void TestMainWindowProgress::receiveStates()
     QFETCH(bool, started);
     QFETCH(QString, log);
     QFETCH(bool, ends);
+    QFETCH(bool, sizeMismatch);
+    QFETCH(QString, refusedName);
     QVERIFY(openConnectedWindow());
     MainWindow &w = *window;
     sendThread *worker = w.worker();
@@ -467,7 +492,11 @@ void TestMainWindowProgress::receiveStates()
         receiveState(w, RecStarted);
     clearLog(w);
 
-    receiveState(w, code);
+    receiveState(w, code, [&](RecReport &report) {
+        report.sizeMismatch = sizeMismatch;
+        report.fileName = refusedName;
+        report.programFile = !refusedName.isEmpty();
+    });
     QCOMPARE(logWithoutDurations(w), log);
     const bool running = started && !ends;
     QCOMPARE(shown(w, receiveBar(w)), running);

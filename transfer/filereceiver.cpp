@@ -1,5 +1,6 @@
 #include "transfer/filereceiver.h"
 
+#include "transfer/programfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
 
@@ -154,11 +155,18 @@ void FileReceiver::rawData(const QByteArray &bytes)
 bool FileReceiver::transferOpened(const FrameHeader &header)
 {
     const QString name = Protocol::safeFileName(header.rawName);
+    m_fileName = name;
+    m_programFileRefused = false;
     if (name.isEmpty()) {
         report(RecCreateFailed);
         return false;
     }
     const QString directory = receiveDirectory();
+    if (ProgramFiles::isOwnFile(directory, name)) {
+        m_programFileRefused = true;
+        report(RecCreateFailed);
+        return false;
+    }
     std::unique_ptr<QFile> file = createPartFile(directory, name);
     if (!file) {
         report(RecCreateFailed);

@@ -43,6 +43,15 @@ public:
     quint64 fileBytes() const { return m_fileBytes; }
     quint64 totalBytes() const { return m_totalBytes; }
     bool announcedMd5() const { return m_header.hasMd5; }
+    // No MD5 section vouched for the file, and the bytes stored differ from
+    // the size announced: the file is stored, but not verified.
+    bool sizeMismatch() const { return !m_header.hasMd5 && m_fileBytes != m_announcedSize; }
+    // The last RecCreateFailed refused the name as one of the program's own
+    // files (ProgramFiles), not for a file that could not be created.
+    bool programFileRefused() const { return m_programFileRefused; }
+    // The received name, once it passed the name rules; for RecCreateFailed
+    // too.
+    QString fileName() const { return m_fileName; }
     // Final path of the current (or last) file; the file exists under this
     // name only after RecDone.
     QString filePath() const { return m_finalPath; }
@@ -84,6 +93,8 @@ private:
     quint64 m_announcedSize = 0;
     quint64 m_fileBytes = 0;
     quint64 m_totalBytes = 0;
+    QString m_fileName;
+    bool m_programFileRefused = false;
     bool m_startDue = false; // RecStarted waits for the end of its chunk
     bool m_wrote = false;    // contents written since the last code
 };

@@ -184,6 +184,11 @@ RecReport receiveThread::reportOf(int code, const FileReceiver &receiver)
     report.fileSize = receiver.announcedSize();
     report.fileBytes = receiver.fileBytes();
     report.totalBytes = receiver.totalBytes();
+    report.sizeMismatch = code == RecDone && receiver.sizeMismatch();
+    if (code == RecCreateFailed) {
+        report.fileName = receiver.fileName();
+        report.programFile = receiver.programFileRefused();
+    }
     if (code == RecStarted)
         m_receptionClock.start();
     else if (m_receptionClock.isValid())

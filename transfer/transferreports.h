@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QMetaType>
+#include <QString>
 
 struct RecReport
 {
@@ -19,6 +20,13 @@ struct RecReport
     quint64 rawSize = 0; // the chunk's whole size
     // From the start marker's arrival to this code; 0 before a reception.
     qint64 elapsedMs = 0;
+    // RecDone: no MD5 section vouched for the file, and the bytes stored
+    // differ from the size announced.
+    bool sizeMismatch = false;
+    // RecCreateFailed: the received name, and whether it was refused as one
+    // of the program's own files.
+    QString fileName;
+    bool programFile = false;
 
     static constexpr int MaxRawBytes = 4096;
 };

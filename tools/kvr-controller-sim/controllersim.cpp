@@ -43,6 +43,15 @@ QString rawText(const QByteArray &bytes)
            QStringLiteral(" ... (%1 more bytes)").arg(bytes.size() - MaxRawBytesShown);
 }
 
+QString doneNote(const FileReceiver &receiver)
+{
+    if (receiver.announcedMd5())
+        return QStringLiteral("MD5 ok");
+    if (receiver.sizeMismatch())
+        return QStringLiteral("no MD5, size mismatch (%1 announced)").arg(receiver.announcedSize());
+    return QStringLiteral("no MD5");
+}
+
 QString endpoint(const QHostAddress &address, quint16 port)
 {
     return address.toString() + QLatin1Char(':') + QString::number(port);
@@ -204,8 +213,7 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
                       .arg(nameOf(receiver), QString::number(receiver.announcedSize())));
         break;
     case RecDone:
-        printLine(received +
-                  (receiver.announcedMd5() ? QLatin1String("MD5 ok") : QLatin1String("no MD5")));
+        printLine(received + doneNote(receiver));
         if (m_settings.echo)
             queueSend(receiver.filePath());
         break;
@@ -219,8 +227,11 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
         printLine(QStringLiteral("file write failed: ") + progressOf(receiver));
         break;
     case RecCreateFailed:
-        // The receiver does not say which name it could not create.
-        printLine(QStringLiteral("file create failed"));
+        if (receiver.programFileRefused())
+            printLine(QStringLiteral("file create failed: %1 is one of the program's own files")
+                          .arg(Protocol::printable(receiver.fileName())));
+        else
+            printLine(QStringLiteral("file create failed"));
         break;
     case RecRawData: {
         const QByteArray raw = receiver.lastRawData();

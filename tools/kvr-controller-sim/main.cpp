@@ -28,10 +28,11 @@ Output: one line per event on stdout, flushed at once.
   raw data received (N bytes): TEXT
   receiving NAME (SIZE bytes)
   file received: NAME (SIZE bytes) MD5 ok | MD5 mismatch | no MD5
+                 | no MD5, size mismatch (N announced)
   file timed out: NAME (N of SIZE bytes)
   file incomplete: NAME (N of SIZE bytes)      (client left mid-file)
   file write failed: NAME (N of SIZE bytes)
-  file create failed
+  file create failed[: NAME is one of the program's own files]
   sending NAME (SIZE bytes)
   sent NAME
   sent raw FILE (N bytes)                      (--send-raw)
