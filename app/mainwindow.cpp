@@ -419,6 +419,8 @@ void MainWindow::getRecState(const RecReport &report)
         if (report.sizeMismatch)
             appendLog(
                 utf8("文件大小不符: 收到 %1, 声明 %2").arg(report.fileBytes).arg(report.fileSize));
+        if (!report.savedAs.isEmpty())
+            appendLog(utf8("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(report.savedAs));
         endReception();
         break;
     case RecStarted:
@@ -451,6 +453,8 @@ void MainWindow::getRecState(const RecReport &report)
         break;
     case RecWriteFailed:
         appendLog(utf8("写入文件失败,接收中断!\n"));
+        if (!report.savedAs.isEmpty())
+            appendLog(utf8("已校验的文件保留在: ") + QDir::toNativeSeparators(report.savedAs));
         endReception();
         break;
     default:

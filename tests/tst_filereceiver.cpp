@@ -78,6 +78,8 @@ private slots:
     void failedTransferKeepsExistingFile_data();
     void failedTransferKeepsExistingFile();
     void successReplacesExistingFile();
+    void verifiedFileIsKeptWhenItCannotTakeItsName_data();
+    void verifiedFileIsKeptWhenItCannotTakeItsName();
     void emptyDirectoryMeansApplicationDirectory();
     void destroyedWhileReceivingKeepsPartial();
     void statistics();
@@ -387,6 +389,52 @@ void tst_FileReceiver::successReplacesExistingFile()
     QVERIFY(writeFile(other.filePath(QStringLiteral("plain")), "plain"));
     QCOMPARE(QFileInfo(h.path(QStringLiteral("f"))).permissions(),
              QFileInfo(other.filePath(QStringLiteral("plain"))).permissions());
+}
+
+void tst_FileReceiver::verifiedFileIsKeptWhenItCannotTakeItsName_data()
+{
+    QTest::addColumn<QString>("blocker"); // what holds the name
+    QTest::addColumn<int>("depth");       // folders between the receive folder and the file
+    QTest::addColumn<QString>("storedAs");
+
+    QTest::newRow("a folder of that name")
+        << QStringLiteral("folder") << 0 << QStringLiteral("f (1).bin");
+    QTest::newRow("a folder, and the first free name taken")
+        << QStringLiteral("folder and f (1).bin") << 0 << QStringLiteral("f (2).bin");
+#ifdef Q_OS_WIN
+    // An editor that holds the old file open without letting it be deleted.
+    QTest::newRow("open elsewhere") << QStringLiteral("open") << 0 << QStringLiteral("f (1).bin");
+#endif
+    // Past the 260 characters of a plain Windows path.
+    QTest::newRow("a long path") << QString() << 12 << QStringLiteral("f.bin");
+}
+
+// A file that arrived whole and verified is never deleted because its name
+// is taken: it goes under a free name beside it instead.
+void tst_FileReceiver::verifiedFileIsKeptWhenItCannotTakeItsName()
+{
+    QFETCH(QString, blocker);
+    QFETCH(int, depth);
+    QFETCH(QString, storedAs);
+    QTemporaryDir root;
+    QString dir = root.path();
+    for (int i = 0; i < depth; ++i)
+        dir += QStringLiteral("/folder-with-a-long-name-%1").arg(i);
+    QVERIFY(QDir().mkpath(dir));
+    QVERIFY(dir.size() + 6 > 260 || depth == 0);
+    if (blocker.startsWith(QLatin1String("folder")))
+        QVERIFY(QDir(dir).mkpath(QStringLiteral("f.bin/inside")));
+    if (blocker.endsWith(QLatin1String("f (1).bin")))
+        QVERIFY(writeFile(dir + QStringLiteral("/f (1).bin"), "someone else's"));
+    QFile held(dir + QStringLiteral("/f.bin"));
+    if (blocker == QLatin1String("open"))
+        QVERIFY(held.open(QIODevice::WriteOnly));
+
+    Harness h(dir);
+    h.feed({framed(QStringLiteral("f.bin"), "verified")});
+    QCOMPARE(h.codes.last(), int(RecDone));
+    QCOMPARE(h.receiver.filePath(), dir + QLatin1Char('/') + storedAs);
+    QCOMPARE(readFile(h.receiver.filePath()), QByteArray("verified"));
 }
 
 void tst_FileReceiver::emptyDirectoryMeansApplicationDirectory()

@@ -93,6 +93,14 @@ void sendState(MainWindow &window, int code)
     QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(TransReport, report));
 }
 
+// What a receive report may carry besides the figures.
+struct Extras
+{
+    bool sizeMismatch = false;
+    QString refusedName; // one of the program's own files
+    QString savedAs;
+};
+
 // A report with the values the test left in the process-wide ones, and
 // whatever `more` adds.
 void receiveState(MainWindow &window, int code,
@@ -173,6 +181,8 @@ void addPercentageRows()
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Extras)
 
 class TestMainWindowProgress : public QObject
 {
@@ -433,43 +443,46 @@ void TestMainWindowProgress::receiveStates_data()
     QTest::addColumn<bool>("started");
     QTest::addColumn<QString>("log");
     QTest::addColumn<bool>("ends");
-    QTest::addColumn<bool>("sizeMismatch");
-    QTest::addColumn<QString>("refusedName"); // one of the program's own files
+    QTest::addColumn<Extras>("extras");
 
     QTest::newRow("done") << int(RecDone) << true
                           << utf8("接收完成!\n文件接收大小:6000000002\n"
                                   "总接收Byte大小:6000000654\n接收耗时:#.###s\n")
-                          << true << false << QString();
+                          << true << Extras();
     QTest::newRow("done without md5, another size")
         << int(RecDone) << true
         << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
                 "文件大小不符: 收到 6000000002, 声明 7000000000")
-        << true << true << QString();
+        << true << Extras{true, QString(), QString()};
     QTest::newRow("create failed, a program file")
         << int(RecCreateFailed) << false
         << utf8("创建文件失败,接收失败!\n\n拒绝接收 Qt5Core.dll: 不能覆盖本程序自己的文件") << false
-        << false << QStringLiteral("Qt5Core.dll");
-    QTest::newRow("progress") << int(RecProgress) << true << QString() << false << false
-                              << QString();
+        << Extras{false, QStringLiteral("Qt5Core.dll"), QString()};
+    QTest::newRow("done under a free name")
+        << int(RecDone) << true
+        << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
+                "文件名已被占用,已另存为: /in/f (1).bin")
+        << true << Extras{false, QString(), QStringLiteral("/in/f (1).bin")};
+    QTest::newRow("write failed, verified file kept")
+        << int(RecWriteFailed) << true
+        << utf8("写入文件失败,接收中断!\n\n已校验的文件保留在: /in/.f.bin.a1B2c3.part") << true
+        << Extras{false, QString(), QStringLiteral("/in/.f.bin.a1B2c3.part")};
+    QTest::newRow("progress") << int(RecProgress) << true << QString() << false << Extras();
     // The file was never opened: nothing to end.
     QTest::newRow("create failed")
-        << int(RecCreateFailed) << true << utf8("创建文件失败,接收失败!\n") << false << false
-        << QString();
+        << int(RecCreateFailed) << true << utf8("创建文件失败,接收失败!\n") << false << Extras();
     QTest::newRow("create failed without start")
-        << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false << false
-        << QString();
+        << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false << Extras();
     QTest::newRow("timeout") << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true
-                             << false << QString();
+                             << Extras();
     QTest::newRow("raw data") << int(RecRawData) << true << QStringLiteral("[in] abc") << false
-                              << false << QString();
+                              << Extras();
     QTest::newRow("md5 mismatch") << int(RecMd5Mismatch) << true
-                                  << utf8("文件MD5校验失败,接收失败!\n") << true << false
-                                  << QString();
+                                  << utf8("文件MD5校验失败,接收失败!\n") << true << Extras();
     QTest::newRow("write failed") << int(RecWriteFailed) << true << utf8("写入文件失败,接收中断!\n")
-                                  << true << false << QString();
-    QTest::newRow("unknown 8") << 8 << true << QString() << false << false << QString();
-    QTest::newRow("send code 11") << int(TransDone) << true << QString() << false << false
-                                  << QString();
+                                  << true << Extras();
+    QTest::newRow("unknown 8") << 8 << true << QString() << false << Extras();
+    QTest::newRow("send code 11") << int(TransDone) << true << QString() << false << Extras();
 }
 
 void TestMainWindowProgress::receiveStates()
@@ -478,8 +491,7 @@ void TestMainWindowProgress::receiveStates()
     QFETCH(bool, started);
     QFETCH(QString, log);
     QFETCH(bool, ends);
-    QFETCH(bool, sizeMismatch);
-    QFETCH(QString, refusedName);
+    QFETCH(Extras, extras);
     QVERIFY(openConnectedWindow());
     MainWindow &w = *window;
     sendThread *worker = w.worker();
@@ -493,9 +505,10 @@ void TestMainWindowProgress::receiveStates()
     clearLog(w);
 
     receiveState(w, code, [&](RecReport &report) {
-        report.sizeMismatch = sizeMismatch;
-        report.fileName = refusedName;
-        report.programFile = !refusedName.isEmpty();
+        report.sizeMismatch = extras.sizeMismatch;
+        report.fileName = extras.refusedName;
+        report.programFile = !extras.refusedName.isEmpty();
+        report.savedAs = extras.savedAs;
     });
     QCOMPARE(logWithoutDurations(w), log);
     const bool running = started && !ends;

@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTemporaryFile>
+#include <QThread>
 
 #include <atomic>
 
@@ -19,7 +20,9 @@
 #endif
 #include <windows.h>
 #else
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #endif
 
 namespace {
@@ -38,20 +41,84 @@ bool runWriteHook(const char *data, qsizetype size)
 
 constexpr int PartPrefixLength = 32;
 
-// Replaces target by source in one step. A target that is a link is
-// replaced, not followed, and the old file is never deleted first.
-bool replaceFile(const QString &source, const QString &target)
-{
+constexpr int RetryMs = 100;
+constexpr int Retries = 10; // a moment for another program to let go
+constexpr int FreeNames = 99;
+
 #ifdef Q_OS_WIN
-    const QString from = QDir::toNativeSeparators(source);
-    const QString to = QDir::toNativeSeparators(target);
+// Win32 takes a path of 260 characters or more only in its long form.
+QString win32Path(const QString &path)
+{
+    const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (native.startsWith(QLatin1String("\\\\?\\")))
+        return native;
+    if (native.startsWith(QLatin1String("\\\\")))
+        return QLatin1String("\\\\?\\UNC\\") + native.mid(2);
+    return QLatin1String("\\\\?\\") + native;
+}
+
+// Moves source to target in one step; a target that is a link is replaced,
+// not followed, and the old file is never deleted first.
+bool moveFile(const QString &source, const QString &target, bool replace)
+{
+    const QString from = win32Path(source);
+    const QString to = win32Path(target);
     return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
                        reinterpret_cast<const wchar_t *>(to.utf16()),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
+                       replace ? MOVEFILE_REPLACE_EXISTING : 0) != 0;
+}
+
+// Another program holds the target open (an editor, a virus scanner).
+bool targetBusy()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+           error == ERROR_LOCK_VIOLATION;
+}
 #else
-    return std::rename(QFile::encodeName(source).constData(),
-                       QFile::encodeName(target).constData()) == 0;
+bool moveFile(const QString &source, const QString &target, bool replace)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(target);
+    if (replace)
+        return std::rename(from.constData(), to.constData()) == 0;
+    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system that cannot refuse to replace: look first.
+    const bool unsupported = errno == EINVAL || errno == ENOSYS;
+    return unsupported && !QFileInfo::exists(target) &&
+           std::rename(from.constData(), to.constData()) == 0;
+}
+
+bool targetBusy()
+{
+    return false;
+}
 #endif
+
+// Replaces target by source, retrying a moment while another program holds
+// the target.
+bool replaceFile(const QString &source, const QString &target)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (moveFile(source, target, true))
+            return true;
+        if (attempt == Retries || !targetBusy())
+            return false;
+        QThread::msleep(RetryMs);
+    }
+}
+
+// "name (n).ext" beside path, as file managers name a second copy.
+QString numberedPath(const QString &path, int n)
+{
+    const QFileInfo info(path);
+    const QString name = info.fileName();
+    int dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0)
+        dot = name.size();
+    return info.path() + QLatin1Char('/') + name.left(dot) + QStringLiteral(" (%1)").arg(n) +
+           name.mid(dot);
 }
 
 // Opens its unique name exclusively (never an existing file, never through
@@ -177,6 +244,7 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
     const QString finalPath = directory + QLatin1Char('/') + name;
     m_header = header;
     m_finalPath = finalPath;
+    m_savedAs.clear();
     m_hash.reset();
     m_announcedSize = header.size;
     m_fileBytes = 0;
@@ -221,11 +289,29 @@ void FileReceiver::transferEnded()
         report(RecMd5Mismatch);
         return;
     }
-    if (!replaceFile(m_partPath, m_finalPath)) {
-        failWrite();
+    if (!storeVerified()) {
+        // Verified contents are never deleted for want of a name.
+        m_savedAs = m_partPath;
+        report(RecWriteFailed);
         return;
     }
     report(RecDone);
+}
+
+// Under its own name, or else under the first free "name (n)" beside it.
+bool FileReceiver::storeVerified()
+{
+    if (replaceFile(m_partPath, m_finalPath))
+        return true;
+    for (int n = 1; n <= FreeNames; ++n) {
+        const QString candidate = numberedPath(m_finalPath, n);
+        if (moveFile(m_partPath, candidate, false)) {
+            m_finalPath = candidate;
+            m_savedAs = candidate;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool FileReceiver::digestMatches() const
@@ -261,6 +347,7 @@ QString FileReceiver::receiveDirectory() const
 
 void FileReceiver::failWrite()
 {
+    m_savedAs.clear();
     // A partial file that keeps a full disk full fails the next file too.
     closeFile();
     QFile::remove(m_partPath);

@@ -58,6 +58,10 @@ public:
     QByteArray lastRawData() const { return m_rawData; }
     // Where the current (or last) file was written until it was complete.
     QString partPath() const { return m_partPath; }
+    // Set when a verified file could not take its own name (a folder of that
+    // name, or a file another program holds open): the free name it took
+    // instead (RecDone), or its partial file, which is kept (RecWriteFailed).
+    QString savedAs() const { return m_savedAs; }
 
     // Lets tests and benchmarks stand in for a slow or failing disk. The
     // hook runs before every write of contents, in the writing thread; a
@@ -77,6 +81,7 @@ private:
     QString receiveDirectory() const;
     bool write(const char *data, qsizetype size);
     bool closeFile();
+    bool storeVerified();
     void failWrite();
     void report(int code);
     void reportStartIfDue();
@@ -89,6 +94,7 @@ private:
     QCryptographicHash m_hash;
     FrameHeader m_header;
     QString m_finalPath;
+    QString m_savedAs;
     QByteArray m_rawData;
     quint64 m_announcedSize = 0;
     quint64 m_fileBytes = 0;

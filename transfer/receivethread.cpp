@@ -185,6 +185,8 @@ RecReport receiveThread::reportOf(int code, const FileReceiver &receiver)
     report.fileBytes = receiver.fileBytes();
     report.totalBytes = receiver.totalBytes();
     report.sizeMismatch = code == RecDone && receiver.sizeMismatch();
+    if (code == RecDone || code == RecWriteFailed)
+        report.savedAs = receiver.savedAs();
     if (code == RecCreateFailed) {
         report.fileName = receiver.fileName();
         report.programFile = receiver.programFileRefused();

@@ -27,6 +27,9 @@ struct RecReport
     // of the program's own files.
     QString fileName;
     bool programFile = false;
+    // RecDone, RecWriteFailed: where a verified file lies when it could not
+    // take its own name (FileReceiver::savedAs).
+    QString savedAs;
 
     static constexpr int MaxRawBytes = 4096;
 };

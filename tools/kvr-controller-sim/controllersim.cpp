@@ -43,6 +43,15 @@ QString rawText(const QByteArray &bytes)
            QStringLiteral(" ... (%1 more bytes)").arg(bytes.size() - MaxRawBytesShown);
 }
 
+// A verified file that could not take its name stays somewhere else.
+QString keptNote(const FileReceiver &receiver)
+{
+    if (receiver.savedAs().isEmpty())
+        return QString();
+    return QStringLiteral(", kept as %1")
+        .arg(Protocol::printable(QFileInfo(receiver.savedAs()).fileName()));
+}
+
 QString doneNote(const FileReceiver &receiver)
 {
     if (receiver.announcedMd5())
@@ -213,7 +222,7 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
                       .arg(nameOf(receiver), QString::number(receiver.announcedSize())));
         break;
     case RecDone:
-        printLine(received + doneNote(receiver));
+        printLine(received + doneNote(receiver) + keptNote(receiver));
         if (m_settings.echo)
             queueSend(receiver.filePath());
         break;
@@ -224,7 +233,8 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
         printLine(QStringLiteral("file timed out: ") + progressOf(receiver));
         break;
     case RecWriteFailed:
-        printLine(QStringLiteral("file write failed: ") + progressOf(receiver));
+        printLine(QStringLiteral("file write failed: ") + progressOf(receiver) +
+                  keptNote(receiver));
         break;
     case RecCreateFailed:
         if (receiver.programFileRefused())

@@ -29,9 +29,10 @@ Output: one line per event on stdout, flushed at once.
   receiving NAME (SIZE bytes)
   file received: NAME (SIZE bytes) MD5 ok | MD5 mismatch | no MD5
                  | no MD5, size mismatch (N announced)
+                 [, kept as OTHER]  (NAME was taken: stored as OTHER)
   file timed out: NAME (N of SIZE bytes)
   file incomplete: NAME (N of SIZE bytes)      (client left mid-file)
-  file write failed: NAME (N of SIZE bytes)
+  file write failed: NAME (N of SIZE bytes)[, kept as PARTIAL]
   file create failed[: NAME is one of the program's own files]
   sending NAME (SIZE bytes)
   sent NAME
