@@ -461,12 +461,14 @@ void TestMainWindowProgress::receiveStates_data()
     QTest::newRow("done under a free name")
         << int(RecDone) << true
         << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
-                "文件名已被占用,已另存为: /in/f (1).bin")
+                "文件名已被占用,已另存为: ") +
+               QDir::toNativeSeparators(QStringLiteral("/in/f (1).bin"))
         << true << Extras{false, QString(), QStringLiteral("/in/f (1).bin")};
     QTest::newRow("write failed, verified file kept")
         << int(RecWriteFailed) << true
-        << utf8("写入文件失败,接收中断!\n\n已校验的文件保留在: /in/.f.bin.a1B2c3.part") << true
-        << Extras{false, QString(), QStringLiteral("/in/.f.bin.a1B2c3.part")};
+        << utf8("写入文件失败,接收中断!\n\n已校验的文件保留在: ") +
+               QDir::toNativeSeparators(QStringLiteral("/in/.f.bin.a1B2c3.part"))
+        << true << Extras{false, QString(), QStringLiteral("/in/.f.bin.a1B2c3.part")};
     QTest::newRow("progress") << int(RecProgress) << true << QString() << false << Extras();
     // The file was never opened: nothing to end.
     QTest::newRow("create failed")

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -349,10 +350,14 @@ void TestMainWindowSettings::settingsLocation()
         QFile::setPermissions(programDir, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
                                               QFile::ExeOther);
 
-    auto window = std::make_unique<MainWindow>(programDir);
     const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     const QString userDir = (QFileInfo(downloads).isDir() ? downloads : QDir::homePath()) +
                             QStringLiteral("/") + QCoreApplication::applicationName();
+    // Windows keeps its profile whatever HOME says: leave no folder there.
+    QDir(userDir).removeRecursively();
+    const auto removeUserDir = qScopeGuard([&] { QDir(userDir).removeRecursively(); });
+
+    auto window = std::make_unique<MainWindow>(programDir);
     // A first start without a local IPv4 address leaves the folder empty.
     const bool hasLocalAddress =
         window->findChild<QComboBox *>(QStringLiteral("localIpComBox"))->count() > 0;
