@@ -11,6 +11,17 @@ else()
     set(KVR_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# kvrversion.h, with KVR_VERSION from project(): the one place the version is
+# set, for every program that shows it. Rewritten only when it changes, so
+# a new configure rebuilds nothing.
+function(kvr_add_version_header target)
+    set(dir ${PROJECT_BINARY_DIR}/generated)
+    file(WRITE ${dir}/kvrversion.h.new
+        "#pragma once\n\n#define KVR_VERSION \"${PROJECT_VERSION}\"\n")
+    configure_file(${dir}/kvrversion.h.new ${dir}/kvrversion.h COPYONLY)
+    target_include_directories(${target} PUBLIC ${dir})
+endfunction()
+
 set(KVR_PACKAGE_MAINTAINER
     "KVR file transfer maintainers <maintainers@users.noreply.c-seed-2d95da7c.example>"
     CACHE STRING "Maintainer named in the Debian package")
