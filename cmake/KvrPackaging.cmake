@@ -49,9 +49,13 @@ function(kvr_install_windows_runtime)
     endforeach()
 
     set(source ${PROJECT_SOURCE_DIR}/packaging)
-    # Notepad on older Windows wants CRLF; the file itself starts with a BOM.
+    # Notepad on older Windows wants CRLF; the files themselves start with a BOM.
     configure_file(${source}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${source}/qt.conf DESTINATION .)
+    # The marker that keeps settings beside the programs: the zip's alone,
+    # since an installed copy keeps them per user.
+    configure_file(${source}/portable.txt portable.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/portable.txt DESTINATION . COMPONENT portable)
     get_filename_component(qt_prefix "${Qt5_DIR}/../../.." ABSOLUTE)
     install(FILES ${qt_prefix}/licenses/LICENSE.LGPL3 ${qt_prefix}/licenses/LICENSE.GPL3
         DESTINATION licenses/Qt)
