@@ -1,7 +1,8 @@
 # Where an install puts things, and what is packaged from it. Linux: the
 # usual prefix layout, and a Debian package through CPack. Windows: one
-# portable folder with every DLL and plugin the programs load beside them,
-# which scripts/package zips.
+# folder with every DLL and plugin the programs load beside them, which
+# scripts/package zips (with the portable marker) and wraps in an installer
+# (without it).
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 
