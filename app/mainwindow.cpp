@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/ratelabel.h"
+#include "kvrversion.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
 #include "net/settingsfile.h"
@@ -70,7 +71,7 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicati
 {}
 
 MainWindow::MainWindow(const QString &programDir, QWidget *parent)
-    : QMainWindow(parent), versionTag(QStringLiteral("(2.4)")),
+    : QMainWindow(parent), versionTag(QStringLiteral("(" KVR_VERSION ")")),
       settingsFilePath(SettingsFile::path(programDir)),
       settingsAreTheUsers(!SettingsFile::isPortable(programDir))
 {

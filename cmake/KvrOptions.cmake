@@ -22,6 +22,13 @@ target_compile_definitions(kvr_common_cfg INTERFACE
     QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
     QT_NO_FOREACH)
 
+# ASLR, high-entropy ASLR and DEP for every Windows program, whatever the
+# linker's defaults.
+if(MINGW)
+    target_link_options(kvr_common_cfg INTERFACE
+        -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat)
+endif()
+
 if(KVR_SANITIZE)
     target_compile_options(kvr_common_cfg INTERFACE
         -fsanitize=${KVR_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)

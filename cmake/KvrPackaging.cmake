@@ -1,7 +1,8 @@
 # Where an install puts things, and what is packaged from it. Linux: the
 # usual prefix layout, and a Debian package through CPack. Windows: one
-# portable folder with every DLL and plugin the programs load beside them,
-# which scripts/package zips.
+# folder with every DLL and plugin the programs load beside them, which
+# scripts/package zips (with the portable marker) and wraps in an installer
+# (without it).
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 
@@ -11,9 +12,41 @@ else()
     set(KVR_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
 endif()
 
+# kvrversion.h, with KVR_VERSION from project(): the one place the version is
+# set, for every program that shows it. Rewritten only when it changes, so
+# a new configure rebuilds nothing.
+function(kvr_add_version_header target)
+    set(dir ${PROJECT_BINARY_DIR}/generated)
+    file(WRITE ${dir}/kvrversion.h.new
+        "#pragma once\n\n#define KVR_VERSION \"${PROJECT_VERSION}\"\n")
+    configure_file(${dir}/kvrversion.h.new ${dir}/kvrversion.h COPYONLY)
+    target_include_directories(${target} PUBLIC ${dir})
+endfunction()
+
 set(KVR_PACKAGE_MAINTAINER
     "KVR file transfer maintainers <maintainers@users.noreply.c-seed-2d95da7c.example>"
     CACHE STRING "Maintainer named in the Debian package")
+# Software centres know the tool by this name, which never changes once
+# released: the maintainer's domain, reversed.
+set(KVR_APPSTREAM_ID example.c_seed_2d95da7c.kvr_file_transfer)
+
+# The date of this version's entry in CHANGELOG.md, into VARIABLE. The Debian
+# changelog must name the same version: both are read at every configure,
+# so neither can fall behind project().
+function(kvr_release_date variable)
+    file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md entry
+        REGEX "^## \\[${PROJECT_VERSION}\\] - [0-9-]+$")
+    string(REGEX REPLACE ".* - " "" date "${entry}")
+    file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog debian LIMIT_COUNT 1)
+    if(NOT date MATCHES "^[0-9]+-[0-9]+-[0-9]+$")
+        message(FATAL_ERROR "CHANGELOG.md has no entry \"## [${PROJECT_VERSION}] - DATE\"")
+    elseif(NOT debian MATCHES "^kvr-file-transfer \\(${PROJECT_VERSION}\\) ")
+        message(FATAL_ERROR "packaging/changelog does not start with version ${PROJECT_VERSION}")
+    endif()
+    set(${variable} ${date} PARENT_SCOPE)
+    set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+        ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/packaging/changelog)
+endfunction()
 
 # The Qt and MinGW runtime the two programs load, so that the folder runs
 # on a PC that has neither. qt.conf keeps Qt from looking for plugins where
@@ -38,9 +71,15 @@ function(kvr_install_windows_runtime)
     endforeach()
 
     set(source ${PROJECT_SOURCE_DIR}/packaging)
-    # Notepad on older Windows wants CRLF; the file itself starts with a BOM.
+    # Notepad on older Windows wants CRLF; the files themselves start with a BOM.
     configure_file(${source}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${source}/qt.conf DESTINATION .)
+    # The marker that keeps settings beside the programs: the zip's alone,
+    # since an installed copy keeps them per user.
+    configure_file(${source}/portable.txt portable.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/portable.txt DESTINATION . COMPONENT portable)
+    configure_file(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
     get_filename_component(qt_prefix "${Qt5_DIR}/../../.." ABSOLUTE)
     install(FILES ${qt_prefix}/licenses/LICENSE.LGPL3 ${qt_prefix}/licenses/LICENSE.GPL3
         DESTINATION licenses/Qt)
@@ -51,27 +90,52 @@ function(kvr_install_windows_runtime)
         DESTINATION licenses/MinGW-w64 RENAME winpthreads.txt)
 endfunction()
 
-# Installs packaging/NAME gzipped as Debian wants it (no name, no time
-# stamp, best compression) as DESTINATION/NAME.gz.
-function(kvr_install_gzipped name destination)
-    set(source ${PROJECT_SOURCE_DIR}/packaging/${name})
+# Installs FILE gzipped as Debian wants it (no name, no time stamp, best
+# compression) as DESTINATION/NAME.gz.
+function(kvr_install_gzipped file name destination)
     set(gzipped ${CMAKE_CURRENT_BINARY_DIR}/packaging/${name}.gz)
     add_custom_command(OUTPUT ${gzipped}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/packaging
-        COMMAND gzip -9 -n -c ${source} > ${gzipped}
-        DEPENDS ${source} VERBATIM)
+        COMMAND gzip -9 -n -c ${file} > ${gzipped}
+        DEPENDS ${file} VERBATIM)
     string(MAKE_C_IDENTIFIER ${name} target)
     add_custom_target(kvr-gzip-${target} ALL DEPENDS ${gzipped})
     install(FILES ${gzipped} DESTINATION ${destination})
 endfunction()
 
+# packaging/NAME.in with the version of project() in its title line.
+function(kvr_install_man_page name)
+    set(page ${CMAKE_CURRENT_BINARY_DIR}/packaging/${name})
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/${name}.in ${page} @ONLY)
+    kvr_install_gzipped(${page} ${name} ${CMAKE_INSTALL_MANDIR}/man1)
+endfunction()
+
+# What software centres show, from packaging/kvr-file-transfer.metainfo.xml.in.
+function(kvr_install_metainfo)
+    kvr_release_date(KVR_RELEASE_DATE)
+    set(metainfo ${CMAKE_CURRENT_BINARY_DIR}/packaging/${KVR_APPSTREAM_ID}.metainfo.xml)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/kvr-file-transfer.metainfo.xml.in
+        ${metainfo} @ONLY)
+    install(FILES ${metainfo} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+endfunction()
+
 function(kvr_debian_package)
     set(doc ${CMAKE_INSTALL_DATADIR}/doc/kvr-file-transfer)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc})
-    kvr_install_gzipped(changelog ${doc})
-    kvr_install_gzipped(kvr-file-transfer.1 ${CMAKE_INSTALL_MANDIR}/man1)
-    kvr_install_gzipped(kvr-controller-sim.1 ${CMAKE_INSTALL_MANDIR}/man1)
-    kvr_install_gzipped(kvr-transfer.1 ${CMAKE_INSTALL_MANDIR}/man1)
+    kvr_install_gzipped(${PROJECT_SOURCE_DIR}/packaging/changelog changelog ${doc})
+    kvr_install_man_page(kvr-file-transfer.1)
+    kvr_install_man_page(kvr-controller-sim.1)
+    kvr_install_man_page(kvr-transfer.1)
+    kvr_install_metainfo()
+    # A stripped install drops the compiler's notes too, as Debian's own
+    # packages do.
+    foreach(program kvr-file-transfer kvr-controller-sim kvr-transfer)
+        install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+                COMMAND_ERROR_IS_FATAL ANY)
+        endif()")
+    endforeach()
 
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGE_NAME kvr-file-transfer)

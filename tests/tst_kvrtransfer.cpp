@@ -2,6 +2,7 @@
 // or against a peer scripted here, on 127.0.0.1:8080 (each test binary runs
 // in its own network namespace), and checks files, output and exit codes.
 
+#include "kvrversion.h"
 #include "standinprocess.h"
 #include "testfiles.h"
 
@@ -151,6 +152,7 @@ private slots:
     void failures();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
+    void version();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -426,6 +428,14 @@ void tst_KvrTransfer::progressOnlyOnATerminal()
     QVERIFY2(progress == terminal, qPrintable(describe(run)));
     // Windows ends every line with "\r\n"; only a redraw has a bare '\r'.
     QCOMPARE(run.out.contains(QRegularExpression(QStringLiteral("\r(?!\n)"))), terminal);
+}
+
+// The version of project(), as the window's title and the packages show it.
+void tst_KvrTransfer::version()
+{
+    const Run run = runCli({QStringLiteral("--version")});
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    QCOMPARE(run.out.trimmed(), QStringLiteral("kvr-transfer " KVR_VERSION));
 }
 
 QTEST_MAIN(tst_KvrTransfer)

@@ -4,6 +4,7 @@
 
 #include "exitcodes.h"
 #include "interrupt.h"
+#include "kvrversion.h"
 #include "report.h"
 #include "session.h"
 
@@ -18,6 +19,9 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSettings>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -210,6 +214,7 @@ bool parseArguments(QCommandLineParser &parser, Command *command, QString *error
 {
     parser.setApplicationDescription(QString::fromUtf8(Description));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("send, receive or greet."));
     parser.parse(QCoreApplication::arguments());
@@ -222,6 +227,10 @@ bool parseArguments(QCommandLineParser &parser, Command *command, QString *error
         *error = parser.errorText();
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(ExitOk);
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("kvr-transfer %s\n", KVR_VERSION);
+        std::exit(ExitOk);
+    }
     if (error->isEmpty() && !known.contains(command->name))
         *error = command->name.isEmpty()
                      ? QStringLiteral("missing command: send, receive or greet (see --help)")
