@@ -229,6 +229,14 @@ void tst_KvrTransfer::badInput_data()
     QTest::newRow("buffer size 65537") << QStringList{QStringLiteral("send"), file, to, Loopback,
                                                       QStringLiteral("--buffer-size=65537")}
                                        << "--buffer-size needs a number from 1 to 65536";
+    QTest::newRow("idle not a number")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
+                       QStringLiteral("--idle"), QStringLiteral("nan")}
+        << "--idle needs a number of seconds above 0";
+    QTest::newRow("idle infinite")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
+                       QStringLiteral("--idle=inf")}
+        << "--idle needs a number of seconds above 0";
     QTest::newRow("no host, no settings")
         << QStringList{QStringLiteral("greet")} << "no controller address: pass --to HOST";
 }

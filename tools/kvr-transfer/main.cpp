@@ -19,6 +19,8 @@
 #include <QLoggingCategory>
 #include <QSettings>
 
+#include <cmath>
+
 namespace {
 
 const char Description[] =
@@ -156,7 +158,7 @@ bool parseReceive(const QCommandLineParser &parser, const QSettings &settings, C
     if (parser.isSet(QStringLiteral("idle"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("idle")).toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > MaxIdleSeconds) {
+        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > MaxIdleSeconds) {
             *error = QStringLiteral("--idle needs a number of seconds above 0");
             return false;
         }
