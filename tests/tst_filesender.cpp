@@ -14,6 +14,9 @@
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 using namespace TestFiles;
 
@@ -332,6 +335,8 @@ void tst_FileSender::openFailures_data()
     QTest::addColumn<bool>("exists");
     QTest::newRow("missing") << QStringLiteral("/nonexistent-kvr/file.bin") << false;
     QTest::newRow("directory") << QStringLiteral("/") << false;
+    // Opening one without a writer would block for good.
+    QTest::newRow("FIFO") << QStringLiteral("FIFO") << false;
     // A controller would misread a header whose name holds a marker.
     for (const QString &marker :
          {Protocol::startMarkerText(), Protocol::endMarkerText(), Protocol::sizeMarkerText(),
@@ -347,6 +352,14 @@ void tst_FileSender::openFailures()
     QFETCH(bool, exists);
     if (exists)
         path = makeFile(path, "contents");
+    if (path == QLatin1String("FIFO")) {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no FIFO in the file system");
+#else
+        path = dir.path() + QStringLiteral("/fifo");
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+    }
     Link link;
     Sender sender;
     sender.bytesWritten = 77;

@@ -18,6 +18,10 @@
 #include <csignal>
 #include <functional>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 constexpr quint16 Port = 8080;
@@ -237,6 +241,10 @@ void tst_KvrTransfer::badInput_data()
         << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
                        QStringLiteral("--idle=inf")}
         << "--idle needs a number of seconds above 0";
+    // Opening a FIFO without a writer would block for good.
+    QTest::newRow("FIFO") << QStringList{QStringLiteral("send"), QStringLiteral("FIFO"), to,
+                                         Loopback}
+                          << "is not a regular file";
     QTest::newRow("no host, no settings")
         << QStringList{QStringLiteral("greet")} << "no controller address: pass --to HOST";
 }
@@ -251,6 +259,15 @@ void tst_KvrTransfer::badInput()
     QVERIFY(TestFiles::writeFile(marked, "contents"));
     arguments.replaceInStrings(QStringLiteral("MARKED"), marked);
     arguments.replaceInStrings(QStringLiteral("DIR"), m_dir->path());
+    if (arguments.contains(QStringLiteral("FIFO"))) {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no FIFO in the file system");
+#else
+        const QString fifo = path(QStringLiteral("fifo"));
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
+#endif
+    }
     QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
 
     const Run run = runCli(arguments);

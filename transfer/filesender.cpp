@@ -88,11 +88,13 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
     // A stop left over from before this send has no effect; one made while
     // the file is hashed (the window closing, say) must not be lost.
     m_fields.stopRequested = false;
+    // Checked before opening: opening a FIFO waits for a writer, and a
+    // device has no end.
+    if (Protocol::holdsMarker(Protocol::fileNameOf(filePath)) || !QFileInfo(filePath).isFile())
+        return report(TransOpenFailed);
     // One handle for hashing and sending: a file replaced on disk between
     // the two cannot slip in contents that the digest does not describe.
     // Unbuffered, as blocks are read straight into the block to send.
-    if (Protocol::holdsMarker(Protocol::fileNameOf(filePath)))
-        return report(TransOpenFailed);
     QFile file(filePath);
     QByteArray md5Hex;
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &md5Hex) ||

@@ -13,7 +13,8 @@ class QTcpSocket;
 // MD5, the contents in blocks of at most bufferSize bytes, then the end
 // marker. Reports TransStarted, TransProgress after every block, and one
 // end code (TransDone, TransAborted, TransDisconnected, TransReadFailed),
-// or TransOpenFailed alone (also for a name that holds a marker's text).
+// or TransOpenFailed alone (also for a name that holds a marker's text, and
+// for anything but a regular file).
 //
 // Runs in the socket's thread and returns when the send has ended. It lets
 // that thread's events run once per block (and while it waits for the

@@ -122,6 +122,9 @@ bool checkFiles(const QStringList &paths, QString *error)
             *error = QStringLiteral("no such file: %1").arg(path);
         else if (QFileInfo(path).isDir())
             *error = QStringLiteral("%1 is a folder, not a file").arg(path);
+        // Checked before the open below: opening a FIFO waits for a writer.
+        else if (!QFileInfo(path).isFile())
+            *error = QStringLiteral("%1 is not a regular file").arg(path);
         else if (Protocol::holdsMarker(Protocol::fileNameOf(path)))
             *error = QStringLiteral("%1: the name holds a marker of the wire format").arg(path);
         else if (!file.open(QIODevice::ReadOnly))
