@@ -358,36 +358,61 @@ void tst_KvrTransfer::failures_data()
     QTest::addColumn<bool>("interrupt");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("line");       // on stdout
+    QTest::addColumn<QStringList>("stored"); // under their own names
 
     const QByteArray good = TestFiles::framed(QStringLiteral("good.bin"), "good");
     QByteArray bad = TestFiles::framed(QStringLiteral("bad.bin"), "bad!");
     bad.replace(TestFiles::md5Hex("bad!"), TestFiles::md5Hex("bad?"));
     const QByteArray half =
         TestFiles::framed(QStringLiteral("half.bin"), QByteArray(1000, 'h')).left(500);
+    // 2000 bytes announced, 1000 before the end marker.
+    const QByteArray shortWithoutMd5 =
+        Protocol::buildHeader(QStringLiteral("short.bin"), 2000, QByteArray()) +
+        QByteArray(1000, 's') + Protocol::endMarker();
+    const QByteArray shortWithMd5 =
+        Protocol::buildHeader(QStringLiteral("over.bin"), 2000,
+                              TestFiles::md5Hex(QByteArray(1000, 'o'))) +
+        QByteArray(1000, 'o') + Protocol::endMarker();
+    const QStringList none;
+    const QStringList goodStored{QStringLiteral("good.bin")};
 
-    QTest::newRow("no listener") << "send" << Peer::None << QByteArray() << false << 1
-                                 << "cannot connect to 127.0.0.1:8080";
+    QTest::newRow("no listener") << "send big.bin" << Peer::None << QByteArray() << false << 1
+                                 << "cannot connect to 127.0.0.1:8080" << QString() << none;
     QTest::newRow("digest mismatch, then a good file")
         << "receive --count 2" << Peer::WritesAndStays << bad + good << false << 4
-        << "1 of 2 files failed";
+        << "1 of 2 files failed" << QString() << goodStored;
+    QTest::newRow("receive: size differs, no MD5")
+        << "receive --count 1" << Peer::WritesAndStays << shortWithoutMd5 << false << 4
+        << "1 of 1 files failed"
+        << "receive failed: short.bin: size mismatch after 1000 of 2000 bytes"
+        << QStringList{QStringLiteral("short.bin")};
+    QTest::newRow("receive: size differs, MD5 matches")
+        << "receive --count 1" << Peer::WritesAndStays << shortWithMd5 << false << 0 << ""
+        << "received over.bin: 1000 bytes, " << QStringList{QStringLiteral("over.bin")};
     QTest::newRow("receive: peer drops mid-file")
-        << "receive" << Peer::WritesAndCloses << half << false << 5 << "1 of 1 files failed";
+        << "receive" << Peer::WritesAndCloses << half << false << 5 << "1 of 1 files failed"
+        << QString() << none;
     QTest::newRow("send: peer drops mid-file")
-        << "send" << Peer::AbortsOnData << QByteArray() << false << 5 << "1 of 1 files failed";
-    QTest::newRow("receive: stall mid-file") << "receive --count 1" << Peer::WritesAndStays << half
-                                             << false << 3 << "1 of 1 files failed";
-    QTest::newRow("receive: count not reached") << "receive --count 2" << Peer::WritesAndCloses
-                                                << good << false << 5 << "1 of 2 files failed";
+        << "send big.bin" << Peer::AbortsOnData << QByteArray() << false << 5
+        << "1 of 1 files failed" << QString() << none;
+    QTest::newRow("receive: stall mid-file")
+        << "receive --count 1" << Peer::WritesAndStays << half << false << 3
+        << "1 of 1 files failed" << QString() << none;
+    QTest::newRow("receive: count not reached")
+        << "receive --count 2" << Peer::WritesAndCloses << good << false << 5
+        << "1 of 2 files failed" << QString() << goodStored;
     QTest::newRow("receive: idle ends the wait")
-        << "receive --idle 0.5" << Peer::WritesAndStays << good << false << 0 << "";
+        << "receive --idle 0.5" << Peer::WritesAndStays << good << false << 0 << ""
+        << "received good.bin: 4 bytes" << goodStored;
     QTest::newRow("receive: idle before count")
         << "receive --count 2 --idle 0.5" << Peer::WritesAndStays << good << false << 3
-        << "1 of 2 files failed";
+        << "1 of 2 files failed" << QString() << goodStored;
     QTest::newRow("raw data, escaped")
         << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0
-        << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a");
+        << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a") << QString() << none;
     QTest::newRow("Ctrl+C") << "receive" << Peer::Silent << QByteArray() << true << 130
-                            << "interrupted";
+                            << "interrupted" << QString() << none;
 }
 
 void tst_KvrTransfer::failures()
@@ -398,13 +423,19 @@ void tst_KvrTransfer::failures()
     QFETCH(bool, interrupt);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
-    QVERIFY(TestFiles::writeFile(path(QStringLiteral("big.bin")),
-                                 TestFiles::randomBytes(8 * 1024 * 1024)));
+    QFETCH(QString, line);
+    QFETCH(QStringList, stored);
+    const QStringList sources{QStringLiteral("big.bin")};
+    QVERIFY(TestFiles::writeFile(path(sources[0]), TestFiles::noise(8 * 1024 * 1024, 1)));
     serve(peer, peerWrites);
 
     QStringList arguments = command.split(QLatin1Char(' '));
+    for (QString &argument : arguments) {
+        if (sources.contains(argument))
+            argument = path(argument);
+    }
     if (arguments.first() == QLatin1String("send"))
-        arguments << path(QStringLiteral("big.bin")) << QStringLiteral("--to") << Loopback;
+        arguments << QStringLiteral("--to") << Loopback;
     else
         arguments << QStringLiteral("--from") << Loopback << QStringLiteral("--dir")
                   << m_dir->path();
@@ -416,6 +447,12 @@ void tst_KvrTransfer::failures()
     });
     QVERIFY2(run.exitCode == exitCode, qPrintable(describe(run)));
     QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
+    QVERIFY2(run.out.contains(line), qPrintable(describe(run)));
+    QStringList files = QDir(m_dir->path()).entryList(QDir::Files);
+    files = files.filter(QRegularExpression(QStringLiteral("^[^.]")));
+    for (const QString &source : sources)
+        files.removeAll(source);
+    QCOMPARE(files, stored);
 }
 
 void tst_KvrTransfer::progressOnlyOnATerminal_data()

@@ -57,9 +57,9 @@ QString endLine(const FileEvent &event)
         return QStringLiteral("%1 %2: %3 bytes, %4 on the wire, %5 s, %6")
             .arg(event.direction == QLatin1String("send") ? QLatin1String("sent")
                                                           : QLatin1String("received"),
-                 name, QString::number(event.size), QString::number(event.wireBytes),
+                 name, QString::number(event.bytes), QString::number(event.wireBytes),
                  QString::number(double(event.ms) / 1000.0, 'f', 2),
-                 TransferRate::rateText(bytesPerSecond(event.size, event.ms)));
+                 TransferRate::rateText(bytesPerSecond(event.bytes, event.ms)));
     }
     return QStringLiteral("%1 failed: %2: %3 after %4 of %5 bytes")
         .arg(event.direction, name, outcomeText(event.outcome), QString::number(event.bytes),

@@ -266,7 +266,12 @@ void Session::endReceived(int code, const FileReceiver &receiver)
         m_event = FileEvent();
         m_event.direction = QStringLiteral("receive");
     }
-    const Outcome outcome = receiveOutcome(code, m_peerClosed);
+    Outcome outcome = receiveOutcome(code, m_peerClosed);
+    // Without a digest the size is all that vouches for the file; it stays
+    // stored under its name all the same.
+    if (code == RecDone && !receiver.announcedMd5() &&
+        receiver.fileBytes() != receiver.announcedSize())
+        outcome = {"size-mismatch", ExitDigestMismatch};
     m_event.bytes = receiver.fileBytes();
     m_event.wireBytes = receiver.totalBytes();
     m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
