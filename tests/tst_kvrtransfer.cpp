@@ -399,6 +399,10 @@ void tst_KvrTransfer::failures_data()
     QTest::newRow("receive: stall mid-file")
         << "receive --count 1" << Peer::WritesAndStays << half << false << 3
         << "1 of 1 files failed" << QString() << none;
+    QTest::newRow("receive: idle ends the wait mid-file")
+        << "receive --idle 0.5" << Peer::WritesAndStays << half << false << 3
+        << "1 of 1 files failed"
+        << "receive failed: half.bin: incomplete" << none;
     QTest::newRow("receive: count not reached")
         << "receive --count 2" << Peer::WritesAndCloses << good << false << 5
         << "1 of 2 files failed" << QString() << goodStored;
@@ -413,6 +417,9 @@ void tst_KvrTransfer::failures_data()
         << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a") << QString() << none;
     QTest::newRow("Ctrl+C") << "receive" << Peer::Silent << QByteArray() << true << 130
                             << "interrupted" << QString() << none;
+    QTest::newRow("Ctrl+C mid-file")
+        << "receive --json" << Peer::WritesAndStays << half << true << 130 << QString()
+        << R"("name":"half.bin","outcome":"interrupted")" << none;
 }
 
 void tst_KvrTransfer::failures()
@@ -443,6 +450,8 @@ void tst_KvrTransfer::failures()
         if (!interrupt)
             return;
         QTRY_COMPARE_WITH_TIMEOUT(m_peers.size(), 1, WaitMs);
+        if (!peerWrites.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(process.peek(4096).contains(R"("event":"started")"), WaitMs);
         QVERIFY(interruptStandIn(process, SIGINT));
     });
     QVERIFY2(run.exitCode == exitCode, qPrintable(describe(run)));

@@ -43,7 +43,10 @@ Outcome sendOutcome(int code)
     }
 }
 
-Outcome receiveOutcome(int code, bool peerClosed)
+// Why an open reception ended without its end marker.
+enum class Cut { Stall, PeerClosed, WaitEnded };
+
+Outcome receiveOutcome(int code, Cut cut)
 {
     switch (code) {
     case RecDone:
@@ -51,8 +54,12 @@ Outcome receiveOutcome(int code, bool peerClosed)
     case RecMd5Mismatch:
         return {"digest-mismatch", ExitDigestMismatch};
     case RecTimeout:
-        return peerClosed ? Outcome{"connection-lost", ExitConnectionLost}
-                          : Outcome{"timeout", ExitTransferFailed};
+        if (cut == Cut::PeerClosed)
+            return {"connection-lost", ExitConnectionLost};
+        if (cut == Cut::WaitEnded)
+            return Interrupt::requested() ? Outcome{"interrupted", ExitInterrupted}
+                                          : Outcome{"incomplete", ExitTransferFailed};
+        return {"timeout", ExitTransferFailed};
     case RecCreateFailed:
         return {"create-failed", ExitTransferFailed};
     default:
@@ -186,6 +193,7 @@ int Session::receive(const ReceiveOptions &options)
         return idle || m_peerClosed || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
     });
     QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
+    abandonReception();
     const int exitCode = receiveExitCode();
     // Files that never came count as failed.
     if (m_wantedFiles > m_tally.files) {
@@ -209,6 +217,16 @@ void Session::peerClosed()
     m_peerClosed = true;
     m_receiver->endOfStream();
     m_report.connectionLost();
+}
+
+// The controller believes it sent a file still arriving when the wait ends:
+// it fails like a stalled one, its partial file kept.
+void Session::abandonReception()
+{
+    if (!m_receiver->receiving())
+        return;
+    m_waitEnded = true;
+    m_receiver->endOfStream();
 }
 
 void Session::armStallTimer()
@@ -266,7 +284,9 @@ void Session::endReceived(int code, const FileReceiver &receiver)
         m_event = FileEvent();
         m_event.direction = QStringLiteral("receive");
     }
-    Outcome outcome = receiveOutcome(code, m_peerClosed);
+    Outcome outcome = receiveOutcome(code, m_peerClosed  ? Cut::PeerClosed
+                                           : m_waitEnded ? Cut::WaitEnded
+                                                         : Cut::Stall);
     // Without a digest the size is all that vouches for the file; it stays
     // stored under its name all the same.
     if (code == RecDone && !receiver.announcedMd5() &&

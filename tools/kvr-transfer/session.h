@@ -49,6 +49,7 @@ private:
     int sendFile(const QString &path);
     void readReceived();
     void peerClosed();
+    void abandonReception();
     void armStallTimer();
     void restartIdleTimer();
     void received(int code, const FileReceiver &receiver);
@@ -69,6 +70,7 @@ private:
     qint64 m_idleMs = 0;
     int m_wantedFiles = 0;
     bool m_peerClosed = false;
+    bool m_waitEnded = false; // the wait ended with a reception open
 
     std::atomic<int> m_bufferSize{12000};
     std::atomic<bool> m_stopRequested{false};
