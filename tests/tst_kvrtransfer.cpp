@@ -379,6 +379,10 @@ void tst_KvrTransfer::failures_data()
 
     QTest::newRow("no listener") << "send big.bin" << Peer::None << QByteArray() << false << 1
                                  << "cannot connect to 127.0.0.1:8080" << QString() << none;
+    QTest::newRow("no listener, json")
+        << "send big.bin --json" << Peer::None << QByteArray() << false << 1
+        << "cannot connect to 127.0.0.1:8080"
+        << R"({"event":"finished","exitCode":1,"failed":1,"files":1})" << none;
     QTest::newRow("digest mismatch, then a good file")
         << "receive --count 2" << Peer::WritesAndStays << bad + good << false << 4
         << "1 of 2 files failed" << QString() << goodStored;

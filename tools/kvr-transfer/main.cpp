@@ -35,8 +35,9 @@ Commands:
 
 Without --to/--from the host is serverAddress, and without --dir the folder
 is saveFilePath, from the window's settings.ini. One line per file on stdout
-(with --json one JSON object per event); a progress line only on a terminal;
-raw data from the controller on stderr, control characters as \xNN.
+(with --json one JSON object per event, the last "finished" unless the
+arguments were bad); a progress line only on a terminal; raw data from the
+controller on stderr, control characters as \xNN.
 
 Exit codes:
   0    everything sent or received and verified
@@ -240,8 +241,10 @@ int run(const Command &command)
 {
     Report report(command.json);
     Session session(report);
-    if (const int code = session.open(command.host, command.port))
-        return code;
+    if (const int code = session.open(command.host, command.port)) {
+        const bool send = command.name == QLatin1String("send");
+        return session.notConnected(code, send ? int(command.files.size()) : command.receive.count);
+    }
     int code = ExitOk;
     if (command.name == QLatin1String("send"))
         code = session.send(command.files, command.bufferSize);

@@ -308,13 +308,21 @@ int Session::greet()
         return m_socket.bytesToWrite() == 0 || m_socket.state() != QAbstractSocket::ConnectedState;
     });
     if (Interrupt::requested())
-        return ExitInterrupted;
+        return finish(ExitInterrupted);
     if (m_socket.bytesToWrite() > 0) {
         Report::error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
-        return ExitConnectionLost;
+        return finish(ExitConnectionLost);
     }
     m_report.greetingSent(m_socket.peerAddress().toString());
-    return ExitOk;
+    return finish(ExitOk);
+}
+
+// Nothing went either way: every file there was to move counts as failed.
+int Session::notConnected(int exitCode, int plannedFiles)
+{
+    m_tally.files = plannedFiles;
+    m_tally.failed = plannedFiles;
+    return finish(exitCode);
 }
 
 int Session::finish(int exitCode)

@@ -35,6 +35,9 @@ public:
     int send(const QStringList &paths, int bufferSize);
     int receive(const ReceiveOptions &options);
     int greet();
+    // Ends a run whose connection was never made, with the files it would
+    // have moved.
+    int notConnected(int exitCode, int plannedFiles);
     void close();
 
 private:
