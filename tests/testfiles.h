@@ -95,6 +95,13 @@ inline QByteArray writeNoiseFile(const QString &path, qint64 size, quint32 seed)
     return file.flush() ? hash.result().toHex() : QByteArray();
 }
 
+// Replaces bytes in place, as an editor saving over the file would.
+inline bool overwrite(const QString &path, qint64 at, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.seek(at) && file.write(bytes) == bytes.size();
+}
+
 inline QByteArray readFile(const QString &path)
 {
     QFile file(path);

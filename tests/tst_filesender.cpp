@@ -120,7 +120,8 @@ private slots:
     void lostConnectionEndsSend();
     void openFailures_data();
     void openFailures();
-    void fileShrinkingDuringSendFailsRead();
+    void fileChangedDuringSendFails_data();
+    void fileChangedDuringSendFails();
     void sendBufferStaysBounded();
 
 private:
@@ -370,18 +371,33 @@ void tst_FileSender::openFailures()
     QVERIFY(link.client.writeTimesNs.isEmpty());
 }
 
-// The digest was taken over the announced size; a file that shrinks under
-// the send cannot deliver it, so the send fails instead of reporting done.
-void tst_FileSender::fileShrinkingDuringSendFailsRead()
+void tst_FileSender::fileChangedDuringSendFails_data()
 {
+    QTest::addColumn<bool>("shrinks"); // else a later part is rewritten in place
+    QTest::addColumn<int>("code");
+    QTest::newRow("shrinks") << true << int(TransReadFailed);
+    QTest::newRow("rewritten in place") << false << int(TransChanged);
+}
+
+// The header announced the size and digest the file had when it was hashed.
+// A file that shrinks, or changes, under the send cannot deliver them, so
+// the send fails instead of reporting done, and the end marker never goes out.
+void tst_FileSender::fileChangedDuringSendFails()
+{
+    QFETCH(bool, shrinks);
+    QFETCH(int, code);
     Link link;
     Sender sender;
-    const QString path = makeFile(QStringLiteral("shrink"), randomBytes(5000, 7));
-    sender.onCode = [&](int code) {
-        if (code == TransProgress && sender.progressCount() == 2)
+    const QString path = makeFile(QStringLiteral("change"), randomBytes(5000, 7));
+    sender.onCode = [&](int reported) {
+        if (reported != TransProgress || sender.progressCount() != 2)
+            return;
+        if (shrinks)
             QFile::resize(path, 2500);
+        else
+            QVERIFY(overwrite(path, 3000, QByteArray(1000, 'x')));
     };
-    QCOMPARE(sender.send(&link.client, path), int(TransReadFailed));
+    QCOMPARE(sender.send(&link.client, path), code);
     QCOMPARE(sender.codes.count(TransDone), 0);
     QTRY_COMPARE(quint64(link.received.size()), sender.bytesWritten.load());
     QVERIFY(!link.received.endsWith(Protocol::endMarker()));

@@ -134,7 +134,14 @@ QStringList textEnded(const QString &out, const QString &verb)
     return ended;
 }
 
-enum class Peer { None, Silent, WritesAndCloses, WritesAndStays, AbortsOnData };
+enum class Peer {
+    None,
+    Silent,
+    WritesAndCloses,
+    WritesAndStays,
+    AbortsOnData,
+    ChangesFileOnData, // rewrites the end of big.bin once the header came
+};
 
 } // namespace
 
@@ -195,6 +202,16 @@ void tst_KvrTransfer::serve(Peer peer, const QByteArray &bytes)
             socket->disconnectFromHost();
         if (peer == Peer::AbortsOnData)
             connect(socket, &QTcpSocket::readyRead, socket, &QTcpSocket::abort);
+        if (peer == Peer::ChangesFileOnData) {
+            // The header follows the hashing; the end of the file is read
+            // seconds later.
+            const QString file = path(QStringLiteral("big.bin"));
+            connect(socket, &QTcpSocket::readyRead, socket, [file, done = false]() mutable {
+                if (!std::exchange(done, true))
+                    QVERIFY(
+                        TestFiles::overwrite(file, 7 * 1024 * 1024, QByteArray(1024 * 1024, 'c')));
+            });
+        }
     });
 }
 
@@ -400,6 +417,10 @@ void tst_KvrTransfer::failures_data()
     QTest::newRow("send: peer drops mid-file")
         << "send big.bin" << Peer::AbortsOnData << QByteArray() << false << 5
         << "1 of 1 files failed" << QString() << none;
+    QTest::newRow("send: file changed during the send")
+        << "send big.bin" << Peer::ChangesFileOnData << QByteArray() << false << 3
+        << "1 of 1 files failed"
+        << "send failed: big.bin: changed during send" << none;
     QTest::newRow("receive: stall mid-file")
         << "receive --count 1" << Peer::WritesAndStays << half << false << 3
         << "1 of 1 files failed" << QString() << none;

@@ -96,21 +96,21 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
     // the two cannot slip in contents that the digest does not describe.
     // Unbuffered, as blocks are read straight into the block to send.
     QFile file(filePath);
-    QByteArray md5Hex;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &md5Hex) ||
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &m_md5Hex) ||
         !file.seek(0))
         return report(TransOpenFailed);
     report(TransStarted);
     if (stopping())
         return report(TransAborted);
     const QByteArray header = Protocol::buildHeader(Protocol::fileNameOf(filePath), m_size,
-                                                    m_options.withMd5 ? md5Hex : QByteArray());
+                                                    m_options.withMd5 ? m_md5Hex : QByteArray());
     return sendBlocks(device, watch, file, header);
 }
 
 // Hashes exactly the announced size: the contents sent later stop at the
-// same size, so the digest always describes what goes on the wire. The
-// thread's events keep running, as hashing a large file takes seconds.
+// same size, and are hashed again as they are read, so a file changed in
+// between is caught. The thread's events keep running, as hashing a large
+// file takes seconds.
 bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
@@ -136,6 +136,7 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &fi
     FineSleeper sleeper;
     m_fields.bytesRead = 0;
     m_fields.bytesWritten = 0;
+    m_sentHash.reset();
     QElapsedTimer sinceWrite;
     QByteArray block = header;
     bool last = false;
@@ -155,8 +156,10 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &fi
         if (stopping())
             return report(TransAborted);
         block.clear();
-        if (!last && !readBlock(file, &block))
-            return report(TransReadFailed);
+        if (!last) {
+            if (const int code = readBlock(file, &block))
+                return report(code);
+        }
         report(TransProgress);
         QCoreApplication::processEvents();
         if (last)
@@ -197,16 +200,22 @@ int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch)
 }
 
 // The next block, never past the size that was announced and hashed. A read
-// error, or a file that shrank, fails the send instead of ending it early.
-bool FileSender::readBlock(QFile &file, QByteArray *block)
+// error, or a file that shrank, fails the send instead of ending it early;
+// contents that differ from those hashed fail it before the end marker.
+int FileSender::readBlock(QFile &file, QByteArray *block)
 {
     const quint64 left = m_size - m_fields.bytesRead;
     const qint64 wanted = qint64(qMin<quint64>(left, quint64(blockSize())));
     if (wanted == 0)
-        return true;
+        return 0;
     *block = file.read(wanted);
     m_fields.bytesRead += quint64(block->size());
-    return block->size() == wanted;
+    if (block->size() != wanted)
+        return TransReadFailed;
+    m_sentHash.addData(*block);
+    if (m_fields.bytesRead == m_size && m_sentHash.result().toHex() != m_md5Hex)
+        return TransChanged;
+    return 0;
 }
 
 bool FileSender::stopping() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QString>
 
 #include <atomic>
@@ -12,9 +13,9 @@ class QTcpSocket;
 // Sends one file over a connected socket: the header with name, size and
 // MD5, the contents in blocks of at most bufferSize bytes, then the end
 // marker. Reports TransStarted, TransProgress after every block, and one
-// end code (TransDone, TransAborted, TransDisconnected, TransReadFailed),
-// or TransOpenFailed alone (also for a name that holds a marker's text, and
-// for anything but a regular file).
+// end code (TransDone, TransAborted, TransDisconnected, TransReadFailed,
+// TransChanged), or TransOpenFailed alone (also for a name that holds a
+// marker's text, and for anything but a regular file).
 //
 // Runs in the socket's thread and returns when the send has ended. It lets
 // that thread's events run once per block (and while it waits for the
@@ -60,12 +61,14 @@ private:
     int waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 limit);
     bool stopping() const;
     bool hashFile(QFile &file, QByteArray *md5Hex);
-    bool readBlock(QFile &file, QByteArray *block);
+    int readBlock(QFile &file, QByteArray *block);
     int blockSize() const;
     int report(int code);
 
     Fields m_fields;
     Reporter m_report;
     Options m_options;
-    quint64 m_size = 0; // announced and hashed; fileSize may be changed by a nested send
+    quint64 m_size = 0;  // announced and hashed; fileSize may be changed by a nested send
+    QByteArray m_md5Hex; // of the contents when they were hashed
+    QCryptographicHash m_sentHash{QCryptographicHash::Md5}; // of the contents read for sending
 };

@@ -43,9 +43,9 @@ Exit codes:
   0    everything sent or received and verified
   1    could not connect
   2    bad arguments, or a file that cannot be sent (nothing is sent)
-  3    a transfer failed (read failure, timeout, write failure, a file still
-       arriving when the wait ended, fewer files than --count before --idle
-       ended the wait)
+  3    a transfer failed (read failure, a file changed during its send,
+       timeout, write failure, a file still arriving when the wait ended,
+       fewer files than --count before --idle ended the wait)
   4    a digest mismatch, or a file without MD5 whose size differs from the
        size announced (it is stored all the same)
   5    the connection was lost mid-transfer (or before --count files came)

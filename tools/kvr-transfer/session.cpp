@@ -38,6 +38,8 @@ Outcome sendOutcome(int code)
         return {"connection-lost", ExitConnectionLost};
     case TransOpenFailed:
         return {"open-failed", ExitTransferFailed};
+    case TransChanged:
+        return {"changed-during-send", ExitTransferFailed};
     default:
         return {"read-failed", ExitTransferFailed};
     }
