@@ -40,9 +40,12 @@ protected:
 // A connected client socket and the server side that collects what arrives.
 struct Link
 {
-    Link()
+    // peerReceiveBuffer: about how many unread bytes the peer's system takes.
+    explicit Link(int peerReceiveBuffer = 0)
     {
         QVERIFY(server.listen(QHostAddress::LocalHost, 8080));
+        if (peerReceiveBuffer > 0)
+            QVERIFY(limitReceiveBuffer(server, peerReceiveBuffer));
         client.clock.start();
         client.connectToHost(QHostAddress::LocalHost, 8080);
         QVERIFY(client.waitForConnected(5000));
@@ -123,6 +126,8 @@ private slots:
     void fileChangedDuringSendFails_data();
     void fileChangedDuringSendFails();
     void sendBufferStaysBounded();
+    void doneWaitsForAcknowledgement_data();
+    void doneWaitsForAcknowledgement();
 
 private:
     QString makeFile(const QString &name, const QByteArray &contents)
@@ -423,6 +428,59 @@ void tst_FileSender::sendBufferStaysBounded()
     QTRY_COMPARE(link.received.size(), int(sender.bytesWritten.load()));
     QCOMPARE(link.received, framed(QStringLiteral("big"), contents));
     QVERIFY2(mostQueued <= 64 * 1024 + 12000, qPrintable(QString::number(mostQueued)));
+}
+
+enum class Reader { Never, ResetsUnread, Slowly };
+Q_DECLARE_METATYPE(Reader)
+
+void tst_FileSender::doneWaitsForAcknowledgement_data()
+{
+    QTest::addColumn<Reader>("reader");
+    QTest::addColumn<int>("stallMs"); // 0: the sender's own limit
+    QTest::addColumn<int>("code");
+    QTest::newRow("never reads") << Reader::Never << 250 << int(TransDisconnected);
+    QTest::newRow("resets without reading") << Reader::ResetsUnread << 0 << int(TransDisconnected);
+    // Longer in all than the limit, which counts only time without progress.
+    QTest::newRow("reads slowly") << Reader::Slowly << 250 << int(TransDone);
+}
+
+// Done means the peer acknowledged every byte, not only that the system took
+// them: the peer takes a few KiB unread, the system holds the rest.
+void tst_FileSender::doneWaitsForAcknowledgement()
+{
+    QFETCH(Reader, reader);
+    QFETCH(int, stallMs);
+    QFETCH(int, code);
+    if (!countsAcknowledgements())
+        QSKIP("this system cannot count the bytes a peer has not acknowledged");
+    Link link(4096);
+    link.reading = false;
+    link.peer->setReadBufferSize(4096);
+    link.client.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 1 << 20);
+    QTimer reads;
+    QObject::connect(&reads, &QTimer::timeout, [&] { link.received += link.peer->readAll(); });
+    if (reader == Reader::Slowly)
+        reads.start(50);
+    Sender sender;
+    const QByteArray contents = randomBytes(64 * 1024, 13);
+    const int lastProgress = (contents.size() + sender.bufferSize - 1) / sender.bufferSize + 2;
+    sender.onCode = [&](int) {
+        // The end marker is written: the sender waits for the rest.
+        if (reader == Reader::ResetsUnread && sender.progressCount() == lastProgress)
+            QTimer::singleShot(50, link.peer, [&] { resetConnection(link.peer); });
+    };
+    FileSender::Options options;
+    if (stallMs > 0)
+        options.ackStallMs = stallMs;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("ack"), contents), options), code);
+    QVERIFY2(clock.elapsed() < UnackedBytes::DefaultStallMs,
+             qPrintable(QString::number(clock.elapsed())));
+    if (code == TransDone) {
+        link.startReading();
+        QTRY_COMPARE(link.received, framed(QStringLiteral("ack"), contents));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_FileSender)

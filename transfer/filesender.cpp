@@ -104,7 +104,10 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
         return report(TransAborted);
     const QByteArray header = Protocol::buildHeader(Protocol::fileNameOf(filePath), m_size,
                                                     m_options.withMd5 ? m_md5Hex : QByteArray());
-    return sendBlocks(device, watch, file, header);
+    // Counts from before the first write. A socket lost while the file was
+    // hashed may be gone already.
+    UnackedBytes unacked(watch.lost() ? nullptr : device);
+    return sendBlocks(device, watch, unacked, file, header);
 }
 
 // Hashes exactly the announced size: the contents sent later stop at the
@@ -130,8 +133,8 @@ bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
     return true;
 }
 
-int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &file,
-                           const QByteArray &header)
+int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked,
+                           QFile &file, const QByteArray &header)
 {
     FineSleeper sleeper;
     m_fields.bytesRead = 0;
@@ -163,7 +166,7 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &fi
         report(TransProgress);
         QCoreApplication::processEvents();
         if (last)
-            return finish(device, watch);
+            return finish(device, watch, unacked);
         if (m_options.pace)
             pauseSince(sinceWrite, sleeper);
     }
@@ -190,13 +193,25 @@ int FileSender::waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 l
     return 0;
 }
 
-// Done means handed to the system, not parked in the socket's buffer where
-// a close right after the code would lose it.
-int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch)
+// Done means the controller's side acknowledged every byte: bytes that left
+// for the system are still lost if the controller resets before it takes
+// them. A controller that takes nothing for ackStallMs has stopped reading;
+// the connection is closed then, as a reset would have.
+int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked)
 {
-    if (const int code = waitForRoom(device, watch, 0))
-        return report(code);
-    return report(watch.lost() ? TransDisconnected : TransDone);
+    switch (unacked.waitForAll([&watch] { return watch.lost(); }, [this] { return stopping(); },
+                               m_options.ackStallMs)) {
+    case UnackedBytes::Acknowledged:
+        return report(TransDone);
+    case UnackedBytes::Stopped:
+        return report(TransAborted);
+    case UnackedBytes::Stalled:
+        device->abort();
+        break;
+    case UnackedBytes::Lost:
+        break;
+    }
+    return report(TransDisconnected);
 }
 
 // The next block, never past the size that was announced and hashed. A read

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/unackedbytes.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QString>
@@ -13,9 +15,10 @@ class QTcpSocket;
 // Sends one file over a connected socket: the header with name, size and
 // MD5, the contents in blocks of at most bufferSize bytes, then the end
 // marker. Reports TransStarted, TransProgress after every block, and one
-// end code (TransDone, TransAborted, TransDisconnected, TransReadFailed,
-// TransChanged), or TransOpenFailed alone (also for a name that holds a
-// marker's text, and for anything but a regular file).
+// end code (TransDone once the peer acknowledged every byte, TransAborted,
+// TransDisconnected, TransReadFailed, TransChanged), or TransOpenFailed
+// alone (also for a name that holds a marker's text, and for anything but
+// a regular file).
 //
 // Runs in the socket's thread and returns when the send has ended. It lets
 // that thread's events run once per block (and while it waits for the
@@ -40,6 +43,8 @@ public:
         // Stops the send like stopRequested, but the sender never clears
         // it: for shutting down, where a stop must not be lost.
         const std::atomic<bool> *cancel = nullptr;
+        // How long the peer may acknowledge nothing before the send fails.
+        int ackStallMs = UnackedBytes::DefaultStallMs;
     };
     using Reporter = std::function<void(int code)>;
 
@@ -55,9 +60,9 @@ public:
     class ConnectionWatch;
 
 private:
-    int sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &file,
+    int sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked, QFile &file,
                    const QByteArray &header);
-    int finish(QTcpSocket *device, ConnectionWatch &watch);
+    int finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked);
     int waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 limit);
     bool stopping() const;
     bool hashFile(QFile &file, QByteArray *md5Hex);

@@ -34,10 +34,11 @@ Commands:
   (kvr-transfer COMMAND --help lists the command's options)
 
 Without --to/--from the host is serverAddress, and without --dir the folder
-is saveFilePath, from the window's settings.ini. One line per file on stdout
-(with --json one JSON object per event, the last "finished" unless the
-arguments were bad); a progress line only on a terminal; raw data from the
-controller on stderr, control characters as \xNN.
+is saveFilePath, from the window's settings.ini. A file counts as sent once
+the controller acknowledged every byte. One line per file on stdout (with
+--json one JSON object per event, the last "finished" unless the arguments
+were bad); a progress line only on a terminal; raw data from the controller
+on stderr, control characters as \xNN.
 
 Exit codes:
   0    everything sent or received and verified
@@ -48,7 +49,8 @@ Exit codes:
        fewer files than --count before --idle ended the wait)
   4    a digest mismatch, or a file without MD5 whose size differs from the
        size announced (it is stored all the same)
-  5    the connection was lost mid-transfer (or before --count files came)
+  5    the connection was lost mid-transfer or before the controller
+       acknowledged what was sent (or before --count files came)
   130  interrupted (Ctrl+C)
 When several files fail, the first failure's code wins.)";
 
