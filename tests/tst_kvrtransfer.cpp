@@ -161,6 +161,7 @@ private slots:
     void transfers();
     void failures_data();
     void failures();
+    void greetNeedsAcknowledgement();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
 
@@ -501,6 +502,64 @@ void tst_KvrTransfer::failures()
     for (const QString &source : sources)
         files.removeAll(source);
     QCOMPARE(files, stored);
+}
+
+#ifndef Q_OS_WIN
+namespace {
+
+bool stopped(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "T";
+}
+
+} // namespace
+#endif
+
+// A greeting counts as sent only once the controller's side acknowledged
+// it. The tool is held stopped while the peer looks whether the greeting
+// came: if not, the peer closes, and the greeting, written after that, is
+// answered with a reset, never acknowledged.
+void tst_KvrTransfer::greetNeedsAcknowledgement()
+{
+#ifdef Q_OS_WIN
+    QSKIP("holds the tool with SIGSTOP, which Windows does not have");
+#else
+    QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
+    bool closedFirst = false;
+    // Either may come first; until the close has, try again.
+    for (int attempt = 0; attempt < 20 && !closedFirst; ++attempt) {
+        bool greeted = false;
+        const QStringList arguments{QStringLiteral("greet"), QStringLiteral("--to"), Loopback,
+                                    QStringLiteral("--json")};
+        const Run run = runCli(arguments, [&](QProcess &process) {
+            QVERIFY(m_server.waitForNewConnection(WaitMs));
+            QTcpSocket *peer = m_server.nextPendingConnection();
+            m_peers.append(peer);
+            QCOMPARE(::kill(pid_t(process.processId()), SIGSTOP), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(stopped(process.processId()), WaitMs);
+            // What the tool sent before it stopped is on its way on loopback.
+            greeted = peer->bytesAvailable() > 0 || peer->waitForReadyRead(100);
+            if (!greeted)
+                peer->abort();
+            QCOMPARE(::kill(pid_t(process.processId()), SIGCONT), 0);
+        });
+        closedFirst = !greeted;
+        const int exitCode = greeted ? 0 : 5;
+        const QStringList out = lines(run.out);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(describe(run)));
+        QVERIFY2(run.out.contains(QStringLiteral(R"("event":"greeting-sent")")) == greeted,
+                 qPrintable(describe(run)));
+        QVERIFY2(out.value(out.size() - 1) ==
+                     QStringLiteral(R"({"event":"finished","exitCode":%1,"failed":0,"files":0})")
+                         .arg(exitCode),
+                 qPrintable(describe(run)));
+    }
+    QVERIFY(closedFirst);
+#endif
 }
 
 void tst_KvrTransfer::progressOnlyOnATerminal_data()

@@ -34,11 +34,11 @@ Commands:
   (kvr-transfer COMMAND --help lists the command's options)
 
 Without --to/--from the host is serverAddress, and without --dir the folder
-is saveFilePath, from the window's settings.ini. A file counts as sent once
-the controller acknowledged every byte. One line per file on stdout (with
---json one JSON object per event, the last "finished" unless the arguments
-were bad); a progress line only on a terminal; raw data from the controller
-on stderr, control characters as \xNN.
+is saveFilePath, from the window's settings.ini. A file or the greeting
+counts as sent once the controller acknowledged every byte. One line per
+file on stdout (with --json one JSON object per event, the last "finished"
+unless the arguments were bad); a progress line only on a terminal; raw
+data from the controller on stderr, control characters as \xNN.
 
 Exit codes:
   0    everything sent or received and verified

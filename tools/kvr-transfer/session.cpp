@@ -7,6 +7,7 @@
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
+#include "transfer/unackedbytes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -303,20 +304,32 @@ void Session::endReceived(int code, const FileReceiver &receiver)
     m_tally.add(outcome.exitCode);
 }
 
+// Sent means the controller's side acknowledged the greeting, as for a
+// file: a write that left the socket may still meet a reset.
 int Session::greet()
 {
-    m_socket.write(Protocol::greeting());
-    waitUntil([this] {
-        return m_socket.bytesToWrite() == 0 || m_socket.state() != QAbstractSocket::ConnectedState;
-    });
-    if (Interrupt::requested())
+    UnackedBytes unacked(&m_socket);
+    // A controller that reset the connection at once may have done so
+    // before this point, while it still counted as made.
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        m_socket.write(Protocol::greeting());
+    const UnackedBytes::Outcome outcome =
+        unacked.waitForAll([this] { return m_socket.state() != QAbstractSocket::ConnectedState; },
+                           [] { return Interrupt::requested(); });
+    switch (outcome) {
+    case UnackedBytes::Acknowledged:
+        m_report.greetingSent(m_socket.peerAddress().toString());
+        return finish(ExitOk);
+    case UnackedBytes::Stopped:
         return finish(ExitInterrupted);
-    if (m_socket.bytesToWrite() > 0) {
+    case UnackedBytes::Stalled:
+        Report::error(QStringLiteral("the controller did not acknowledge the greeting"));
+        break;
+    case UnackedBytes::Lost:
         Report::error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
-        return finish(ExitConnectionLost);
+        break;
     }
-    m_report.greetingSent(m_socket.peerAddress().toString());
-    return finish(ExitOk);
+    return finish(ExitConnectionLost);
 }
 
 // Nothing went either way: every file there was to move counts as failed.
