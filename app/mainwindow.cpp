@@ -394,6 +394,10 @@ void MainWindow::getTransState(const TransReport &report)
         appendLog(utf8("读取文件失败，传送中断\n"));
         endSend();
         break;
+    case TransChanged:
+        appendLog(utf8("文件在发送中被修改,传送失败!\n"));
+        endSend();
+        break;
     default:
         break;
     }

@@ -5,6 +5,7 @@
 
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
+#include "transfer/unackedbytes.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -13,11 +14,25 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
 
 #include <atomic>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h> // with the sockets' options
+#else
+#include <sys/socket.h>
+#endif
+
 namespace TestFiles {
+
+#ifdef Q_OS_WIN
+using NativeSocket = SOCKET;
+#else
+using NativeSocket = int;
+#endif
 
 inline QByteArray randomBytes(int size, quint32 seed = 1)
 {
@@ -93,6 +108,45 @@ inline QByteArray writeNoiseFile(const QString &path, qint64 size, quint32 seed)
             return QByteArray();
     }
     return file.flush() ? hash.result().toHex() : QByteArray();
+}
+
+// Replaces bytes in place, as an editor saving over the file would.
+inline bool overwrite(const QString &path, qint64 at, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) && file.seek(at) && file.write(bytes) == bytes.size();
+}
+
+// Closes the connection with a reset (SO_LINGER 0), as a controller that
+// drops it does.
+inline void resetConnection(QTcpSocket *connection)
+{
+    struct linger reset = {};
+    reset.l_onoff = 1;
+    setsockopt(NativeSocket(connection->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+               reinterpret_cast<const char *>(&reset), sizeof(reset));
+    connection->abort();
+}
+
+// Whether this system tells how many bytes a peer has not acknowledged
+// yet (Wine 8 does not).
+inline bool countsAcknowledgements()
+{
+    QTcpServer server;
+    QTcpSocket socket;
+    if (!server.listen(QHostAddress::LocalHost))
+        return false;
+    socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    return socket.waitForConnected(10000) &&
+           UnackedBytes(&socket).source() != UnackedBytes::QtBufferOnly;
+}
+
+// Connections the server accepts from now on take at most about this many
+// unread bytes before they stop acknowledging more.
+inline bool limitReceiveBuffer(const QTcpServer &server, int bytes)
+{
+    return setsockopt(NativeSocket(server.socketDescriptor()), SOL_SOCKET, SO_RCVBUF,
+                      reinterpret_cast<const char *>(&bytes), sizeof(bytes)) == 0;
 }
 
 inline QByteArray readFile(const QString &path)

@@ -14,6 +14,9 @@
 #ifdef Q_OS_LINUX
 #include <sys/prctl.h>
 #endif
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 using namespace TestFiles;
 
@@ -37,9 +40,12 @@ protected:
 // A connected client socket and the server side that collects what arrives.
 struct Link
 {
-    Link()
+    // peerReceiveBuffer: about how many unread bytes the peer's system takes.
+    explicit Link(int peerReceiveBuffer = 0)
     {
         QVERIFY(server.listen(QHostAddress::LocalHost, 8080));
+        if (peerReceiveBuffer > 0)
+            QVERIFY(limitReceiveBuffer(server, peerReceiveBuffer));
         client.clock.start();
         client.connectToHost(QHostAddress::LocalHost, 8080);
         QVERIFY(client.waitForConnected(5000));
@@ -117,8 +123,11 @@ private slots:
     void lostConnectionEndsSend();
     void openFailures_data();
     void openFailures();
-    void fileShrinkingDuringSendFailsRead();
+    void fileChangedDuringSendFails_data();
+    void fileChangedDuringSendFails();
     void sendBufferStaysBounded();
+    void doneWaitsForAcknowledgement_data();
+    void doneWaitsForAcknowledgement();
 
 private:
     QString makeFile(const QString &name, const QByteArray &contents)
@@ -332,6 +341,8 @@ void tst_FileSender::openFailures_data()
     QTest::addColumn<bool>("exists");
     QTest::newRow("missing") << QStringLiteral("/nonexistent-kvr/file.bin") << false;
     QTest::newRow("directory") << QStringLiteral("/") << false;
+    // Opening one without a writer would block for good.
+    QTest::newRow("FIFO") << QStringLiteral("FIFO") << false;
     // A controller would misread a header whose name holds a marker.
     for (const QString &marker :
          {Protocol::startMarkerText(), Protocol::endMarkerText(), Protocol::sizeMarkerText(),
@@ -347,6 +358,14 @@ void tst_FileSender::openFailures()
     QFETCH(bool, exists);
     if (exists)
         path = makeFile(path, "contents");
+    if (path == QLatin1String("FIFO")) {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no FIFO in the file system");
+#else
+        path = dir.path() + QStringLiteral("/fifo");
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+#endif
+    }
     Link link;
     Sender sender;
     sender.bytesWritten = 77;
@@ -357,18 +376,33 @@ void tst_FileSender::openFailures()
     QVERIFY(link.client.writeTimesNs.isEmpty());
 }
 
-// The digest was taken over the announced size; a file that shrinks under
-// the send cannot deliver it, so the send fails instead of reporting done.
-void tst_FileSender::fileShrinkingDuringSendFailsRead()
+void tst_FileSender::fileChangedDuringSendFails_data()
 {
+    QTest::addColumn<bool>("shrinks"); // else a later part is rewritten in place
+    QTest::addColumn<int>("code");
+    QTest::newRow("shrinks") << true << int(TransReadFailed);
+    QTest::newRow("rewritten in place") << false << int(TransChanged);
+}
+
+// The header announced the size and digest the file had when it was hashed.
+// A file that shrinks, or changes, under the send cannot deliver them, so
+// the send fails instead of reporting done, and the end marker never goes out.
+void tst_FileSender::fileChangedDuringSendFails()
+{
+    QFETCH(bool, shrinks);
+    QFETCH(int, code);
     Link link;
     Sender sender;
-    const QString path = makeFile(QStringLiteral("shrink"), randomBytes(5000, 7));
-    sender.onCode = [&](int code) {
-        if (code == TransProgress && sender.progressCount() == 2)
+    const QString path = makeFile(QStringLiteral("change"), randomBytes(5000, 7));
+    sender.onCode = [&](int reported) {
+        if (reported != TransProgress || sender.progressCount() != 2)
+            return;
+        if (shrinks)
             QFile::resize(path, 2500);
+        else
+            QVERIFY(overwrite(path, 3000, QByteArray(1000, 'x')));
     };
-    QCOMPARE(sender.send(&link.client, path), int(TransReadFailed));
+    QCOMPARE(sender.send(&link.client, path), code);
     QCOMPARE(sender.codes.count(TransDone), 0);
     QTRY_COMPARE(quint64(link.received.size()), sender.bytesWritten.load());
     QVERIFY(!link.received.endsWith(Protocol::endMarker()));
@@ -394,6 +428,59 @@ void tst_FileSender::sendBufferStaysBounded()
     QTRY_COMPARE(link.received.size(), int(sender.bytesWritten.load()));
     QCOMPARE(link.received, framed(QStringLiteral("big"), contents));
     QVERIFY2(mostQueued <= 64 * 1024 + 12000, qPrintable(QString::number(mostQueued)));
+}
+
+enum class Reader { Never, ResetsUnread, Slowly };
+Q_DECLARE_METATYPE(Reader)
+
+void tst_FileSender::doneWaitsForAcknowledgement_data()
+{
+    QTest::addColumn<Reader>("reader");
+    QTest::addColumn<int>("stallMs"); // 0: the sender's own limit
+    QTest::addColumn<int>("code");
+    QTest::newRow("never reads") << Reader::Never << 250 << int(TransDisconnected);
+    QTest::newRow("resets without reading") << Reader::ResetsUnread << 0 << int(TransDisconnected);
+    // Longer in all than the limit, which counts only time without progress.
+    QTest::newRow("reads slowly") << Reader::Slowly << 250 << int(TransDone);
+}
+
+// Done means the peer acknowledged every byte, not only that the system took
+// them: the peer takes a few KiB unread, the system holds the rest.
+void tst_FileSender::doneWaitsForAcknowledgement()
+{
+    QFETCH(Reader, reader);
+    QFETCH(int, stallMs);
+    QFETCH(int, code);
+    if (!countsAcknowledgements())
+        QSKIP("this system cannot count the bytes a peer has not acknowledged");
+    Link link(4096);
+    link.reading = false;
+    link.peer->setReadBufferSize(4096);
+    link.client.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 1 << 20);
+    QTimer reads;
+    QObject::connect(&reads, &QTimer::timeout, [&] { link.received += link.peer->readAll(); });
+    if (reader == Reader::Slowly)
+        reads.start(50);
+    Sender sender;
+    const QByteArray contents = randomBytes(64 * 1024, 13);
+    const int lastProgress = (contents.size() + sender.bufferSize - 1) / sender.bufferSize + 2;
+    sender.onCode = [&](int) {
+        // The end marker is written: the sender waits for the rest.
+        if (reader == Reader::ResetsUnread && sender.progressCount() == lastProgress)
+            QTimer::singleShot(50, link.peer, [&] { resetConnection(link.peer); });
+    };
+    FileSender::Options options;
+    if (stallMs > 0)
+        options.ackStallMs = stallMs;
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("ack"), contents), options), code);
+    QVERIFY2(clock.elapsed() < UnackedBytes::DefaultStallMs,
+             qPrintable(QString::number(clock.elapsed())));
+    if (code == TransDone) {
+        link.startReading();
+        QTRY_COMPARE(link.received, framed(QStringLiteral("ack"), contents));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_FileSender)

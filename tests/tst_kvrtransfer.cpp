@@ -19,6 +19,10 @@
 #include <csignal>
 #include <functional>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 constexpr quint16 Port = 8080;
@@ -131,7 +135,15 @@ QStringList textEnded(const QString &out, const QString &verb)
     return ended;
 }
 
-enum class Peer { None, Silent, WritesAndCloses, WritesAndStays, AbortsOnData };
+enum class Peer {
+    None,
+    Silent,
+    WritesAndCloses,
+    WritesAndStays,
+    AbortsOnData,
+    WritesAndResets,   // reads nothing, and resets once the tool's bytes wait unread
+    ChangesFileOnData, // rewrites the end of big.bin once the header came
+};
 
 } // namespace
 
@@ -150,6 +162,7 @@ private slots:
     void transfers();
     void failures_data();
     void failures();
+    void greetNeedsAcknowledgement();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
     void version();
@@ -178,8 +191,8 @@ void tst_KvrTransfer::cleanup()
     QFile::remove(settingsBesideCli());
 }
 
-// A peer that plays one part: writes bytes, then closes, stays, or drops
-// the connection as soon as data arrives.
+// A peer that plays one part: writes bytes, then closes, stays, drops the
+// connection as soon as data arrives, or resets it without reading.
 void tst_KvrTransfer::serve(Peer peer, const QByteArray &bytes)
 {
     if (peer == Peer::None)
@@ -193,6 +206,22 @@ void tst_KvrTransfer::serve(Peer peer, const QByteArray &bytes)
             socket->disconnectFromHost();
         if (peer == Peer::AbortsOnData)
             connect(socket, &QTcpSocket::readyRead, socket, &QTcpSocket::abort);
+        if (peer == Peer::WritesAndResets) {
+            // Qt takes one byte; the rest stays in the system's buffers.
+            socket->setReadBufferSize(1);
+            // Long after the tool wrote what the buffers take.
+            QTimer::singleShot(500, socket, [socket] { TestFiles::resetConnection(socket); });
+        }
+        if (peer == Peer::ChangesFileOnData) {
+            // The header follows the hashing; the end of the file is read
+            // seconds later.
+            const QString file = path(QStringLiteral("big.bin"));
+            connect(socket, &QTcpSocket::readyRead, socket, [file, done = false]() mutable {
+                if (!std::exchange(done, true))
+                    QVERIFY(
+                        TestFiles::overwrite(file, 7 * 1024 * 1024, QByteArray(1024 * 1024, 'c')));
+            });
+        }
     });
 }
 
@@ -231,6 +260,18 @@ void tst_KvrTransfer::badInput_data()
     QTest::newRow("buffer size 65537") << QStringList{QStringLiteral("send"), file, to, Loopback,
                                                       QStringLiteral("--buffer-size=65537")}
                                        << "--buffer-size needs a number from 1 to 65536";
+    QTest::newRow("idle not a number")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
+                       QStringLiteral("--idle"), QStringLiteral("nan")}
+        << "--idle needs a number of seconds above 0";
+    QTest::newRow("idle infinite")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
+                       QStringLiteral("--idle=inf")}
+        << "--idle needs a number of seconds above 0";
+    // Opening a FIFO without a writer would block for good.
+    QTest::newRow("FIFO") << QStringList{QStringLiteral("send"), QStringLiteral("FIFO"), to,
+                                         Loopback}
+                          << "is not a regular file";
     QTest::newRow("no host, no settings")
         << QStringList{QStringLiteral("greet")} << "no controller address: pass --to HOST";
 }
@@ -245,6 +286,15 @@ void tst_KvrTransfer::badInput()
     QVERIFY(TestFiles::writeFile(marked, "contents"));
     arguments.replaceInStrings(QStringLiteral("MARKED"), marked);
     arguments.replaceInStrings(QStringLiteral("DIR"), m_dir->path());
+    if (arguments.contains(QStringLiteral("FIFO"))) {
+#ifdef Q_OS_WIN
+        QSKIP("Windows has no FIFO in the file system");
+#else
+        const QString fifo = path(QStringLiteral("fifo"));
+        QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
+#endif
+    }
     QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
 
     const Run run = runCli(arguments);
@@ -335,36 +385,80 @@ void tst_KvrTransfer::failures_data()
     QTest::addColumn<bool>("interrupt");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("line");       // on stdout
+    QTest::addColumn<QStringList>("stored"); // under their own names
 
     const QByteArray good = TestFiles::framed(QStringLiteral("good.bin"), "good");
     QByteArray bad = TestFiles::framed(QStringLiteral("bad.bin"), "bad!");
     bad.replace(TestFiles::md5Hex("bad!"), TestFiles::md5Hex("bad?"));
     const QByteArray half =
         TestFiles::framed(QStringLiteral("half.bin"), QByteArray(1000, 'h')).left(500);
+    // 2000 bytes announced, 1000 before the end marker.
+    const QByteArray shortWithoutMd5 =
+        Protocol::buildHeader(QStringLiteral("short.bin"), 2000, QByteArray()) +
+        QByteArray(1000, 's') + Protocol::endMarker();
+    const QByteArray shortWithMd5 =
+        Protocol::buildHeader(QStringLiteral("over.bin"), 2000,
+                              TestFiles::md5Hex(QByteArray(1000, 'o'))) +
+        QByteArray(1000, 'o') + Protocol::endMarker();
+    const QStringList none;
+    const QStringList goodStored{QStringLiteral("good.bin")};
 
-    QTest::newRow("no listener") << "send" << Peer::None << QByteArray() << false << 1
-                                 << "cannot connect to 127.0.0.1:8080";
+    QTest::newRow("no listener") << "send big.bin" << Peer::None << QByteArray() << false << 1
+                                 << "cannot connect to 127.0.0.1:8080" << QString() << none;
+    QTest::newRow("no listener, json")
+        << "send big.bin --json" << Peer::None << QByteArray() << false << 1
+        << "cannot connect to 127.0.0.1:8080"
+        << R"({"event":"finished","exitCode":1,"failed":1,"files":1})" << none;
     QTest::newRow("digest mismatch, then a good file")
         << "receive --count 2" << Peer::WritesAndStays << bad + good << false << 4
-        << "1 of 2 files failed";
+        << "1 of 2 files failed" << QString() << goodStored;
+    QTest::newRow("receive: size differs, no MD5")
+        << "receive --count 1" << Peer::WritesAndStays << shortWithoutMd5 << false << 4
+        << "1 of 1 files failed"
+        << "receive failed: short.bin: size mismatch after 1000 of 2000 bytes"
+        << QStringList{QStringLiteral("short.bin")};
+    QTest::newRow("receive: size differs, MD5 matches")
+        << "receive --count 1" << Peer::WritesAndStays << shortWithMd5 << false << 0 << ""
+        << "received over.bin: 1000 bytes, " << QStringList{QStringLiteral("over.bin")};
     QTest::newRow("receive: peer drops mid-file")
-        << "receive" << Peer::WritesAndCloses << half << false << 5 << "1 of 1 files failed";
+        << "receive" << Peer::WritesAndCloses << half << false << 5 << "1 of 1 files failed"
+        << QString() << none;
     QTest::newRow("send: peer drops mid-file")
-        << "send" << Peer::AbortsOnData << QByteArray() << false << 5 << "1 of 1 files failed";
-    QTest::newRow("receive: stall mid-file") << "receive --count 1" << Peer::WritesAndStays << half
-                                             << false << 3 << "1 of 1 files failed";
-    QTest::newRow("receive: count not reached") << "receive --count 2" << Peer::WritesAndCloses
-                                                << good << false << 5 << "1 of 2 files failed";
+        << "send big.bin" << Peer::AbortsOnData << QByteArray() << false << 5
+        << "1 of 1 files failed" << QString() << none;
+    QTest::newRow("send: peer resets before reading")
+        << "send mid.bin" << Peer::WritesAndResets << QByteArray() << false << 5
+        << "1 of 1 files failed"
+        << "send failed: mid.bin: connection lost" << none;
+    QTest::newRow("send: file changed during the send")
+        << "send big.bin" << Peer::ChangesFileOnData << QByteArray() << false << 3
+        << "1 of 1 files failed"
+        << "send failed: big.bin: changed during send" << none;
+    QTest::newRow("receive: stall mid-file")
+        << "receive --count 1" << Peer::WritesAndStays << half << false << 3
+        << "1 of 1 files failed" << QString() << none;
+    QTest::newRow("receive: idle ends the wait mid-file")
+        << "receive --idle 0.5" << Peer::WritesAndStays << half << false << 3
+        << "1 of 1 files failed"
+        << "receive failed: half.bin: incomplete" << none;
+    QTest::newRow("receive: count not reached")
+        << "receive --count 2" << Peer::WritesAndCloses << good << false << 5
+        << "1 of 2 files failed" << QString() << goodStored;
     QTest::newRow("receive: idle ends the wait")
-        << "receive --idle 0.5" << Peer::WritesAndStays << good << false << 0 << "";
+        << "receive --idle 0.5" << Peer::WritesAndStays << good << false << 0 << ""
+        << "received good.bin: 4 bytes" << goodStored;
     QTest::newRow("receive: idle before count")
         << "receive --count 2 --idle 0.5" << Peer::WritesAndStays << good << false << 3
-        << "1 of 2 files failed";
+        << "1 of 2 files failed" << QString() << goodStored;
     QTest::newRow("raw data, escaped")
         << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0
-        << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a");
+        << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a") << QString() << none;
     QTest::newRow("Ctrl+C") << "receive" << Peer::Silent << QByteArray() << true << 130
-                            << "interrupted";
+                            << "interrupted" << QString() << none;
+    QTest::newRow("Ctrl+C mid-file")
+        << "receive --json" << Peer::WritesAndStays << half << true << 130 << QString()
+        << R"("name":"half.bin","outcome":"interrupted")" << none;
 }
 
 void tst_KvrTransfer::failures()
@@ -375,13 +469,22 @@ void tst_KvrTransfer::failures()
     QFETCH(bool, interrupt);
     QFETCH(int, exitCode);
     QFETCH(QString, error);
-    QVERIFY(TestFiles::writeFile(path(QStringLiteral("big.bin")),
-                                 TestFiles::randomBytes(8 * 1024 * 1024)));
+    QFETCH(QString, line);
+    QFETCH(QStringList, stored);
+    if (peer == Peer::WritesAndResets && !TestFiles::countsAcknowledgements())
+        QSKIP("this system cannot count the bytes a peer has not acknowledged");
+    const QStringList sources{QStringLiteral("big.bin"), QStringLiteral("mid.bin")};
+    QVERIFY(TestFiles::writeFile(path(sources[0]), TestFiles::noise(8 * 1024 * 1024, 1)));
+    QVERIFY(TestFiles::writeFile(path(sources[1]), TestFiles::noise(1024 * 1024, 2)));
     serve(peer, peerWrites);
 
     QStringList arguments = command.split(QLatin1Char(' '));
+    for (QString &argument : arguments) {
+        if (sources.contains(argument))
+            argument = path(argument);
+    }
     if (arguments.first() == QLatin1String("send"))
-        arguments << path(QStringLiteral("big.bin")) << QStringLiteral("--to") << Loopback;
+        arguments << QStringLiteral("--to") << Loopback;
     else
         arguments << QStringLiteral("--from") << Loopback << QStringLiteral("--dir")
                   << m_dir->path();
@@ -389,10 +492,76 @@ void tst_KvrTransfer::failures()
         if (!interrupt)
             return;
         QTRY_COMPARE_WITH_TIMEOUT(m_peers.size(), 1, WaitMs);
+        if (!peerWrites.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(process.peek(4096).contains(R"("event":"started")"), WaitMs);
         QVERIFY(interruptStandIn(process, SIGINT));
     });
     QVERIFY2(run.exitCode == exitCode, qPrintable(describe(run)));
     QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
+    QVERIFY2(run.out.contains(line), qPrintable(describe(run)));
+    QStringList files = QDir(m_dir->path()).entryList(QDir::Files);
+    files = files.filter(QRegularExpression(QStringLiteral("^[^.]")));
+    for (const QString &source : sources)
+        files.removeAll(source);
+    QCOMPARE(files, stored);
+}
+
+#ifndef Q_OS_WIN
+namespace {
+
+bool stopped(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2, 1) == "T";
+}
+
+} // namespace
+#endif
+
+// A greeting counts as sent only once the controller's side acknowledged
+// it. The tool is held stopped while the peer looks whether the greeting
+// came: if not, the peer closes, and the greeting, written after that, is
+// answered with a reset, never acknowledged.
+void tst_KvrTransfer::greetNeedsAcknowledgement()
+{
+#ifdef Q_OS_WIN
+    QSKIP("holds the tool with SIGSTOP, which Windows does not have");
+#else
+    QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
+    bool closedFirst = false;
+    // Either may come first; until the close has, try again.
+    for (int attempt = 0; attempt < 20 && !closedFirst; ++attempt) {
+        bool greeted = false;
+        const QStringList arguments{QStringLiteral("greet"), QStringLiteral("--to"), Loopback,
+                                    QStringLiteral("--json")};
+        const Run run = runCli(arguments, [&](QProcess &process) {
+            QVERIFY(m_server.waitForNewConnection(WaitMs));
+            QTcpSocket *peer = m_server.nextPendingConnection();
+            m_peers.append(peer);
+            QCOMPARE(::kill(pid_t(process.processId()), SIGSTOP), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(stopped(process.processId()), WaitMs);
+            // What the tool sent before it stopped is on its way on loopback.
+            greeted = peer->bytesAvailable() > 0 || peer->waitForReadyRead(100);
+            if (!greeted)
+                peer->abort();
+            QCOMPARE(::kill(pid_t(process.processId()), SIGCONT), 0);
+        });
+        closedFirst = !greeted;
+        const int exitCode = greeted ? 0 : 5;
+        const QStringList out = lines(run.out);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(describe(run)));
+        QVERIFY2(run.out.contains(QStringLiteral(R"("event":"greeting-sent")")) == greeted,
+                 qPrintable(describe(run)));
+        QVERIFY2(out.value(out.size() - 1) ==
+                     QStringLiteral(R"({"event":"finished","exitCode":%1,"failed":0,"files":0})")
+                         .arg(exitCode),
+                 qPrintable(describe(run)));
+    }
+    QVERIFY(closedFirst);
+#endif
 }
 
 void tst_KvrTransfer::progressOnlyOnATerminal_data()

@@ -364,8 +364,10 @@ void TestMainWindowProgress::sendStates_data()
         << int(TransOpenFailed) << false << utf8("打开文件失败，传送中断\n") << true;
     QTest::newRow("read failed") << int(TransReadFailed) << true << utf8("读取文件失败，传送中断\n")
                                  << true;
+    QTest::newRow("changed during the send")
+        << int(TransChanged) << true << utf8("文件在发送中被修改,传送失败!\n") << true;
     QTest::newRow("receive code 0") << 0 << true << QString() << false;
-    QTest::newRow("unknown 18") << 18 << true << QString() << false;
+    QTest::newRow("unknown 19") << 19 << true << QString() << false;
 }
 
 void TestMainWindowProgress::sendStates()

@@ -88,27 +88,32 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
     // A stop left over from before this send has no effect; one made while
     // the file is hashed (the window closing, say) must not be lost.
     m_fields.stopRequested = false;
+    // Checked before opening: opening a FIFO waits for a writer, and a
+    // device has no end.
+    if (Protocol::holdsMarker(Protocol::fileNameOf(filePath)) || !QFileInfo(filePath).isFile())
+        return report(TransOpenFailed);
     // One handle for hashing and sending: a file replaced on disk between
     // the two cannot slip in contents that the digest does not describe.
     // Unbuffered, as blocks are read straight into the block to send.
-    if (Protocol::holdsMarker(Protocol::fileNameOf(filePath)))
-        return report(TransOpenFailed);
     QFile file(filePath);
-    QByteArray md5Hex;
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &md5Hex) ||
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &m_md5Hex) ||
         !file.seek(0))
         return report(TransOpenFailed);
     report(TransStarted);
     if (stopping())
         return report(TransAborted);
     const QByteArray header = Protocol::buildHeader(Protocol::fileNameOf(filePath), m_size,
-                                                    m_options.withMd5 ? md5Hex : QByteArray());
-    return sendBlocks(device, watch, file, header);
+                                                    m_options.withMd5 ? m_md5Hex : QByteArray());
+    // Counts from before the first write. A socket lost while the file was
+    // hashed may be gone already.
+    UnackedBytes unacked(watch.lost() ? nullptr : device);
+    return sendBlocks(device, watch, unacked, file, header);
 }
 
 // Hashes exactly the announced size: the contents sent later stop at the
-// same size, so the digest always describes what goes on the wire. The
-// thread's events keep running, as hashing a large file takes seconds.
+// same size, and are hashed again as they are read, so a file changed in
+// between is caught. The thread's events keep running, as hashing a large
+// file takes seconds.
 bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
 {
     QCryptographicHash hash(QCryptographicHash::Md5);
@@ -128,12 +133,13 @@ bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
     return true;
 }
 
-int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &file,
-                           const QByteArray &header)
+int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked,
+                           QFile &file, const QByteArray &header)
 {
     FineSleeper sleeper;
     m_fields.bytesRead = 0;
     m_fields.bytesWritten = 0;
+    m_sentHash.reset();
     QElapsedTimer sinceWrite;
     QByteArray block = header;
     bool last = false;
@@ -153,12 +159,14 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, QFile &fi
         if (stopping())
             return report(TransAborted);
         block.clear();
-        if (!last && !readBlock(file, &block))
-            return report(TransReadFailed);
+        if (!last) {
+            if (const int code = readBlock(file, &block))
+                return report(code);
+        }
         report(TransProgress);
         QCoreApplication::processEvents();
         if (last)
-            return finish(device, watch);
+            return finish(device, watch, unacked);
         if (m_options.pace)
             pauseSince(sinceWrite, sleeper);
     }
@@ -185,26 +193,44 @@ int FileSender::waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 l
     return 0;
 }
 
-// Done means handed to the system, not parked in the socket's buffer where
-// a close right after the code would lose it.
-int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch)
+// Done means the controller's side acknowledged every byte: bytes that left
+// for the system are still lost if the controller resets before it takes
+// them. A controller that takes nothing for ackStallMs has stopped reading;
+// the connection is closed then, as a reset would have.
+int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked)
 {
-    if (const int code = waitForRoom(device, watch, 0))
-        return report(code);
-    return report(watch.lost() ? TransDisconnected : TransDone);
+    switch (unacked.waitForAll([&watch] { return watch.lost(); }, [this] { return stopping(); },
+                               m_options.ackStallMs)) {
+    case UnackedBytes::Acknowledged:
+        return report(TransDone);
+    case UnackedBytes::Stopped:
+        return report(TransAborted);
+    case UnackedBytes::Stalled:
+        device->abort();
+        break;
+    case UnackedBytes::Lost:
+        break;
+    }
+    return report(TransDisconnected);
 }
 
 // The next block, never past the size that was announced and hashed. A read
-// error, or a file that shrank, fails the send instead of ending it early.
-bool FileSender::readBlock(QFile &file, QByteArray *block)
+// error, or a file that shrank, fails the send instead of ending it early;
+// contents that differ from those hashed fail it before the end marker.
+int FileSender::readBlock(QFile &file, QByteArray *block)
 {
     const quint64 left = m_size - m_fields.bytesRead;
     const qint64 wanted = qint64(qMin<quint64>(left, quint64(blockSize())));
     if (wanted == 0)
-        return true;
+        return 0;
     *block = file.read(wanted);
     m_fields.bytesRead += quint64(block->size());
-    return block->size() == wanted;
+    if (block->size() != wanted)
+        return TransReadFailed;
+    m_sentHash.addData(*block);
+    if (m_fields.bytesRead == m_size && m_sentHash.result().toHex() != m_md5Hex)
+        return TransChanged;
+    return 0;
 }
 
 bool FileSender::stopping() const

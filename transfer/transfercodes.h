@@ -14,6 +14,7 @@ enum TransState : int {
     TransDisconnected = 15,
     TransOpenFailed = 16,
     TransReadFailed = 17, // the file could not be read to its end
+    TransChanged = 18,    // the contents sent differ from those hashed for the header
 };
 
 // Receive states: receiveThread::sendRecState(int), re-emitted by the worker.

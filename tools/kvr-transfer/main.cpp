@@ -20,6 +20,7 @@
 #include <QLoggingCategory>
 #include <QSettings>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,18 +37,23 @@ Commands:
   (kvr-transfer COMMAND --help lists the command's options)
 
 Without --to/--from the host is serverAddress, and without --dir the folder
-is saveFilePath, from the window's settings.ini. One line per file on stdout
-(with --json one JSON object per event); a progress line only on a terminal;
-raw data from the controller on stderr, control characters as \xNN.
+is saveFilePath, from the window's settings.ini. A file or the greeting
+counts as sent once the controller acknowledged every byte. One line per
+file on stdout (with --json one JSON object per event, the last "finished"
+unless the arguments were bad); a progress line only on a terminal; raw
+data from the controller on stderr, control characters as \xNN.
 
 Exit codes:
   0    everything sent or received and verified
   1    could not connect
   2    bad arguments, or a file that cannot be sent (nothing is sent)
-  3    a transfer failed (read failure, timeout, write failure, fewer files
-       than --count before --idle ended the wait)
-  4    a digest mismatch
-  5    the connection was lost mid-transfer (or before --count files came)
+  3    a transfer failed (read failure, a file changed during its send,
+       timeout, write failure, a file still arriving when the wait ended,
+       fewer files than --count before --idle ended the wait)
+  4    a digest mismatch, or a file without MD5 whose size differs from the
+       size announced (it is stored all the same)
+  5    the connection was lost mid-transfer or before the controller
+       acknowledged what was sent (or before --count files came)
   130  interrupted (Ctrl+C)
 When several files fail, the first failure's code wins.)";
 
@@ -124,6 +130,9 @@ bool checkFiles(const QStringList &paths, QString *error)
             *error = QStringLiteral("no such file: %1").arg(path);
         else if (QFileInfo(path).isDir())
             *error = QStringLiteral("%1 is a folder, not a file").arg(path);
+        // Checked before the open below: opening a FIFO waits for a writer.
+        else if (!QFileInfo(path).isFile())
+            *error = QStringLiteral("%1 is not a regular file").arg(path);
         else if (Protocol::holdsMarker(Protocol::fileNameOf(path)))
             *error = QStringLiteral("%1: the name holds a marker of the wire format").arg(path);
         else if (!file.open(QIODevice::ReadOnly))
@@ -160,7 +169,7 @@ bool parseReceive(const QCommandLineParser &parser, const QSettings &settings, C
     if (parser.isSet(QStringLiteral("idle"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("idle")).toDouble(&ok);
-        if (!ok || seconds <= 0 || seconds > MaxIdleSeconds) {
+        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > MaxIdleSeconds) {
             *error = QStringLiteral("--idle needs a number of seconds above 0");
             return false;
         }
@@ -242,8 +251,10 @@ int run(const Command &command)
 {
     Report report(command.json);
     Session session(report);
-    if (const int code = session.open(command.host, command.port))
-        return code;
+    if (const int code = session.open(command.host, command.port)) {
+        const bool send = command.name == QLatin1String("send");
+        return session.notConnected(code, send ? int(command.files.size()) : command.receive.count);
+    }
     int code = ExitOk;
     if (command.name == QLatin1String("send"))
         code = session.send(command.files, command.bufferSize);

@@ -11,6 +11,7 @@
 
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <qt_windows.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
@@ -21,8 +22,39 @@ namespace {
 
 constexpr qint64 RedrawMs = 100;
 
+#ifdef Q_OS_WIN
+// A console shows UTF-8 bytes in its own code page, so Chinese names come
+// out garbled there: it is given the text itself. False if the stream is not
+// a console (a pipe or a file), which gets UTF-8.
+bool writeConsole(FILE *stream, const QString &text)
+{
+    // Older consoles take only so much in one call.
+    constexpr int MaxChars = 8192;
+    const HANDLE console = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleMode(console, &mode))
+        return false;
+    std::fflush(stream);
+    const auto *chars = reinterpret_cast<const wchar_t *>(text.utf16());
+    for (int at = 0; at < text.size();) {
+        int size = qMin(MaxChars, int(text.size()) - at);
+        if (at + size < text.size() && text.at(at + size - 1).isHighSurrogate())
+            --size; // a pair stays whole
+        DWORD written = 0;
+        if (!WriteConsoleW(console, chars + at, DWORD(size), &written, nullptr) || written == 0)
+            break;
+        at += int(written);
+    }
+    return true;
+}
+#endif
+
 void write(FILE *stream, const QString &line)
 {
+#ifdef Q_OS_WIN
+    if (writeConsole(stream, line))
+        return;
+#endif
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
@@ -57,9 +89,9 @@ QString endLine(const FileEvent &event)
         return QStringLiteral("%1 %2: %3 bytes, %4 on the wire, %5 s, %6")
             .arg(event.direction == QLatin1String("send") ? QLatin1String("sent")
                                                           : QLatin1String("received"),
-                 name, QString::number(event.size), QString::number(event.wireBytes),
+                 name, QString::number(event.bytes), QString::number(event.wireBytes),
                  QString::number(double(event.ms) / 1000.0, 'f', 2),
-                 TransferRate::rateText(bytesPerSecond(event.size, event.ms)));
+                 TransferRate::rateText(bytesPerSecond(event.bytes, event.ms)));
     }
     return QStringLiteral("%1 failed: %2: %3 after %4 of %5 bytes")
         .arg(event.direction, name, outcomeText(event.outcome), QString::number(event.bytes),

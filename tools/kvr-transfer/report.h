@@ -12,10 +12,10 @@ struct FileEvent
     QString name;
     QString path;
     quint64 size = 0;      // the file's size, as announced
-    quint64 bytes = 0;     // content bytes moved
+    quint64 bytes = 0;     // content bytes read, or stored
     quint64 wireBytes = 0; // markers included
     qint64 ms = 0;
-    QString outcome; // "done", "digest-mismatch", "connection-lost", ...
+    QString outcome; // "done", "digest-mismatch", "size-mismatch", "connection-lost", ...
     int exitCode = 0;
 };
 

@@ -7,6 +7,7 @@
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
+#include "transfer/unackedbytes.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -38,12 +39,17 @@ Outcome sendOutcome(int code)
         return {"connection-lost", ExitConnectionLost};
     case TransOpenFailed:
         return {"open-failed", ExitTransferFailed};
+    case TransChanged:
+        return {"changed-during-send", ExitTransferFailed};
     default:
         return {"read-failed", ExitTransferFailed};
     }
 }
 
-Outcome receiveOutcome(int code, bool peerClosed)
+// Why an open reception ended without its end marker.
+enum class Cut { Stall, PeerClosed, WaitEnded };
+
+Outcome receiveOutcome(int code, Cut cut)
 {
     switch (code) {
     case RecDone:
@@ -51,8 +57,12 @@ Outcome receiveOutcome(int code, bool peerClosed)
     case RecMd5Mismatch:
         return {"digest-mismatch", ExitDigestMismatch};
     case RecTimeout:
-        return peerClosed ? Outcome{"connection-lost", ExitConnectionLost}
-                          : Outcome{"timeout", ExitTransferFailed};
+        if (cut == Cut::PeerClosed)
+            return {"connection-lost", ExitConnectionLost};
+        if (cut == Cut::WaitEnded)
+            return Interrupt::requested() ? Outcome{"interrupted", ExitInterrupted}
+                                          : Outcome{"incomplete", ExitTransferFailed};
+        return {"timeout", ExitTransferFailed};
     case RecCreateFailed:
         return {"create-failed", ExitTransferFailed};
     default:
@@ -186,6 +196,7 @@ int Session::receive(const ReceiveOptions &options)
         return idle || m_peerClosed || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
     });
     QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
+    abandonReception();
     const int exitCode = receiveExitCode();
     // Files that never came count as failed.
     if (m_wantedFiles > m_tally.files) {
@@ -209,6 +220,16 @@ void Session::peerClosed()
     m_peerClosed = true;
     m_receiver->endOfStream();
     m_report.connectionLost();
+}
+
+// The controller believes it sent a file still arriving when the wait ends:
+// it fails like a stalled one, its partial file kept.
+void Session::abandonReception()
+{
+    if (!m_receiver->receiving())
+        return;
+    m_waitEnded = true;
+    m_receiver->endOfStream();
 }
 
 void Session::armStallTimer()
@@ -266,7 +287,14 @@ void Session::endReceived(int code, const FileReceiver &receiver)
         m_event = FileEvent();
         m_event.direction = QStringLiteral("receive");
     }
-    const Outcome outcome = receiveOutcome(code, m_peerClosed);
+    Outcome outcome = receiveOutcome(code, m_peerClosed  ? Cut::PeerClosed
+                                           : m_waitEnded ? Cut::WaitEnded
+                                                         : Cut::Stall);
+    // Without a digest the size is all that vouches for the file; it stays
+    // stored under its name all the same.
+    if (code == RecDone && !receiver.announcedMd5() &&
+        receiver.fileBytes() != receiver.announcedSize())
+        outcome = {"size-mismatch", ExitDigestMismatch};
     m_event.bytes = receiver.fileBytes();
     m_event.wireBytes = receiver.totalBytes();
     m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
@@ -276,20 +304,40 @@ void Session::endReceived(int code, const FileReceiver &receiver)
     m_tally.add(outcome.exitCode);
 }
 
+// Sent means the controller's side acknowledged the greeting, as for a
+// file: a write that left the socket may still meet a reset.
 int Session::greet()
 {
-    m_socket.write(Protocol::greeting());
-    waitUntil([this] {
-        return m_socket.bytesToWrite() == 0 || m_socket.state() != QAbstractSocket::ConnectedState;
-    });
-    if (Interrupt::requested())
-        return ExitInterrupted;
-    if (m_socket.bytesToWrite() > 0) {
+    UnackedBytes unacked(&m_socket);
+    // A controller that reset the connection at once may have done so
+    // before this point, while it still counted as made.
+    if (m_socket.state() == QAbstractSocket::ConnectedState)
+        m_socket.write(Protocol::greeting());
+    const UnackedBytes::Outcome outcome =
+        unacked.waitForAll([this] { return m_socket.state() != QAbstractSocket::ConnectedState; },
+                           [] { return Interrupt::requested(); });
+    switch (outcome) {
+    case UnackedBytes::Acknowledged:
+        m_report.greetingSent(m_socket.peerAddress().toString());
+        return finish(ExitOk);
+    case UnackedBytes::Stopped:
+        return finish(ExitInterrupted);
+    case UnackedBytes::Stalled:
+        Report::error(QStringLiteral("the controller did not acknowledge the greeting"));
+        break;
+    case UnackedBytes::Lost:
         Report::error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
-        return ExitConnectionLost;
+        break;
     }
-    m_report.greetingSent(m_socket.peerAddress().toString());
-    return ExitOk;
+    return finish(ExitConnectionLost);
+}
+
+// Nothing went either way: every file there was to move counts as failed.
+int Session::notConnected(int exitCode, int plannedFiles)
+{
+    m_tally.files = plannedFiles;
+    m_tally.failed = plannedFiles;
+    return finish(exitCode);
 }
 
 int Session::finish(int exitCode)

@@ -35,6 +35,9 @@ public:
     int send(const QStringList &paths, int bufferSize);
     int receive(const ReceiveOptions &options);
     int greet();
+    // Ends a run whose connection was never made, with the files it would
+    // have moved.
+    int notConnected(int exitCode, int plannedFiles);
     void close();
 
 private:
@@ -49,6 +52,7 @@ private:
     int sendFile(const QString &path);
     void readReceived();
     void peerClosed();
+    void abandonReception();
     void armStallTimer();
     void restartIdleTimer();
     void received(int code, const FileReceiver &receiver);
@@ -69,6 +73,7 @@ private:
     qint64 m_idleMs = 0;
     int m_wantedFiles = 0;
     bool m_peerClosed = false;
+    bool m_waitEnded = false; // the wait ended with a reception open
 
     std::atomic<int> m_bufferSize{12000};
     std::atomic<bool> m_stopRequested{false};
