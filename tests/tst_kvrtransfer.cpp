@@ -451,6 +451,14 @@ void tst_KvrTransfer::failures_data()
     QTest::newRow("receive: idle before count")
         << "receive --count 2 --idle 0.5" << Peer::WritesAndStays << good << false << 3
         << "1 of 2 files failed" << QString() << goodStored;
+    // A portable copy receiving beside itself.
+    QTest::newRow("receive: a name of the program's own")
+        << "receive --count 1 --dir PROGRAMDIR" << Peer::WritesAndStays
+        << TestFiles::framed(QStringLiteral("qt.conf"), "[Paths]\nPrefix=/tmp\n") << false << 3
+        << "1 of 1 files failed"
+        << "receive failed: qt.conf: program file after 0 of 0 bytes (one of the program's own "
+           "files, left as it was)"
+        << none;
     QTest::newRow("raw data, escaped")
         << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0
         << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a") << QString() << none;
@@ -482,12 +490,16 @@ void tst_KvrTransfer::failures()
     for (QString &argument : arguments) {
         if (sources.contains(argument))
             argument = path(argument);
+        else if (argument == QLatin1String("PROGRAMDIR"))
+            argument = QFileInfo(cli()).absolutePath();
     }
     if (arguments.first() == QLatin1String("send"))
         arguments << QStringLiteral("--to") << Loopback;
     else
-        arguments << QStringLiteral("--from") << Loopback << QStringLiteral("--dir")
-                  << m_dir->path();
+        arguments << QStringLiteral("--from") << Loopback;
+    if (arguments.first() == QLatin1String("receive") &&
+        !arguments.contains(QStringLiteral("--dir")))
+        arguments << QStringLiteral("--dir") << m_dir->path();
     const Run run = runCli(arguments, [&](QProcess &process) {
         if (!interrupt)
             return;

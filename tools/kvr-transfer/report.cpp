@@ -85,17 +85,22 @@ QString outcomeText(const QString &outcome)
 QString endLine(const FileEvent &event)
 {
     const QString name = Protocol::printable(event.name);
+    const QString note = event.note.isEmpty()
+                             ? QString()
+                             : QStringLiteral(" (%1)").arg(Protocol::printable(event.note));
     if (event.exitCode == 0) {
         return QStringLiteral("%1 %2: %3 bytes, %4 on the wire, %5 s, %6")
-            .arg(event.direction == QLatin1String("send") ? QLatin1String("sent")
-                                                          : QLatin1String("received"),
-                 name, QString::number(event.bytes), QString::number(event.wireBytes),
-                 QString::number(double(event.ms) / 1000.0, 'f', 2),
-                 TransferRate::rateText(bytesPerSecond(event.bytes, event.ms)));
+                   .arg(event.direction == QLatin1String("send") ? QLatin1String("sent")
+                                                                 : QLatin1String("received"),
+                        name, QString::number(event.bytes), QString::number(event.wireBytes),
+                        QString::number(double(event.ms) / 1000.0, 'f', 2),
+                        TransferRate::rateText(bytesPerSecond(event.bytes, event.ms))) +
+               note;
     }
     return QStringLiteral("%1 failed: %2: %3 after %4 of %5 bytes")
-        .arg(event.direction, name, outcomeText(event.outcome), QString::number(event.bytes),
-             QString::number(event.size));
+               .arg(event.direction, name, outcomeText(event.outcome), QString::number(event.bytes),
+                    QString::number(event.size)) +
+           note;
 }
 
 QJsonObject toJson(const QString &type, const FileEvent &event)
@@ -109,6 +114,8 @@ QJsonObject toJson(const QString &type, const FileEvent &event)
     if (type == QLatin1String("started"))
         return object;
     object.insert(QStringLiteral("outcome"), event.outcome);
+    if (!event.note.isEmpty())
+        object.insert(QStringLiteral("note"), event.note);
     object.insert(QStringLiteral("exitCode"), event.exitCode);
     object.insert(QStringLiteral("bytes"), double(event.bytes));
     object.insert(QStringLiteral("wireBytes"), double(event.wireBytes));

@@ -16,6 +16,7 @@ struct FileEvent
     quint64 wireBytes = 0; // markers included
     qint64 ms = 0;
     QString outcome; // "done", "digest-mismatch", "size-mismatch", "connection-lost", ...
+    QString note;    // anything else the user must know, such as where the file lies
     int exitCode = 0;
 };
 

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFileInfo>
 #include <QNetworkProxy>
 
@@ -286,15 +287,26 @@ void Session::endReceived(int code, const FileReceiver &receiver)
     if (code == RecCreateFailed) {
         m_event = FileEvent();
         m_event.direction = QStringLiteral("receive");
+        m_event.name = receiver.fileName();
     }
     Outcome outcome = receiveOutcome(code, m_peerClosed  ? Cut::PeerClosed
                                            : m_waitEnded ? Cut::WaitEnded
                                                          : Cut::Stall);
+    if (code == RecCreateFailed && receiver.programFileRefused()) {
+        outcome = {"program-file", ExitTransferFailed};
+        m_event.note = QStringLiteral("one of the program's own files, left as it was");
+    }
     // Without a digest the size is all that vouches for the file; it stays
     // stored under its name all the same.
-    if (code == RecDone && !receiver.announcedMd5() &&
-        receiver.fileBytes() != receiver.announcedSize())
+    if (code == RecDone && receiver.sizeMismatch())
         outcome = {"size-mismatch", ExitDigestMismatch};
+    // A verified file whose name was taken lies elsewhere: say where.
+    if (!receiver.savedAs().isEmpty()) {
+        m_event.path = receiver.savedAs();
+        m_event.note = code == RecDone ? QStringLiteral("its name was taken; stored as %1")
+                                       : QStringLiteral("verified; kept as %1");
+        m_event.note = m_event.note.arg(QDir::toNativeSeparators(m_event.path));
+    }
     m_event.bytes = receiver.fileBytes();
     m_event.wireBytes = receiver.totalBytes();
     m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
