@@ -5,7 +5,8 @@
 #include "kvrversion.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
-#include "net/settingsfile.h"
+#include "settings/defaults.h"
+#include "settings/settingsfile.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 
@@ -22,7 +23,6 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QUrl>
@@ -45,15 +45,6 @@ constexpr int LogTrimBlocks = 500;
 constexpr int MaxRawLineChars = 500;
 // Receive reports queued for the window before the worker stops reading.
 constexpr int MaxUnhandledReports = 64;
-
-// Never connected to by tests: only a real installation's first start uses
-// it. Deliberately not the form's default text, so one can tell which of the
-// two put an address there.
-const char DefaultControllerAddress[] = "192.168.1.10";
-
-using SettingsFile::KeySaveFilePath;
-using SettingsFile::KeyServerAddress;
-using SettingsFile::KeySocketType;
 
 QPalette statusPalette(Qt::GlobalColor window)
 {
@@ -160,44 +151,34 @@ QString MainWindow::defaultReceiveFolder() const
     return folder;
 }
 
+// Deliberately not the form's default address, so one can tell which of the
+// two put an address there.
 void MainWindow::loadSettings()
 {
+    const QString defaultAddress = utf8(Defaults::ControllerAddress);
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
         if (ui->localIpComBox->count() > 0)
             ui->dirShowLineEdit->setText(defaultReceiveFolder());
-        ui->serverAddressLineEdit->setText(utf8(DefaultControllerAddress));
+        ui->serverAddressLineEdit->setText(defaultAddress);
         return;
     }
-
-    QSettings settings(settingsFilePath, QSettings::IniFormat);
-    const QString dirKey = utf8(KeySaveFilePath);
-    ui->dirShowLineEdit->setText(settings.contains(dirKey) ? settings.value(dirKey).toString()
-                                                           : defaultReceiveFolder());
-    const QString typeKey = utf8(KeySocketType);
-    if (settings.contains(typeKey)) {
-        const bool server = settings.value(typeKey).toString() == QLatin1String("server");
-        selectPage(server ? ServerPage : ClientPage);
-    }
-    const QString addressKey = utf8(KeyServerAddress);
-    ui->serverAddressLineEdit->setText(settings.contains(addressKey)
-                                           ? settings.value(addressKey).toString()
-                                           : utf8(DefaultControllerAddress));
+    const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
+    ui->dirShowLineEdit->setText(stored.saveFilePath ? *stored.saveFilePath
+                                                     : defaultReceiveFolder());
+    if (stored.socketType)
+        selectPage(*stored.socketType == QLatin1String("server") ? ServerPage : ClientPage);
+    ui->serverAddressLineEdit->setText(stored.serverAddress.value_or(defaultAddress));
 }
 
 void MainWindow::saveSettings()
 {
-    QDir().mkpath(QFileInfo(settingsFilePath).absolutePath());
-    QSettings settings(settingsFilePath, QSettings::IniFormat);
-    // A backslash starts an escape in a hand-edited INI value.
-    settings.setValue(utf8(KeySaveFilePath),
-                      QDir::fromNativeSeparators(ui->dirShowLineEdit->text()));
+    SettingsFile::Values values;
+    values.saveFilePath = ui->dirShowLineEdit->text();
     const bool server = ui->stackedWidget->currentIndex() == ServerPage;
-    settings.setValue(utf8(KeySocketType),
-                      server ? QStringLiteral("server") : QStringLiteral("client"));
-    settings.setValue(utf8(KeyServerAddress), ui->serverAddressLineEdit->text());
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
+    values.socketType = server ? QStringLiteral("server") : QStringLiteral("client");
+    values.serverAddress = ui->serverAddressLineEdit->text();
+    if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
     qDebug() << "ui->serverAddressLineEdit->text()=" << ui->serverAddressLineEdit->text();

@@ -10,6 +10,7 @@
 #include "benchkit.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/filereceiver.h"
@@ -341,7 +342,7 @@ Timed receiveByWorker(Context &context, bool withMd5)
     if (!startStandIn(standIn, context, sendArguments(context.source(), withMd5)))
         return {-1, QStringLiteral("the stand-in did not start")};
     CodeClock codes;
-    Worker worker(sendThread::DefaultBufferSize);
+    Worker worker(Defaults::BufferSize);
     watchReceive(&worker.thread, codes);
     worker.command(CmdConnect);
     Kit::waitUntil([&codes] { return codes.endCode >= 0; }, 300000);
@@ -430,7 +431,7 @@ QList<Row> receiveRows(Context &context, const QString &what, Receive receive, b
              QStringLiteral("median of %1, %2 MiB, bufferSize %3")
                  .arg(context.options.repeats)
                  .arg(context.options.sizeMiB)
-                 .arg(sendThread::DefaultBufferSize)}};
+                 .arg(Defaults::BufferSize)}};
 }
 
 // ---- Send throughput against the pacing ceiling ---------------------------
@@ -564,7 +565,7 @@ Row idleCpuRow(Context &context)
     StandInProcess standIn(WaitMs);
     if (!startStandIn(standIn, context, {}))
         return failed(what, reference, QStringLiteral("the stand-in did not start"));
-    Worker worker(sendThread::DefaultBufferSize);
+    Worker worker(Defaults::BufferSize);
     if (!worker.connectTo(standIn))
         return failed(what, reference, QStringLiteral("no connection"));
     Kit::settle(500);

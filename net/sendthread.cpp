@@ -91,7 +91,7 @@ void sendThread::createClientSocket()
         discardClientSocket(old);
     auto *socket = new QTcpSocket(this);
     socket->setReadBufferSize(
-        qBound(FileSender::MinBufferSize, bufferSize.load(), FileSender::MaxBufferSize));
+        qBound(Defaults::MinBufferSize, bufferSize.load(), Defaults::MaxBufferSize));
     socket->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     connect(socket, SIGNAL(readyRead()), this, SLOT(onSocketReadyRead()));
     connect(socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
@@ -164,7 +164,7 @@ void sendThread::connectToController()
     QTcpSocket *socket = clientSocket.load();
     if (socket->state() != QAbstractSocket::UnconnectedState)
         return;
-    socket->connectToHost(controllerAddress.get(), ControllerPort, QIODevice::ReadWrite,
+    socket->connectToHost(controllerAddress.get(), Defaults::ControllerPort, QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
 }
 
@@ -330,5 +330,5 @@ void sendThread::queueIncoming(QTcpSocket *socket)
 
 int sendThread::chunkSize() const
 {
-    return qBound(FileSender::MinBufferSize, bufferSize.load(), FileSender::MaxBufferSize);
+    return qBound(Defaults::MinBufferSize, bufferSize.load(), Defaults::MaxBufferSize);
 }

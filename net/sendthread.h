@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/kvrcodes.h"
+#include "settings/defaults.h"
 #include "transfer/sharedvalues.h"
 #include "transfer/transferreports.h"
 
@@ -31,9 +32,6 @@ class sendThread : public QThread
     Q_OBJECT
 
 public:
-    static constexpr quint16 ControllerPort = 8080;
-    static constexpr int DefaultBufferSize = 12000;
-
     sendThread();
     ~sendThread() override;
 
@@ -68,7 +66,7 @@ public:
     std::atomic<quint64> fileSize{0};
     std::atomic<quint64> bytesRead{0};
     std::atomic<quint64> bytesWritten{0};
-    std::atomic<int> bufferSize{DefaultBufferSize};
+    std::atomic<int> bufferSize{Defaults::BufferSize};
     receiveThread *recThread = nullptr;
 
 signals:

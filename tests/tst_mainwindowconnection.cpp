@@ -2,6 +2,7 @@
 // stand-in: a QTcpServer on 127.0.0.1:8080 in the test's own namespace.
 
 #include "net/sendthread.h"
+#include "settings/defaults.h"
 #include "windowtest.h"
 
 #include <QAction>
@@ -79,7 +80,7 @@ QColor textColour(const QWidget *widget)
 QString refusedText()
 {
     QTcpSocket probe;
-    probe.connectToHost(QHostAddress::LocalHost, sendThread::ControllerPort);
+    probe.connectToHost(QHostAddress::LocalHost, Defaults::ControllerPort);
     probe.waitForConnected(WaitMs);
     return probe.errorString();
 }
@@ -126,7 +127,7 @@ private slots:
     void pageChange();
 
 private:
-    bool listen() { return server->listen(QHostAddress::LocalHost, sendThread::ControllerPort); }
+    bool listen() { return server->listen(QHostAddress::LocalHost, Defaults::ControllerPort); }
     MainWindow &openWindow();
     QTcpSocket *waitForPeer();
     void waitUntilRefusalShown();

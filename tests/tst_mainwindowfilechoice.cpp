@@ -5,6 +5,7 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "settings/defaults.h"
 #include "transfer/sharedvalues.h"
 #include "windowtest.h"
 
@@ -56,7 +57,7 @@ public:
     bool listen()
     {
         connect(&m_server, &QTcpServer::newConnection, this, &Controller::acceptPeers);
-        return m_server.listen(QHostAddress::LocalHost, sendThread::ControllerPort);
+        return m_server.listen(QHostAddress::LocalHost, Defaults::ControllerPort);
     }
     QByteArray received;
 

@@ -4,6 +4,7 @@
 // closing the window in the middle of a send.
 
 #include "net/sendthread.h"
+#include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/protocol.h"
@@ -41,7 +42,7 @@ constexpr int MiB = 1024 * 1024;
 // transfer lasts at least this long; half of it leaves room for late reports.
 double minSecondsFor(int size)
 {
-    return 0.0005 * (size / sendThread::DefaultBufferSize);
+    return 0.0005 * (size / Defaults::BufferSize);
 }
 
 // The bytes one file takes on the wire, markers and MD5 section included.

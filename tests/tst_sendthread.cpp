@@ -4,6 +4,7 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "settings/defaults.h"
 #include "testfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
@@ -71,7 +72,7 @@ struct Fixture
     {
         QObject::connect(&server, &QTcpServer::newConnection, &server, [this] { acceptPeers(); });
         if (listen)
-            QVERIFY(server.listen(QHostAddress::LocalHost, sendThread::ControllerPort));
+            QVERIFY(server.listen(QHostAddress::LocalHost, Defaults::ControllerPort));
         record();
         worker.controllerAddress.set(loopback());
         clock.start();
@@ -365,7 +366,7 @@ void tst_SendThread::disconnectWhileUnconnectedAppliesBufferSize()
     QCOMPARE(f.worker.clientState(), Unconnected);
     QVERIFY(f.nothingReported());
 
-    f.worker.bufferSize = sendThread::DefaultBufferSize;
+    f.worker.bufferSize = Defaults::BufferSize;
     QVERIFY(f.connectToServer());
     const QByteArray data = rawBytes(10000);
     f.peers.last()->write(data);
@@ -683,7 +684,7 @@ void tst_SendThread::deletingAnUnstartedWorker()
     QFETCH(bool, connect);
     QFETCH(QByteArray, incoming);
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, sendThread::ControllerPort));
+    QVERIFY(server.listen(QHostAddress::LocalHost, Defaults::ControllerPort));
     auto worker = std::make_unique<sendThread>();
     if (connect) {
         worker->controllerAddress.set(loopback());

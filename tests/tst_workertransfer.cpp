@@ -5,6 +5,7 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/filereceiver.h"
@@ -31,7 +32,7 @@ using namespace TestFiles;
 namespace {
 
 constexpr int WaitMs = 10000;
-constexpr int BlockSize = sendThread::DefaultBufferSize;
+constexpr int BlockSize = Defaults::BufferSize;
 // Paced at one block per millisecond at most, a send of this takes over
 // five seconds: long enough to be interrupted for sure.
 constexpr qint64 BigSize = 64 * 1024 * 1024;

@@ -1,5 +1,6 @@
 #include "transfer/filesender.h"
 
+#include "settings/defaults.h"
 #include "transfer/pacing.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
@@ -240,7 +241,7 @@ bool FileSender::stopping() const
 
 int FileSender::blockSize() const
 {
-    return qBound(MinBufferSize, m_fields.bufferSize.load(), MaxBufferSize);
+    return qBound(Defaults::MinBufferSize, m_fields.bufferSize.load(), Defaults::MaxBufferSize);
 }
 
 int FileSender::report(int code)

@@ -48,9 +48,6 @@ public:
     };
     using Reporter = std::function<void(int code)>;
 
-    static constexpr int MinBufferSize = 1;
-    static constexpr int MaxBufferSize = 65536;
-
     FileSender(Fields fields, Reporter report);
     FileSender(Fields fields, Reporter report, Options options);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/defaults.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -47,7 +49,7 @@ public:
         virtual void transferTimedOut() = 0;
     };
 
-    static constexpr qint64 TimeoutMs = 1000;
+    static constexpr qint64 TimeoutMs = Defaults::StallMs;
     static constexpr int MaxHeaderBytes = 64 * 1024;
 
     explicit FrameParser(Listener *listener);

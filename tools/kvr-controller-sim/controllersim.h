@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/defaults.h"
 #include "transfer/stallclock.h"
 
 #include <QHostAddress>
@@ -27,7 +28,7 @@ public:
     struct Settings
     {
         QHostAddress address = QHostAddress(QHostAddress::LocalHost);
-        quint16 port = 8080;
+        quint16 port = Defaults::ControllerPort;
         QString directory;     // absolute, must exist
         QStringList sendFiles; // sent to every client on connect
         QStringList rawFiles;  // written unframed to every client, before those
@@ -73,7 +74,7 @@ private:
     bool m_sending = false;
     bool m_stopping = false;
 
-    std::atomic<int> m_bufferSize{12000};
+    std::atomic<int> m_bufferSize{Defaults::BufferSize};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<quint64> m_sendFileSize{0};
     std::atomic<quint64> m_sendBytesRead{0};

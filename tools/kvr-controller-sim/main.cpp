@@ -3,6 +3,7 @@
 // text and the contract the tests rely on: keep the line formats stable.
 
 #include "controllersim.h"
+#include "settings/defaults.h"
 #include "signalwatcher.h"
 
 #include <QCommandLineParser>
@@ -85,8 +86,9 @@ void addOptions(QCommandLineParser &parser)
     parser.addOptions({
         {QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
          QStringLiteral("ADDR"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("port"), QStringLiteral("Port to listen on, 0 for any (default 8080)."),
-         QStringLiteral("N"), QStringLiteral("8080")},
+        {QStringLiteral("port"),
+         QStringLiteral("Port to listen on, 0 for any (default %1).").arg(Defaults::ControllerPort),
+         QStringLiteral("N"), QString::number(Defaults::ControllerPort)},
         {QStringLiteral("dir"),
          QStringLiteral("Directory for received files, created if missing "
                         "(default ./controller-files)."),

@@ -8,7 +8,8 @@
 #include "report.h"
 #include "session.h"
 
-#include "net/settingsfile.h"
+#include "settings/defaults.h"
+#include "settings/settingsfile.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
 
@@ -18,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSettings>
 
 #include <cmath>
 #include <cstdio>
@@ -57,8 +57,6 @@ Exit codes:
   130  interrupted (Ctrl+C)
 When several files fail, the first failure's code wins.)";
 
-constexpr int DefaultBufferSize = 12000;
-constexpr quint16 DefaultPort = 8080;
 constexpr double MaxIdleSeconds = 1e6;
 
 struct Command
@@ -66,8 +64,8 @@ struct Command
     QString name;
     QStringList files;
     QString host;
-    quint16 port = DefaultPort;
-    int bufferSize = DefaultBufferSize;
+    quint16 port = Defaults::ControllerPort;
+    int bufferSize = Defaults::BufferSize;
     bool json = false;
     Session::ReceiveOptions receive;
 };
@@ -84,13 +82,21 @@ void addCommandOptions(QCommandLineParser &parser, const QString &command)
 {
     parser.clearPositionalArguments();
     parser.addPositionalArgument(command, QStringLiteral("The command."));
-    parser.addOption(option("port", "Controller port, 1 to 65535 (default 8080).", "N"));
+    parser.addOption(
+        {QStringLiteral("port"),
+         QStringLiteral("Controller port, 1 to 65535 (default %1).").arg(Defaults::ControllerPort),
+         QStringLiteral("N")});
     parser.addOption(option("json", "One JSON object per line for each event."));
     if (command == QLatin1String("send")) {
         parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Files to send."),
                                      QStringLiteral("FILE..."));
         parser.addOption(option("to", "Controller address (default: serverAddress).", "HOST"));
-        parser.addOption(option("buffer-size", "Block size, 1 to 65536 (default 12000).", "N"));
+        parser.addOption({QStringLiteral("buffer-size"),
+                          QStringLiteral("Block size, %1 to %2 (default %3).")
+                              .arg(Defaults::MinBufferSize)
+                              .arg(Defaults::MaxBufferSize)
+                              .arg(Defaults::BufferSize),
+                          QStringLiteral("N")});
     } else if (command == QLatin1String("receive")) {
         parser.addOption(option("from", "Controller address (default: serverAddress).", "HOST"));
         parser.addOption(option("dir",
@@ -143,24 +149,27 @@ bool checkFiles(const QStringList &paths, QString *error)
     return error->isEmpty();
 }
 
+// The window's settings.ini, found as the window finds it.
+QString settingsPath()
+{
+    return SettingsFile::path(QCoreApplication::applicationDirPath());
+}
+
 // A host is never guessed: a wrong controller on a production line is worse
 // than a tool that asks.
-bool chooseHost(const QString &option, const QCommandLineParser &parser, const QSettings &settings,
-                QString *host, QString *error)
+bool chooseHost(const QString &option, const QCommandLineParser &parser,
+                const SettingsFile::Values &settings, QString *host, QString *error)
 {
     const QString given = parser.value(option);
-    *host = given.isEmpty()
-                ? settings.value(QString::fromLatin1(SettingsFile::KeyServerAddress)).toString()
-                : given;
-    *host = host->trimmed();
+    *host = (given.isEmpty() ? settings.serverAddress.value_or(QString()) : given).trimmed();
     if (host->isEmpty())
         *error = QStringLiteral("no controller address: pass --%1 HOST or set serverAddress in %2")
-                     .arg(option, QDir::toNativeSeparators(settings.fileName()));
+                     .arg(option, QDir::toNativeSeparators(settingsPath()));
     return !host->isEmpty();
 }
 
-bool parseReceive(const QCommandLineParser &parser, const QSettings &settings, Command *command,
-                  QString *error)
+bool parseReceive(const QCommandLineParser &parser, const SettingsFile::Values &settings,
+                  Command *command, QString *error)
 {
     qint64 count = 0;
     if (!parseNumber(parser, "count", 1, INT_MAX, &count, error))
@@ -177,7 +186,7 @@ bool parseReceive(const QCommandLineParser &parser, const QSettings &settings, C
     }
     QString dir = parser.value(QStringLiteral("dir"));
     if (dir.isEmpty())
-        dir = settings.value(QString::fromLatin1(SettingsFile::KeySaveFilePath)).toString();
+        dir = settings.saveFilePath.value_or(QString());
     command->receive.dir = QDir(dir.isEmpty() ? QStringLiteral(".") : dir).absolutePath();
     if (!QFileInfo(command->receive.dir).isDir()) {
         *error = QStringLiteral("no such folder: %1").arg(command->receive.dir);
@@ -188,14 +197,13 @@ bool parseReceive(const QCommandLineParser &parser, const QSettings &settings, C
 
 bool parseCommand(const QCommandLineParser &parser, Command *command, QString *error)
 {
-    const QSettings settings(SettingsFile::path(QCoreApplication::applicationDirPath()),
-                             QSettings::IniFormat);
-    qint64 port = DefaultPort;
-    qint64 bufferSize = DefaultBufferSize;
+    const SettingsFile::Values settings = SettingsFile::read(settingsPath());
+    qint64 port = Defaults::ControllerPort;
+    qint64 bufferSize = Defaults::BufferSize;
     const bool send = command->name == QLatin1String("send");
     if (!parseNumber(parser, "port", 1, 65535, &port, error) ||
-        (send && !parseNumber(parser, "buffer-size", FileSender::MinBufferSize,
-                              FileSender::MaxBufferSize, &bufferSize, error)))
+        (send && !parseNumber(parser, "buffer-size", Defaults::MinBufferSize,
+                              Defaults::MaxBufferSize, &bufferSize, error)))
         return false;
     command->port = quint16(port);
     command->bufferSize = int(bufferSize);

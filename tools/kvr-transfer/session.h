@@ -2,6 +2,7 @@
 
 #include "report.h"
 
+#include "settings/defaults.h"
 #include "transfer/stallclock.h"
 
 #include <QElapsedTimer>
@@ -75,7 +76,7 @@ private:
     bool m_peerClosed = false;
     bool m_waitEnded = false; // the wait ended with a reception open
 
-    std::atomic<int> m_bufferSize{12000};
+    std::atomic<int> m_bufferSize{Defaults::BufferSize};
     std::atomic<bool> m_stopRequested{false};
     std::atomic<quint64> m_fileSize{0};
     std::atomic<quint64> m_bytesRead{0};

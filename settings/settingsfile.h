@@ -2,8 +2,13 @@
 
 #include <QString>
 
-// Where the window keeps settings.ini, for every program that shares it.
+#include <optional>
+
+// settings.ini: where it is, and what it holds, for every program that
+// shares it (the window writes it; the command line reads it too).
 namespace SettingsFile {
+
+constexpr char FileName[] = "settings.ini";
 
 // Keys of settings.ini.
 constexpr char KeySaveFilePath[] = "saveFilePath";
@@ -27,5 +32,20 @@ QString path(const QString &programDir);
 // tool's own in the user's downloads, or in the home folder without one.
 // Never the home folder itself, where a received ".bashrc" would land.
 QString userReceiveFolder();
+
+// What the file holds. A key that is missing stays unset, so that each
+// reader decides what it falls back on.
+struct Values
+{
+    std::optional<QString> saveFilePath;
+    std::optional<QString> socketType;
+    std::optional<QString> serverAddress;
+};
+
+// A missing or unreadable file reads as all unset.
+Values read(const QString &filePath);
+// Writes the values that are set, creating the folder; false when the file
+// could not be written.
+bool write(const QString &filePath, const Values &values);
 
 } // namespace SettingsFile

@@ -1,0 +1,69 @@
+#include "settings/settingsfile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace {
+
+std::optional<QString> readKey(const QSettings &settings, const char *key)
+{
+    const QString name = QLatin1String(key);
+    if (!settings.contains(name))
+        return std::nullopt;
+    return settings.value(name).toString();
+}
+
+void writeKey(QSettings &settings, const char *key, const std::optional<QString> &value)
+{
+    if (value)
+        settings.setValue(QLatin1String(key), *value);
+}
+
+} // namespace
+
+bool SettingsFile::isPortable(const QString &programDir)
+{
+    const QDir dir(programDir);
+    return QFileInfo::exists(dir.filePath(QLatin1String(FileName))) ||
+           QFileInfo::exists(dir.filePath(QLatin1String(PortableMarker)));
+}
+
+QString SettingsFile::path(const QString &programDir)
+{
+    if (isPortable(programDir))
+        return QDir(programDir).filePath(QLatin1String(FileName));
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QLatin1Char('/') +
+           QLatin1String(FileName);
+}
+
+QString SettingsFile::userReceiveFolder()
+{
+    const QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    const QString base = QFileInfo(downloads).isDir() ? downloads : QDir::homePath();
+    return base + QLatin1Char('/') + QCoreApplication::applicationName();
+}
+
+SettingsFile::Values SettingsFile::read(const QString &filePath)
+{
+    const QSettings settings(filePath, QSettings::IniFormat);
+    return {readKey(settings, KeySaveFilePath), readKey(settings, KeySocketType),
+            readKey(settings, KeyServerAddress)};
+}
+
+bool SettingsFile::write(const QString &filePath, const Values &values)
+{
+    QDir().mkpath(QFileInfo(filePath).absolutePath());
+    QSettings settings(filePath, QSettings::IniFormat);
+    // A backslash starts an escape in a hand-edited INI value.
+    std::optional<QString> folder = values.saveFilePath;
+    if (folder)
+        folder = QDir::fromNativeSeparators(*folder);
+    writeKey(settings, KeySaveFilePath, folder);
+    writeKey(settings, KeySocketType, values.socketType);
+    writeKey(settings, KeyServerAddress, values.serverAddress);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
