@@ -36,13 +36,12 @@ constexpr int SendSide = 1;
 constexpr int ReceiveSide = 0;
 constexpr int ServerPage = 0;
 constexpr int ClientPage = 1;
-// The log keeps its newest lines only, and shows at most this much of one
-// piece of controller text: a controller that floods the connection with
-// text must not take the window's memory or its time. Old lines go a batch
-// at a time, as each removal at the top lays the whole log out again.
+// The log keeps its newest lines only (and the engine cuts each piece of
+// controller text): a controller that floods the connection with text must
+// not take the window's memory or its time. Old lines go a batch at a time,
+// as each removal at the top lays the whole log out again.
 constexpr int MaxLogBlocks = 2000;
 constexpr int LogTrimBlocks = 500;
-constexpr int MaxRawLineChars = 500;
 // Receive reports queued for the window before the worker stops reading.
 constexpr int MaxUnhandledReports = 64;
 
@@ -431,7 +430,7 @@ void MainWindow::getRecState(const RecReport &report)
         endReception();
         break;
     case RecRawData:
-        logRawData(report);
+        appendLog(QStringLiteral("[in] ") + report.rawText);
         break;
     case RecMd5Mismatch:
         appendLog(utf8("文件MD5校验失败,接收失败!\n"));
@@ -446,20 +445,6 @@ void MainWindow::getRecState(const RecReport &report)
     default:
         break;
     }
-}
-
-// Up to the first zero byte, as UTF-8; a long piece ends in an ellipsis.
-void MainWindow::logRawData(const RecReport &report)
-{
-    const QByteArray &raw = report.rawData;
-    const int end = raw.indexOf('\0');
-    QString text = QString::fromUtf8(end < 0 ? raw : raw.left(end));
-    const bool cutByEngine = end < 0 && report.rawSize > quint64(raw.size());
-    if (text.size() > MaxRawLineChars || cutByEngine) {
-        text.truncate(MaxRawLineChars);
-        text += QChar(0x2026);
-    }
-    appendLog(QStringLiteral("[in] ") + text);
 }
 
 void MainWindow::endReception()

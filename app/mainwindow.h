@@ -77,7 +77,6 @@ private:
     void appendLog(const QString &line);
     void trimLog();
     void logDuration(const char *label, qint64 elapsedMs);
-    void logRawData(const RecReport &report);
     void showPercentage(QProgressBar *bar, quint64 done, quint64 total);
 
     QString versionTag;

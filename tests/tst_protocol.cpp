@@ -15,6 +15,8 @@ private slots:
     void safeFileName();
     void parseSize_data();
     void parseSize();
+    void printable_data();
+    void printable();
 };
 
 void tst_Protocol::markerBytes_data()
@@ -147,6 +149,39 @@ void tst_Protocol::parseSize()
     bool isValid = !valid;
     QCOMPARE(Protocol::parseSize(field, &isValid), size);
     QCOMPARE(isValid, valid);
+}
+
+void tst_Protocol::printable_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<int>("maxChars");
+    QTest::addColumn<bool>("keepControls");
+    QTest::addColumn<QString>("shown");
+
+    const QString ellipsis(QChar(0x2026));
+    QTest::newRow("controls escaped")
+        << QByteArray("a\nb\x7f") << -1 << false << QStringLiteral("a\\x0ab\\x7f");
+    QTest::newRow("controls kept") << QByteArray("a\nb") << -1 << true << QStringLiteral("a\nb");
+    QTest::newRow("ends at a zero byte")
+        << QByteArray("ab\0cd", 5) << -1 << false << QStringLiteral("ab");
+    QTest::newRow("exactly the limit") << QByteArray("abc") << 3 << false << QStringLiteral("abc");
+    QTest::newRow("past the limit")
+        << QByteArray("abcd") << 3 << false << QStringLiteral("abc") + ellipsis;
+    // U+1F600 takes two UTF-16 units: never half of it.
+    QTest::newRow("a pair at the limit")
+        << QByteArray("ab\xF0\x9F\x98\x80") << 3 << false << QStringLiteral("ab") + ellipsis;
+    QTest::newRow("a flood") << QByteArray(1 << 24, 'x') << 2 << false
+                             << QStringLiteral("xx") + ellipsis;
+}
+
+void tst_Protocol::printable()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(int, maxChars);
+    QFETCH(bool, keepControls);
+    QFETCH(QString, shown);
+    const auto controls = keepControls ? Protocol::Controls::Kept : Protocol::Controls::Escaped;
+    QCOMPARE(Protocol::printable(raw, maxChars, controls), shown);
 }
 
 QTEST_GUILESS_MAIN(tst_Protocol)

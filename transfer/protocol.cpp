@@ -181,17 +181,36 @@ bool isMd5Hex(const QByteArray &text)
     return true;
 }
 
-QString printable(const QString &text)
+QString printable(const QString &text, int maxChars, Controls controls)
 {
+    QString shown = text;
+    if (maxChars >= 0 && shown.size() > maxChars) {
+        int length = maxChars;
+        if (length > 0 && shown.at(length - 1).isHighSurrogate())
+            --length;
+        shown = shown.left(length) + QChar(0x2026);
+    }
+    if (controls == Controls::Kept)
+        return shown;
     QString result;
-    result.reserve(text.size());
-    for (const QChar c : text) {
+    result.reserve(shown.size());
+    for (const QChar c : qAsConst(shown)) {
         if (c.unicode() < 0x20 || c.unicode() == 0x7f)
             result += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             result += c;
     }
     return result;
+}
+
+QString printable(const QByteArray &raw, int maxChars, Controls controls)
+{
+    const int nul = raw.indexOf('\0');
+    int length = nul < 0 ? raw.size() : nul;
+    // A UTF-16 unit takes at most 4 bytes, so this still shows a cut.
+    if (maxChars >= 0)
+        length = qMin(length, 4 * (maxChars + 1));
+    return printable(QString::fromUtf8(raw.constData(), length), maxChars, controls);
 }
 
 } // namespace Protocol

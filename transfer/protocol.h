@@ -64,8 +64,16 @@ quint64 parseSize(const QByteArray &field, bool *valid = nullptr);
 
 bool isMd5Hex(const QByteArray &text);
 
-// Text off the wire for a one-line display: control characters shown as
-// \xNN, so that a newline in a name or in raw data cannot fake a line.
-QString printable(const QString &text);
+// How printable() shows control characters: as \xNN, so that a newline in a
+// name or in raw data cannot fake a line, or as they are, for a log that
+// shows a controller's line breaks.
+enum class Controls { Escaped, Kept };
+
+// Text off the wire for display, in every program: at most maxChars
+// characters (no limit when negative), then "…".
+QString printable(const QString &text, int maxChars = -1, Controls controls = Controls::Escaped);
+// The same for raw bytes: up to the first zero byte, read as UTF-8. Only
+// what the limit can show is decoded, so a flood costs no more than that.
+QString printable(const QByteArray &raw, int maxChars = -1, Controls controls = Controls::Escaped);
 
 } // namespace Protocol

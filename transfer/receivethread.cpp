@@ -173,11 +173,7 @@ RecReport receiveThread::reportOf(int code, const FileReceiver &receiver)
     report.code = code;
     if (code == RecRawData) {
         const QByteArray raw = receiver.lastRawData();
-        int size = qMin(raw.size(), RecReport::MaxRawBytes);
-        // Never cut a UTF-8 sequence in two.
-        while (size < raw.size() && size > 0 && (uchar(raw.at(size)) & 0xC0) == 0x80)
-            --size;
-        report.rawData = raw.left(size);
+        report.rawText = Protocol::printable(raw, RecReport::MaxRawChars, Protocol::Controls::Kept);
         report.rawSize = quint64(raw.size());
         return report;
     }

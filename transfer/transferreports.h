@@ -14,9 +14,10 @@ struct RecReport
     quint64 fileSize = 0;   // announced by the header
     quint64 fileBytes = 0;  // contents written to the file
     quint64 totalBytes = 0; // wire bytes of the reception, markers included
-    // RecRawData: the chunk, cut to at most MaxRawBytes at a UTF-8 boundary,
-    // so reports queued behind a busy reader stay small.
-    QByteArray rawData;
+    // RecRawData: the chunk as a log shows it (Protocol::printable, line
+    // breaks kept), at most MaxRawChars, so reports queued behind a busy
+    // reader stay small.
+    QString rawText;
     quint64 rawSize = 0; // the chunk's whole size
     // From the start marker's arrival to this code; 0 before a reception.
     qint64 elapsedMs = 0;
@@ -31,7 +32,7 @@ struct RecReport
     // take its own name (FileReceiver::savedAs).
     QString savedAs;
 
-    static constexpr int MaxRawBytes = 4096;
+    static constexpr int MaxRawChars = 500;
 };
 
 struct TransReport

@@ -16,7 +16,8 @@ namespace {
 constexpr int ReadTickMs = 10;
 constexpr int ReadTicksPerSecond = 1000 / ReadTickMs;
 constexpr qint64 MinReadBufferSize = 1024;
-constexpr int MaxRawBytesShown = 256;
+// A flood shows only its beginning, so one event never prints gigabytes.
+constexpr int MaxRawCharsShown = 256;
 
 // Tests read these lines while the process runs: never leave one buffered.
 void printLine(const QString &line)
@@ -29,18 +30,6 @@ void printLine(const QString &line)
 QString nameOf(const FileReceiver &receiver)
 {
     return Protocol::printable(QFileInfo(receiver.filePath()).fileName());
-}
-
-// The greeting and other raw data are text up to the first NUL. A flood
-// shows only its beginning, so one event never prints gigabytes.
-QString rawText(const QByteArray &bytes)
-{
-    const int nul = bytes.indexOf('\0');
-    const int end = nul < 0 ? bytes.size() : nul;
-    if (end <= MaxRawBytesShown)
-        return Protocol::printable(QString::fromUtf8(bytes.left(end)));
-    return Protocol::printable(QString::fromUtf8(bytes.left(MaxRawBytesShown))) +
-           QStringLiteral(" ... (%1 more bytes)").arg(bytes.size() - MaxRawBytesShown);
 }
 
 // A verified file that could not take its name stays somewhere else.
@@ -245,8 +234,9 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
         break;
     case RecRawData: {
         const QByteArray raw = receiver.lastRawData();
-        printLine(QStringLiteral("raw data received (%1 bytes): %2")
-                      .arg(QString::number(raw.size()), rawText(raw)));
+        printLine(
+            QStringLiteral("raw data received (%1 bytes): %2")
+                .arg(QString::number(raw.size()), Protocol::printable(raw, MaxRawCharsShown)));
         break;
     }
     default:

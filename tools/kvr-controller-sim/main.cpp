@@ -40,8 +40,8 @@ Output: one line per event on stdout, flushed at once.
   sent raw FILE (N bytes)                      (--send-raw)
   send failed: NAME (code N)                   (N: a transfer code)
   stopped
-TEXT is the raw data as UTF-8 up to the first NUL; past 256 bytes it ends
-in ... (N more bytes) instead. Control characters in TEXT and NAME appear
+TEXT is the raw data as UTF-8 up to the first NUL; past 256 characters it
+is cut and ends in "…". Control characters in TEXT and NAME appear
 as \xNN. A file that timed out, was cut off or failed its MD5 stays in DIR
 as .NAME.XXXXXX.part (NAME cut to 32 characters); one that could not be
 written is removed.
