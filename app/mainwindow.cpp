@@ -43,7 +43,7 @@ constexpr int ClientPage = 1;
 constexpr int MaxLogBlocks = 2000;
 constexpr int LogTrimBlocks = 500;
 // Receive reports queued for the window before the worker stops reading.
-constexpr int MaxUnhandledReports = 64;
+constexpr int MaxUnhandledReceiveEvents = 64;
 
 QPalette statusPalette(Qt::GlobalColor window)
 {
@@ -70,13 +70,13 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     initStatusBar();
 
     workThread = new sendThread;
-    workThread->limitUnhandledReports(MaxUnhandledReports);
+    workThread->limitUnhandledReceiveEvents(MaxUnhandledReceiveEvents);
     workThread->moveToThread(workThread);
     connect(this, &MainWindow::handleCmd, workThread, &sendThread::handleCmd);
     connect(workThread, &sendThread::onSocketStateChange, this, &MainWindow::onSocketStateChange);
     connect(workThread, &sendThread::onClientErrorOccurs, this, &MainWindow::onClientErrorOccurs);
-    connect(workThread, &sendThread::recReport, this, &MainWindow::getRecState);
-    connect(workThread, &sendThread::transReport, this, &MainWindow::getTransState);
+    connect(workThread, &sendThread::receiveEvent, this, &MainWindow::getRecState);
+    connect(workThread, &sendThread::sendEvent, this, &MainWindow::getTransState);
     workThread->start(QThread::InheritPriority);
 
     fillLocalIpList();
@@ -338,25 +338,25 @@ void MainWindow::setTransferControlsEnabled(bool enabled, int side)
     ui->spinBox_bufferSize->setEnabled(enabled);
 }
 
-void MainWindow::getTransState(const TransReport &report)
+void MainWindow::getTransState(const SendEvent &event)
 {
-    switch (report.code) {
+    switch (event.code) {
     case TransStarted:
         appendLog(utf8("开始传送中..."));
         sendProgressBar->show();
-        sendRateLabel->start(report.elapsedMs, report.bytesRead);
+        sendRateLabel->start(event.elapsedMs, event.bytesRead);
         setTransferControlsEnabled(false, SendSide);
         break;
     case TransDone:
         endSend();
         appendLog(utf8("传送完成!"));
-        appendLog(utf8("发送文件大小:") + QString::number(report.bytesRead));
-        appendLog(utf8("总发送字节大小:") + QString::number(report.bytesWritten));
-        logDuration("发送耗时:", report.elapsedMs);
+        appendLog(utf8("发送文件大小:") + QString::number(event.bytesRead));
+        appendLog(utf8("总发送字节大小:") + QString::number(event.bytesWritten));
+        logDuration("发送耗时:", event.elapsedMs);
         break;
     case TransProgress:
-        showPercentage(sendProgressBar, report.bytesRead, report.fileSize);
-        sendRateLabel->progress(report.elapsedMs, report.bytesRead, report.fileSize);
+        showPercentage(sendProgressBar, event.bytesRead, event.fileSize);
+        sendRateLabel->progress(event.elapsedMs, event.bytesRead, event.fileSize);
         break;
     case TransAborted:
         endSend();
@@ -391,46 +391,46 @@ void MainWindow::endSend()
     setTransferControlsEnabled(true, SendSide);
 }
 
-void MainWindow::getRecState(const RecReport &report)
+void MainWindow::getRecState(const ReceiveEvent &event)
 {
-    workThread->reportHandled();
-    switch (report.code) {
+    workThread->receiveEventHandled();
+    switch (event.code) {
     case RecDone:
         appendLog(utf8("接收完成!"));
-        appendLog(utf8("文件接收大小:") + QString::number(report.fileBytes));
-        appendLog(utf8("总接收Byte大小:") + QString::number(report.totalBytes));
-        logDuration("接收耗时:", report.elapsedMs);
+        appendLog(utf8("文件接收大小:") + QString::number(event.fileBytes));
+        appendLog(utf8("总接收Byte大小:") + QString::number(event.totalBytes));
+        logDuration("接收耗时:", event.elapsedMs);
         // Nothing vouched for a file that came without a digest but the size.
-        if (report.sizeMismatch)
+        if (event.sizeMismatch)
             appendLog(
-                utf8("文件大小不符: 收到 %1, 声明 %2").arg(report.fileBytes).arg(report.fileSize));
-        if (!report.savedAs.isEmpty())
-            appendLog(utf8("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(report.savedAs));
+                utf8("文件大小不符: 收到 %1, 声明 %2").arg(event.fileBytes).arg(event.fileSize));
+        if (!event.savedAs.isEmpty())
+            appendLog(utf8("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(event.savedAs));
         endReception();
         break;
     case RecStarted:
         appendLog(utf8("\n开始接收..."));
         recProgressBar->show();
-        recRateLabel->start(report.elapsedMs, report.fileBytes);
+        recRateLabel->start(event.elapsedMs, event.fileBytes);
         setTransferControlsEnabled(false, ReceiveSide);
-        showPercentage(recProgressBar, report.fileBytes, report.fileSize);
+        showPercentage(recProgressBar, event.fileBytes, event.fileSize);
         break;
     case RecProgress:
-        showPercentage(recProgressBar, report.fileBytes, report.fileSize);
-        recRateLabel->progress(report.elapsedMs, report.fileBytes, report.fileSize);
+        showPercentage(recProgressBar, event.fileBytes, event.fileSize);
+        recRateLabel->progress(event.elapsedMs, event.fileBytes, event.fileSize);
         break;
     case RecCreateFailed:
         appendLog(utf8("创建文件失败,接收失败!\n"));
-        if (report.programFile)
+        if (event.programFile)
             appendLog(utf8("拒绝接收 %1: 不能覆盖本程序自己的文件")
-                          .arg(Protocol::printable(report.fileName)));
+                          .arg(Protocol::printable(event.fileName)));
         break;
     case RecTimeout:
         appendLog(utf8("接收超时，已强制中断!\n"));
         endReception();
         break;
     case RecRawData:
-        appendLog(QStringLiteral("[in] ") + report.rawText);
+        appendLog(QStringLiteral("[in] ") + event.rawText);
         break;
     case RecMd5Mismatch:
         appendLog(utf8("文件MD5校验失败,接收失败!\n"));
@@ -438,8 +438,8 @@ void MainWindow::getRecState(const RecReport &report)
         break;
     case RecWriteFailed:
         appendLog(utf8("写入文件失败,接收中断!\n"));
-        if (!report.savedAs.isEmpty())
-            appendLog(utf8("已校验的文件保留在: ") + QDir::toNativeSeparators(report.savedAs));
+        if (!event.savedAs.isEmpty())
+            appendLog(utf8("已校验的文件保留在: ") + QDir::toNativeSeparators(event.savedAs));
         endReception();
         break;
     default:

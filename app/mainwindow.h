@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/transferreports.h"
+#include "transfer/transferevents.h"
 
 #include <QAbstractSocket>
 #include <QMainWindow>
@@ -43,10 +43,10 @@ signals:
 private slots:
     void onSocketStateChange(QAbstractSocket::SocketState state);
     void onClientErrorOccurs(QTcpSocket *client);
-    // Each report carries its own values and duration: the window reads
+    // Each event carries its own values and duration: the window reads
     // nothing that a later event may have overwritten.
-    void getRecState(const RecReport &report);
-    void getTransState(const TransReport &report);
+    void getRecState(const ReceiveEvent &event);
+    void getTransState(const SendEvent &event);
     void on_act_connect_triggered();
     void on_act_disconnect_triggered();
     void on_stackedWidget_currentChanged(int arg1);

@@ -22,9 +22,9 @@ sendThread::sendThread() : QThread(nullptr)
     qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
     qRegisterMetaType<QTcpSocket *>("QTcpSocket*");
-    registerTransferReports();
+    registerTransferEvents();
     recThread = new receiveThread;
-    connect(recThread, &receiveThread::recReport, this, &sendThread::forwardRecReport,
+    connect(recThread, &receiveThread::receiveEvent, this, &sendThread::forwardReceiveEvent,
             Qt::DirectConnection);
     connect(recThread, &receiveThread::sendRecState, this, &sendThread::sendRecState);
     connect(recThread, &receiveThread::queueHasRoom, this, &sendThread::resumeReading);
@@ -196,24 +196,26 @@ void sendThread::carryOutWrites()
 void sendThread::sendFile(QTcpSocket *device, const QString &path)
 {
     FileSender::Options options;
+    options.liveBufferSize = &bufferSize;
+    options.stopRequested = &stopRequested;
     options.cancel = &m_shuttingDown;
-    FileSender sender(
-        {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten},
-        [this](int code) { reportSend(code); }, options);
+    FileSender sender([this](const SendEvent &event) { publishSendEvent(event); }, options);
     m_sendingDevice = device;
     sender.send(device, path);
     m_sendingDevice = nullptr;
 }
 
-// Read here, in the sender's own thread, as each code is reported: the
-// counters belong to this code and no later one.
-void sendThread::reportSend(int code)
+// The sender's counters, mirrored into the fields the window may read; a
+// file that could not be opened leaves the last send's byte counts.
+void sendThread::publishSendEvent(const SendEvent &event)
 {
-    if (code == TransStarted)
-        m_sendClock.start();
-    const qint64 elapsedMs = m_sendClock.isValid() ? m_sendClock.elapsed() : 0;
-    emit transReport({code, fileSize, bytesRead, bytesWritten, elapsedMs});
-    emit sendTransState(code);
+    fileSize = event.fileSize;
+    if (event.code != TransOpenFailed) {
+        bytesRead = event.bytesRead;
+        bytesWritten = event.bytesWritten;
+    }
+    emit sendEvent(event);
+    emit sendTransState(event.code);
 }
 
 // A device that is no longer the client socket may have been deleted; it is
@@ -252,28 +254,28 @@ void sendThread::onClientStateChanged(QAbstractSocket::SocketState state)
 }
 
 // Runs in the receive thread.
-void sendThread::forwardRecReport(const RecReport &report)
+void sendThread::forwardReceiveEvent(const ReceiveEvent &event)
 {
-    if (m_reportLimit > 0)
-        ++m_unhandledReports;
-    emit recReport(report);
+    if (m_receiveEventLimit > 0)
+        ++m_unhandledReceiveEvents;
+    emit receiveEvent(event);
 }
 
-void sendThread::reportHandled()
+void sendThread::receiveEventHandled()
 {
-    const int limit = m_reportLimit;
+    const int limit = m_receiveEventLimit;
     if (limit <= 0)
         return;
     // Halfway down, the worker looks whether it held the socket back.
-    if (--m_unhandledReports == limit / 2)
+    if (--m_unhandledReceiveEvents == limit / 2)
         QMetaObject::invokeMethod(
             this, [this] { resumeReading(); }, Qt::QueuedConnection);
 }
 
-bool sendThread::reportsBacklogged() const
+bool sendThread::receiveEventsBacklogged() const
 {
-    const int limit = m_reportLimit;
-    return limit > 0 && m_unhandledReports >= limit;
+    const int limit = m_receiveEventLimit;
+    return limit > 0 && m_unhandledReceiveEvents >= limit;
 }
 
 void sendThread::onSocketReadyRead()
@@ -281,7 +283,7 @@ void sendThread::onSocketReadyRead()
     // While the engine or the reader of its reports is behind, the bytes
     // stay in the socket, whose bounded buffer holds the controller back
     // through TCP.
-    if (reportsBacklogged() || !recThread->hasRoom()) {
+    if (receiveEventsBacklogged() || !recThread->hasRoom()) {
         if (!m_readingHeld)
             recThread->holdReading(true);
         m_readingHeld = true;

@@ -3,7 +3,7 @@
 #include "net/kvrcodes.h"
 #include "settings/defaults.h"
 #include "transfer/sharedvalues.h"
-#include "transfer/transferreports.h"
+#include "transfer/transferevents.h"
 
 #include <QAbstractSocket>
 #include <QElapsedTimer>
@@ -45,12 +45,12 @@ public:
     // carried out. For shutting down: call it before quit() and wait().
     void requestShutdown();
     // With a limit, reading from the socket pauses while that many
-    // recReport signals are not yet handled, so a reader slower than the
+    // receiveEvent signals are not yet handled, so a reader slower than the
     // controller holds the controller back through TCP instead of queueing
-    // reports without bound. The reader calls reportHandled() once per
-    // recReport. Without a limit (0, the default) nothing is counted.
-    void limitUnhandledReports(int limit) { m_reportLimit = limit; }
-    void reportHandled();
+    // reports without bound. The reader calls receiveEventHandled() once per
+    // receiveEvent. Without a limit (0, the default) nothing is counted.
+    void limitUnhandledReceiveEvents(int limit) { m_receiveEventLimit = limit; }
+    void receiveEventHandled();
 
     std::atomic<int> sendLink{LinkNone};
     std::atomic<int> recvLink{LinkNone};
@@ -77,8 +77,8 @@ signals:
     // Each code again with the values of its own event (the send's counters
     // and time since TransStarted; the reception's values from the engine),
     // emitted just before the plain code.
-    void transReport(const TransReport &report);
-    void recReport(const RecReport &report);
+    void sendEvent(const SendEvent &event);
+    void receiveEvent(const ReceiveEvent &event);
 
 public slots:
     void handleCmd(int cmd_type);
@@ -106,12 +106,12 @@ private:
     void disconnectFromController();
     void carryOutWrites();
     void sendFile(QTcpSocket *device, const QString &path);
-    void reportSend(int code);
+    void publishSendEvent(const SendEvent &event);
     QTcpSocket *liveDevice(QTcpSocket *device) const;
     void queueIncoming(QTcpSocket *socket);
     void releaseReading();
-    void forwardRecReport(const RecReport &report);
-    bool reportsBacklogged() const;
+    void forwardReceiveEvent(const ReceiveEvent &event);
+    bool receiveEventsBacklogged() const;
     int chunkSize() const;
     void deleteRetiredSockets();
 
@@ -122,12 +122,11 @@ private:
     bool m_readingHeld = false;
     bool m_streamOpen = false;
     QList<QTcpSocket *> m_retiredSockets;
-    QElapsedTimer m_sendClock;
 
     std::atomic<int> m_clientState{QAbstractSocket::UnconnectedState};
     std::atomic<bool> m_shuttingDown{false};
-    std::atomic<int> m_reportLimit{0};
-    std::atomic<int> m_unhandledReports{0};
+    std::atomic<int> m_receiveEventLimit{0};
+    std::atomic<int> m_unhandledReceiveEvents{0};
     QMutex m_errorMutex;
     QStringList m_errorTexts;
 };

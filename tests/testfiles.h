@@ -164,18 +164,4 @@ inline QString partialAsNamed(const QString &fileName)
     return match.hasMatch() ? match.captured(1) + QStringLiteral(".part") : fileName;
 }
 
-// The fields a sender shares with its owner, owned here.
-struct SendFields
-{
-    std::atomic<int> bufferSize{12000};
-    std::atomic<bool> stopRequested{false};
-    std::atomic<quint64> fileSize{0};
-    std::atomic<quint64> bytesRead{0};
-    std::atomic<quint64> bytesWritten{0};
-    FileSender::Fields refs()
-    {
-        return {bufferSize, stopRequested, fileSize, bytesRead, bytesWritten};
-    }
-};
-
 } // namespace TestFiles

@@ -29,8 +29,7 @@ constexpr int ReceiveSliceMs = 50;
 // the test blocks on the process next, and nothing would flush it then.
 int sendFromPc(QTcpSocket &socket, const QString &path, FileSender::Options options = {})
 {
-    TestFiles::SendFields fields;
-    FileSender sender(fields.refs(), {}, options);
+    FileSender sender({}, options);
     const int code = sender.send(&socket, path);
     while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(WaitMs)) {
     }
@@ -282,10 +281,9 @@ void tst_ControllerSim::rawData_data()
                               << QStringLiteral("raw data received (8 bytes): 你好!!");
     QTest::newRow("text ends at NUL")
         << QByteArray("ab\0cd", 5) << QStringLiteral("raw data received (5 bytes): ab");
-    QTest::newRow("long text cut")
-        << QByteArray(1000, 'x')
-        << QStringLiteral("raw data received (1000 bytes): ") + QString(256, QLatin1Char('x')) +
-               QChar(0x2026);
+    QTest::newRow("long text cut") << QByteArray(1000, 'x')
+                                   << QStringLiteral("raw data received (1000 bytes): ") +
+                                          QString(256, QLatin1Char('x')) + QChar(0x2026);
     QTest::newRow("line breaks escaped")
         << QByteArray("a\r\nb") << QStringLiteral("raw data received (4 bytes): a\\x0d\\x0ab");
 }

@@ -69,23 +69,27 @@ struct Link
     bool reading = true;
 };
 
-// The sender's shared fields and the codes it reports. onCode runs inside
-// the reporter, the way a nested slot would run inside a send.
-struct Sender : SendFields
+// What another thread would share with the sender, and the codes it
+// announces with the counters of the last. onCode runs inside the sender's
+// call, the way a nested slot would run inside a send.
+struct Sender
 {
-    Sender() { bufferSize = 1000; }
-
+    std::atomic<int> bufferSize{1000};
+    std::atomic<bool> stopRequested{false};
     QList<int> codes;
+    SendEvent last;
     std::function<void(int code)> onCode;
 
     int send(QTcpSocket *socket, const QString &path, FileSender::Options options = {})
     {
+        options.liveBufferSize = &bufferSize;
+        options.stopRequested = &stopRequested;
         FileSender sender(
-            refs(),
-            [this](int code) {
-                codes << code;
+            [this](const SendEvent &event) {
+                codes << event.code;
+                last = event;
                 if (onCode)
-                    onCode(code);
+                    onCode(event.code);
             },
             options);
         return sender.send(socket, path);
@@ -179,10 +183,10 @@ void tst_FileSender::streamIsExact()
     QCOMPARE(link.received, expected);
     const int blocks = (contents.size() + bufferSize - 1) / bufferSize;
     QCOMPARE(sender.codes, completeSend(blocks));
-    QCOMPARE(sender.fileSize.load(), quint64(contents.size()));
-    QCOMPARE(sender.bytesRead.load(), quint64(contents.size()));
+    QCOMPARE(sender.last.fileSize, quint64(contents.size()));
+    QCOMPARE(sender.last.bytesRead, quint64(contents.size()));
     const int digits = QByteArray::number(contents.size()).size();
-    QCOMPARE(sender.bytesWritten.load(),
+    QCOMPARE(sender.last.bytesWritten,
              quint64((withMd5 ? 140 : 66) + name.toUtf8().size() + digits + contents.size() + 18));
     QCOMPARE(file_md5.get().toLatin1(), md5Hex(contents));
 }
@@ -245,7 +249,7 @@ void tst_FileSender::stopRequests()
     QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("s"), contents)), int(TransAborted));
     QCOMPARE(sender.progressCount(), stopAtProgress);
     const QByteArray full = framed(QStringLiteral("s"), contents);
-    QTRY_COMPARE(quint64(link.received.size()), sender.bytesWritten.load());
+    QTRY_COMPARE(quint64(link.received.size()), sender.last.bytesWritten);
     QVERIFY(full.startsWith(link.received));
     QCOMPARE(link.received.endsWith(Protocol::endMarker()), endMarkerSent);
 }
@@ -269,7 +273,7 @@ void tst_FileSender::stopRequestWhileHashingIsHonoured()
     const QString path = makeFile(QStringLiteral("h"), randomBytes(2 << 20, 9));
     QCOMPARE(sender.send(&link.client, path), int(TransAborted));
     QCOMPARE(sender.codes, (QList<int>{TransStarted, TransAborted}));
-    QCOMPARE(sender.bytesWritten.load(), quint64(0));
+    QCOMPARE(sender.last.bytesWritten, quint64(0));
     QVERIFY(link.client.writeTimesNs.isEmpty());
 }
 
@@ -332,7 +336,7 @@ void tst_FileSender::lostConnectionEndsSend()
              int(TransDisconnected));
     QCOMPARE(sender.codes.count(TransDisconnected), 1);
     QCOMPARE(sender.progressCount(), 2);
-    QVERIFY(sender.bytesRead.load() < size);
+    QVERIFY(sender.last.bytesRead < size);
 }
 
 void tst_FileSender::openFailures_data()
@@ -368,10 +372,8 @@ void tst_FileSender::openFailures()
     }
     Link link;
     Sender sender;
-    sender.bytesWritten = 77;
     QCOMPARE(sender.send(&link.client, path), int(TransOpenFailed));
     QCOMPARE(sender.codes, QList<int>{TransOpenFailed});
-    QCOMPARE(sender.bytesWritten.load(), quint64(77));
     QCOMPARE(link.client.bytesToWrite(), qint64(0));
     QVERIFY(link.client.writeTimesNs.isEmpty());
 }
@@ -404,7 +406,7 @@ void tst_FileSender::fileChangedDuringSendFails()
     };
     QCOMPARE(sender.send(&link.client, path), code);
     QCOMPARE(sender.codes.count(TransDone), 0);
-    QTRY_COMPARE(quint64(link.received.size()), sender.bytesWritten.load());
+    QTRY_COMPARE(quint64(link.received.size()), sender.last.bytesWritten);
     QVERIFY(!link.received.endsWith(Protocol::endMarker()));
 }
 
@@ -425,7 +427,7 @@ void tst_FileSender::sendBufferStaysBounded()
     unpaced.pace = false;
     QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("big"), contents), unpaced),
              int(TransDone));
-    QTRY_COMPARE(link.received.size(), int(sender.bytesWritten.load()));
+    QTRY_COMPARE(link.received.size(), int(sender.last.bytesWritten));
     QCOMPARE(link.received, framed(QStringLiteral("big"), contents));
     QVERIFY2(mostQueued <= 64 * 1024 + 12000, qPrintable(QString::number(mostQueued)));
 }

@@ -90,8 +90,8 @@ QPushButton *button(const MainWindow &window, const char *name)
 void sendState(MainWindow &window, int code)
 {
     const sendThread &w = *window.worker();
-    const TransReport report{code, w.fileSize, w.bytesRead, w.bytesWritten, 0};
-    QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(TransReport, report));
+    const SendEvent report{code, w.fileSize, w.bytesRead, w.bytesWritten, 0};
+    QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(SendEvent, report));
 }
 
 // What a receive report may carry besides the figures.
@@ -105,9 +105,9 @@ struct Extras
 // A report with the values the test left in the process-wide ones, and
 // whatever `more` adds.
 void receiveState(MainWindow &window, int code,
-                  const std::function<void(RecReport &)> &more = nullptr)
+                  const std::function<void(ReceiveEvent &)> &more = nullptr)
 {
-    RecReport report;
+    ReceiveEvent report;
     report.code = code;
     report.fileSize = recFileSize;
     report.fileBytes = recFileBytes;
@@ -116,7 +116,7 @@ void receiveState(MainWindow &window, int code,
     report.rawSize = quint64(rawData.get().size());
     if (more)
         more(report);
-    QMetaObject::invokeMethod(&window, "getRecState", Q_ARG(RecReport, report));
+    QMetaObject::invokeMethod(&window, "getRecState", Q_ARG(ReceiveEvent, report));
 }
 
 void clearLog(MainWindow &window)
@@ -509,7 +509,7 @@ void TestMainWindowProgress::receiveStates()
         receiveState(w, RecStarted);
     clearLog(w);
 
-    receiveState(w, code, [&](RecReport &report) {
+    receiveState(w, code, [&](ReceiveEvent &report) {
         report.sizeMismatch = extras.sizeMismatch;
         report.fileName = extras.refusedName;
         report.programFile = !extras.refusedName.isEmpty();
@@ -583,15 +583,15 @@ void TestMainWindowProgress::rateShownWhileRunning()
     const auto report = [&](int sendCode, int receiveCode, qint64 ms, quint64 done) {
         const int code = send ? sendCode : receiveCode;
         if (send) {
-            const TransReport sent{code, 10000000, done, done, ms};
-            QMetaObject::invokeMethod(&w, "getTransState", Q_ARG(TransReport, sent));
+            const SendEvent sent{code, 10000000, done, done, ms};
+            QMetaObject::invokeMethod(&w, "getTransState", Q_ARG(SendEvent, sent));
         } else {
-            RecReport received;
+            ReceiveEvent received;
             received.code = code;
             received.fileSize = 10000000;
             received.fileBytes = done;
             received.elapsedMs = ms;
-            QMetaObject::invokeMethod(&w, "getRecState", Q_ARG(RecReport, received));
+            QMetaObject::invokeMethod(&w, "getRecState", Q_ARG(ReceiveEvent, received));
         }
     };
     report(TransStarted, RecStarted, 0, 0);

@@ -641,16 +641,16 @@ void tst_SendThread::unhandledReportsHoldReadingBack()
     Fixture f;
     f.worker.bufferSize = 8;
     f.command(CmdDisconnect); // a socket that reads 8 bytes at a time
-    f.worker.limitUnhandledReports(Limit);
+    f.worker.limitUnhandledReceiveEvents(Limit);
     QVERIFY(f.connectToServer());
     bool acknowledging = false;
     QString shown;
     int reports = 0;
-    QObject::connect(&f.worker, &sendThread::recReport, &f.context, [&](const RecReport &r) {
+    QObject::connect(&f.worker, &sendThread::receiveEvent, &f.context, [&](const ReceiveEvent &r) {
         ++reports;
         shown += r.rawText;
         if (acknowledging)
-            f.worker.reportHandled();
+            f.worker.receiveEventHandled();
     });
     // One numbered piece of text a chunk, so the order shows.
     QByteArray sent;
@@ -665,7 +665,7 @@ void tst_SendThread::unhandledReportsHoldReadingBack()
 
     acknowledging = true;
     for (int i = 0; i < reports; ++i)
-        f.worker.reportHandled();
+        f.worker.receiveEventHandled();
     QTRY_COMPARE_WITH_TIMEOUT(reports, Chunks, WaitMs);
     QCOMPARE(shown, QString::fromLatin1(sent));
 }

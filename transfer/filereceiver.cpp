@@ -190,8 +190,8 @@ std::unique_ptr<QFile> createPartFile(const QString &directory, const QString &n
 
 } // namespace
 
-FileReceiver::FileReceiver(DirectoryProvider directory, Reporter report)
-    : m_parser(this), m_directory(std::move(directory)), m_report(std::move(report)),
+FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode)
+    : m_parser(this), m_directory(std::move(directory)), m_onCode(std::move(onCode)),
       m_hash(QCryptographicHash::Md5)
 {}
 
@@ -202,9 +202,9 @@ void FileReceiver::feed(const QByteArray &chunk, qint64 nowMs)
 {
     m_parser.feed(chunk, nowMs);
     if (m_startDue) {
-        report(RecStarted);
+        announce(RecStarted);
     } else if (m_wrote && m_parser.transferOpen()) {
-        report(RecProgress);
+        announce(RecProgress);
     }
 }
 
@@ -216,7 +216,7 @@ void FileReceiver::poll(qint64 nowMs)
 void FileReceiver::rawData(const QByteArray &bytes)
 {
     m_rawData = bytes;
-    report(RecRawData);
+    announce(RecRawData);
 }
 
 bool FileReceiver::transferOpened(const FrameHeader &header)
@@ -225,18 +225,18 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
     m_fileName = name;
     m_programFileRefused = false;
     if (name.isEmpty()) {
-        report(RecCreateFailed);
+        announce(RecCreateFailed);
         return false;
     }
     const QString directory = receiveDirectory();
     if (ProgramFiles::isOwnFile(directory, name)) {
         m_programFileRefused = true;
-        report(RecCreateFailed);
+        announce(RecCreateFailed);
         return false;
     }
     std::unique_ptr<QFile> file = createPartFile(directory, name);
     if (!file) {
-        report(RecCreateFailed);
+        announce(RecCreateFailed);
         return false;
     }
     m_file = std::move(file);
@@ -286,16 +286,16 @@ void FileReceiver::transferEnded()
     }
     // A digest field that is not 32 hex digits cannot vouch for the file.
     if (m_header.hasMd5 && !digestMatches()) {
-        report(RecMd5Mismatch);
+        announce(RecMd5Mismatch);
         return;
     }
     if (!storeVerified()) {
         // Verified contents are never deleted for want of a name.
         m_savedAs = m_partPath;
-        report(RecWriteFailed);
+        announce(RecWriteFailed);
         return;
     }
-    report(RecDone);
+    announce(RecDone);
 }
 
 // Under its own name, or else under the first free "name (n)" beside it.
@@ -322,7 +322,7 @@ bool FileReceiver::digestMatches() const
 void FileReceiver::transferTimedOut()
 {
     closeFile();
-    report(RecTimeout);
+    announce(RecTimeout);
 }
 
 // A temporary file's close() keeps its handle open for reuse; only deleting
@@ -351,26 +351,26 @@ void FileReceiver::failWrite()
     // A partial file that keeps a full disk full fails the next file too.
     closeFile();
     QFile::remove(m_partPath);
-    report(RecWriteFailed);
+    announce(RecWriteFailed);
 }
 
-void FileReceiver::report(int code)
+void FileReceiver::announce(int code)
 {
     if (code != RecStarted)
-        reportStartIfDue();
+        announceStartIfDue();
     m_startDue = false;
     m_wrote = false;
     if (code != RecRawData && code != RecCreateFailed)
         m_totalBytes = m_parser.transferBytes();
-    m_report(code, *this);
+    m_onCode(code, *this);
 }
 
 // An opening chunk that also ends its transfer still reports RecStarted
 // before the end code.
-void FileReceiver::reportStartIfDue()
+void FileReceiver::announceStartIfDue()
 {
     if (m_startDue) {
         m_startDue = false;
-        report(RecStarted);
+        announce(RecStarted);
     }
 }

@@ -25,10 +25,10 @@ class FileReceiver : private FrameParser::Listener
 {
 public:
     // Called synchronously for every code, after the statistics are updated.
-    using Reporter = std::function<void(int code, const FileReceiver &receiver)>;
+    using OnCode = std::function<void(int code, const FileReceiver &receiver)>;
     using DirectoryProvider = std::function<QString()>;
 
-    FileReceiver(DirectoryProvider directory, Reporter report);
+    FileReceiver(DirectoryProvider directory, OnCode onCode);
     ~FileReceiver() override;
 
     void feed(const QByteArray &chunk, qint64 nowMs);
@@ -83,12 +83,12 @@ private:
     bool closeFile();
     bool storeVerified();
     void failWrite();
-    void report(int code);
-    void reportStartIfDue();
+    void announce(int code);
+    void announceStartIfDue();
 
     FrameParser m_parser;
     DirectoryProvider m_directory;
-    Reporter m_report;
+    OnCode m_onCode;
     std::unique_ptr<QFile> m_file; // open while a transfer is written
     QString m_partPath;
     QCryptographicHash m_hash;

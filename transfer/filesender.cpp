@@ -72,12 +72,10 @@ private:
     bool m_lost = false;
 };
 
-FileSender::FileSender(Fields fields, Reporter report)
-    : FileSender(fields, std::move(report), Options())
-{}
+FileSender::FileSender(OnEvent onEvent) : FileSender(std::move(onEvent), Options()) {}
 
-FileSender::FileSender(Fields fields, Reporter report, Options options)
-    : m_fields(fields), m_report(std::move(report)), m_options(options)
+FileSender::FileSender(OnEvent onEvent, Options options)
+    : m_onEvent(std::move(onEvent)), m_options(options)
 {}
 
 int FileSender::send(QTcpSocket *device, const QString &filePath)
@@ -85,24 +83,24 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
     Q_ASSERT(!device || device->thread() == QThread::currentThread());
     ConnectionWatch watch(device);
     m_size = quint64(qMax<qint64>(0, QFileInfo(filePath).size()));
-    m_fields.fileSize = m_size;
     // A stop left over from before this send has no effect; one made while
     // the file is hashed (the window closing, say) must not be lost.
-    m_fields.stopRequested = false;
+    if (m_options.stopRequested)
+        *m_options.stopRequested = false;
     // Checked before opening: opening a FIFO waits for a writer, and a
     // device has no end.
     if (Protocol::holdsMarker(Protocol::fileNameOf(filePath)) || !QFileInfo(filePath).isFile())
-        return report(TransOpenFailed);
+        return announce(TransOpenFailed);
     // One handle for hashing and sending: a file replaced on disk between
     // the two cannot slip in contents that the digest does not describe.
     // Unbuffered, as blocks are read straight into the block to send.
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || !hashFile(file, &m_md5Hex) ||
         !file.seek(0))
-        return report(TransOpenFailed);
-    report(TransStarted);
+        return announce(TransOpenFailed);
+    announce(TransStarted);
     if (stopping())
-        return report(TransAborted);
+        return announce(TransAborted);
     const QByteArray header = Protocol::buildHeader(Protocol::fileNameOf(filePath), m_size,
                                                     m_options.withMd5 ? m_md5Hex : QByteArray());
     // Counts from before the first write. A socket lost while the file was
@@ -138,8 +136,8 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBy
                            QFile &file, const QByteArray &header)
 {
     FineSleeper sleeper;
-    m_fields.bytesRead = 0;
-    m_fields.bytesWritten = 0;
+    m_bytesRead = 0;
+    m_bytesWritten = 0;
     m_sentHash.reset();
     QElapsedTimer sinceWrite;
     QByteArray block = header;
@@ -151,20 +149,20 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBy
         }
         const qint64 room = qMax(QueuedBlocks * blockSize(), MinQueuedBytes);
         if (const int code = waitForRoom(device, watch, room))
-            return report(code);
+            return announce(code);
         if (watch.lost())
-            return report(TransDisconnected);
+            return announce(TransDisconnected);
         device->write(block);
         sinceWrite.start();
-        m_fields.bytesWritten += quint64(block.size());
+        m_bytesWritten += quint64(block.size());
         if (stopping())
-            return report(TransAborted);
+            return announce(TransAborted);
         block.clear();
         if (!last) {
             if (const int code = readBlock(file, &block))
-                return report(code);
+                return announce(code);
         }
-        report(TransProgress);
+        announce(TransProgress);
         QCoreApplication::processEvents();
         if (last)
             return finish(device, watch, unacked);
@@ -203,16 +201,16 @@ int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes 
     switch (unacked.waitForAll([&watch] { return watch.lost(); }, [this] { return stopping(); },
                                m_options.ackStallMs)) {
     case UnackedBytes::Acknowledged:
-        return report(TransDone);
+        return announce(TransDone);
     case UnackedBytes::Stopped:
-        return report(TransAborted);
+        return announce(TransAborted);
     case UnackedBytes::Stalled:
         device->abort();
         break;
     case UnackedBytes::Lost:
         break;
     }
-    return report(TransDisconnected);
+    return announce(TransDisconnected);
 }
 
 // The next block, never past the size that was announced and hashed. A read
@@ -220,33 +218,39 @@ int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes 
 // contents that differ from those hashed fail it before the end marker.
 int FileSender::readBlock(QFile &file, QByteArray *block)
 {
-    const quint64 left = m_size - m_fields.bytesRead;
+    const quint64 left = m_size - m_bytesRead;
     const qint64 wanted = qint64(qMin<quint64>(left, quint64(blockSize())));
     if (wanted == 0)
         return 0;
     *block = file.read(wanted);
-    m_fields.bytesRead += quint64(block->size());
+    m_bytesRead += quint64(block->size());
     if (block->size() != wanted)
         return TransReadFailed;
     m_sentHash.addData(*block);
-    if (m_fields.bytesRead == m_size && m_sentHash.result().toHex() != m_md5Hex)
+    if (m_bytesRead == m_size && m_sentHash.result().toHex() != m_md5Hex)
         return TransChanged;
     return 0;
 }
 
 bool FileSender::stopping() const
 {
-    return m_fields.stopRequested || (m_options.cancel && *m_options.cancel);
+    return (m_options.stopRequested && *m_options.stopRequested) ||
+           (m_options.cancel && *m_options.cancel);
 }
 
 int FileSender::blockSize() const
 {
-    return qBound(Defaults::MinBufferSize, m_fields.bufferSize.load(), Defaults::MaxBufferSize);
+    const int size =
+        m_options.liveBufferSize ? m_options.liveBufferSize->load() : m_options.bufferSize;
+    return qBound(Defaults::MinBufferSize, size, Defaults::MaxBufferSize);
 }
 
-int FileSender::report(int code)
+int FileSender::announce(int code)
 {
-    if (m_report)
-        m_report(code);
+    if (code == TransStarted)
+        m_sinceStart.start();
+    if (m_onEvent)
+        m_onEvent({code, m_size, m_bytesRead, m_bytesWritten,
+                   m_sinceStart.isValid() ? m_sinceStart.elapsed() : 0});
     return code;
 }

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "settings/defaults.h"
+#include "transfer/transferevents.h"
 #include "transfer/unackedbytes.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QString>
 
 #include <atomic>
@@ -26,32 +29,30 @@ class QTcpSocket;
 class FileSender
 {
 public:
-    // Fields the owner shares with other threads; the sender reads
-    // bufferSize and stopRequested afresh for every block.
-    struct Fields
-    {
-        std::atomic<int> &bufferSize;
-        std::atomic<bool> &stopRequested;
-        std::atomic<quint64> &fileSize;
-        std::atomic<quint64> &bytesRead;
-        std::atomic<quint64> &bytesWritten;
-    };
     struct Options
     {
         bool pace = true;    // at least 1 ms between writes
         bool withMd5 = true; // send the MD5 section
+        // Bytes per block: a fixed size, or one read afresh for every block
+        // (the window's spin box) when set.
+        int bufferSize = Defaults::BufferSize;
+        const std::atomic<int> *liveBufferSize = nullptr;
+        // Set by another thread to stop the send; cleared when a send
+        // starts, so a stop left over from before has no effect.
+        std::atomic<bool> *stopRequested = nullptr;
         // Stops the send like stopRequested, but the sender never clears
         // it: for shutting down, where a stop must not be lost.
         const std::atomic<bool> *cancel = nullptr;
         // How long the peer may acknowledge nothing before the send fails.
         int ackStallMs = UnackedBytes::DefaultStallMs;
     };
-    using Reporter = std::function<void(int code)>;
+    // Each code with this send's own counters, in the sender's thread.
+    using OnEvent = std::function<void(const SendEvent &event)>;
 
-    FileSender(Fields fields, Reporter report);
-    FileSender(Fields fields, Reporter report, Options options);
+    explicit FileSender(OnEvent onEvent);
+    FileSender(OnEvent onEvent, Options options);
 
-    // Returns the last code reported.
+    // Returns the last code announced.
     int send(QTcpSocket *device, const QString &filePath);
 
     class ConnectionWatch;
@@ -65,12 +66,14 @@ private:
     bool hashFile(QFile &file, QByteArray *md5Hex);
     int readBlock(QFile &file, QByteArray *block);
     int blockSize() const;
-    int report(int code);
+    int announce(int code);
 
-    Fields m_fields;
-    Reporter m_report;
+    OnEvent m_onEvent;
     Options m_options;
-    quint64 m_size = 0;  // announced and hashed; fileSize may be changed by a nested send
-    QByteArray m_md5Hex; // of the contents when they were hashed
+    quint64 m_size = 0; // announced and hashed
+    quint64 m_bytesRead = 0;
+    quint64 m_bytesWritten = 0;
+    QElapsedTimer m_sinceStart;                             // from TransStarted
+    QByteArray m_md5Hex;                                    // of the contents when they were hashed
     QCryptographicHash m_sentHash{QCryptographicHash::Md5}; // of the contents read for sending
 };

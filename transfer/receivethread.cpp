@@ -161,37 +161,38 @@ void receiveThread::publish(int code, const FileReceiver &receiver)
         recFileBytes = receiver.fileBytes();
         recTotalBytes = receiver.totalBytes();
     }
-    emit recReport(reportOf(code, receiver));
+    emit receiveEvent(eventOf(code, receiver));
     emit sendRecState(code);
 }
 
 // A file whose start and end came in one chunk reports no RecStarted: it
 // took no time as far as arrivals go.
-RecReport receiveThread::reportOf(int code, const FileReceiver &receiver)
+ReceiveEvent receiveThread::eventOf(int code, const FileReceiver &receiver)
 {
-    RecReport report;
-    report.code = code;
+    ReceiveEvent event;
+    event.code = code;
     if (code == RecRawData) {
         const QByteArray raw = receiver.lastRawData();
-        report.rawText = Protocol::printable(raw, RecReport::MaxRawChars, Protocol::Controls::Kept);
-        report.rawSize = quint64(raw.size());
-        return report;
+        event.rawText =
+            Protocol::printable(raw, ReceiveEvent::MaxRawChars, Protocol::Controls::Kept);
+        event.rawSize = quint64(raw.size());
+        return event;
     }
-    report.fileSize = receiver.announcedSize();
-    report.fileBytes = receiver.fileBytes();
-    report.totalBytes = receiver.totalBytes();
-    report.sizeMismatch = code == RecDone && receiver.sizeMismatch();
+    event.fileSize = receiver.announcedSize();
+    event.fileBytes = receiver.fileBytes();
+    event.totalBytes = receiver.totalBytes();
+    event.sizeMismatch = code == RecDone && receiver.sizeMismatch();
     if (code == RecDone || code == RecWriteFailed)
-        report.savedAs = receiver.savedAs();
+        event.savedAs = receiver.savedAs();
     if (code == RecCreateFailed) {
-        report.fileName = receiver.fileName();
-        report.programFile = receiver.programFileRefused();
+        event.fileName = receiver.fileName();
+        event.programFile = receiver.programFileRefused();
     }
     if (code == RecStarted)
         m_receptionClock.start();
     else if (m_receptionClock.isValid())
-        report.elapsedMs = m_receptionClock.elapsed();
+        event.elapsedMs = m_receptionClock.elapsed();
     if (code != RecStarted && code != RecProgress)
         m_receptionClock.invalidate();
-    return report;
+    return event;
 }

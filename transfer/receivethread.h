@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer/transferreports.h"
+#include "transfer/transferevents.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -16,7 +16,7 @@ class FileReceiver;
 
 // The receive engine: a thread that takes the chunks the network worker
 // queues, writes the files they carry into the receive directory
-// (saveFilePath) and reports every step by recReport (the code with its
+// (saveFilePath) and reports every step by receiveEvent (the code with its
 // own values) and sendRecState(int). It also publishes the process-wide
 // receive statistics (recFileSize, recFileBytes, recTotalBytes, rawData)
 // just before each code.
@@ -72,7 +72,7 @@ public:
 signals:
     void sendRecState(int state);
     // The same code with the values of its own event; emitted first.
-    void recReport(const RecReport &report);
+    void receiveEvent(const ReceiveEvent &event);
     // Emitted from the receive thread; connect it queued.
     void queueHasRoom();
 
@@ -85,7 +85,7 @@ private:
     Taken take(QByteArray *chunk, qint64 waitMs, bool *held);
     Taken takeLocked(QByteArray *chunk);
     void publish(int code, const FileReceiver &receiver);
-    RecReport reportOf(int code, const FileReceiver &receiver);
+    ReceiveEvent eventOf(int code, const FileReceiver &receiver);
 
     QWaitCondition m_queueChanged;
     // Receive thread only: runs from RecStarted to the reception's end.

@@ -99,7 +99,7 @@ bool ControllerSim::listen(QString *error)
 void ControllerSim::stop()
 {
     m_stopping = true;
-    m_stopRequested = true;
+    m_cancelSends = true;
     m_sendQueue.clear();
     printLine(QStringLiteral("stopped"));
 }
@@ -292,11 +292,10 @@ void ControllerSim::sendNext()
 // Only the end code matters here, and send() returns it.
 int ControllerSim::sendFile(const QString &path)
 {
-    FileSender::Fields fields{m_bufferSize, m_stopRequested, m_sendFileSize, m_sendBytesRead,
-                              m_sendBytesWritten};
     FileSender::Options options;
     options.pace = m_settings.pace;
     options.withMd5 = m_settings.withMd5;
-    FileSender fileSender(fields, {}, options);
+    options.cancel = &m_cancelSends;
+    FileSender fileSender({}, options);
     return fileSender.send(m_client, path);
 }

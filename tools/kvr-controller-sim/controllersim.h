@@ -74,9 +74,5 @@ private:
     bool m_sending = false;
     bool m_stopping = false;
 
-    std::atomic<int> m_bufferSize{Defaults::BufferSize};
-    std::atomic<bool> m_stopRequested{false};
-    std::atomic<quint64> m_sendFileSize{0};
-    std::atomic<quint64> m_sendBytesRead{0};
-    std::atomic<quint64> m_sendBytesWritten{0};
+    std::atomic<bool> m_cancelSends{false};
 };

@@ -5,7 +5,7 @@
 #include "exitcodes.h"
 #include "interrupt.h"
 #include "kvrversion.h"
-#include "report.h"
+#include "output.h"
 #include "session.h"
 
 #include "settings/defaults.h"
@@ -257,8 +257,8 @@ bool parseArguments(QCommandLineParser &parser, Command *command, QString *error
 
 int run(const Command &command)
 {
-    Report report(command.json);
-    Session session(report);
+    Output output(command.json);
+    Session session(output);
     if (const int code = session.open(command.host, command.port)) {
         const bool send = command.name == QLatin1String("send");
         return session.notConnected(code, send ? int(command.files.size()) : command.receive.count);
@@ -290,7 +290,7 @@ int main(int argc, char *argv[])
     Command command;
     QString error;
     if (!parseArguments(parser, &command, &error)) {
-        Report::error(error);
+        Output::error(error);
         return ExitBadArguments;
     }
     return run(command);

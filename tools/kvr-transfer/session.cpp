@@ -73,7 +73,7 @@ Outcome receiveOutcome(int code, Cut cut)
 
 } // namespace
 
-Session::Session(Report &report) : m_report(report) {}
+Session::Session(Output &output) : m_output(output) {}
 
 // Here, where FileReceiver is complete.
 Session::~Session() = default;
@@ -109,7 +109,7 @@ int Session::open(const QString &host, quint16 port)
     if (connected)
         return ExitOk;
     const QString reason = settled ? m_socket.errorString() : QStringLiteral("timed out");
-    Report::error(QStringLiteral("cannot connect to %1:%2: %3").arg(host).arg(port).arg(reason));
+    Output::error(QStringLiteral("cannot connect to %1:%2: %3").arg(host).arg(port).arg(reason));
     return ExitNoConnection;
 }
 
@@ -144,26 +144,28 @@ int Session::sendFile(const QString &path)
     event.name = Protocol::fileNameOf(path);
     event.path = QFileInfo(path).absoluteFilePath();
     event.size = quint64(QFileInfo(path).size());
-    m_report.fileStarted(event);
+    m_output.fileStarted(event);
 
     FileSender::Options options;
+    options.bufferSize = m_bufferSize;
     options.cancel = &Interrupt::flag();
+    SendEvent last;
     FileSender sender(
-        {m_bufferSize, m_stopRequested, m_fileSize, m_bytesRead, m_bytesWritten},
-        [this, &event](int code) {
-            if (code == TransProgress)
-                m_report.progress(m_bytesRead, event.size);
+        [this, &event, &last](const SendEvent &sent) {
+            last = sent;
+            if (sent.code == TransProgress)
+                m_output.progress(sent.bytesRead, event.size);
         },
         options);
     QElapsedTimer clock;
     clock.start();
     const Outcome outcome = sendOutcome(sender.send(&m_socket, path));
     event.ms = clock.elapsed();
-    event.bytes = m_bytesRead;
-    event.wireBytes = m_bytesWritten;
+    event.bytes = last.bytesRead;
+    event.wireBytes = last.bytesWritten;
     event.outcome = QString::fromLatin1(outcome.name);
     event.exitCode = outcome.exitCode;
-    m_report.fileEnded(event);
+    m_output.fileEnded(event);
     return outcome.exitCode;
 }
 
@@ -220,7 +222,7 @@ void Session::peerClosed()
     readReceived();
     m_peerClosed = true;
     m_receiver->endOfStream();
-    m_report.connectionLost();
+    m_output.connectionLost();
 }
 
 // The controller believes it sent a file still arriving when the wait ends:
@@ -267,13 +269,13 @@ void Session::received(int code, const FileReceiver &receiver)
         m_event.name = QFileInfo(receiver.filePath()).fileName();
         m_event.path = receiver.filePath();
         m_event.size = receiver.announcedSize();
-        m_report.fileStarted(m_event);
+        m_output.fileStarted(m_event);
         break;
     case RecProgress:
-        m_report.progress(receiver.fileBytes(), receiver.announcedSize());
+        m_output.progress(receiver.fileBytes(), receiver.announcedSize());
         break;
     case RecRawData:
-        m_report.rawData(receiver.lastRawData());
+        m_output.rawData(receiver.lastRawData());
         break;
     default:
         endReceived(code, receiver);
@@ -312,7 +314,7 @@ void Session::endReceived(int code, const FileReceiver &receiver)
     m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
     m_event.outcome = QString::fromLatin1(outcome.name);
     m_event.exitCode = outcome.exitCode;
-    m_report.fileEnded(m_event);
+    m_output.fileEnded(m_event);
     m_tally.add(outcome.exitCode);
 }
 
@@ -330,15 +332,15 @@ int Session::greet()
                            [] { return Interrupt::requested(); });
     switch (outcome) {
     case UnackedBytes::Acknowledged:
-        m_report.greetingSent(m_socket.peerAddress().toString());
+        m_output.greetingSent(m_socket.peerAddress().toString());
         return finish(ExitOk);
     case UnackedBytes::Stopped:
         return finish(ExitInterrupted);
     case UnackedBytes::Stalled:
-        Report::error(QStringLiteral("the controller did not acknowledge the greeting"));
+        Output::error(QStringLiteral("the controller did not acknowledge the greeting"));
         break;
     case UnackedBytes::Lost:
-        Report::error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
+        Output::error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
         break;
     }
     return finish(ExitConnectionLost);
@@ -356,7 +358,7 @@ int Session::finish(int exitCode)
 {
     if (Interrupt::requested())
         exitCode = ExitInterrupted;
-    m_report.finished(exitCode, m_tally.files, m_tally.failed);
+    m_output.finished(exitCode, m_tally.files, m_tally.failed);
     return exitCode;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "report.h"
+#include "output.h"
 
 #include "settings/defaults.h"
 #include "transfer/stallclock.h"
@@ -28,7 +28,7 @@ public:
         qint64 idleMs = 0; // stop after this long without data; 0: never
     };
 
-    explicit Session(Report &report);
+    explicit Session(Output &output);
     ~Session();
 
     // Returns ExitOk, ExitNoConnection or ExitInterrupted.
@@ -62,7 +62,7 @@ private:
     int finish(int exitCode);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs = -1);
 
-    Report &m_report;
+    Output &m_output;
     QTcpSocket m_socket;
     Tally m_tally;
     FileEvent m_event;
@@ -76,9 +76,5 @@ private:
     bool m_peerClosed = false;
     bool m_waitEnded = false; // the wait ended with a reception open
 
-    std::atomic<int> m_bufferSize{Defaults::BufferSize};
-    std::atomic<bool> m_stopRequested{false};
-    std::atomic<quint64> m_fileSize{0};
-    std::atomic<quint64> m_bytesRead{0};
-    std::atomic<quint64> m_bytesWritten{0};
+    int m_bufferSize = Defaults::BufferSize;
 };

@@ -23,10 +23,10 @@ struct FileEvent
 // Everything kvr-transfer tells its user: a line per event on stdout, or a
 // JSON object per line with --json; a progress line redrawn in place while
 // stdout is a terminal; raw data and errors on stderr.
-class Report
+class Output
 {
 public:
-    explicit Report(bool json);
+    explicit Output(bool json);
 
     void fileStarted(const FileEvent &event);
     void progress(quint64 bytes, quint64 size);

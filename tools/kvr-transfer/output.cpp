@@ -1,4 +1,4 @@
-#include "report.h"
+#include "output.h"
 
 #include "exitcodes.h"
 
@@ -126,12 +126,12 @@ QJsonObject toJson(const QString &type, const FileEvent &event)
 
 } // namespace
 
-Report::Report(bool json) : m_json(json), m_progress(!json && isatty(fileno(stdout)))
+Output::Output(bool json) : m_json(json), m_progress(!json && isatty(fileno(stdout)))
 {
     m_clock.start();
 }
 
-void Report::fileStarted(const FileEvent &event)
+void Output::fileStarted(const FileEvent &event)
 {
     m_name = Protocol::printable(event.name);
     m_rate.reset();
@@ -142,7 +142,7 @@ void Report::fileStarted(const FileEvent &event)
 }
 
 // At most ten redraws a second: a terminal over SSH must not be flooded.
-void Report::progress(quint64 bytes, quint64 size)
+void Output::progress(quint64 bytes, quint64 size)
 {
     if (!m_progress)
         return;
@@ -161,7 +161,7 @@ void Report::progress(quint64 bytes, quint64 size)
     m_lineLength = line.size();
 }
 
-void Report::clearProgress()
+void Output::clearProgress()
 {
     if (m_lineLength == 0)
         return;
@@ -169,7 +169,7 @@ void Report::clearProgress()
     m_lineLength = 0;
 }
 
-void Report::fileEnded(const FileEvent &event)
+void Output::fileEnded(const FileEvent &event)
 {
     clearProgress();
     if (m_json)
@@ -178,7 +178,7 @@ void Report::fileEnded(const FileEvent &event)
         write(stdout, endLine(event) + QLatin1Char('\n'));
 }
 
-void Report::rawData(const QByteArray &bytes)
+void Output::rawData(const QByteArray &bytes)
 {
     const QString text = QString::fromUtf8(bytes);
     if (m_json) {
@@ -192,7 +192,7 @@ void Report::rawData(const QByteArray &bytes)
                       .arg(QString::number(bytes.size()), Protocol::printable(text)));
 }
 
-void Report::connectionLost()
+void Output::connectionLost()
 {
     clearProgress();
     if (m_json)
@@ -201,7 +201,7 @@ void Report::connectionLost()
         error(QStringLiteral("the controller closed the connection"));
 }
 
-void Report::greetingSent(const QString &peer)
+void Output::greetingSent(const QString &peer)
 {
     if (m_json)
         printJson({{QStringLiteral("event"), QStringLiteral("greeting-sent")},
@@ -210,7 +210,7 @@ void Report::greetingSent(const QString &peer)
         write(stdout, QStringLiteral("greeting sent to %1\n").arg(peer));
 }
 
-void Report::finished(int exitCode, int files, int failed)
+void Output::finished(int exitCode, int files, int failed)
 {
     clearProgress();
     if (m_json) {
@@ -225,7 +225,7 @@ void Report::finished(int exitCode, int files, int failed)
     }
 }
 
-void Report::error(const QString &message)
+void Output::error(const QString &message)
 {
     write(stderr, QStringLiteral("kvr-transfer: ") + message + QLatin1Char('\n'));
 }

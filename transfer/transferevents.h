@@ -8,7 +8,7 @@
 #include <QMetaType>
 #include <QString>
 
-struct RecReport
+struct ReceiveEvent
 {
     int code = -1;
     quint64 fileSize = 0;   // announced by the header
@@ -35,7 +35,7 @@ struct RecReport
     static constexpr int MaxRawChars = 500;
 };
 
-struct TransReport
+struct SendEvent
 {
     int code = -1;
     quint64 fileSize = 0;
@@ -44,12 +44,12 @@ struct TransReport
     qint64 elapsedMs = 0; // since TransStarted of this send
 };
 
-Q_DECLARE_METATYPE(RecReport)
-Q_DECLARE_METATYPE(TransReport)
+Q_DECLARE_METATYPE(ReceiveEvent)
+Q_DECLARE_METATYPE(SendEvent)
 
 // For queued connections and invokeMethod; any thread, any number of times.
-inline void registerTransferReports()
+inline void registerTransferEvents()
 {
-    qRegisterMetaType<RecReport>("RecReport");
-    qRegisterMetaType<TransReport>("TransReport");
+    qRegisterMetaType<ReceiveEvent>("ReceiveEvent");
+    qRegisterMetaType<SendEvent>("SendEvent");
 }
