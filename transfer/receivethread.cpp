@@ -1,9 +1,8 @@
 #include "transfer/receivethread.h"
 
-#include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
-#include "transfer/stallclock.h"
+#include "transfer/streamreceiver.h"
 #include "transfer/transfercodes.h"
 
 #include <QDeadlineTimer>
@@ -83,26 +82,23 @@ void receiveThread::run()
     if (m_stopRequested)
         return;
     running = true;
-    StallClock clock;
-    clock.start();
-    FileReceiver receiver([] { return saveFilePath.get(); },
+    StreamReceiver stream([] { return saveFilePath.get(); },
                           [this](int code, const FileReceiver &r) { publish(code, r); });
     QByteArray chunk;
     bool held = false;
     while (!m_stopRequested) {
-        const qint64 waitMs = held ? -1 : receiver.msUntilTimeout(clock.nowMs());
-        const Taken taken = take(&chunk, waitMs, &held);
-        clock.setHeld(held);
+        const Taken taken = take(&chunk, held ? -1 : stream.msUntilTimeout(), &held);
+        stream.setHeld(held);
         switch (taken) {
         case Taken::Chunk:
-            clock.whileBusy([&] { receiver.feed(chunk, clock.nowMs()); });
+            stream.feed(chunk);
             break;
         case Taken::EndOfStream:
-            receiver.endOfStream();
+            stream.endOfStream();
             break;
         case Taken::Nothing:
             // Only an empty queue can mean a stall.
-            receiver.poll(clock.nowMs());
+            stream.poll();
             break;
         }
     }

@@ -1,8 +1,8 @@
 #include "controllersim.h"
 
-#include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
+#include "transfer/socketreceiver.h"
 #include "transfer/transfercodes.h"
 
 #include <QFile>
@@ -67,9 +67,6 @@ QString progressOf(const FileReceiver &receiver)
 ControllerSim::ControllerSim(const Settings &settings, QObject *parent)
     : QObject(parent), m_settings(settings)
 {
-    m_clock.start();
-    m_pollTimer.setSingleShot(true);
-    connect(&m_pollTimer, &QTimer::timeout, this, &ControllerSim::pollReceiver);
     m_readTimer.setInterval(ReadTickMs);
     connect(&m_readTimer, &QTimer::timeout, this, &ControllerSim::readMetered);
     connect(&m_server, &QTcpServer::newConnection, this, &ControllerSim::acceptConnections);
@@ -122,9 +119,11 @@ void ControllerSim::acceptConnections()
 void ControllerSim::adopt(QTcpSocket *socket)
 {
     m_client = socket;
-    m_receiver = std::make_unique<FileReceiver>(
-        [this] { return m_settings.directory; },
-        [this](int code, const FileReceiver &receiver) { reportReceive(code, receiver); });
+    m_receiver = std::make_unique<SocketReceiver>(
+        socket, [this] { return m_settings.directory; },
+        [this](int code, const FileReceiver &receiver) { reportReceive(code, receiver); },
+        m_settings.readRate > 0 ? SocketReceiver::Reading::ByCaller
+                                : SocketReceiver::Reading::AsBytesArrive);
     printLine(
         QStringLiteral("connected %1").arg(endpoint(socket->peerAddress(), socket->peerPort())));
     connect(socket, &QTcpSocket::disconnected, this, &ControllerSim::dropClient);
@@ -134,8 +133,6 @@ void ControllerSim::adopt(QTcpSocket *socket)
             qMax(MinReadBufferSize, m_settings.readRate / ReadTicksPerSecond));
         m_readCredit = 0;
         m_readTimer.start();
-    } else {
-        connect(socket, &QTcpSocket::readyRead, this, &ControllerSim::readAvailable);
     }
     for (const QString &path : m_settings.rawFiles)
         sendRaw(path);
@@ -149,21 +146,14 @@ void ControllerSim::dropClient()
     if (!socket)
         return;
     // Whatever the metered reader had not taken yet still counts.
-    feed(socket->readAll());
+    m_receiver->readRest();
     m_readTimer.stop();
-    m_pollTimer.stop();
     reportIncomplete();
     m_receiver.reset();
     m_sendQueue.clear();
     m_client = nullptr;
     socket->deleteLater();
     printLine(QStringLiteral("disconnected"));
-}
-
-void ControllerSim::readAvailable()
-{
-    if (m_client)
-        feed(m_client->readAll());
 }
 
 void ControllerSim::readMetered()
@@ -173,32 +163,7 @@ void ControllerSim::readMetered()
     m_readCredit %= ReadTicksPerSecond;
     // Never ask for more than is there: read() reserves what it is asked for.
     if (m_client && quota > 0)
-        feed(m_client->read(qMin(quota, m_client->bytesAvailable())));
-}
-
-void ControllerSim::feed(const QByteArray &bytes)
-{
-    if (bytes.isEmpty() || !m_receiver)
-        return;
-    m_clock.whileBusy([&] { m_receiver->feed(bytes, nowMs()); });
-    armPollTimer();
-}
-
-void ControllerSim::pollReceiver()
-{
-    if (!m_receiver)
-        return;
-    m_receiver->poll(nowMs());
-    armPollTimer();
-}
-
-void ControllerSim::armPollTimer()
-{
-    const qint64 wait = m_receiver ? m_receiver->msUntilTimeout(nowMs()) : -1;
-    if (wait < 0)
-        m_pollTimer.stop();
-    else
-        m_pollTimer.start(int(wait));
+        m_receiver->feed(m_client->read(qMin(quota, m_client->bytesAvailable())));
 }
 
 void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
@@ -248,7 +213,7 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
 void ControllerSim::reportIncomplete()
 {
     if (m_receiver && m_receiver->receiving())
-        printLine(QStringLiteral("file incomplete: ") + progressOf(*m_receiver));
+        printLine(QStringLiteral("file incomplete: ") + progressOf(m_receiver->receiver()));
 }
 
 // In one write, as a controller that frames its own files might.

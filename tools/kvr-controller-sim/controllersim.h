@@ -1,7 +1,6 @@
 #pragma once
 
 #include "settings/defaults.h"
-#include "transfer/stallclock.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -15,6 +14,7 @@
 #include <memory>
 
 class FileReceiver;
+class SocketReceiver;
 class QTcpSocket;
 
 // Plays the controller's side of the link: serves one PC connection at a
@@ -49,25 +49,18 @@ private:
     void acceptConnections();
     void adopt(QTcpSocket *socket);
     void dropClient();
-    void readAvailable();
     void readMetered();
-    void feed(const QByteArray &bytes);
-    void pollReceiver();
-    void armPollTimer();
     void reportReceive(int code, const FileReceiver &receiver);
     void reportIncomplete();
     void sendRaw(const QString &path);
     void queueSend(const QString &path);
     void sendNext();
     int sendFile(const QString &path);
-    qint64 nowMs() const { return m_clock.nowMs(); }
 
     const Settings m_settings;
     QTcpServer m_server;
     QPointer<QTcpSocket> m_client;
-    std::unique_ptr<FileReceiver> m_receiver; // one per connection
-    StallClock m_clock;
-    QTimer m_pollTimer;
+    std::unique_ptr<SocketReceiver> m_receiver; // one per connection
     QTimer m_readTimer;
     qint64 m_readCredit = 0; // carries the fraction of a byte between ticks
     QQueue<QString> m_sendQueue;

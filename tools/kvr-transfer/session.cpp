@@ -3,9 +3,9 @@
 #include "exitcodes.h"
 #include "interrupt.h"
 
-#include "transfer/filereceiver.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
+#include "transfer/socketreceiver.h"
 #include "transfer/transfercodes.h"
 #include "transfer/unackedbytes.h"
 
@@ -176,22 +176,16 @@ int Session::receive(const ReceiveOptions &options)
     // Bounded like the worker's: the file is written in pieces as they come
     // instead of in one block that grows while the disk is busy.
     m_socket.setReadBufferSize(ReadBufferSize);
-    m_receiver = std::make_unique<FileReceiver>(
-        [&options] { return options.dir; },
+    m_receiver = std::make_unique<SocketReceiver>(
+        &m_socket, [&options] { return options.dir; },
         [this](int code, const FileReceiver &r) { received(code, r); });
-    m_clock.start();
-    m_stallTimer.setSingleShot(true);
-    QObject::connect(&m_stallTimer, &QTimer::timeout, [this] {
-        m_receiver->poll(m_clock.nowMs());
-        armStallTimer();
-    });
     m_idleTimer.setSingleShot(true);
-    QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { readReceived(); });
+    QObject::connect(m_receiver.get(), &SocketReceiver::received, [this] { restartIdleTimer(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { peerClosed(); });
     restartIdleTimer();
     // Whatever came, or ended, before the handlers were in place.
     if (m_socket.state() == QAbstractSocket::ConnectedState)
-        readReceived();
+        m_receiver->readRest();
     else
         peerClosed();
     waitUntil([this] {
@@ -209,17 +203,9 @@ int Session::receive(const ReceiveOptions &options)
     return finish(exitCode);
 }
 
-void Session::readReceived()
-{
-    const QByteArray bytes = m_socket.readAll();
-    m_clock.whileBusy([&] { m_receiver->feed(bytes, m_clock.nowMs()); });
-    armStallTimer();
-    restartIdleTimer();
-}
-
 void Session::peerClosed()
 {
-    readReceived();
+    m_receiver->readRest();
     m_peerClosed = true;
     m_receiver->endOfStream();
     m_output.connectionLost();
@@ -233,13 +219,6 @@ void Session::abandonReception()
         return;
     m_waitEnded = true;
     m_receiver->endOfStream();
-}
-
-void Session::armStallTimer()
-{
-    const qint64 wait = m_receiver->msUntilTimeout(m_clock.nowMs());
-    if (wait >= 0)
-        m_stallTimer.start(int(wait));
 }
 
 void Session::restartIdleTimer()

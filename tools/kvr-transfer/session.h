@@ -3,7 +3,6 @@
 #include "output.h"
 
 #include "settings/defaults.h"
-#include "transfer/stallclock.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -15,6 +14,7 @@
 #include <memory>
 
 class FileReceiver;
+class SocketReceiver;
 
 // One connection to the controller and what the tool does over it. Every
 // wait runs the event loop and ends early on Ctrl+C.
@@ -51,10 +51,8 @@ private:
     };
 
     int sendFile(const QString &path);
-    void readReceived();
     void peerClosed();
     void abandonReception();
-    void armStallTimer();
     void restartIdleTimer();
     void received(int code, const FileReceiver &receiver);
     void endReceived(int code, const FileReceiver &receiver);
@@ -67,9 +65,7 @@ private:
     Tally m_tally;
     FileEvent m_event;
     QElapsedTimer m_fileClock;
-    std::unique_ptr<FileReceiver> m_receiver;
-    StallClock m_clock; // the receiver's time
-    QTimer m_stallTimer;
+    std::unique_ptr<SocketReceiver> m_receiver;
     QTimer m_idleTimer;
     qint64 m_idleMs = 0;
     int m_wantedFiles = 0;

@@ -1,0 +1,18 @@
+#include "transfer/streamreceiver.h"
+
+StreamReceiver::StreamReceiver(FileReceiver::DirectoryProvider directory,
+                               FileReceiver::OnCode onCode)
+    : m_receiver(std::move(directory), std::move(onCode))
+{
+    m_clock.start();
+}
+
+void StreamReceiver::feed(const QByteArray &bytes)
+{
+    m_clock.whileBusy([&] { m_receiver.feed(bytes, m_clock.nowMs()); });
+}
+
+void StreamReceiver::poll()
+{
+    m_receiver.poll(m_clock.nowMs());
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "transfer/filereceiver.h"
+#include "transfer/stallclock.h"
+
+// A FileReceiver fed from one stream, with the clock of its stall rule:
+// time spent handling the bytes (a slow disk) and time in which the tool
+// itself holds reading back never count as a stall of the controller.
+// The receive engine's thread, the command line and the stand-in each
+// drive one; no thread or socket of its own.
+class StreamReceiver
+{
+public:
+    StreamReceiver(FileReceiver::DirectoryProvider directory, FileReceiver::OnCode onCode);
+
+    void feed(const QByteArray &bytes);
+    // Ends a transfer that has stalled.
+    void poll();
+    // No more bytes will come: an open transfer ends now.
+    void endOfStream() { m_receiver.endOfStream(); }
+    // While held, the stall clock stands still.
+    void setHeld(bool held) { m_clock.setHeld(held); }
+    // Milliseconds until poll() would act; -1 when nothing waits.
+    qint64 msUntilTimeout() const { return m_receiver.msUntilTimeout(m_clock.nowMs()); }
+
+    bool receiving() const { return m_receiver.receiving(); }
+    const FileReceiver &receiver() const { return m_receiver; }
+
+private:
+    StallClock m_clock;
+    FileReceiver m_receiver;
+};
