@@ -9,6 +9,7 @@
 #include "settings/settingsfile.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/stopthread.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -114,11 +115,9 @@ void MainWindow::fitButtonRow()
 MainWindow::~MainWindow()
 {
     saveSettings();
-    // A send in progress would otherwise run to the end of its file first.
-    workThread->requestShutdown();
-    workThread->quit();
-    workThread->wait();
-    delete workThread;
+    // Stopping it first: a send in progress would otherwise run to the end
+    // of its file.
+    ThreadDeleter()(workThread);
     delete ui;
     delete serverMsgLabel;
     delete serverStateLabel;

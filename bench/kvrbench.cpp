@@ -16,6 +16,7 @@
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/stopthread.h"
 #include "windowtest.h"
 
 #include <QAction>
@@ -125,12 +126,7 @@ public:
         // The socket made while unconnected reads into a buffer of bufferSize.
         command(CmdDisconnect);
     }
-    ~Worker()
-    {
-        thread.requestShutdown();
-        thread.quit();
-        thread.wait();
-    }
+    ~Worker() { stopThread(&thread); }
     Worker(const Worker &) = delete;
     Worker &operator=(const Worker &) = delete;
 

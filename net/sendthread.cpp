@@ -3,6 +3,7 @@
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
+#include "transfer/stopthread.h"
 
 #include <QMutexLocker>
 #include <QNetworkProxy>
@@ -36,11 +37,8 @@ sendThread::~sendThread()
 {
     // The owner quits and waits first; if it did not, a send must not keep
     // the destructor waiting for the rest of the file.
-    if (isRunning()) {
-        requestShutdown();
-        quit();
-        wait();
-    }
+    if (isRunning())
+        stopThread(this);
     // A thread that never ran leaves its sockets here. Closing one emits
     // stateChanged, which must no longer reach this half-destroyed worker
     // or the engine deleted below.
@@ -49,10 +47,7 @@ sendThread::~sendThread()
         socket->disconnect(this);
         delete socket;
     }
-    recThread->stop();
-    recThread->quit();
-    recThread->wait();
-    delete recThread;
+    ThreadDeleter()(recThread);
 }
 
 QAbstractSocket::SocketState sendThread::clientState() const
@@ -66,7 +61,7 @@ QString sendThread::takeClientErrorText()
     return m_errorTexts.isEmpty() ? QString() : m_errorTexts.takeFirst();
 }
 
-void sendThread::requestShutdown()
+void sendThread::stop()
 {
     m_shuttingDown = true;
 }

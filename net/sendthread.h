@@ -42,8 +42,8 @@ public:
     // when there is none.
     QString takeClientErrorText();
     // Makes a running send stop at its next block and drops writes not yet
-    // carried out. For shutting down: call it before quit() and wait().
-    void requestShutdown();
+    // carried out: for shutting down, as stopThread() does.
+    void stop();
     // With a limit, reading from the socket pauses while that many
     // receiveEvent signals are not yet handled, so a reader slower than the
     // controller holds the controller back through TCP instead of queueing

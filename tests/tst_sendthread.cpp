@@ -9,6 +9,7 @@
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/stopthread.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
@@ -79,12 +80,7 @@ struct Fixture
         worker.moveToThread(&worker);
         worker.start();
     }
-    ~Fixture()
-    {
-        worker.requestShutdown();
-        worker.quit();
-        worker.wait();
-    }
+    ~Fixture() { stopThread(&worker); }
 
     void record()
     {

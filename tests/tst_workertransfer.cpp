@@ -518,7 +518,7 @@ void tst_WorkerTransfer::teardownDuringSend()
     if (deleteWorker) {
         m_worker.reset();
     } else {
-        m_worker->requestShutdown();
+        m_worker->stop();
         m_worker->quit();
         QVERIFY(m_worker->wait(WaitMs));
     }

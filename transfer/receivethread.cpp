@@ -2,6 +2,7 @@
 
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/stopthread.h"
 #include "transfer/streamreceiver.h"
 #include "transfer/transfercodes.h"
 
@@ -19,10 +20,8 @@ receiveThread::receiveThread()
 receiveThread::~receiveThread()
 {
     // The owner normally stops and waits first; never destroy a running loop.
-    if (isRunning()) {
-        stop();
-        wait();
-    }
+    if (isRunning())
+        stopThread(this);
     delete recvQueue;
 }
 

@@ -22,7 +22,7 @@ class FileReceiver;
 // just before each code.
 //
 // The object lives in the thread that created it; only run() executes in
-// the receive thread. The owner calls stop(), quit() and wait() before
+// the receive thread. The owner ends it with stopThread() before
 // deleting it.
 class receiveThread : public QThread
 {
