@@ -27,7 +27,10 @@ sendThread::sendThread() : QThread(nullptr)
     recThread = new receiveThread;
     connect(recThread, &receiveThread::receiveEvent, this, &sendThread::forwardReceiveEvent,
             Qt::DirectConnection);
-    connect(recThread, &receiveThread::sendRecState, this, &sendThread::sendRecState);
+    // Passed on as it is emitted, in the receive thread: a hop through this
+    // worker's queue would only delay the codes behind a running send.
+    connect(recThread, &receiveThread::sendRecState, this, &sendThread::sendRecState,
+            Qt::DirectConnection);
     connect(recThread, &receiveThread::queueHasRoom, this, &sendThread::resumeReading);
     recThread->start();
     createClientSocket();

@@ -22,7 +22,8 @@
 namespace {
 
 constexpr quint16 Port = 8080;
-constexpr int WaitMs = 5000;
+// Generous: under Wine a process takes its time to start and to exit.
+constexpr int WaitMs = 20000;
 constexpr int ReceiveSliceMs = 50;
 
 // Sends one file the way the PC does and waits until it has left the socket:
