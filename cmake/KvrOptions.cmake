@@ -10,7 +10,7 @@ endif()
 
 add_library(kvr_common_cfg INTERFACE)
 target_compile_features(kvr_common_cfg INTERFACE cxx_std_17)
-target_compile_options(kvr_common_cfg INTERFACE -Wall -Wextra -Wnon-virtual-dtor)
+target_compile_options(kvr_common_cfg INTERFACE -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast)
 if(KVR_WERROR)
     target_compile_options(kvr_common_cfg INTERFACE -Werror)
 endif()
