@@ -83,8 +83,8 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
     Q_ASSERT(!device || device->thread() == QThread::currentThread());
     ConnectionWatch watch(device);
     m_size = quint64(qMax<qint64>(0, QFileInfo(filePath).size()));
-    // A stop left over from before this send has no effect; one made while
-    // the file is hashed (the window closing, say) must not be lost.
+    // A stop left over from before this send has no effect; one made from
+    // here on, while the file is hashed, stops it.
     if (m_options.stopRequested)
         *m_options.stopRequested = false;
     // Checked before opening: opening a FIFO waits for a writer, and a

@@ -160,8 +160,8 @@ void receiveThread::publish(int code, const FileReceiver &receiver)
     emit sendRecState(code);
 }
 
-// A file whose start and end came in one chunk reports no RecStarted: it
-// took no time as far as arrivals go.
+// The duration runs from RecStarted, which every file announces first, even
+// one whose start and end came in one chunk.
 ReceiveEvent receiveThread::eventOf(int code, const FileReceiver &receiver)
 {
     ReceiveEvent event;
