@@ -23,6 +23,8 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
@@ -330,7 +332,9 @@ Timed checkReceived(const CodeClock &codes, qint64 endNs, const QString &inbox,
     return timed;
 }
 
-Timed receiveByWorker(Context &context, bool withMd5)
+// cpuSeconds: this process's CPU from the connect to the end code, when
+// asked for; the check of the file afterwards is left out.
+Timed receiveByWorker(Context &context, bool withMd5, double *cpuSeconds)
 {
     const QString inbox = context.freshDir(QStringLiteral("inbox"));
     saveFilePath.set(inbox);
@@ -340,9 +344,17 @@ Timed receiveByWorker(Context &context, bool withMd5)
     CodeClock codes;
     Worker worker(Defaults::BufferSize);
     watchReceive(&worker.thread, codes);
+    const double cpuBefore = Kit::cpuSeconds();
     worker.command(CmdConnect);
     Kit::waitUntil([&codes] { return codes.endCode >= 0; }, 300000);
+    if (cpuSeconds)
+        *cpuSeconds = Kit::cpuSeconds() - cpuBefore;
     return checkReceived(codes, codes.endNs, inbox, context.source());
+}
+
+Timed receiveByWorker(Context &context, bool withMd5)
+{
+    return receiveByWorker(context, withMd5, nullptr);
 }
 
 // Until the GUI thread has handled the end code: what the user sees.
@@ -367,6 +379,36 @@ Timed receiveByWindow(Context &context, bool withMd5)
     connectWindow(window);
     Kit::waitUntil([&handledEndNs] { return handledEndNs >= 0; }, 300000);
     return checkReceived(codes, handledEndNs, inbox, context.source());
+}
+
+// kvr-transfer receive as a script would run it; the time is its own, from
+// the file's start to its end, as the worker's is.
+Timed receiveByCli(Context &context, bool withMd5)
+{
+    const QString inbox = context.freshDir(QStringLiteral("inbox"));
+    StandInProcess standIn(WaitMs);
+    if (!startStandIn(standIn, context, sendArguments(context.source(), withMd5)))
+        return {-1, QStringLiteral("the stand-in did not start")};
+    Kit::ChildProcess cli;
+    cli.start(QStringLiteral(KVR_TRANSFER),
+              {QStringLiteral("receive"), QStringLiteral("--from"), QStringLiteral("127.0.0.1"),
+               QStringLiteral("--dir"), inbox, QStringLiteral("--count"), QStringLiteral("1"),
+               QStringLiteral("--json")});
+    if (!cli.waitForFinished(300000) || cli.exitCode() != 0)
+        return {-1, QStringLiteral("kvr-transfer: ") +
+                        QString::fromUtf8(cli.readAllStandardError()).trimmed()};
+    QJsonObject ended;
+    for (const QByteArray &line : cli.readAllStandardOutput().split('\n')) {
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (event.value(QStringLiteral("event")) == QLatin1String("ended"))
+            ended = event;
+    }
+    const QString path = inbox + QLatin1Char('/') + FileName;
+    const bool same = md5OfFile(path) == context.source().md5Hex;
+    QFile::remove(path);
+    if (!same || ended.isEmpty())
+        return {-1, QStringLiteral("kvr-transfer did not store the file whole")};
+    return {qMax(1.0, ended.value(QStringLiteral("ms")).toDouble()) / 1e3, QString()};
 }
 
 // socat knows no framing and the stand-in keeps the connection open after
@@ -428,6 +470,44 @@ QList<Row> receiveRows(Context &context, const QString &what, Receive receive, b
                  .arg(context.options.repeats)
                  .arg(context.options.sizeMiB)
                  .arg(Defaults::BufferSize)}};
+}
+
+// The worker with MD5 against the digest alone: md5sum of the same file,
+// cached, on one core. CPU counts every thread of this process.
+QList<Row> digestRows(Context &context)
+{
+    const QString what = QStringLiteral("receive, worker, MD5 (MB/s)");
+    const QString name = QStringLiteral("md5sum MB/s");
+    const Source &source = context.source();
+    if (source.md5Hex.isEmpty())
+        return {failed(what, name, QStringLiteral("cannot write the source file"))};
+    std::vector<double> rates, nsPerByte, digestRates, digestNsPerByte;
+    for (int repeat = 0; repeat < context.options.repeats; ++repeat) {
+        double cpu = 0;
+        const Timed run = receiveByWorker(context, true, &cpu);
+        const double childBefore = Kit::cpuSeconds(RUSAGE_CHILDREN);
+        const qint64 digestStartNs = Kit::nowNs();
+        QProcess md5sum;
+        md5sum.start(QStringLiteral("md5sum"), {source.path});
+        const bool digested = md5sum.waitForFinished(300000) &&
+                              md5sum.readAllStandardOutput().startsWith(source.md5Hex);
+        const double digestSeconds = (Kit::nowNs() - digestStartNs) / 1e9;
+        const double digestCpu = Kit::cpuSeconds(RUSAGE_CHILDREN) - childBefore;
+        if (!run.failure.isEmpty() || !digested)
+            return {failed(what, name,
+                           run.failure.isEmpty() ? QStringLiteral("md5sum failed") : run.failure)};
+        rates.push_back(source.size / 1e6 / run.seconds);
+        nsPerByte.push_back(cpu * 1e9 / double(source.size));
+        digestRates.push_back(source.size / 1e6 / digestSeconds);
+        digestNsPerByte.push_back(digestCpu * 1e9 / double(source.size));
+    }
+    const QString note = QStringLiteral("median of %1, %2 MiB, bufferSize %3")
+                             .arg(context.options.repeats)
+                             .arg(context.options.sizeMiB)
+                             .arg(Defaults::BufferSize);
+    return {{what, Kit::median(rates), name, Kit::median(digestRates), note},
+            {QStringLiteral("receive, worker, MD5: CPU ns per byte"), Kit::median(nsPerByte),
+             QStringLiteral("md5sum ns/byte"), Kit::median(digestNsPerByte), note}};
 }
 
 // ---- Send throughput against the pacing ceiling ---------------------------
@@ -694,6 +774,12 @@ const QList<Measurement> &measurements()
              return receiveRows(c, QStringLiteral("receive, worker, no MD5 (MB/s)"),
                                 receiveByWorker, false);
          }},
+        {"receive-cli-md5",
+         [](Context &c) {
+             return receiveRows(c, QStringLiteral("receive, kvr-transfer, MD5 (MB/s)"),
+                                receiveByCli, true);
+         }},
+        {"receive-digest", [](Context &c) { return digestRows(c); }},
         {"receive-window-md5",
          [](Context &c) {
              return receiveRows(c, QStringLiteral("receive, window, MD5 (MB/s)"), receiveByWindow,
