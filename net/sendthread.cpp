@@ -88,8 +88,8 @@ void sendThread::createClientSocket()
     if (QTcpSocket *old = clientSocket.exchange(nullptr))
         discardClientSocket(old);
     auto *socket = new QTcpSocket(this);
-    socket->setReadBufferSize(
-        qBound(Defaults::MinBufferSize, bufferSize.load(), Defaults::MaxBufferSize));
+    // Larger than a chunk: each read is cut into chunks of bufferSize bytes.
+    socket->setReadBufferSize(Defaults::ReadBytes);
     socket->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     connect(socket, SIGNAL(readyRead()), this, SLOT(onSocketReadyRead()));
     connect(socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
@@ -244,7 +244,7 @@ void sendThread::onClientStateChanged(QAbstractSocket::SocketState state)
         // What the socket still holds belongs before the end of the stream.
         m_streamOpen = false;
         QTcpSocket *socket = clientSocket.load();
-        if (socket->bytesAvailable() > 0)
+        while (socket->bytesAvailable() > 0)
             queueIncoming(socket);
         releaseReading();
         recThread->endOfStream();
@@ -281,13 +281,16 @@ void sendThread::onSocketReadyRead()
     // While the engine or the reader of its reports is behind, the bytes
     // stay in the socket, whose bounded buffer holds the controller back
     // through TCP.
-    if (receiveEventsBacklogged() || !recThread->hasRoom()) {
-        if (!m_readingHeld)
-            recThread->holdReading(true);
-        m_readingHeld = true;
-        return;
-    }
-    queueIncoming(clientSocket.load());
+    QTcpSocket *socket = clientSocket.load();
+    do {
+        if (receiveEventsBacklogged() || !recThread->hasRoom()) {
+            if (!m_readingHeld)
+                recThread->holdReading(true);
+            m_readingHeld = true;
+            return;
+        }
+        queueIncoming(socket);
+    } while (socket->bytesAvailable() > 0);
 }
 
 // Reading goes on where it was held; queueing new chunks lifts the engine's
@@ -314,16 +317,19 @@ void sendThread::releaseReading()
 
 // Cuts everything the socket holds into chunks of at most bufferSize bytes
 // and queues them together, in order.
+// One read of at most ReadBytes, and no more chunks than a read of the
+// default size makes however small bufferSize is, read straight into chunks
+// of bufferSize bytes and queued together. Nothing there: one empty chunk.
 void sendThread::queueIncoming(QTcpSocket *socket)
 {
-    const QByteArray data = socket->readAll();
+    const int maxChunks = int(Defaults::ReadBytes / Defaults::BufferSize) + 1;
     QList<QByteArray> chunks;
-    int at = 0;
-    for (int size = chunkSize(); size < data.size() - at; size = chunkSize()) {
-        chunks.append(data.mid(at, size));
-        at += size;
-    }
-    chunks.append(data.mid(at));
+    qint64 taken = 0;
+    do {
+        chunks.append(socket->read(chunkSize()));
+        taken += chunks.last().size();
+    } while (taken < Defaults::ReadBytes && chunks.size() < maxChunks &&
+             socket->bytesAvailable() > 0);
     recThread->appendChunks(chunks);
     recvLink = LinkClient;
 }

@@ -14,6 +14,10 @@ constexpr int BufferSize = 12000;
 constexpr int MinBufferSize = 1;
 constexpr int MaxBufferSize = 65536;
 
+// What a receiver reads from its socket at most at a time, more than a
+// buffer size: the chunks are cut from it, and each read costs a wake-up.
+constexpr qint64 ReadBytes = 256 * 1024;
+
 // A transfer that has had no data for longer than this has stalled.
 constexpr qint64 StallMs = 1000;
 

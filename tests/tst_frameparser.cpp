@@ -32,7 +32,7 @@ public:
         m_md5Hex = header.md5Hex;
         return acceptTransfers;
     }
-    bool digestMatches() const override { return m_hash.result().toHex() == m_md5Hex; }
+    bool digestMatches() override { return m_hash.result().toHex() == m_md5Hex; }
     bool contents(const char *data, qsizetype size) override
     {
         m_contentBytes += size;

@@ -4,6 +4,7 @@
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
+#include "transfer/stopthread.h"
 #include "transfer/transfercodes.h"
 
 #include <QtTest>
@@ -33,12 +34,7 @@ struct Engine
         if (started)
             thread.start();
     }
-    ~Engine()
-    {
-        thread.stop();
-        thread.quit();
-        thread.wait();
-    }
+    ~Engine() { stopThread(&thread); }
     void append(const QList<QByteArray> &chunks)
     {
         {
@@ -152,8 +148,10 @@ void tst_ReceiveThread::slowWriteIsNoStall()
     Engine engine;
     const QByteArray contents = randomBytes(50000, 26);
     engine.append(chunked(framed(QStringLiteral("slow.bin"), contents), 12000));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        engine.recorded().size() > 2 && engine.recorded().last() != RecProgress, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(engine.recorded().size() >= 2 &&
+                                 engine.recorded().last() != RecStarted &&
+                                 engine.recorded().last() != RecProgress,
+                             10000);
     QCOMPARE(engine.recorded().last(), int(RecDone));
     QCOMPARE(readFile(engine.path(QStringLiteral("slow.bin"))), contents);
 }
@@ -203,9 +201,14 @@ void tst_ReceiveThread::endOfStreamFollowsQueuedChunks()
     QElapsedTimer clock;
     clock.start();
     engine.thread.start();
-    const QList<int> expected{RecStarted, RecProgress, RecProgress,
-                              RecTimeout, RecStarted,  RecDone};
-    QTRY_COMPARE(engine.recorded(), expected);
+    // How many RecProgress come depends on how the chunks were taken.
+    const auto withoutProgress = [&engine] {
+        QList<int> codes = engine.recorded();
+        codes.removeAll(RecProgress);
+        return codes;
+    };
+    const QList<int> expected{RecStarted, RecTimeout, RecStarted, RecDone};
+    QTRY_COMPARE(withoutProgress(), expected);
     QVERIFY2(clock.elapsed() < FrameParser::TimeoutMs,
              qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(readFile(engine.path(QStringLiteral("next"))), next);

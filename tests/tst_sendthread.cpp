@@ -234,7 +234,7 @@ private slots:
     void connectIsIgnoredUnlessUnconnected_data();
     void connectIsIgnoredUnlessUnconnected();
     void disconnectWhileConnectingLeavesFreshSocket();
-    void disconnectWhileUnconnectedAppliesBufferSize();
+    void disconnectWhileUnconnectedMakesAFreshSocket();
     void connectionFailures_data();
     void connectionFailures();
     void errorTextsStayPairedWithErrors();
@@ -350,11 +350,11 @@ void tst_SendThread::disconnectWhileConnectingLeavesFreshSocket()
 // The socket's read buffer bounds every read, and the worker queues each
 // read as one chunk when bufferSize is larger than the read: chunk sizes
 // above 100 would mean the replacement kept the old read buffer.
-void tst_SendThread::disconnectWhileUnconnectedAppliesBufferSize()
+// The fresh socket cuts what it reads by the buffer size current then.
+void tst_SendThread::disconnectWhileUnconnectedMakesAFreshSocket()
 {
     std::atomic<bool> oldDeleted{false};
     Fixture f;
-    f.worker.bufferSize = 100;
     f.inWorker([&] { watchForDeletion(f.worker, oldDeleted); });
     f.command(CmdDisconnect);
     QVERIFY(f.sync());
@@ -362,7 +362,7 @@ void tst_SendThread::disconnectWhileUnconnectedAppliesBufferSize()
     QCOMPARE(f.worker.clientState(), Unconnected);
     QVERIFY(f.nothingReported());
 
-    f.worker.bufferSize = Defaults::BufferSize;
+    f.worker.bufferSize = 100;
     QVERIFY(f.connectToServer());
     const QByteArray data = rawBytes(10000);
     f.peers.last()->write(data);
@@ -513,8 +513,7 @@ void tst_SendThread::incomingDataIsChunked_data()
     QTest::newRow("3, set below 0") << 3 << -5 << QList<int>{1, 1, 1};
 }
 
-// The socket was made with a 12000-byte read buffer; a bufferSize lowered
-// afterwards cuts each read into several chunks.
+// Each read is cut into chunks of the bufferSize current then.
 void tst_SendThread::incomingDataIsChunked()
 {
     QFETCH(int, size);
@@ -612,7 +611,8 @@ void tst_SendThread::closeWhileHeldKeepsTheTail()
     QTRY_COMPARE(f.engineCodesSeen(), QList<int>{RecRawData});
     f.worker.bufferSize = 1; // every byte a chunk: the queue fills at once
 
-    const QByteArray contents(300, 'c');
+    // More one-byte chunks than the queue takes.
+    const QByteArray contents(receiveThread::MaxQueuedChunks + 1000, 'c');
     const QByteArray stream = framed(QStringLiteral("tail.bin"), contents, false);
     const int tail = 100;
     peer->write(stream.left(stream.size() - tail));
@@ -633,7 +633,8 @@ void tst_SendThread::closeWhileHeldKeepsTheTail()
 void tst_SendThread::unhandledReportsHoldReadingBack()
 {
     constexpr int Limit = 8;
-    constexpr int Chunks = 400;
+    // More than the queue holds: the events stop well short of them all.
+    constexpr int Chunks = 2 * receiveThread::MaxQueuedChunks;
     Fixture f;
     f.worker.bufferSize = 8;
     f.command(CmdDisconnect); // a socket that reads 8 bytes at a time
@@ -655,8 +656,10 @@ void tst_SendThread::unhandledReportsHoldReadingBack()
     f.peers.last()->write(sent);
 
     QTRY_VERIFY_WITH_TIMEOUT(reports >= Limit, WaitMs);
-    // At most what the engine had queued when the worker stopped reading.
-    const int bound = Limit + receiveThread::MaxQueuedChunks + 1;
+    // At most what the engine had queued when the worker stopped reading:
+    // the queue's limit, passed by one read at most.
+    const int oneRead = int(Defaults::ReadBytes / Defaults::BufferSize) + 1;
+    const int bound = Limit + receiveThread::MaxQueuedChunks + oneRead;
     QVERIFY(!QTest::qWaitFor([&] { return reports > bound; }, 1000));
 
     acknowledging = true;

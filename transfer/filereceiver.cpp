@@ -1,5 +1,6 @@
 #include "transfer/filereceiver.h"
 
+#include "transfer/hashthread.h"
 #include "transfer/programfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
@@ -192,15 +193,40 @@ std::unique_ptr<QFile> createPartFile(const QString &directory, const QString &n
 
 FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode)
     : m_parser(this), m_directory(std::move(directory)), m_onCode(std::move(onCode)),
-      m_hash(QCryptographicHash::Md5)
-{}
+      m_hasher(std::make_unique<HashThread>())
+{
+    m_filling.reserve(size_t(WriteBytes));
+    m_writing.reserve(size_t(WriteBytes));
+}
 
-// A file still open keeps what was written in its partial file; no code.
-FileReceiver::~FileReceiver() = default;
+// A file still open keeps what came in its partial file; no code.
+FileReceiver::~FileReceiver()
+{
+    if (m_file)
+        writeFilled();
+}
 
 void FileReceiver::feed(const QByteArray &chunk, qint64 nowMs)
 {
     m_parser.feed(chunk, nowMs);
+    endBatch();
+}
+
+void FileReceiver::feed(const QList<QByteArray> &chunks, qint64 nowMs)
+{
+    for (const QByteArray &chunk : chunks)
+        m_parser.feed(chunk, nowMs);
+    endBatch();
+}
+
+// What a batch brought is on disk before its code says so.
+void FileReceiver::endBatch()
+{
+    if (m_file && !writeFilled()) {
+        m_parser.discardTransfer();
+        failWrite();
+        return;
+    }
     if (m_startDue) {
         announce(RecStarted);
     } else if (m_wrote && m_parser.transferOpen()) {
@@ -245,7 +271,7 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
     m_header = header;
     m_finalPath = finalPath;
     m_savedAs.clear();
-    m_hash.reset();
+    m_hasher->reset();
     m_announcedSize = header.size;
     m_fileBytes = 0;
     m_totalBytes = quint64(header.headerBytes);
@@ -265,22 +291,48 @@ bool FileReceiver::write(const char *data, qsizetype size)
     return runWriteHook(data, size) && m_file->write(data, size) == size;
 }
 
+// Gathered, and written in large pieces: adjacent contents go to the disk
+// in one call each WriteBytes.
 bool FileReceiver::contents(const char *data, qsizetype size)
 {
-    if (!write(data, size)) {
-        failWrite();
+    if (!m_file)
         return false;
-    }
-    if (m_header.hasMd5)
-        m_hash.addData(data, int(size));
     m_fileBytes += quint64(size);
     m_wrote = true;
+    while (size > 0) {
+        const qsizetype room = WriteBytes - qsizetype(m_filling.size());
+        const qsizetype piece = qMin(size, room);
+        m_filling.insert(m_filling.end(), data, data + piece);
+        data += piece;
+        size -= piece;
+        if (qsizetype(m_filling.size()) == WriteBytes && !writeFilled()) {
+            failWrite();
+            return false;
+        }
+    }
     return true;
+}
+
+// Hands the gathered contents to the hash thread and writes them meanwhile;
+// the other buffer fills next, once its own hashing is done.
+bool FileReceiver::writeFilled()
+{
+    if (m_filling.empty())
+        return true;
+    const quint64 ticket =
+        m_header.hasMd5 ? m_hasher->add(m_filling.data(), qsizetype(m_filling.size())) : 0;
+    const bool written = write(m_filling.data(), qsizetype(m_filling.size()));
+    std::swap(m_filling, m_writing);
+    std::swap(m_fillingTicket, m_writingTicket);
+    m_writingTicket = ticket;
+    m_hasher->waitFor(m_fillingTicket);
+    m_filling.clear();
+    return written;
 }
 
 void FileReceiver::transferEnded()
 {
-    if (!closeFile()) {
+    if (!writeFilled() || !closeFile()) {
         failWrite();
         return;
     }
@@ -314,13 +366,23 @@ bool FileReceiver::storeVerified()
     return false;
 }
 
-bool FileReceiver::digestMatches() const
+bool FileReceiver::digestMatches()
 {
-    return !m_header.md5Hex.isEmpty() && m_hash.result().toHex() == m_header.md5Hex;
+    if (m_header.md5Hex.isEmpty())
+        return false;
+    if (!writeFilled()) {
+        failWrite();
+        return false;
+    }
+    return m_hasher->result().toHex() == m_header.md5Hex;
 }
 
 void FileReceiver::transferTimedOut()
 {
+    if (!writeFilled()) {
+        failWrite();
+        return;
+    }
     closeFile();
     announce(RecTimeout);
 }
@@ -347,6 +409,7 @@ QString FileReceiver::receiveDirectory() const
 
 void FileReceiver::failWrite()
 {
+    m_filling.clear();
     m_savedAs.clear();
     // A partial file that keeps a full disk full fails the next file too.
     closeFile();

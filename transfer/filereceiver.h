@@ -2,12 +2,15 @@
 
 #include "transfer/frameparser.h"
 
-#include <QCryptographicHash>
 #include <QFile>
+#include <QList>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <vector>
+
+class HashThread;
 
 // Turns an incoming byte stream into files in a receive directory and
 // reports each step by a receive-state code (RecStarted, RecProgress,
@@ -18,12 +21,16 @@
 // "<name>" only when it ended well, so a failed transfer never leaves a half
 // file under the real name, and no existing file or link is written through.
 // A failed write removes the partial file; a timeout or a digest mismatch
-// keeps it. Codes are reported at most once per chunk for progress: an opening
-// chunk reports RecStarted, a later one RecProgress, and a chunk that ends
-// the transfer only the end code.
+// keeps it. Codes are reported at most once per batch for progress: an
+// opening batch reports RecStarted, a later one RecProgress, and a batch
+// that ends the transfer only the end code. The digest is computed in a
+// thread of its own while the contents are written.
 class FileReceiver : private FrameParser::Listener
 {
 public:
+    // Contents are written in pieces of up to this size.
+    static constexpr qsizetype WriteBytes = 1024 * 1024;
+
     // Called synchronously for every code, after the statistics are updated.
     using OnCode = std::function<void(int code, const FileReceiver &receiver)>;
     using DirectoryProvider = std::function<QString()>;
@@ -31,7 +38,10 @@ public:
     FileReceiver(DirectoryProvider directory, OnCode onCode);
     ~FileReceiver() override;
 
+    // One chunk, or the chunks of one batch; their contents are written and
+    // progress announced when the batch ends.
     void feed(const QByteArray &chunk, qint64 nowMs);
+    void feed(const QList<QByteArray> &chunks, qint64 nowMs);
     void poll(qint64 nowMs);
     // The connection closed: an open transfer ends as if it had stalled.
     void endOfStream() { m_parser.endOfStream(); }
@@ -74,12 +84,14 @@ private:
     void rawData(const QByteArray &bytes) override;
     bool transferOpened(const FrameHeader &header) override;
     bool contents(const char *data, qsizetype size) override;
-    bool digestMatches() const override;
+    bool digestMatches() override;
     void transferEnded() override;
     void transferTimedOut() override;
 
     QString receiveDirectory() const;
     bool write(const char *data, qsizetype size);
+    void endBatch();
+    bool writeFilled();
     bool closeFile();
     bool storeVerified();
     void failWrite();
@@ -91,7 +103,12 @@ private:
     OnCode m_onCode;
     std::unique_ptr<QFile> m_file; // open while a transfer is written
     QString m_partPath;
-    QCryptographicHash m_hash;
+    // Contents gather in one buffer while the other is written and hashed.
+    std::vector<char> m_filling;
+    std::vector<char> m_writing;
+    quint64 m_fillingTicket = 0; // the hash thread's tickets of each buffer
+    quint64 m_writingTicket = 0;
+    std::unique_ptr<HashThread> m_hasher;
     FrameHeader m_header;
     QString m_finalPath;
     QString m_savedAs;

@@ -44,7 +44,7 @@ public:
         // Return false to discard the rest of this transfer quietly.
         virtual bool contents(const char *data, qsizetype size) = 0;
         // Whether the contents delivered so far match the announced digest.
-        virtual bool digestMatches() const = 0;
+        virtual bool digestMatches() = 0;
         virtual void transferEnded() = 0;
         virtual void transferTimedOut() = 0;
     };
@@ -65,6 +65,13 @@ public:
     qint64 msUntilTimeout(qint64 nowMs) const;
 
     bool transferOpen() const { return m_state == State::Contents; }
+    // The listener failed the open transfer outside a call from the parser:
+    // its remaining contents are passed over quietly.
+    void discardTransfer()
+    {
+        if (m_state == State::Contents)
+            m_state = State::Discarding;
+    }
     bool idle() const { return m_state == State::Idle && m_pending.isEmpty(); }
     // Wire bytes of the current (or last) transfer taken so far.
     quint64 transferBytes() const { return m_transferBytes; }

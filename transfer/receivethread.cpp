@@ -83,14 +83,16 @@ void receiveThread::run()
     running = true;
     StreamReceiver stream([] { return saveFilePath.get(); },
                           [this](int code, const FileReceiver &r) { publish(code, r); });
-    QByteArray chunk;
+    QList<QByteArray> batch;
     bool held = false;
     while (!m_stopRequested) {
-        const Taken taken = take(&chunk, held ? -1 : stream.msUntilTimeout(), &held);
+        const Taken taken = take(&batch, held ? -1 : stream.msUntilTimeout(), &held);
         stream.setHeld(held);
         switch (taken) {
-        case Taken::Chunk:
-            stream.feed(chunk);
+        case Taken::Chunks:
+            stream.feed(batch);
+            release(batch);
+            batch.clear();
             break;
         case Taken::EndOfStream:
             stream.endOfStream();
@@ -104,23 +106,55 @@ void receiveThread::run()
     running = false;
 }
 
-// Waits up to waitMs (forever when negative) for a chunk, an end of stream
+// Waits up to waitMs (forever when negative) for chunks, an end of stream
 // or a change of the producer's hold, which it reports in held. Waiting on
 // the condition rather than polling keeps an idle receiver off the CPU.
-receiveThread::Taken receiveThread::take(QByteArray *chunk, qint64 waitMs, bool *held)
+receiveThread::Taken receiveThread::take(QList<QByteArray> *batch, qint64 waitMs, bool *held)
 {
-    Taken taken;
+    QMutexLocker locker(&queueMutex);
+    if (recvQueue->isEmpty() && m_streamEnds.isEmpty() && !m_stopRequested &&
+        m_readingHeld == *held) {
+        const QDeadlineTimer deadline = waitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                   : QDeadlineTimer(waitMs, Qt::PreciseTimer);
+        m_queueChanged.wait(&queueMutex, deadline);
+    }
+    *held = m_readingHeld;
+    return takeLocked(batch);
+}
+
+// Every chunk queued, in one go, up to the next end of stream.
+receiveThread::Taken receiveThread::takeLocked(QList<QByteArray> *batch)
+{
+    if (!m_streamEnds.isEmpty() && m_streamEnds.first() == m_taken) {
+        m_streamEnds.removeFirst();
+        return Taken::EndOfStream;
+    }
+    if (recvQueue->isEmpty())
+        return Taken::Nothing;
+    const int count =
+        m_streamEnds.isEmpty() ? recvQueue->size() : int(m_streamEnds.first() - m_taken);
+    if (count == recvQueue->size()) {
+        batch->swap(*recvQueue);
+    } else {
+        *batch = recvQueue->mid(0, count);
+        recvQueue->erase(recvQueue->begin(), recvQueue->begin() + count);
+    }
+    m_taken += quint64(count);
+    return Taken::Chunks;
+}
+
+// A batch handled is memory given back: the producer may read again once
+// half of the limit is free.
+void receiveThread::release(const QList<QByteArray> &batch)
+{
+    qint64 bytes = 0;
+    for (const QByteArray &chunk : batch)
+        bytes += chunk.size();
     bool roomMade = false;
     {
         QMutexLocker locker(&queueMutex);
-        if (recvQueue->isEmpty() && m_streamEnds.isEmpty() && !m_stopRequested &&
-            m_readingHeld == *held) {
-            const QDeadlineTimer deadline = waitMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
-                                                       : QDeadlineTimer(waitMs, Qt::PreciseTimer);
-            m_queueChanged.wait(&queueMutex, deadline);
-        }
-        taken = takeLocked(chunk);
-        *held = m_readingHeld;
+        m_queuedChunks -= batch.size();
+        m_queuedBytes -= bytes;
         if (m_roomWanted && m_queuedChunks <= MaxQueuedChunks / 2 &&
             m_queuedBytes <= MaxQueuedBytes / 2) {
             m_roomWanted = false;
@@ -129,26 +163,15 @@ receiveThread::Taken receiveThread::take(QByteArray *chunk, qint64 waitMs, bool 
     }
     if (roomMade)
         emit queueHasRoom();
-    return taken;
-}
-
-receiveThread::Taken receiveThread::takeLocked(QByteArray *chunk)
-{
-    if (!m_streamEnds.isEmpty() && m_streamEnds.first() == m_taken) {
-        m_streamEnds.removeFirst();
-        return Taken::EndOfStream;
-    }
-    if (recvQueue->isEmpty())
-        return Taken::Nothing;
-    *chunk = recvQueue->takeFirst();
-    ++m_taken;
-    m_queuedChunks -= 1;
-    m_queuedBytes -= chunk->size();
-    return Taken::Chunk;
 }
 
 void receiveThread::publish(int code, const FileReceiver &receiver)
 {
+    if (code == RecProgress && m_sinceProgress.isValid() &&
+        m_sinceProgress.elapsed() < ProgressIntervalMs)
+        return; // the next code carries the newer figures
+    if (code == RecStarted || code == RecProgress)
+        m_sinceProgress.start();
     if (code == RecRawData) {
         rawData.set(receiver.lastRawData());
     } else {

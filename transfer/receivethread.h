@@ -33,8 +33,12 @@ public:
     ~receiveThread() override;
 
     // Past either limit the producer should stop adding until queueHasRoom().
-    static constexpr int MaxQueuedChunks = 64;
-    static constexpr qint64 MaxQueuedBytes = 8 * 1024 * 1024;
+    // Chunks the engine has taken count until it has handled them, so these
+    // bound the memory of the whole hand-off.
+    static constexpr int MaxQueuedChunks = 4096;
+    static constexpr qint64 MaxQueuedBytes = 2 * 1024 * 1024;
+    // Progress is announced at most this often: no display shows more.
+    static constexpr qint64 ProgressIntervalMs = 10;
 
     void stop();
 
@@ -80,16 +84,18 @@ protected:
     void run() override;
 
 private:
-    enum class Taken { Nothing, Chunk, EndOfStream };
+    enum class Taken { Nothing, Chunks, EndOfStream };
 
-    Taken take(QByteArray *chunk, qint64 waitMs, bool *held);
-    Taken takeLocked(QByteArray *chunk);
+    Taken take(QList<QByteArray> *batch, qint64 waitMs, bool *held);
+    Taken takeLocked(QList<QByteArray> *batch);
+    void release(const QList<QByteArray> &batch);
     void publish(int code, const FileReceiver &receiver);
     ReceiveEvent eventOf(int code, const FileReceiver &receiver);
 
     QWaitCondition m_queueChanged;
     // Receive thread only: runs from RecStarted to the reception's end.
     QElapsedTimer m_receptionClock;
+    QElapsedTimer m_sinceProgress;
     // Guarded by queueMutex: chunks ever appended and taken, and for each
     // end of stream the append count at which it was marked.
     quint64 m_appended = 0;

@@ -14,6 +14,8 @@ public:
     StreamReceiver(FileReceiver::DirectoryProvider directory, FileReceiver::OnCode onCode);
 
     void feed(const QByteArray &bytes);
+    // The chunks of one batch, handled together.
+    void feed(const QList<QByteArray> &chunks);
     // Ends a transfer that has stalled.
     void poll();
     // No more bytes will come: an open transfer ends now.

@@ -19,7 +19,7 @@ namespace {
 
 constexpr int ConnectTimeoutMs = 10000;
 constexpr int CloseTimeoutMs = 5000;
-constexpr qint64 ReadBufferSize = Defaults::MaxBufferSize;
+constexpr qint64 ReadBufferSize = Defaults::ReadBytes;
 // How often a wait looks at Ctrl+C.
 constexpr int WakeUpMs = 50;
 
