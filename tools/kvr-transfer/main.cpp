@@ -255,9 +255,9 @@ bool parseArguments(QCommandLineParser &parser, Command *command, QString *error
     return error->isEmpty() && parseCommand(parser, command, error);
 }
 
-int run(const Command &command)
+int run(const Command &command, Output &output)
 {
-    Output output(command.json);
+    output.setJson(command.json);
     Session session(output);
     if (const int code = session.open(command.host, command.port)) {
         const bool send = command.name == QLatin1String("send");
@@ -289,9 +289,10 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     Command command;
     QString error;
+    Output output;
     if (!parseArguments(parser, &command, &error)) {
-        Output::error(error);
+        output.error(error);
         return ExitBadArguments;
     }
-    return run(command);
+    return run(command, output);
 }
