@@ -1,11 +1,17 @@
-// Runs kvr-transfer as a separate process against the controller stand-in,
+// Runs kvr-transfer's commands in this thread against the controller stand-in,
 // or against a peer scripted here, on 127.0.0.1:8080 (each test binary runs
 // in its own network namespace), and checks files, output and exit codes.
+// The program itself runs as a separate process only for what a process
+// alone shows: main's answer to arguments without a command, --help and
+// --version, Ctrl+C, being stopped, and a terminal.
 
+#include "command.h"
 #include "kvrversion.h"
+#include "output.h"
 #include "standinprocess.h"
 #include "testfiles.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,15 +48,36 @@ QString cli()
     return QStringLiteral(KVR_TRANSFER);
 }
 
-QString settingsBesideCli()
+// The settings.ini that a command run here reads: beside this test, its
+// program.
+QString settingsBesideTest()
 {
-    return QFileInfo(cli()).absolutePath() + QStringLiteral("/settings.ini");
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/settings.ini");
 }
 
-// Serves this thread's events while the tool runs: the scripted peers live
-// in them. onStarted runs once the process is up.
-Run runCli(const QString &program, const QStringList &arguments,
-           const std::function<void(QProcess &)> &onStarted = {})
+// The command that the arguments name, run in this thread as the program
+// runs it; its peers here are served while it waits.
+Run runCommand(const QStringList &arguments)
+{
+    QBuffer out;
+    QBuffer err;
+    out.open(QIODevice::WriteOnly);
+    err.open(QIODevice::WriteOnly);
+    Output output(&out, &err);
+    const QStringList programArguments = QStringList{cli()} + arguments;
+    Run run;
+    if (const std::unique_ptr<Command> command =
+            Commands::create(Commands::nameIn(programArguments)))
+        run.exitCode = command->execute(programArguments, output);
+    run.out = QString::fromUtf8(out.data());
+    run.err = QString::fromUtf8(err.data());
+    return run;
+}
+
+// Serves this thread's events while the program runs: the scripted peers
+// live in them. onStarted runs once the process is up.
+Run runProgram(const QString &program, const QStringList &arguments,
+               const std::function<void(QProcess &)> &onStarted = {})
 {
     QProcess process;
     giveOwnConsole(process);
@@ -69,9 +96,9 @@ Run runCli(const QString &program, const QStringList &arguments,
     return run;
 }
 
-Run runCli(const QStringList &arguments, const std::function<void(QProcess &)> &onStarted = {})
+Run runProgram(const QStringList &arguments, const std::function<void(QProcess &)> &onStarted = {})
 {
-    return runCli(cli(), arguments, onStarted);
+    return runProgram(cli(), arguments, onStarted);
 }
 
 QString describe(const Run &run)
@@ -165,6 +192,8 @@ private slots:
     void greetNeedsAcknowledgement();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
+    void help_data();
+    void help();
     void version();
 
 private:
@@ -180,7 +209,7 @@ void tst_KvrTransfer::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    QFile::remove(settingsBesideCli());
+    QFile::remove(settingsBesideTest());
 }
 
 void tst_KvrTransfer::cleanup()
@@ -188,7 +217,7 @@ void tst_KvrTransfer::cleanup()
     disconnect(&m_server, nullptr, this, nullptr);
     qDeleteAll(std::exchange(m_peers, {}));
     m_server.close();
-    QFile::remove(settingsBesideCli());
+    QFile::remove(settingsBesideTest());
 }
 
 // A peer that plays one part: writes bytes, then closes, stays, drops the
@@ -297,7 +326,9 @@ void tst_KvrTransfer::badInput()
     }
     QVERIFY(m_server.listen(QHostAddress::LocalHost, Port));
 
-    const Run run = runCli(arguments);
+    // Without a command, main answers.
+    const bool command = Commands::create(arguments.value(0)) != nullptr;
+    const Run run = command ? runCommand(arguments) : runProgram(arguments);
     QCOMPARE(run.exitCode, 2);
     QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
     QVERIFY2(run.err.count(QLatin1Char('\n')) == 1, qPrintable(describe(run)));
@@ -346,7 +377,7 @@ void tst_KvrTransfer::transfers()
                                  : QStringList{QStringLiteral("receive"), QStringLiteral("--count"),
                                                QString::number(files.size())};
     if (fromSettings) {
-        QSettings settings(settingsBesideCli(), QSettings::IniFormat);
+        QSettings settings(settingsBesideTest(), QSettings::IniFormat);
         settings.setValue(QStringLiteral("serverAddress"), Loopback);
         settings.setValue(QStringLiteral("saveFilePath"), targetDir);
     } else {
@@ -357,7 +388,7 @@ void tst_KvrTransfer::transfers()
     if (json)
         arguments << QStringLiteral("--json");
 
-    const Run run = runCli(arguments);
+    const Run run = runCommand(arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
     int finishedCode = -1;
     const QStringList ended =
@@ -486,12 +517,15 @@ void tst_KvrTransfer::failures()
     QVERIFY(TestFiles::writeFile(path(sources[1]), TestFiles::noise(1024 * 1024, 2)));
     serve(peer, peerWrites);
 
+    // Ctrl+C needs the program; the rest runs here, this test its program.
+    const QString programDir =
+        interrupt ? QFileInfo(cli()).absolutePath() : QCoreApplication::applicationDirPath();
     QStringList arguments = command.split(QLatin1Char(' '));
     for (QString &argument : arguments) {
         if (sources.contains(argument))
             argument = path(argument);
         else if (argument == QLatin1String("PROGRAMDIR"))
-            argument = QFileInfo(cli()).absolutePath();
+            argument = programDir;
     }
     if (arguments.first() == QLatin1String("send"))
         arguments << QStringLiteral("--to") << Loopback;
@@ -500,14 +534,13 @@ void tst_KvrTransfer::failures()
     if (arguments.first() == QLatin1String("receive") &&
         !arguments.contains(QStringLiteral("--dir")))
         arguments << QStringLiteral("--dir") << m_dir->path();
-    const Run run = runCli(arguments, [&](QProcess &process) {
-        if (!interrupt)
-            return;
+    const auto pressCtrlC = [&](QProcess &process) {
         QTRY_COMPARE_WITH_TIMEOUT(m_peers.size(), 1, WaitMs);
         if (!peerWrites.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(process.peek(4096).contains(R"("event":"started")"), WaitMs);
         QVERIFY(interruptStandIn(process, SIGINT));
-    });
+    };
+    const Run run = interrupt ? runProgram(arguments, pressCtrlC) : runCommand(arguments);
     QVERIFY2(run.exitCode == exitCode, qPrintable(describe(run)));
     QVERIFY2(run.err.contains(error), qPrintable(describe(run)));
     QVERIFY2(run.out.contains(line), qPrintable(describe(run)));
@@ -550,7 +583,7 @@ void tst_KvrTransfer::greetNeedsAcknowledgement()
         bool greeted = false;
         const QStringList arguments{QStringLiteral("greet"), QStringLiteral("--to"), Loopback,
                                     QStringLiteral("--json")};
-        const Run run = runCli(arguments, [&](QProcess &process) {
+        const Run run = runProgram(arguments, [&](QProcess &process) {
             QVERIFY(m_server.waitForNewConnection(WaitMs));
             QTcpSocket *peer = m_server.nextPendingConnection();
             m_peers.append(peer);
@@ -602,11 +635,12 @@ void tst_KvrTransfer::progressOnlyOnATerminal()
     QVERIFY(standIn.startOnLoopback(path(QStringLiteral("target")), {}, m_dir->path()));
 
     const QStringList arguments{QStringLiteral("send"), file, QStringLiteral("--to"), Loopback};
-    const Run run = terminal ? runCli(QStringLiteral("script"),
-                                      {QStringLiteral("-qec"),
-                                       cli() + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')),
-                                       QStringLiteral("/dev/null")})
-                             : runCli(arguments);
+    const Run run = terminal
+                        ? runProgram(QStringLiteral("script"),
+                                     {QStringLiteral("-qec"),
+                                      cli() + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')),
+                                      QStringLiteral("/dev/null")})
+                        : runProgram(arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
     QVERIFY2(run.out.contains(QStringLiteral("sent progress.bin: ")), qPrintable(describe(run)));
     const bool progress = run.out.contains(QStringLiteral("progress.bin  ")) &&
@@ -616,10 +650,53 @@ void tst_KvrTransfer::progressOnlyOnATerminal()
     QCOMPARE(run.out.contains(QRegularExpression(QStringLiteral("\r(?!\n)"))), terminal);
 }
 
+void tst_KvrTransfer::help_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("shown");
+    QTest::addColumn<QStringList>("notShown");
+
+    QTest::newRow("the tool") << QStringList{QStringLiteral("--help")}
+                              << QStringList{QStringLiteral("  send FILE...   send the files one "
+                                                            "after another over one connection"),
+                                             QStringLiteral(
+                                                 "  greet          send the test greeting"),
+                                             QStringLiteral("send, receive or greet.")}
+                              << QStringList{QStringLiteral("--port <N>")};
+    QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
+                          << QStringList{QStringLiteral("[options] send FILE..."),
+                                         QStringLiteral("--buffer-size <N>"),
+                                         QStringLiteral("--to <HOST>"),
+                                         QStringLiteral("Exit codes:")}
+                          << QStringList{QStringLiteral("--dir <DIR>"),
+                                         QStringLiteral("--from <HOST>")};
+    QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("--help")}
+                             << QStringList{QStringLiteral("--from <HOST>"),
+                                            QStringLiteral("--idle <SECONDS>"),
+                                            QStringLiteral("  --json ")}
+                             << QStringList{QStringLiteral("--to <HOST>"),
+                                            QStringLiteral("--buffer-size <N>")};
+}
+
+// The tool's description and each command's own options; help ends the
+// process, so the program runs.
+void tst_KvrTransfer::help()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, shown);
+    QFETCH(QStringList, notShown);
+    const Run run = runProgram(arguments);
+    QVERIFY2(run.exitCode == 0 && run.err.isEmpty(), qPrintable(describe(run)));
+    for (const QString &text : shown)
+        QVERIFY2(run.out.contains(text), qPrintable(text + QLatin1Char('\n') + describe(run)));
+    for (const QString &text : notShown)
+        QVERIFY2(!run.out.contains(text), qPrintable(text + QLatin1Char('\n') + describe(run)));
+}
+
 // The version of project(), as the window's title and the packages show it.
 void tst_KvrTransfer::version()
 {
-    const Run run = runCli({QStringLiteral("--version")});
+    const Run run = runProgram({QStringLiteral("--version")});
     QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
     QCOMPARE(run.out.trimmed(), QStringLiteral("kvr-transfer " KVR_VERSION));
 }

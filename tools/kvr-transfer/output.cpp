@@ -4,10 +4,9 @@
 
 #include "transfer/protocol.h"
 
+#include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cstdio>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -58,12 +57,6 @@ void write(FILE *stream, const QString &line)
     const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
-}
-
-void printJson(const QJsonObject &object)
-{
-    write(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
-                      QLatin1Char('\n'));
 }
 
 QString megabytes(double bytes)
@@ -126,9 +119,35 @@ QJsonObject toJson(const QString &type, const FileEvent &event)
 
 } // namespace
 
-Output::Output(bool json) : m_json(json), m_progress(!json && isatty(fileno(stdout)))
+Output::Output()
+    : m_out{stdout, nullptr}, m_err{stderr, nullptr}, m_terminal(isatty(fileno(stdout)))
 {
     m_clock.start();
+}
+
+Output::Output(QIODevice *out, QIODevice *err)
+    : m_out{nullptr, out}, m_err{nullptr, err}, m_terminal(false)
+{
+    m_clock.start();
+}
+
+void Output::setJson(bool json)
+{
+    m_json = json;
+}
+
+void Output::print(const Stream &stream, const QString &text)
+{
+    if (stream.device)
+        stream.device->write(text.toUtf8());
+    else
+        write(stream.file, text);
+}
+
+void Output::printJson(const QJsonObject &object)
+{
+    print(m_out, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+                     QLatin1Char('\n'));
 }
 
 void Output::fileStarted(const FileEvent &event)
@@ -144,7 +163,7 @@ void Output::fileStarted(const FileEvent &event)
 // At most ten redraws a second: a terminal over SSH must not be flooded.
 void Output::progress(quint64 bytes, quint64 size)
 {
-    if (!m_progress)
+    if (!m_terminal || m_json)
         return;
     const qint64 now = m_clock.elapsed();
     m_rate.add(now, bytes);
@@ -157,7 +176,7 @@ void Output::progress(quint64 bytes, quint64 size)
             .arg(m_name, QString::number(percent), megabytes(double(bytes)),
                  megabytes(double(size)), TransferRate::rateText(m_rate.bytesPerSecond()),
                  TransferRate::timeText(m_rate.secondsLeft(size - qMin(bytes, size))));
-    write(stdout, QLatin1Char('\r') + line.leftJustified(m_lineLength));
+    print(m_out, QLatin1Char('\r') + line.leftJustified(m_lineLength));
     m_lineLength = line.size();
 }
 
@@ -165,7 +184,7 @@ void Output::clearProgress()
 {
     if (m_lineLength == 0)
         return;
-    write(stdout, QLatin1Char('\r') + QString(m_lineLength, QLatin1Char(' ')) + QLatin1Char('\r'));
+    print(m_out, QLatin1Char('\r') + QString(m_lineLength, QLatin1Char(' ')) + QLatin1Char('\r'));
     m_lineLength = 0;
 }
 
@@ -175,7 +194,7 @@ void Output::fileEnded(const FileEvent &event)
     if (m_json)
         printJson(toJson(QStringLiteral("ended"), event));
     else
-        write(stdout, endLine(event) + QLatin1Char('\n'));
+        print(m_out, endLine(event) + QLatin1Char('\n'));
 }
 
 void Output::rawData(const QByteArray &bytes)
@@ -188,8 +207,8 @@ void Output::rawData(const QByteArray &bytes)
         return;
     }
     clearProgress();
-    write(stderr, QStringLiteral("raw data (%1 bytes): %2\n")
-                      .arg(QString::number(bytes.size()), Protocol::printable(text)));
+    print(m_err, QStringLiteral("raw data (%1 bytes): %2\n")
+                     .arg(QString::number(bytes.size()), Protocol::printable(text)));
 }
 
 void Output::connectionLost()
@@ -207,7 +226,7 @@ void Output::greetingSent(const QString &peer)
         printJson({{QStringLiteral("event"), QStringLiteral("greeting-sent")},
                    {QStringLiteral("peer"), peer}});
     else
-        write(stdout, QStringLiteral("greeting sent to %1\n").arg(peer));
+        print(m_out, QStringLiteral("greeting sent to %1\n").arg(peer));
 }
 
 void Output::finished(int exitCode, int files, int failed)
@@ -227,5 +246,5 @@ void Output::finished(int exitCode, int files, int failed)
 
 void Output::error(const QString &message)
 {
-    write(stderr, QStringLiteral("kvr-transfer: ") + message + QLatin1Char('\n'));
+    print(m_err, QStringLiteral("kvr-transfer: ") + message + QLatin1Char('\n'));
 }

@@ -5,6 +5,11 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <cstdio>
+
+class QIODevice;
+class QJsonObject;
+
 // One file's transfer, as the tool reports it.
 struct FileEvent
 {
@@ -26,7 +31,15 @@ struct FileEvent
 class Output
 {
 public:
-    explicit Output(bool json);
+    // The process's stdout and stderr: a Windows console takes the text as
+    // UTF-16, anything else as UTF-8.
+    Output();
+    // Two devices in their place, as UTF-8 and without a progress line: for
+    // a command run inside another program, such as a test.
+    Output(QIODevice *out, QIODevice *err);
+
+    // One JSON object per line from here on.
+    void setJson(bool json);
 
     void fileStarted(const FileEvent &event);
     void progress(quint64 bytes, quint64 size);
@@ -35,14 +48,24 @@ public:
     void connectionLost();
     void greetingSent(const QString &peer);
     void finished(int exitCode, int files, int failed);
-
-    static void error(const QString &message);
+    void error(const QString &message);
 
 private:
+    // stdout or stderr, or the device that stands in for it.
+    struct Stream
+    {
+        FILE *file = nullptr;
+        QIODevice *device = nullptr;
+    };
+
+    void print(const Stream &stream, const QString &text);
+    void printJson(const QJsonObject &object);
     void clearProgress();
 
-    const bool m_json;
-    const bool m_progress;
+    const Stream m_out;
+    const Stream m_err;
+    const bool m_terminal;
+    bool m_json = false;
     QString m_name;
     QElapsedTimer m_clock;
     qint64 m_lastDrawMs = -1;

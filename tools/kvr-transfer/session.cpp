@@ -109,7 +109,7 @@ int Session::open(const QString &host, quint16 port)
     if (connected)
         return ExitOk;
     const QString reason = settled ? m_socket.errorString() : QStringLiteral("timed out");
-    Output::error(QStringLiteral("cannot connect to %1:%2: %3").arg(host).arg(port).arg(reason));
+    m_output.error(QStringLiteral("cannot connect to %1:%2: %3").arg(host).arg(port).arg(reason));
     return ExitNoConnection;
 }
 
@@ -316,10 +316,10 @@ int Session::greet()
     case UnackedBytes::Stopped:
         return finish(ExitInterrupted);
     case UnackedBytes::Stalled:
-        Output::error(QStringLiteral("the controller did not acknowledge the greeting"));
+        m_output.error(QStringLiteral("the controller did not acknowledge the greeting"));
         break;
     case UnackedBytes::Lost:
-        Output::error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
+        m_output.error(QStringLiteral("the greeting was not sent: ") + m_socket.errorString());
         break;
     }
     return finish(ExitConnectionLost);

@@ -1,0 +1,63 @@
+#include "receivecommand.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+constexpr double MaxIdleSeconds = 1e6;
+
+} // namespace
+
+ReceiveCommand::ReceiveCommand() : Command("receive", "receive files into a folder", "from")
+{
+    addOption({QStringLiteral("dir"),
+               QStringLiteral("Folder for the files (default: saveFilePath, else the current "
+                              "folder)."),
+               QStringLiteral("DIR")});
+    addOption(
+        {QStringLiteral("count"), QStringLiteral("Stop after N files."), QStringLiteral("N")});
+    addOption({QStringLiteral("idle"), QStringLiteral("Stop after SECONDS without data."),
+               QStringLiteral("SECONDS")});
+}
+
+bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QStringList &,
+                                 const SettingsFile::Values &settings, QString *error)
+{
+    qint64 count = 0;
+    if (!readNumber(parser, "count", 1, INT_MAX, &count, error))
+        return false;
+    m_receive.count = int(count);
+    if (parser.isSet(QStringLiteral("idle"))) {
+        bool ok = false;
+        const double seconds = parser.value(QStringLiteral("idle")).toDouble(&ok);
+        if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > MaxIdleSeconds) {
+            *error = QStringLiteral("--idle needs a number of seconds above 0");
+            return false;
+        }
+        m_receive.idleMs = qMax<qint64>(1, qint64(seconds * 1000));
+    }
+    QString dir = parser.value(QStringLiteral("dir"));
+    if (dir.isEmpty())
+        dir = settings.saveFilePath.value_or(QString());
+    m_receive.dir = QDir(dir.isEmpty() ? QStringLiteral(".") : dir).absolutePath();
+    if (!QFileInfo(m_receive.dir).isDir()) {
+        *error = QStringLiteral("no such folder: %1").arg(m_receive.dir);
+        return false;
+    }
+    return true;
+}
+
+int ReceiveCommand::run(Session &session)
+{
+    return session.receive(m_receive);
+}
+
+int ReceiveCommand::plannedFiles() const
+{
+    return m_receive.count;
+}

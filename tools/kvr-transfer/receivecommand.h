@@ -1,0 +1,20 @@
+#pragma once
+
+#include "command.h"
+#include "session.h"
+
+// receive: files into a folder until enough came, the controller went quiet
+// or away, or Ctrl+C.
+class ReceiveCommand : public Command
+{
+public:
+    ReceiveCommand();
+
+private:
+    bool readOptions(const QCommandLineParser &parser, const QStringList &arguments,
+                     const SettingsFile::Values &settings, QString *error) override;
+    int run(Session &session) override;
+    int plannedFiles() const override;
+
+    Session::ReceiveOptions m_receive;
+};
