@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/ratelabel.h"
+#include "app/recentaddresscompleter.h"
 #include "kvrversion.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
@@ -154,6 +155,10 @@ QString MainWindow::defaultReceiveFolder() const
 void MainWindow::loadSettings()
 {
     const QString defaultAddress = utf8(Defaults::ControllerAddress);
+    // A missing file reads as all unset.
+    const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
+    recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit,
+                                                 stored.recentAddresses.value_or(QStringList()));
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
         if (ui->localIpComBox->count() > 0)
@@ -161,7 +166,6 @@ void MainWindow::loadSettings()
         ui->serverAddressLineEdit->setText(defaultAddress);
         return;
     }
-    const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
     ui->dirShowLineEdit->setText(stored.saveFilePath ? *stored.saveFilePath
                                                      : defaultReceiveFolder());
     if (stored.socketType)
@@ -176,6 +180,7 @@ void MainWindow::saveSettings()
     const bool server = ui->stackedWidget->currentIndex() == ServerPage;
     values.socketType = server ? QStringLiteral("server") : QStringLiteral("client");
     values.serverAddress = ui->serverAddressLineEdit->text();
+    values.recentAddresses = recentAddresses->addresses();
     if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
@@ -216,6 +221,7 @@ void MainWindow::onSocketStateChange(QAbstractSocket::SocketState state)
         clientStateLabel->setPalette(statusPalette(Qt::green));
         appendLog(utf8("已和KVR控制器建立连接\n"));
         ui->act_connect->setEnabled(false);
+        recentAddresses->remember(connectingTo);
         break;
     case QAbstractSocket::BoundState:
         clientStateLabel->setText(tr("已绑定到地址和端口"));
@@ -240,7 +246,8 @@ void MainWindow::onClientErrorOccurs(QTcpSocket *)
 
 void MainWindow::on_act_connect_triggered()
 {
-    workThread->controllerAddress.set(ui->serverAddressLineEdit->text().trimmed());
+    connectingTo = ui->serverAddressLineEdit->text().trimmed();
+    workThread->controllerAddress.set(connectingTo);
     emit handleCmd(CmdConnect);
     ui->act_connect->setEnabled(false);
     ui->act_disconnect->setEnabled(true);

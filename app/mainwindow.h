@@ -11,6 +11,7 @@
 class QLabel;
 class QProgressBar;
 class RateLabel;
+class RecentAddressCompleter;
 class sendThread;
 
 namespace Ui {
@@ -94,6 +95,10 @@ private:
     QProgressBar *recProgressBar = nullptr;
     RateLabel *sendRateLabel = nullptr;
     RateLabel *recRateLabel = nullptr;
+    RecentAddressCompleter *recentAddresses = nullptr;
+    // What the last connect was sent to: it joins the recent addresses only
+    // once a connection to it is made.
+    QString connectingTo;
     // From emitting CmdSendFile until its send ends: a second send must not
     // start meanwhile, even from a drop, or it would queue behind the first
     // without the user knowing.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -14,6 +15,7 @@ constexpr char FileName[] = "settings.ini";
 constexpr char KeySaveFilePath[] = "saveFilePath";
 constexpr char KeyServerAddress[] = "serverAddress";
 constexpr char KeySocketType[] = "socketType";
+constexpr char KeyRecentAddresses[] = "recentAddresses";
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -40,6 +42,9 @@ struct Values
     std::optional<QString> saveFilePath;
     std::optional<QString> socketType;
     std::optional<QString> serverAddress;
+    // Cleaned by RecentAddresses; a value that is not a list of texts is
+    // left unset. Written empty, the key goes.
+    std::optional<QStringList> recentAddresses;
 };
 
 // A missing or unreadable file reads as all unset.

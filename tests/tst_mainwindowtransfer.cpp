@@ -340,11 +340,13 @@ void tst_MainWindowTransfer::closingDuringSendEndsItQuickly()
     QVERIFY2(match.hasMatch(), qPrintable(m_sim.seenOutput()));
     QVERIFY2(match.captured(1).toLongLong() < bigSize / 2, qPrintable(incomplete));
     const QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    QCOMPARE(settings.allKeys().size(), 3);
+    QCOMPARE(settings.allKeys().size(), 4);
     QCOMPARE(settings.value(QStringLiteral("saveFilePath")).toString(), outboxDir());
     QCOMPARE(settings.value(QStringLiteral("socketType")).toString(), QStringLiteral("client"));
     QCOMPARE(settings.value(QStringLiteral("serverAddress")).toString(),
              QStringLiteral("127.0.0.1"));
+    QCOMPARE(settings.value(QStringLiteral("recentAddresses")).toStringList(),
+             QStringList{QStringLiteral("127.0.0.1")});
 }
 
 QTEST_MAIN(tst_MainWindowTransfer)
