@@ -12,6 +12,7 @@ class QLabel;
 class QProgressBar;
 class RateLabel;
 class RecentAddressCompleter;
+class ReconnectSchedule;
 class sendThread;
 
 namespace Ui {
@@ -37,6 +38,8 @@ public:
 
     // The network worker, for tests that drive the window's reports.
     sendThread *worker() const { return workThread; }
+    // When a lost controller is tried again, for tests that skip the waits.
+    ReconnectSchedule *reconnectSchedule() const { return reconnect; }
 
 signals:
     void handleCmd(int cmd_type);
@@ -50,6 +53,7 @@ private slots:
     void getTransState(const SendEvent &event);
     void on_act_connect_triggered();
     void on_act_disconnect_triggered();
+    void on_act_autoReconnect_toggled(bool checked);
     void on_stackedWidget_currentChanged(int arg1);
     void on_testBtn_clicked();
     void on_clearTextBtn_clicked();
@@ -70,6 +74,10 @@ private:
     QString defaultReceiveFolder() const;
     void saveSettings();
     void selectPage(int index);
+    void connectToController();
+    void showRetrying();
+    void showDisconnected();
+    void showRetriesStopped();
     void clearMessages();
     void fitButtonRow();
     void setTransferControlsEnabled(bool enabled, int side);
@@ -96,6 +104,7 @@ private:
     RateLabel *sendRateLabel = nullptr;
     RateLabel *recRateLabel = nullptr;
     RecentAddressCompleter *recentAddresses = nullptr;
+    ReconnectSchedule *reconnect = nullptr;
     // What the last connect was sent to: it joins the recent addresses only
     // once a connection to it is made.
     QString connectingTo;

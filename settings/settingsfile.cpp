@@ -35,6 +35,16 @@ std::optional<QStringList> readList(const QSettings &settings, const char *key)
     }
 }
 
+std::optional<bool> readSwitch(const QSettings &settings, const char *key)
+{
+    const QString value = readKey(settings, key).value_or(QString()).trimmed().toLower();
+    if (value == QLatin1String("true"))
+        return true;
+    if (value == QLatin1String("false"))
+        return false;
+    return std::nullopt;
+}
+
 void writeKey(QSettings &settings, const char *key, const std::optional<QString> &value)
 {
     if (value)
@@ -79,7 +89,8 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
     const QSettings settings(filePath, QSettings::IniFormat);
     return {readKey(settings, KeySaveFilePath), readKey(settings, KeySocketType),
-            readKey(settings, KeyServerAddress), readList(settings, KeyRecentAddresses)};
+            readKey(settings, KeyServerAddress), readList(settings, KeyRecentAddresses),
+            readSwitch(settings, KeyAutoReconnect)};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -94,6 +105,8 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeKey(settings, KeySocketType, values.socketType);
     writeKey(settings, KeyServerAddress, values.serverAddress);
     writeList(settings, KeyRecentAddresses, values.recentAddresses);
+    if (values.autoReconnect)
+        settings.setValue(QLatin1String(KeyAutoReconnect), *values.autoReconnect);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

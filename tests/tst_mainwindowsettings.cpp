@@ -9,6 +9,7 @@
 #include "transfer/sharedvalues.h"
 
 #include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
@@ -33,6 +34,7 @@ const QString KeyDir = QStringLiteral("saveFilePath");
 const QString KeyType = QStringLiteral("socketType");
 const QString KeyAddress = QStringLiteral("serverAddress");
 const QString KeyRecent = QStringLiteral("recentAddresses");
+const QString KeyAutoReconnect = QStringLiteral("autoReconnect");
 
 const QString Loopback = QStringLiteral("127.0.0.1");
 // The address the window falls back on; it must never be reached from here.
@@ -171,6 +173,8 @@ private slots:
     void recentAddressesSavedAtExit_data();
     void recentAddressesSavedAtExit();
     void recentAddressPopup();
+    void autoReconnectSetting_data();
+    void autoReconnectSetting();
 
 private:
     QTemporaryDir configHome;
@@ -343,7 +347,7 @@ void TestMainWindowSettings::savedAtExit()
     QStringList keys = saved.allKeys();
     keys.sort();
     // Nothing was reached, so there is no list of recent addresses.
-    QCOMPARE(keys, (QStringList{KeyDir, KeyAddress, KeyType}));
+    QCOMPARE(keys, (QStringList{KeyAutoReconnect, KeyDir, KeyAddress, KeyType}));
     QCOMPARE(saved.value(KeyType).toString(), QStringLiteral("client"));
     QCOMPARE(saved.value(KeyDir).toString(), dir);
     QCOMPARE(saved.value(KeyAddress).toString(), address);
@@ -591,6 +595,38 @@ void TestMainWindowSettings::recentAddressPopup()
     field->setText(Loopback);
     window.reset();
     QCOMPARE(savedRecentAddresses(), (QStringList{kvrA, lab}));
+}
+
+void TestMainWindowSettings::autoReconnectSetting_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("on");
+
+    QTest::newRow("an older file without the key") << QByteArray() << false;
+    QTest::newRow("on") << QByteArray("autoReconnect=true") << true;
+    QTest::newRow("off") << QByteArray("autoReconnect=false") << false;
+    QTest::newRow("neither") << QByteArray("autoReconnect=sometimes") << false;
+}
+
+// Loaded at start-up, saved at exit as the user left it.
+void TestMainWindowSettings::autoReconnectSetting()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, on);
+    writeRawSettings(line);
+
+    auto window = std::make_unique<MainWindow>();
+    QAction *autoReconnect = window->findChild<QAction *>(QStringLiteral("act_autoReconnect"));
+    QCOMPARE(autoReconnect->isChecked(), on);
+    window.reset();
+    QCOMPARE(QSettings(settingsFilePath(), QSettings::IniFormat).value(KeyAutoReconnect).toString(),
+             on ? QStringLiteral("true") : QStringLiteral("false"));
+
+    window = std::make_unique<MainWindow>();
+    window->findChild<QAction *>(QStringLiteral("act_autoReconnect"))->trigger();
+    window.reset();
+    QCOMPARE(QSettings(settingsFilePath(), QSettings::IniFormat).value(KeyAutoReconnect).toBool(),
+             !on);
 }
 
 QTEST_MAIN(TestMainWindowSettings)

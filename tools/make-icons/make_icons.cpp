@@ -278,6 +278,27 @@ void drawDisconnect(QPainter &p)
     p.restore();
 }
 
+// Reconnecting on its own: two arrows turning round a joined plug.
+void drawAutoReconnect(QPainter &p)
+{
+    const QPointF center(50, 50);
+    const qreal radius = 40;
+    const qreal span = 130;
+    for (const qreal start : {25.0, 205.0}) {
+        strokePath(p, arc(center, radius, start, span), blue());
+        const QPointF tip = QLineF::fromPolar(radius, start + span).translated(center).p2();
+        // Along the turn, which runs counter-clockwise.
+        const QPointF along = QLineF::fromPolar(12, start + span + 90).p2();
+        strokePath(p, arrow(tip - along, tip, 14), blue());
+    }
+    p.save();
+    p.translate(center);
+    p.scale(0.5, 0.5);
+    p.translate(-center);
+    drawConnect(p);
+    p.restore();
+}
+
 void drawMonitor(QPainter &p, const QRectF &screen)
 {
     const qreal cx = screen.center().x();
@@ -381,11 +402,17 @@ struct Icon
 const std::vector<Icon> &icons()
 {
     static const std::vector<Icon> all = {
-        {"停止监听.png", 512, drawStopListening}, {"清除文本.png", 512, drawClearText},
-        {"fileSend.png", 512, drawFileSend},      {"disconnect.png", 650, drawDisconnect},
-        {"connect.png", 512, drawConnect},        {"开始监听.png", 512, drawStartListening},
-        {"client.png", 512, drawClient},          {"test.png", 700, drawTest},
-        {"server.png", 512, drawServer},          {"log.png", 256, drawAppIcon},
+        {"停止监听.png", 512, drawStopListening},
+        {"清除文本.png", 512, drawClearText},
+        {"fileSend.png", 512, drawFileSend},
+        {"disconnect.png", 650, drawDisconnect},
+        {"connect.png", 512, drawConnect},
+        {"autoReconnect.png", 512, drawAutoReconnect},
+        {"开始监听.png", 512, drawStartListening},
+        {"client.png", 512, drawClient},
+        {"test.png", 700, drawTest},
+        {"server.png", 512, drawServer},
+        {"log.png", 256, drawAppIcon},
     };
     return all;
 }
