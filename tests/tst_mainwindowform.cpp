@@ -53,10 +53,13 @@ QList<QPair<QString, int>> formIcons()
     const auto icon = [](const char *file, int side) {
         return qMakePair(QString::fromUtf8(file), side);
     };
-    return {icon("停止监听.png", 512),   icon("清除文本.png", 512), icon("fileSend.png", 512),
-            icon("disconnect.png", 650), icon("connect.png", 512),  icon("autoReconnect.png", 512),
-            icon("开始监听.png", 512),   icon("client.png", 512),   icon("test.png", 700),
-            icon("server.png", 512)};
+    return {icon("停止监听.png", 512), icon("清除文本.png", 512), icon("fileSend.png", 512),
+            icon("disconnect.png", 650), icon("connect.png", 512), icon("autoReconnect.png", 512),
+            icon("开始监听.png", 512), icon("client.png", 512), icon("test.png", 700),
+            icon("server.png", 512),
+            // The toolbar's, drawn at twice the size for scaled displays.
+            icon("connect@2x.png", 1024), icon("disconnect@2x.png", 1300),
+            icon("autoReconnect@2x.png", 1024)};
 }
 
 } // namespace

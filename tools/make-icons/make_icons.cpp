@@ -397,6 +397,8 @@ struct Icon
     const char *fileName; // UTF-8
     int size;
     std::function<void(QPainter &)> draw;
+    // Drawn again at twice the size as name@2x.png, for scaled displays.
+    bool inToolBar = false;
 };
 
 const std::vector<Icon> &icons()
@@ -405,9 +407,9 @@ const std::vector<Icon> &icons()
         {"停止监听.png", 512, drawStopListening},
         {"清除文本.png", 512, drawClearText},
         {"fileSend.png", 512, drawFileSend},
-        {"disconnect.png", 650, drawDisconnect},
-        {"connect.png", 512, drawConnect},
-        {"autoReconnect.png", 512, drawAutoReconnect},
+        {"disconnect.png", 650, drawDisconnect, true},
+        {"connect.png", 512, drawConnect, true},
+        {"autoReconnect.png", 512, drawAutoReconnect, true},
         {"开始监听.png", 512, drawStartListening},
         {"client.png", 512, drawClient},
         {"test.png", 700, drawTest},
@@ -460,6 +462,16 @@ bool writeProgramIcon(const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(directory + images) > 0 && file.commit();
 }
 
+bool writeImage(const QString &path, int size, const std::function<void(QPainter &)> &draw)
+{
+    if (!render(size, draw).save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qUtf8Printable(path));
+        return false;
+    }
+    std::printf("%s\n", qUtf8Printable(path));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -476,12 +488,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     for (const Icon &icon : icons()) {
-        const QString path = outDir.filePath(QString::fromUtf8(icon.fileName));
-        if (!render(icon.size, icon.draw).save(path, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qUtf8Printable(path));
+        const QString name = QString::fromUtf8(icon.fileName);
+        if (!writeImage(outDir.filePath(name), icon.size, icon.draw))
             return 1;
-        }
-        std::printf("%s\n", qUtf8Printable(path));
+        const QString doubleName = name.chopped(4) + QStringLiteral("@2x.png");
+        if (icon.inToolBar && !writeImage(outDir.filePath(doubleName), 2 * icon.size, icon.draw))
+            return 1;
     }
     const QString programIcon = outDir.filePath(QStringLiteral("log.ico"));
     if (!writeProgramIcon(programIcon)) {
