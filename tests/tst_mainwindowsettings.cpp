@@ -562,7 +562,6 @@ void TestMainWindowSettings::recentAddressPopup()
     writeSettings({{KeyAddress, Loopback}, {KeyRecent, QStringList{kvrA, kvrB, lab}}});
     auto window = std::make_unique<MainWindow>();
     window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QLineEdit *field = lineEdit(*window, "serverAddressLineEdit");
     QCompleter *completer = field->completer();
     QVERIFY(completer);
@@ -589,7 +588,7 @@ void TestMainWindowSettings::recentAddressPopup()
     QTest::keyClick(popup, Qt::Key_Delete);
     QCOMPARE(completer->completionCount(), 1);
     QVERIFY(popup->isVisible());
-    QCOMPARE(field->text(), kvrA);
+    QCOMPARE(popup->currentIndex().data().toString(), kvrA);
     QCOMPARE(offeredAddresses(*window), (QStringList{kvrA, lab}));
 
     field->setText(Loopback);
