@@ -1,3 +1,4 @@
+#include "app/highdpi.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@ int main(int argc, char *argv[])
 {
     // Names the per-user settings folder, whatever the executable is called.
     QCoreApplication::setApplicationName(QStringLiteral("kvr-file-transfer"));
+    enableHighDpiScaling();
     QApplication app(argc, argv);
     MainWindow window;
     window.show();

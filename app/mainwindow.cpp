@@ -2,8 +2,10 @@
 #include "ui_mainwindow.h"
 
 #include "app/ratelabel.h"
+#include "app/recentaddresscompleter.h"
 #include "kvrversion.h"
 #include "net/kvrcodes.h"
+#include "net/reconnectschedule.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "settings/settingsfile.h"
@@ -46,6 +48,10 @@ constexpr int LogTrimBlocks = 500;
 // Receive reports queued for the window before the worker stops reading.
 constexpr int MaxUnhandledReceiveEvents = 64;
 
+constexpr char DisconnectedLine[] = "已和KVR控制器断开连接\n";
+constexpr char RetriesStartedLine[] = "开始自动重连";
+constexpr char RetriesStoppedLine[] = "已停止自动重连";
+
 QPalette statusPalette(Qt::GlobalColor window)
 {
     return QPalette(QColor::fromRgb(0, 0, 10), QColor(window));
@@ -69,6 +75,8 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     ui = new Ui::MainWindow;
     ui->setupUi(this);
     initStatusBar();
+    reconnect = new ReconnectSchedule(this);
+    connect(reconnect, &ReconnectSchedule::attemptDue, this, &MainWindow::connectToController);
 
     workThread = new sendThread;
     workThread->limitUnhandledReceiveEvents(MaxUnhandledReceiveEvents);
@@ -154,6 +162,10 @@ QString MainWindow::defaultReceiveFolder() const
 void MainWindow::loadSettings()
 {
     const QString defaultAddress = utf8(Defaults::ControllerAddress);
+    // A missing file reads as all unset.
+    const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
+    recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit,
+                                                 stored.recentAddresses.value_or(QStringList()));
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
         if (ui->localIpComBox->count() > 0)
@@ -161,12 +173,12 @@ void MainWindow::loadSettings()
         ui->serverAddressLineEdit->setText(defaultAddress);
         return;
     }
-    const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
     ui->dirShowLineEdit->setText(stored.saveFilePath ? *stored.saveFilePath
                                                      : defaultReceiveFolder());
     if (stored.socketType)
         selectPage(*stored.socketType == QLatin1String("server") ? ServerPage : ClientPage);
     ui->serverAddressLineEdit->setText(stored.serverAddress.value_or(defaultAddress));
+    ui->act_autoReconnect->setChecked(stored.autoReconnect.value_or(false));
 }
 
 void MainWindow::saveSettings()
@@ -176,6 +188,8 @@ void MainWindow::saveSettings()
     const bool server = ui->stackedWidget->currentIndex() == ServerPage;
     values.socketType = server ? QStringLiteral("server") : QStringLiteral("client");
     values.serverAddress = ui->serverAddressLineEdit->text();
+    values.recentAddresses = recentAddresses->addresses();
+    values.autoReconnect = ui->act_autoReconnect->isChecked();
     if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
@@ -194,15 +208,30 @@ void MainWindow::selectPage(int index)
 
 // ---- Connection and status display ----
 
+// While a run of retries is on, its connects show as the run and log
+// nothing: the log tells the run's start, not each attempt that fails.
 void MainWindow::onSocketStateChange(QAbstractSocket::SocketState state)
 {
+    const bool wasRetrying = reconnect->isRunning();
+    if (state == QAbstractSocket::UnconnectedState)
+        reconnect->linkLost();
+    else if (state == QAbstractSocket::ConnectedState)
+        reconnect->connected();
+    const bool notConnected = state == QAbstractSocket::UnconnectedState ||
+                              state == QAbstractSocket::HostLookupState ||
+                              state == QAbstractSocket::ConnectingState;
+    if (reconnect->isRunning() && notConnected) {
+        if (!wasRetrying) {
+            appendLog(utf8(DisconnectedLine));
+            appendLog(utf8(RetriesStartedLine));
+        }
+        showRetrying();
+        return;
+    }
     switch (state) {
     case QAbstractSocket::UnconnectedState:
-        clientStateLabel->setText(tr("已断开连接"));
-        clientStateLabel->setPalette(statusPalette(Qt::red));
-        appendLog(utf8("已和KVR控制器断开连接\n"));
-        ui->act_connect->setEnabled(true);
-        ui->act_disconnect->setEnabled(false);
+        showDisconnected();
+        appendLog(utf8(DisconnectedLine));
         break;
     case QAbstractSocket::HostLookupState:
         clientStateLabel->setText(tr("正在查找主机"));
@@ -216,6 +245,7 @@ void MainWindow::onSocketStateChange(QAbstractSocket::SocketState state)
         clientStateLabel->setPalette(statusPalette(Qt::green));
         appendLog(utf8("已和KVR控制器建立连接\n"));
         ui->act_connect->setEnabled(false);
+        recentAddresses->remember(connectingTo);
         break;
     case QAbstractSocket::BoundState:
         clientStateLabel->setText(tr("已绑定到地址和端口"));
@@ -226,6 +256,35 @@ void MainWindow::onSocketStateChange(QAbstractSocket::SocketState state)
     case QAbstractSocket::ClosingState:
         clientStateLabel->setText(tr("即将关闭"));
         break;
+    }
+}
+
+// A run is a connect that is not over yet: only "断开连接" is offered.
+void MainWindow::showRetrying()
+{
+    clientStateLabel->setText(tr("正在重连 (第%1次)…").arg(reconnect->attempt()));
+    clientStateLabel->setPalette(statusPalette(Qt::red));
+    ui->act_connect->setEnabled(false);
+    ui->act_disconnect->setEnabled(true);
+}
+
+void MainWindow::showDisconnected()
+{
+    clientStateLabel->setText(tr("已断开连接"));
+    clientStateLabel->setPalette(statusPalette(Qt::red));
+    ui->act_connect->setEnabled(true);
+    ui->act_disconnect->setEnabled(false);
+}
+
+// A connect of a run that was under way goes on and reports how it ended.
+void MainWindow::showRetriesStopped()
+{
+    appendLog(utf8(RetriesStoppedLine));
+    if (workThread->clientState() == QAbstractSocket::UnconnectedState) {
+        showDisconnected();
+    } else {
+        clientStateLabel->setText(tr("正在连接..."));
+        clientStateLabel->setPalette(statusPalette(Qt::yellow));
     }
 }
 
@@ -240,17 +299,45 @@ void MainWindow::onClientErrorOccurs(QTcpSocket *)
 
 void MainWindow::on_act_connect_triggered()
 {
-    workThread->controllerAddress.set(ui->serverAddressLineEdit->text().trimmed());
-    emit handleCmd(CmdConnect);
+    connectingTo = ui->serverAddressLineEdit->text().trimmed();
+    connectToController();
     ui->act_connect->setEnabled(false);
     ui->act_disconnect->setEnabled(true);
 }
 
+// Every attempt of a run goes to the address the user connected to, whatever
+// the field holds by then.
+void MainWindow::connectToController()
+{
+    workThread->controllerAddress.set(connectingTo);
+    reconnect->connectStarted();
+    emit handleCmd(CmdConnect);
+}
+
 void MainWindow::on_act_disconnect_triggered()
 {
+    const bool wasRetrying = reconnect->isRunning();
+    reconnect->stop();
     emit handleCmd(CmdDisconnect);
+    if (wasRetrying) {
+        // Nothing may be connected to report the end: show it here.
+        appendLog(utf8(RetriesStoppedLine));
+        showDisconnected();
+    }
     ui->act_connect->setEnabled(true);
     ui->act_disconnect->setEnabled(false);
+}
+
+void MainWindow::on_act_autoReconnect_toggled(bool checked)
+{
+    const bool wasRetrying = reconnect->isRunning();
+    reconnect->setEnabled(checked);
+    if (wasRetrying && !reconnect->isRunning()) {
+        showRetriesStopped();
+    } else if (!wasRetrying && reconnect->isRunning()) {
+        appendLog(utf8(RetriesStartedLine));
+        showRetrying();
+    }
 }
 
 void MainWindow::on_stackedWidget_currentChanged(int arg1)
@@ -260,6 +347,7 @@ void MainWindow::on_stackedWidget_currentChanged(int arg1)
     const bool client = arg1 == ClientPage;
     ui->act_connect->setVisible(client);
     ui->act_disconnect->setVisible(client);
+    ui->act_autoReconnect->setVisible(client);
     clientStateLabel->setVisible(client);
     clientMsgLabel->setVisible(client);
     serverStateLabel->setVisible(!client);

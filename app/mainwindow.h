@@ -11,6 +11,8 @@
 class QLabel;
 class QProgressBar;
 class RateLabel;
+class RecentAddressCompleter;
+class ReconnectSchedule;
 class sendThread;
 
 namespace Ui {
@@ -36,6 +38,8 @@ public:
 
     // The network worker, for tests that drive the window's reports.
     sendThread *worker() const { return workThread; }
+    // When a lost controller is tried again, for tests that skip the waits.
+    ReconnectSchedule *reconnectSchedule() const { return reconnect; }
 
 signals:
     void handleCmd(int cmd_type);
@@ -49,6 +53,7 @@ private slots:
     void getTransState(const SendEvent &event);
     void on_act_connect_triggered();
     void on_act_disconnect_triggered();
+    void on_act_autoReconnect_toggled(bool checked);
     void on_stackedWidget_currentChanged(int arg1);
     void on_testBtn_clicked();
     void on_clearTextBtn_clicked();
@@ -69,6 +74,10 @@ private:
     QString defaultReceiveFolder() const;
     void saveSettings();
     void selectPage(int index);
+    void connectToController();
+    void showRetrying();
+    void showDisconnected();
+    void showRetriesStopped();
     void clearMessages();
     void fitButtonRow();
     void setTransferControlsEnabled(bool enabled, int side);
@@ -94,6 +103,11 @@ private:
     QProgressBar *recProgressBar = nullptr;
     RateLabel *sendRateLabel = nullptr;
     RateLabel *recRateLabel = nullptr;
+    RecentAddressCompleter *recentAddresses = nullptr;
+    ReconnectSchedule *reconnect = nullptr;
+    // What the last connect was sent to: it joins the recent addresses only
+    // once a connection to it is made.
+    QString connectingTo;
     // From emitting CmdSendFile until its send ends: a second send must not
     // start meanwhile, even from a drop, or it would queue behind the first
     // without the user knowing.

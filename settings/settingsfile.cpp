@@ -1,5 +1,7 @@
 #include "settings/settingsfile.h"
 
+#include "settings/recentaddresses.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -16,9 +18,46 @@ std::optional<QString> readKey(const QSettings &settings, const char *key)
     return settings.value(name).toString();
 }
 
+// A list of one reads back as a text, an empty one as nothing at all.
+std::optional<QStringList> readList(const QSettings &settings, const char *key)
+{
+    const QString name = QLatin1String(key);
+    if (!settings.contains(name))
+        return std::nullopt;
+    const QVariant value = settings.value(name);
+    switch (value.userType()) {
+    case QMetaType::UnknownType:
+    case QMetaType::QString:
+    case QMetaType::QStringList:
+        return RecentAddresses(value.toStringList()).list();
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<bool> readSwitch(const QSettings &settings, const char *key)
+{
+    const QString value = readKey(settings, key).value_or(QString()).trimmed().toLower();
+    if (value == QLatin1String("true"))
+        return true;
+    if (value == QLatin1String("false"))
+        return false;
+    return std::nullopt;
+}
+
 void writeKey(QSettings &settings, const char *key, const std::optional<QString> &value)
 {
     if (value)
+        settings.setValue(QLatin1String(key), *value);
+}
+
+void writeList(QSettings &settings, const char *key, const std::optional<QStringList> &value)
+{
+    if (!value)
+        return;
+    if (value->isEmpty())
+        settings.remove(QLatin1String(key));
+    else
         settings.setValue(QLatin1String(key), *value);
 }
 
@@ -50,7 +89,8 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
     const QSettings settings(filePath, QSettings::IniFormat);
     return {readKey(settings, KeySaveFilePath), readKey(settings, KeySocketType),
-            readKey(settings, KeyServerAddress)};
+            readKey(settings, KeyServerAddress), readList(settings, KeyRecentAddresses),
+            readSwitch(settings, KeyAutoReconnect)};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -64,6 +104,9 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeKey(settings, KeySaveFilePath, folder);
     writeKey(settings, KeySocketType, values.socketType);
     writeKey(settings, KeyServerAddress, values.serverAddress);
+    writeList(settings, KeyRecentAddresses, values.recentAddresses);
+    if (values.autoReconnect)
+        settings.setValue(QLatin1String(KeyAutoReconnect), *values.autoReconnect);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

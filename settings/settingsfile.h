@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -14,6 +15,8 @@ constexpr char FileName[] = "settings.ini";
 constexpr char KeySaveFilePath[] = "saveFilePath";
 constexpr char KeyServerAddress[] = "serverAddress";
 constexpr char KeySocketType[] = "socketType";
+constexpr char KeyRecentAddresses[] = "recentAddresses";
+constexpr char KeyAutoReconnect[] = "autoReconnect";
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -40,6 +43,11 @@ struct Values
     std::optional<QString> saveFilePath;
     std::optional<QString> socketType;
     std::optional<QString> serverAddress;
+    // Cleaned by RecentAddresses; a value that is not a list of texts is
+    // left unset. Written empty, the key goes.
+    std::optional<QStringList> recentAddresses;
+    // "true" or "false", as written; anything else is left unset.
+    std::optional<bool> autoReconnect;
 };
 
 // A missing or unreadable file reads as all unset.

@@ -1,6 +1,7 @@
 // The window's connection display, with its own worker against a controller
 // stand-in: a QTcpServer on 127.0.0.1:8080 in the test's own namespace.
 
+#include "net/reconnectschedule.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "windowtest.h"
@@ -33,6 +34,11 @@ constexpr qint64 ErrorClearedByMs = 5500;
 QString disconnectedLine()
 {
     return utf8("已和KVR控制器断开连接\n");
+}
+
+QString reconnectingText(int attempt)
+{
+    return utf8("正在重连 (第%1次)…").arg(attempt);
 }
 
 QLabel *label(const MainWindow &window, const char *name)
@@ -100,6 +106,19 @@ bool clearedBy(const QLabel *label, const QElapsedTimer &clock, qint64 ms)
     return cleared && clock.elapsed() <= ms;
 }
 
+// Counts the connects the worker starts.
+class ConnectCounter : public QObject
+{
+public:
+    explicit ConnectCounter(const MainWindow &window)
+    {
+        connect(window.worker(), &sendThread::onSocketStateChange, this, [this](State state) {
+            count += state == QAbstractSocket::ConnectingState ? 1 : 0;
+        });
+    }
+    int count = 0;
+};
+
 void invokeStateChange(MainWindow &window, State state)
 {
     QMetaObject::invokeMethod(&window, "onSocketStateChange",
@@ -125,10 +144,14 @@ private slots:
     void secondErrorRestartsTheFiveSeconds();
     void pageChange_data();
     void pageChange();
+    void retriesFollowTheSchedule();
+    void retriesEndWhenConnected();
+    void retriesStop_data();
+    void retriesStop();
 
 private:
     bool listen() { return server->listen(QHostAddress::LocalHost, Defaults::ControllerPort); }
-    MainWindow &openWindow();
+    MainWindow &openWindow(bool autoReconnect = false);
     QTcpSocket *waitForPeer();
     void waitUntilRefusalShown();
 
@@ -150,9 +173,12 @@ void TestMainWindowConnection::cleanup()
 }
 
 // The window connects as it is built, so a listening server must be up first.
-MainWindow &TestMainWindowConnection::openWindow()
+MainWindow &TestMainWindowConnection::openWindow(bool autoReconnect)
 {
     WindowTest::writeClientSettings(receiveDir.path());
+    if (autoReconnect)
+        QSettings(WindowTest::settingsFilePath(), QSettings::IniFormat)
+            .setValue(QStringLiteral("autoReconnect"), true);
     window = std::make_unique<MainWindow>();
     return *window;
 }
@@ -317,6 +343,7 @@ void TestMainWindowConnection::refusedConnectionShowsErrorForFiveSeconds()
     MainWindow &w = openWindow();
     QLabel *message = messageLabel(w);
     QTRY_VERIFY_WITH_TIMEOUT(!message->text().isEmpty(), WaitMs);
+    const ConnectCounter laterConnects(w);
     QElapsedTimer shown;
     shown.start();
     QCOMPARE(message->text(), refused);
@@ -332,8 +359,9 @@ void TestMainWindowConnection::refusedConnectionShowsErrorForFiveSeconds()
     QVERIFY(stillShownAt(message, shown, ErrorStillShownMs));
     QVERIFY2(clearedBy(message, shown, ErrorClearedByMs), qPrintable(message->text()));
     QCOMPARE(background(message), w.findChild<QStatusBar *>()->palette().color(QPalette::Window));
-    // Refused once, reported once: nobody tries again on their own.
+    // Refused once, reported once: with the switch off nobody tries again.
     QCOMPARE(WindowTest::logText(w), disconnectedLine());
+    QCOMPARE(laterConnects.count, 0);
 }
 
 void TestMainWindowConnection::secondErrorRestartsTheFiveSeconds()
@@ -385,11 +413,107 @@ void TestMainWindowConnection::pageChange()
     QMetaObject::invokeMethod(&w, "on_stackedWidget_currentChanged", Q_ARG(int, page));
     QCOMPARE(action(w, "act_connect")->isVisible(), clientShown);
     QCOMPARE(action(w, "act_disconnect")->isVisible(), clientShown);
+    QCOMPARE(action(w, "act_autoReconnect")->isVisible(), clientShown);
     QCOMPARE(stateLabel(w)->isVisibleTo(&w), clientShown);
     QCOMPARE(messageLabel(w)->isVisibleTo(&w), clientShown);
     QCOMPARE(label(w, "serverStateLabel")->isVisibleTo(&w), !clientShown);
     QCOMPARE(label(w, "serverMsgLabel")->isVisibleTo(&w), !clientShown);
     QCOMPARE(w.windowTitle(), title);
+}
+
+// A controller that refuses, as one still booting does: each failure arms
+// one wait, 1, 2, 4, 8 s, then 10 s, and no connect starts but at its end.
+// The log tells the run once, however many attempts fail.
+void TestMainWindowConnection::retriesFollowTheSchedule()
+{
+    MainWindow &w = openWindow(true);
+    ReconnectSchedule *schedule = w.reconnectSchedule();
+    QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), 1000, WaitMs);
+    const ConnectCounter connects(w);
+    const QList<int> waits{1000, 2000, 4000, 8000, 10000, 10000};
+    for (int attempt = 1; attempt <= waits.size(); ++attempt) {
+        QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), waits.at(attempt - 1), WaitMs);
+        QCOMPARE(connects.count, attempt - 1);
+        QCOMPARE(stateLabel(w)->text(), reconnectingText(attempt));
+        QCOMPARE(background(stateLabel(w)), QColor(Qt::red));
+        QVERIFY(!connectEnabled(w));
+        QVERIFY(disconnectEnabled(w));
+        schedule->endWaitNow();
+        QCOMPARE(schedule->waitingMs(), -1);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), 10000, WaitMs);
+    QCOMPARE(connects.count, waits.size());
+    QCOMPARE(WindowTest::logText(w), disconnectedLine() + QLatin1Char('\n') + utf8("开始自动重连"));
+}
+
+// A run ends with the connection it makes. A controller that drops it again
+// at once, as one busy with another PC may, is not tried faster for that:
+// the waits grow on until a connection has lasted.
+void TestMainWindowConnection::retriesEndWhenConnected()
+{
+    QVERIFY(listen());
+    MainWindow &w = openWindow(true);
+    ReconnectSchedule *schedule = w.reconnectSchedule();
+    QTcpSocket *peer = waitForPeer();
+    QVERIFY(peer);
+    QTRY_COMPARE_WITH_TIMEOUT(stateLabel(w)->text(), utf8("已建立连接"), WaitMs);
+    server->close();
+    peer->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), 1000, WaitMs);
+    schedule->endWaitNow();
+    QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), 2000, WaitMs);
+    QVERIFY(listen());
+    schedule->endWaitNow();
+
+    peer = waitForPeer();
+    QVERIFY(peer);
+    QTRY_COMPARE_WITH_TIMEOUT(stateLabel(w)->text(), utf8("已建立连接"), WaitMs);
+    QCOMPARE(background(stateLabel(w)), QColor(Qt::green));
+    QCOMPARE(WindowTest::logText(w), connectedLine() + QLatin1Char('\n') + disconnectedLine() +
+                                         QLatin1Char('\n') + utf8("开始自动重连\n") +
+                                         connectedLine());
+    QCOMPARE(schedule->waitingMs(), -1);
+
+    peer->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), 4000, WaitMs);
+    QCOMPARE(stateLabel(w)->text(), reconnectingText(1));
+    schedule->endWaitNow();
+    peer = waitForPeer();
+    QVERIFY(peer);
+    QTRY_COMPARE_WITH_TIMEOUT(stateLabel(w)->text(), utf8("已建立连接"), WaitMs);
+    schedule->endSettlingNow();
+    peer->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), 1000, WaitMs);
+}
+
+void TestMainWindowConnection::retriesStop_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("断开连接") << QStringLiteral("act_disconnect");
+    QTest::newRow("switch off") << QStringLiteral("act_autoReconnect");
+}
+
+// Stopped while waiting: the window is back as it is without the switch,
+// and nothing connects once the controller is up again.
+void TestMainWindowConnection::retriesStop()
+{
+    QFETCH(QString, how);
+    MainWindow &w = openWindow(true);
+    QTRY_COMPARE_WITH_TIMEOUT(w.reconnectSchedule()->waitingMs(), 1000, WaitMs);
+    const ConnectCounter connects(w);
+
+    action(w, how.toLatin1().constData())->trigger();
+    QCOMPARE(w.reconnectSchedule()->waitingMs(), -1);
+    QCOMPARE(stateLabel(w)->text(), utf8("已断开连接"));
+    QCOMPARE(background(stateLabel(w)), QColor(Qt::red));
+    QVERIFY(connectEnabled(w));
+    QVERIFY(!disconnectEnabled(w));
+    QCOMPARE(WindowTest::logText(w),
+             disconnectedLine() + QLatin1Char('\n') + utf8("开始自动重连\n已停止自动重连"));
+
+    QVERIFY(listen());
+    QVERIFY(!QTest::qWaitFor([this] { return server->hasPendingConnections(); }, 2500));
+    QCOMPARE(connects.count, 0);
 }
 
 QTEST_MAIN(TestMainWindowConnection)

@@ -53,9 +53,13 @@ QList<QPair<QString, int>> formIcons()
     const auto icon = [](const char *file, int side) {
         return qMakePair(QString::fromUtf8(file), side);
     };
-    return {icon("停止监听.png", 512),   icon("清除文本.png", 512), icon("fileSend.png", 512),
-            icon("disconnect.png", 650), icon("connect.png", 512),  icon("开始监听.png", 512),
-            icon("client.png", 512),     icon("test.png", 700),     icon("server.png", 512)};
+    return {icon("停止监听.png", 512), icon("清除文本.png", 512), icon("fileSend.png", 512),
+            icon("disconnect.png", 650), icon("connect.png", 512), icon("autoReconnect.png", 512),
+            icon("开始监听.png", 512), icon("client.png", 512), icon("test.png", 700),
+            icon("server.png", 512),
+            // The toolbar's, drawn at twice the size for scaled displays.
+            icon("connect@2x.png", 1024), icon("disconnect@2x.png", 1300),
+            icon("autoReconnect@2x.png", 1024)};
 }
 
 } // namespace
@@ -175,6 +179,7 @@ void TestMainWindowForm::actions_data()
     row("act_clearText", "清理文本", "清除文本.png", -1);
     row("act_connect", "建立连接", "connect.png", 0);
     row("act_disconnect", "断开连接", "disconnect.png", 1);
+    row("act_autoReconnect", "自动重连", "autoReconnect.png", 2);
     row("act_test", "测试", "test.png", -1);
     row("act_fileTransmit", "文件传输", "fileSend.png", -1);
 }
@@ -202,7 +207,11 @@ void TestMainWindowForm::toolBar()
 {
     Form form;
     const QToolBar *bar = form.ui.toolBar;
-    QCOMPARE(bar->actions(), (QList<QAction *>{form.ui.act_connect, form.ui.act_disconnect}));
+    QCOMPARE(bar->actions(), (QList<QAction *>{form.ui.act_connect, form.ui.act_disconnect,
+                                               form.ui.act_autoReconnect}));
+    // A switch, off until settings.ini turns it on.
+    QVERIFY(form.ui.act_autoReconnect->isCheckable());
+    QVERIFY(!form.ui.act_autoReconnect->isChecked());
     QVERIFY(!bar->isMovable());
     QCOMPARE(bar->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
     QCOMPARE(form.window.toolBarArea(form.ui.toolBar), Qt::TopToolBarArea);
@@ -256,6 +265,7 @@ void TestMainWindowForm::nameBoundSlots_data()
     };
     row("act_connect", "triggered()", true);
     row("act_disconnect", "triggered()", true);
+    row("act_autoReconnect", "toggled(bool)", true);
     row("stackedWidget", "currentChanged(int)", true);
     row("testBtn", "clicked()", true);
     row("clearTextBtn", "clicked()", true);
@@ -326,7 +336,7 @@ void TestMainWindowForm::icons()
     QCOMPARE(image.format(), QImage::Format_ARGB32);
 }
 
-// The window icon is the only image beyond the nine.
+// The window icon is the only image beyond the form's.
 void TestMainWindowForm::iconCollectionHoldsNoOtherFiles()
 {
     QStringList expected{QStringLiteral("log.png")};

@@ -5,15 +5,20 @@
 #include "windowtest.h"
 
 #include "net/sendthread.h"
+#include "settings/recentaddresses.h"
 #include "transfer/sharedvalues.h"
 
+#include <QAbstractItemView>
+#include <QAction>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStackedWidget>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -28,6 +33,8 @@ using Settings = QVariantMap;
 const QString KeyDir = QStringLiteral("saveFilePath");
 const QString KeyType = QStringLiteral("socketType");
 const QString KeyAddress = QStringLiteral("serverAddress");
+const QString KeyRecent = QStringLiteral("recentAddresses");
+const QString KeyAutoReconnect = QStringLiteral("autoReconnect");
 
 const QString Loopback = QStringLiteral("127.0.0.1");
 // The address the window falls back on; it must never be reached from here.
@@ -80,6 +87,35 @@ int currentPage(const MainWindow &window)
     return window.findChild<QStackedWidget *>(QStringLiteral("stackedWidget"))->currentIndex();
 }
 
+QCompleter *addressCompleter(const MainWindow &window)
+{
+    return lineEdit(window, "serverAddressLineEdit")->completer();
+}
+
+// The recent addresses the address field offers, in their order.
+QStringList offeredAddresses(const MainWindow &window)
+{
+    const QAbstractItemModel *model = addressCompleter(window)->model();
+    QStringList addresses;
+    for (int row = 0; row < model->rowCount(); ++row)
+        addresses << model->index(row, 0).data().toString();
+    return addresses;
+}
+
+QStringList savedRecentAddresses()
+{
+    return QSettings(settingsFilePath(), QSettings::IniFormat).value(KeyRecent).toStringList();
+}
+
+// settings.ini as a user may have edited it: these lines after the address.
+void writeRawSettings(const QByteArray &lines)
+{
+    removeSettings();
+    QFile file(settingsFilePath());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nserverAddress=127.0.0.1\n" + lines + '\n');
+}
+
 // Matches exactly one line that qDebug() prints for a label and a string.
 QRegularExpression debugLine(const char *label, const QString &value)
 {
@@ -130,6 +166,15 @@ private slots:
     void settingsLocation_data();
     void settingsLocation();
     void failedWriteReported();
+    void recentAddressRules_data();
+    void recentAddressRules();
+    void recentAddressesLoaded_data();
+    void recentAddressesLoaded();
+    void recentAddressesSavedAtExit_data();
+    void recentAddressesSavedAtExit();
+    void recentAddressPopup();
+    void autoReconnectSetting_data();
+    void autoReconnectSetting();
 
 private:
     QTemporaryDir configHome;
@@ -301,7 +346,8 @@ void TestMainWindowSettings::savedAtExit()
     QSettings saved(settingsFilePath(), QSettings::IniFormat);
     QStringList keys = saved.allKeys();
     keys.sort();
-    QCOMPARE(keys, (QStringList{KeyDir, KeyAddress, KeyType}));
+    // Nothing was reached, so there is no list of recent addresses.
+    QCOMPARE(keys, (QStringList{KeyAutoReconnect, KeyDir, KeyAddress, KeyType}));
     QCOMPARE(saved.value(KeyType).toString(), QStringLiteral("client"));
     QCOMPARE(saved.value(KeyDir).toString(), dir);
     QCOMPARE(saved.value(KeyAddress).toString(), address);
@@ -384,6 +430,202 @@ void TestMainWindowSettings::failedWriteReported()
     auto window = std::make_unique<MainWindow>(programDir.path());
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("settings.ini")));
     window.reset();
+}
+
+void TestMainWindowSettings::recentAddressRules_data()
+{
+    QTest::addColumn<QStringList>("stored");
+    QTest::addColumn<QStringList>("reached"); // in this order
+    QTest::addColumn<QStringList>("recent");
+
+    QStringList ten;
+    for (int i = 1; i <= RecentAddresses::MaxCount; ++i)
+        ten << QStringLiteral("10.0.0.%1").arg(i);
+    QTest::newRow("first") << QStringList() << QStringList{QStringLiteral("10.0.0.5")}
+                           << QStringList{QStringLiteral("10.0.0.5")};
+    QTest::newRow("most recent first")
+        << QStringList()
+        << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}
+        << QStringList{QStringLiteral("c"), QStringLiteral("b"), QStringLiteral("a")};
+    QTest::newRow("known moves to the top")
+        << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}
+        << QStringList{QStringLiteral("b")}
+        << QStringList{QStringLiteral("b"), QStringLiteral("a"), QStringLiteral("c")};
+    QTest::newRow("names ignore case") << QStringList{QStringLiteral("kvr-a"), QStringLiteral("b")}
+                                       << QStringList{QStringLiteral("KVR-A")}
+                                       << QStringList{QStringLiteral("KVR-A"), QStringLiteral("b")};
+    QTest::newRow("blanks around")
+        << QStringList() << QStringList{QStringLiteral(" a\t")} << QStringList{QStringLiteral("a")};
+    QTest::newRow("nothing") << QStringList{QStringLiteral("a")} << QStringList{QStringLiteral(" ")}
+                             << QStringList{QStringLiteral("a")};
+    QTest::newRow("an eleventh pushes out the oldest")
+        << ten << QStringList{QStringLiteral("kvr")}
+        << QStringList{QStringLiteral("kvr")} + ten.mid(0, RecentAddresses::MaxCount - 1);
+    QTest::newRow("the newest of ten moves up")
+        << ten << QStringList{ten.last()} << QStringList{ten.last()} + ten.mid(0, 9);
+    QTest::newRow("a stored list is cleaned")
+        << QStringList{QStringLiteral(" a "), QString(), QStringLiteral("A"), QStringLiteral("b")} +
+               ten
+        << QStringList() << QStringList{QStringLiteral("a"), QStringLiteral("b")} + ten.mid(0, 8);
+}
+
+void TestMainWindowSettings::recentAddressRules()
+{
+    QFETCH(QStringList, stored);
+    QFETCH(QStringList, reached);
+    QFETCH(QStringList, recent);
+
+    RecentAddresses addresses(stored);
+    for (const QString &address : reached)
+        addresses.remember(address);
+    QCOMPARE(addresses.list(), recent);
+}
+
+void TestMainWindowSettings::recentAddressesLoaded_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QStringList>("offered");
+
+    QTest::newRow("an older file without the key") << QByteArray() << QStringList();
+    QTest::newRow("two") << QByteArray("recentAddresses=10.0.0.1, kvr-b")
+                         << QStringList{QStringLiteral("10.0.0.1"), QStringLiteral("kvr-b")};
+    QTest::newRow("one") << QByteArray("recentAddresses=10.0.0.1")
+                         << QStringList{QStringLiteral("10.0.0.1")};
+    QTest::newRow("edited by hand")
+        << QByteArray("recentAddresses=\" kvr-b \", , KVR-B, h1, h2, h3, h4, h5, h6, h7, h8, h9, "
+                      "h10")
+        << QStringList{QStringLiteral("kvr-b"), QStringLiteral("h1"), QStringLiteral("h2"),
+                       QStringLiteral("h3"),    QStringLiteral("h4"), QStringLiteral("h5"),
+                       QStringLiteral("h6"),    QStringLiteral("h7"), QStringLiteral("h8"),
+                       QStringLiteral("h9")};
+    QTest::newRow("not a list") << QByteArray("recentAddresses=@Rect(1 2 3 4)") << QStringList();
+    QTest::newRow("damaged") << QByteArray("recentAddresses=@Variant(\\0\\0\\0\\x7f\\x1)")
+                             << QStringList();
+}
+
+// Whatever the key holds, the window starts with the rest of its settings.
+void TestMainWindowSettings::recentAddressesLoaded()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QStringList, offered);
+    writeRawSettings(line);
+
+    const MainWindow window;
+    QVERIFY(addressCompleter(window));
+    QCOMPARE(offeredAddresses(window), offered);
+    QCOMPARE(lineEdit(window, "serverAddressLineEdit")->text(), Loopback);
+    QCOMPARE(window.worker()->controllerAddress.get(), Loopback);
+}
+
+void TestMainWindowSettings::recentAddressesSavedAtExit_data()
+{
+    QTest::addColumn<bool>("reached");
+    QTest::addColumn<QStringList>("saved");
+
+    const QString first = QStringLiteral("10.0.0.1");
+    const QString last = QStringLiteral("10.0.0.2");
+    QTest::newRow("reached") << true << QStringList{Loopback, first, last};
+    // An address that never answered pushes no good one down.
+    QTest::newRow("refused") << false << QStringList{first, Loopback, last};
+}
+
+// Moved up once the connection is made, written at exit, offered again by
+// the next window.
+void TestMainWindowSettings::recentAddressesSavedAtExit()
+{
+    QFETCH(bool, reached);
+    QFETCH(QStringList, saved);
+    writeSettings({{KeyAddress, Loopback},
+                   {KeyRecent, QStringList{QStringLiteral("10.0.0.1"), Loopback,
+                                           QStringLiteral("10.0.0.2")}}});
+    QTcpServer controller;
+    if (reached)
+        QVERIFY(controller.listen(QHostAddress::LocalHost, 8080));
+
+    auto window = std::make_unique<MainWindow>();
+    const QString outcome = reached ? connectedLine() : utf8("已和KVR控制器断开连接\n");
+    QTRY_VERIFY_WITH_TIMEOUT(logText(*window).contains(outcome), 10000);
+    window.reset();
+    QCOMPARE(savedRecentAddresses(), saved);
+
+    window = std::make_unique<MainWindow>();
+    QCOMPARE(offeredAddresses(*window), saved);
+}
+
+// A click into the empty field or the Down key offers every address; typing
+// narrows them; Delete takes the one picked out of the list for good.
+void TestMainWindowSettings::recentAddressPopup()
+{
+    const QString kvrA = QStringLiteral("10.0.0.1");
+    const QString kvrB = QStringLiteral("10.0.0.2");
+    const QString lab = QStringLiteral("192.168.5.20");
+    writeSettings({{KeyAddress, Loopback}, {KeyRecent, QStringList{kvrA, kvrB, lab}}});
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    QLineEdit *field = lineEdit(*window, "serverAddressLineEdit");
+    QCompleter *completer = field->completer();
+    QVERIFY(completer);
+    QAbstractItemView *popup = completer->popup();
+
+    field->clear();
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTRY_VERIFY(popup->isVisible());
+    QCOMPARE(completer->completionCount(), 3);
+    popup->hide();
+
+    field->setText(Loopback);
+    QTest::keyClick(field, Qt::Key_Down);
+    QTRY_VERIFY(popup->isVisible());
+    QCOMPARE(completer->completionCount(), 3);
+    popup->hide();
+
+    field->clear();
+    QTest::keyClicks(field, QStringLiteral("0.0."));
+    QTRY_VERIFY(popup->isVisible());
+    QCOMPARE(completer->completionCount(), 2);
+
+    popup->setCurrentIndex(completer->completionModel()->index(1, 0));
+    QTest::keyClick(popup, Qt::Key_Delete);
+    QCOMPARE(completer->completionCount(), 1);
+    QVERIFY(popup->isVisible());
+    QCOMPARE(popup->currentIndex().data().toString(), kvrA);
+    QCOMPARE(offeredAddresses(*window), (QStringList{kvrA, lab}));
+
+    field->setText(Loopback);
+    window.reset();
+    QCOMPARE(savedRecentAddresses(), (QStringList{kvrA, lab}));
+}
+
+void TestMainWindowSettings::autoReconnectSetting_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("on");
+
+    QTest::newRow("an older file without the key") << QByteArray() << false;
+    QTest::newRow("on") << QByteArray("autoReconnect=true") << true;
+    QTest::newRow("off") << QByteArray("autoReconnect=false") << false;
+    QTest::newRow("neither") << QByteArray("autoReconnect=sometimes") << false;
+}
+
+// Loaded at start-up, saved at exit as the user left it.
+void TestMainWindowSettings::autoReconnectSetting()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, on);
+    writeRawSettings(line);
+
+    auto window = std::make_unique<MainWindow>();
+    QAction *autoReconnect = window->findChild<QAction *>(QStringLiteral("act_autoReconnect"));
+    QCOMPARE(autoReconnect->isChecked(), on);
+    window.reset();
+    QCOMPARE(QSettings(settingsFilePath(), QSettings::IniFormat).value(KeyAutoReconnect).toString(),
+             on ? QStringLiteral("true") : QStringLiteral("false"));
+
+    window = std::make_unique<MainWindow>();
+    window->findChild<QAction *>(QStringLiteral("act_autoReconnect"))->trigger();
+    window.reset();
+    QCOMPARE(QSettings(settingsFilePath(), QSettings::IniFormat).value(KeyAutoReconnect).toBool(),
+             !on);
 }
 
 QTEST_MAIN(TestMainWindowSettings)

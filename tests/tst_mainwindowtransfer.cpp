@@ -17,6 +17,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -90,6 +91,7 @@ private slots:
     void receivesFile();
     void manyTinyFilesInOneWrite();
     void closingDuringSendEndsItQuickly();
+    void reconnectsWhenTheControllerIsBack();
 
 private:
     QString workPath(const QString &name) const { return m_work->filePath(name); }
@@ -340,11 +342,45 @@ void tst_MainWindowTransfer::closingDuringSendEndsItQuickly()
     QVERIFY2(match.hasMatch(), qPrintable(m_sim.seenOutput()));
     QVERIFY2(match.captured(1).toLongLong() < bigSize / 2, qPrintable(incomplete));
     const QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    QCOMPARE(settings.allKeys().size(), 3);
+    QCOMPARE(settings.allKeys().size(), 5);
     QCOMPARE(settings.value(QStringLiteral("saveFilePath")).toString(), outboxDir());
     QCOMPARE(settings.value(QStringLiteral("socketType")).toString(), QStringLiteral("client"));
     QCOMPARE(settings.value(QStringLiteral("serverAddress")).toString(),
              QStringLiteral("127.0.0.1"));
+    QCOMPARE(settings.value(QStringLiteral("recentAddresses")).toStringList(),
+             QStringList{QStringLiteral("127.0.0.1")});
+}
+
+// The controller restarts, as after a reboot: with the switch on the window
+// waits its first second, is connected again without a click, and the file
+// that the controller sends on connecting then arrives.
+void tst_MainWindowTransfer::reconnectsWhenTheControllerIsBack()
+{
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
+    QVERIFY2(openWindow(), qPrintable(m_sim.seenOutput()));
+    widget<QAction>("act_autoReconnect")->setChecked(true);
+    const QString name = QStringLiteral("after-reboot.txt");
+    const QByteArray contents = QByteArrayLiteral("MOVJ P001 V=50\n");
+    QVERIFY(writeFile(outboxPath(name), contents));
+
+    QVERIFY(m_sim.stop());
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("clientStateLabel")->text(), utf8("正在重连 (第1次)…"),
+                              WaitMs);
+    QElapsedTimer sinceDrop;
+    sinceDrop.start();
+    QVERIFY2(startSim({QStringLiteral("--send"), outboxPath(name)}),
+             qPrintable(m_sim.seenOutput()));
+    // The retries need the event loop: no blocking wait for the stand-in here.
+    QTRY_COMPARE_WITH_TIMEOUT(widget<QLabel>("clientStateLabel")->text(), utf8("已建立连接"),
+                              3 * WaitMs);
+    // Never before the first wait is over.
+    QVERIFY2(sinceDrop.elapsed() >= 1000, QByteArray::number(sinceDrop.elapsed()).constData());
+
+    const QString received = inboxDir() + QLatin1Char('/') + name;
+    QTRY_COMPARE_WITH_TIMEOUT(readFile(received), contents, WaitMs);
+    const QString reconnected = connectedLine() + QLatin1Char('\n') +
+                                utf8("已和KVR控制器断开连接\n\n开始自动重连\n") + connectedLine();
+    QVERIFY2(logText(*m_window).startsWith(reconnected), qPrintable(logText(*m_window)));
 }
 
 QTEST_MAIN(tst_MainWindowTransfer)

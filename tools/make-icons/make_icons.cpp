@@ -278,6 +278,27 @@ void drawDisconnect(QPainter &p)
     p.restore();
 }
 
+// Reconnecting on its own: two arrows turning round a joined plug.
+void drawAutoReconnect(QPainter &p)
+{
+    const QPointF center(50, 50);
+    const qreal radius = 40;
+    const qreal span = 130;
+    for (const qreal start : {25.0, 205.0}) {
+        strokePath(p, arc(center, radius, start, span), blue());
+        const QPointF tip = QLineF::fromPolar(radius, start + span).translated(center).p2();
+        // Along the turn, which runs counter-clockwise.
+        const QPointF along = QLineF::fromPolar(12, start + span + 90).p2();
+        strokePath(p, arrow(tip - along, tip, 14), blue());
+    }
+    p.save();
+    p.translate(center);
+    p.scale(0.5, 0.5);
+    p.translate(-center);
+    drawConnect(p);
+    p.restore();
+}
+
 void drawMonitor(QPainter &p, const QRectF &screen)
 {
     const qreal cx = screen.center().x();
@@ -376,16 +397,24 @@ struct Icon
     const char *fileName; // UTF-8
     int size;
     std::function<void(QPainter &)> draw;
+    // Drawn again at twice the size as name@2x.png, for scaled displays.
+    bool inToolBar = false;
 };
 
 const std::vector<Icon> &icons()
 {
     static const std::vector<Icon> all = {
-        {"停止监听.png", 512, drawStopListening}, {"清除文本.png", 512, drawClearText},
-        {"fileSend.png", 512, drawFileSend},      {"disconnect.png", 650, drawDisconnect},
-        {"connect.png", 512, drawConnect},        {"开始监听.png", 512, drawStartListening},
-        {"client.png", 512, drawClient},          {"test.png", 700, drawTest},
-        {"server.png", 512, drawServer},          {"log.png", 256, drawAppIcon},
+        {"停止监听.png", 512, drawStopListening},
+        {"清除文本.png", 512, drawClearText},
+        {"fileSend.png", 512, drawFileSend},
+        {"disconnect.png", 650, drawDisconnect, true},
+        {"connect.png", 512, drawConnect, true},
+        {"autoReconnect.png", 512, drawAutoReconnect, true},
+        {"开始监听.png", 512, drawStartListening},
+        {"client.png", 512, drawClient},
+        {"test.png", 700, drawTest},
+        {"server.png", 512, drawServer},
+        {"log.png", 256, drawAppIcon},
     };
     return all;
 }
@@ -433,6 +462,16 @@ bool writeProgramIcon(const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(directory + images) > 0 && file.commit();
 }
 
+bool writeImage(const QString &path, int size, const std::function<void(QPainter &)> &draw)
+{
+    if (!render(size, draw).save(path, "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", qUtf8Printable(path));
+        return false;
+    }
+    std::printf("%s\n", qUtf8Printable(path));
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -449,12 +488,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     for (const Icon &icon : icons()) {
-        const QString path = outDir.filePath(QString::fromUtf8(icon.fileName));
-        if (!render(icon.size, icon.draw).save(path, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qUtf8Printable(path));
+        const QString name = QString::fromUtf8(icon.fileName);
+        if (!writeImage(outDir.filePath(name), icon.size, icon.draw))
             return 1;
-        }
-        std::printf("%s\n", qUtf8Printable(path));
+        const QString doubleName = name.chopped(4) + QStringLiteral("@2x.png");
+        if (icon.inToolBar && !writeImage(outDir.filePath(doubleName), 2 * icon.size, icon.draw))
+            return 1;
     }
     const QString programIcon = outDir.filePath(QStringLiteral("log.ico"));
     if (!writeProgramIcon(programIcon)) {
