@@ -105,8 +105,12 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeKey(settings, KeySocketType, values.socketType);
     writeKey(settings, KeyServerAddress, values.serverAddress);
     writeList(settings, KeyRecentAddresses, values.recentAddresses);
-    if (values.autoReconnect)
-        settings.setValue(QLatin1String(KeyAutoReconnect), *values.autoReconnect);
+    // Off is the default and is not written, so a file at the default
+    // settings holds the keys it always held.
+    if (values.autoReconnect && *values.autoReconnect)
+        settings.setValue(QLatin1String(KeyAutoReconnect), true);
+    else if (values.autoReconnect)
+        settings.remove(QLatin1String(KeyAutoReconnect));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }
