@@ -97,7 +97,7 @@ struct Figures
 // A send event as the worker announces it.
 void sendState(MainWindow &window, int code, Figures figures = {})
 {
-    const SendEvent event{code, figures.size, figures.done, figures.wire, 0};
+    const SendEvent event{code, figures.size, figures.done, figures.wire, 0, {}};
     QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(SendEvent, event));
 }
 
@@ -565,7 +565,7 @@ void TestMainWindowProgress::rateShownWhileRunning()
     const auto report = [&](int sendCode, int receiveCode, qint64 ms, quint64 done) {
         const int code = send ? sendCode : receiveCode;
         if (send) {
-            const SendEvent sent{code, 10000000, done, done, ms};
+            const SendEvent sent{code, 10000000, done, done, ms, {}};
             QMetaObject::invokeMethod(&w, "getTransState", Q_ARG(SendEvent, sent));
         } else {
             ReceiveEvent received;
