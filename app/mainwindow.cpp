@@ -1,8 +1,10 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/desktop.h"
 #include "app/ratelabel.h"
 #include "app/recentaddresscompleter.h"
+#include "history/transferoutcome.h"
 #include "kvrversion.h"
 #include "net/kvrcodes.h"
 #include "net/reconnectschedule.h"
@@ -23,14 +25,13 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QUrl>
-
-QString droppedFilePath = QLatin1String("");
 
 namespace {
 
@@ -62,6 +63,25 @@ QString utf8(const char *text)
     return QString::fromUtf8(text);
 }
 
+// "a.bin, b.bin": the names as they are sent.
+QString fileNames(const QStringList &paths)
+{
+    QStringList names;
+    for (const QString &path : paths)
+        names << Protocol::printable(Protocol::fileNameOf(path));
+    return names.join(QLatin1String(", "));
+}
+
+bool endsSend(int code)
+{
+    return code != TransStarted && code != TransProgress;
+}
+
+bool endsReception(int code)
+{
+    return code != RecStarted && code != RecProgress && code != RecRawData;
+}
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicationDirPath(), parent)
@@ -70,13 +90,15 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicati
 MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     : QMainWindow(parent), versionTag(QStringLiteral("(" KVR_VERSION ")")),
       settingsFilePath(SettingsFile::path(programDir)),
-      settingsAreTheUsers(!SettingsFile::isPortable(programDir))
+      settingsAreTheUsers(!SettingsFile::isPortable(programDir)),
+      m_history(TransferHistory::pathBeside(settingsFilePath))
 {
     ui = new Ui::MainWindow;
     ui->setupUi(this);
     initStatusBar();
     reconnect = new ReconnectSchedule(this);
     connect(reconnect, &ReconnectSchedule::attemptDue, this, &MainWindow::connectToController);
+    m_desktop = std::make_unique<SystemDesktop>(this);
 
     workThread = new sendThread;
     workThread->limitUnhandledReceiveEvents(MaxUnhandledReceiveEvents);
@@ -106,6 +128,7 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     // Drops on the log must reach the window's own handlers.
     ui->textEdit->setAcceptDrops(false);
     setAcceptDrops(true);
+    initLogMenu();
     fitButtonRow();
 }
 
@@ -118,6 +141,11 @@ void MainWindow::fitButtonRow()
     const int missing = ui->layoutWidget->geometry().bottom() + 1 - ui->centralwidget->height();
     if (missing > 0)
         resize(width(), height() + missing);
+}
+
+void MainWindow::setDesktop(std::unique_ptr<Desktop> desktop)
+{
+    m_desktop = std::move(desktop);
 }
 
 MainWindow::~MainWindow()
@@ -400,6 +428,9 @@ void MainWindow::initStatusBar()
         label->hide();
         return label;
     };
+    sendQueueLabel = makeLabel("sendQueueLabel");
+    ui->statusbar->addWidget(sendQueueLabel);
+    sendQueueLabel->hide();
     sendProgressBar = makeBar("sendProgressBar", "发送:%p%");
     sendRateLabel = makeRateLabel("sendRateLabel");
     recProgressBar = makeBar("recProgressBar", "接收:%p%");
@@ -429,6 +460,9 @@ void MainWindow::getTransState(const SendEvent &event)
 {
     switch (event.code) {
     case TransStarted:
+        // A stop that came before the sender started was cleared by it.
+        if (m_sendQueue.stopping())
+            workThread->stopRequested = true;
         appendLog(utf8("开始传送中..."));
         sendProgressBar->show();
         sendRateLabel->start(event.elapsedMs, event.bytesRead);
@@ -466,13 +500,14 @@ void MainWindow::getTransState(const SendEvent &event)
         endSend();
         break;
     default:
-        break;
+        return;
     }
+    if (endsSend(event.code))
+        queuedFileEnded(event);
 }
 
 void MainWindow::endSend()
 {
-    sendInProgress = false;
     sendProgressBar->hide();
     sendRateLabel->hide();
     setTransferControlsEnabled(true, SendSide);
@@ -530,8 +565,10 @@ void MainWindow::getRecState(const ReceiveEvent &event)
         endReception();
         break;
     default:
-        break;
+        return;
     }
+    if (endsReception(event.code))
+        receptionEnded(event);
 }
 
 void MainWindow::endReception()
@@ -599,9 +636,14 @@ void MainWindow::on_clearTextBtn_clicked()
     ui->textEdit->clear();
 }
 
+// Stops the file being sent and drops the files after it.
 void MainWindow::on_stopSendBtn_clicked()
 {
     workThread->stopRequested = true;
+    const QStringList unsent = m_sendQueue.stop();
+    if (!unsent.isEmpty())
+        appendLog(utf8("以下文件未发送: ") + fileNames(unsent));
+    showQueuePlace();
 }
 
 void MainWindow::on_spinBox_bufferSize_valueChanged(int arg1)
@@ -625,36 +667,16 @@ void MainWindow::on_dirShowLineEdit_textChanged(const QString &arg1)
     saveFilePath.set(arg1);
 }
 
+// Sends the files that wait, or else the files chosen in the dialog.
 void MainWindow::on_fileTransmitBtn_clicked()
 {
-    // Reached during a send only by a drop: the dropped file stays pending.
-    if (sendInProgress) {
-        appendLog(utf8("传送进行中,拖放的文件将在下次点击\"文件传输\"时发送"));
+    if (m_sendQueue.sending() || !connectedForSend())
         return;
-    }
-    workThread->currentDevice = workThread->clientSocket.load();
-    if (workThread->clientState() != QAbstractSocket::ConnectedState) {
-        appendLog(utf8("未建立连接，传送失败!"));
-        return;
-    }
-    const QString path = !droppedFilePath.isEmpty()
-                             ? droppedFilePath
-                             : QFileDialog::getOpenFileName(this, utf8("选择文件"),
-                                                            ui->dirShowLineEdit->text(), QString());
-    if (path.isEmpty())
-        return;
-    workThread->filePath.set(path);
-    qDebug() << "mulu_xuanzhe=" << path;
-    const QString folder = QFileInfo(path).absolutePath();
-    qDebug() << "最后用户选择的文件目录=" << folder;
-    ui->dirShowLineEdit->setText(folder);
-    // Locked from here, not from TransStarted: hashing a large file takes
-    // seconds, and every end code of the send unlocks again.
-    sendInProgress = true;
-    workThread->sendLink = LinkClient;
-    setTransferControlsEnabled(false, SendSide);
-    emit handleCmd(CmdSendFile);
-    droppedFilePath = QLatin1String("");
+    if (!m_sendQueue.hasWaiting())
+        m_sendQueue.add(QFileDialog::getOpenFileNames(this, utf8("选择文件"),
+                                                      ui->dirShowLineEdit->text(), QString()));
+    if (m_sendQueue.hasWaiting())
+        sendNextQueued();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -663,13 +685,178 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *event)
         event->acceptProposedAction();
 }
 
+// Every local file dropped is sent, without a dialog; a drop with none
+// (a web address) asks for files as the button does.
 void MainWindow::dropEvent(QDropEvent *event)
 {
     const QMimeData *data = event->mimeData();
     if (!data->hasUrls() || data->urls().isEmpty())
         return;
-    const QString path = data->urls().constFirst().toLocalFile();
-    qDebug() << "用户拖放访问目录:" << path;
-    droppedFilePath = path;
-    on_fileTransmitBtn_clicked();
+    QStringList paths;
+    for (const QUrl &url : data->urls()) {
+        qDebug() << "用户拖放访问目录:" << url.toLocalFile();
+        if (!url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    }
+    if (paths.isEmpty())
+        on_fileTransmitBtn_clicked();
+    else
+        queueFiles(paths);
+}
+
+// ---- Send queue ----
+
+// While a send runs the files join its run; otherwise they start one, or
+// wait for a connection.
+void MainWindow::queueFiles(const QStringList &paths)
+{
+    const bool running = m_sendQueue.sending();
+    m_sendQueue.add(paths);
+    if (running) {
+        appendLog(utf8("已加入发送队列: %1 (共%2个)")
+                      .arg(fileNames(paths))
+                      .arg(m_sendQueue.current().total));
+        showQueuePlace();
+    } else if (connectedForSend()) {
+        sendNextQueued();
+    }
+}
+
+bool MainWindow::connectedForSend()
+{
+    workThread->currentDevice = workThread->clientSocket.load();
+    if (workThread->clientState() == QAbstractSocket::ConnectedState)
+        return true;
+    appendLog(utf8("未建立连接，传送失败!"));
+    return false;
+}
+
+// One CmdSendFile, for the oldest waiting file. Locked from here, not from
+// TransStarted: hashing a large file takes seconds, and every end code of
+// the send unlocks again.
+void MainWindow::sendNextQueued()
+{
+    const SendQueue::Place place = m_sendQueue.handOver();
+    if (place.total > 1)
+        appendLog(utf8("[%1/%2] 开始传送 %3")
+                      .arg(place.number)
+                      .arg(place.total)
+                      .arg(fileNames({place.path})));
+    showQueuePlace();
+    workThread->currentDevice = workThread->clientSocket.load();
+    workThread->filePath.set(place.path);
+    qDebug() << "mulu_xuanzhe=" << place.path;
+    const QString folder = QFileInfo(place.path).absolutePath();
+    qDebug() << "最后用户选择的文件目录=" << folder;
+    ui->dirShowLineEdit->setText(folder);
+    workThread->sendLink = LinkClient;
+    setTransferControlsEnabled(false, SendSide);
+    emit handleCmd(CmdSendFile);
+}
+
+// A file that the queue handed over ended: its line of history, then the
+// next file or the end of the run.
+void MainWindow::queuedFileEnded(const SendEvent &event)
+{
+    if (!m_sendQueue.sending())
+        return;
+    const SendQueue::Place place = m_sendQueue.current();
+    recordHistory("send", Protocol::fileNameOf(place.path), event.bytesRead, event.md5Hex,
+                  TransferOutcome::ofSend(event.code), event.elapsedMs);
+    const SendQueue::After after = m_sendQueue.fileEnded(event.code);
+    if (after == SendQueue::After::Next)
+        sendNextQueued();
+    else
+        queueRunEnded(after, place);
+    showQueuePlace();
+}
+
+void MainWindow::queueRunEnded(SendQueue::After after, const SendQueue::Place &last)
+{
+    const QString name = fileNames({last.path});
+    if (after == SendQueue::After::Finished)
+        notifyIfAway(last.total > 1 ? utf8("发送完成: %1 个文件").arg(last.total)
+                                    : utf8("发送完成: ") + name);
+    if (after != SendQueue::After::Failed)
+        return;
+    if (m_sendQueue.hasWaiting())
+        appendLog(utf8("以下文件等待发送,点击\"文件传输\"继续: ") +
+                  fileNames(m_sendQueue.waiting()));
+    notifyIfAway(utf8("发送失败: ") + name);
+}
+
+void MainWindow::showQueuePlace()
+{
+    const SendQueue::Place place = m_sendQueue.current();
+    sendQueueLabel->setText(QStringLiteral("%1/%2").arg(place.number).arg(place.total));
+    sendQueueLabel->setVisible(m_sendQueue.sending() && place.total > 1);
+}
+
+// ---- History and notices ----
+
+// A connection that is gone when the reception stalled took the file with it.
+void MainWindow::receptionEnded(const ReceiveEvent &event)
+{
+    TransferOutcome::Reception reception;
+    reception.code = event.code;
+    reception.sizeMismatch = event.sizeMismatch;
+    reception.programFile = event.programFile;
+    reception.cut = workThread->clientState() == QAbstractSocket::ConnectedState
+                        ? TransferOutcome::Cut::Stall
+                        : TransferOutcome::Cut::PeerClosed;
+    const QString outcome = TransferOutcome::ofReception(reception);
+    recordHistory("receive", event.fileName, event.fileBytes, event.md5Hex, outcome,
+                  event.elapsedMs);
+    const QString name = Protocol::printable(event.fileName);
+    notifyIfAway(outcome == QLatin1String(TransferOutcome::Done) ? utf8("接收完成: ") + name
+                                                                 : utf8("接收失败: ") + name);
+}
+
+void MainWindow::recordHistory(const char *direction, const QString &fileName, quint64 bytes,
+                               const QByteArray &md5Hex, const QString &outcome, qint64 ms)
+{
+    const HistoryEntry entry{QDateTime::currentDateTime(),
+                             QString::fromLatin1(direction),
+                             workThread->controllerAddress.get(),
+                             Defaults::ControllerPort,
+                             fileName,
+                             bytes,
+                             md5Hex,
+                             outcome,
+                             ms};
+    const QString error = m_history.append(entry);
+    if (!error.isEmpty())
+        appendLog(utf8("无法写入传输记录 %1: %2")
+                      .arg(QDir::toNativeSeparators(m_history.filePath()), error));
+}
+
+void MainWindow::notifyIfAway(const QString &text)
+{
+    if (!isActiveWindow())
+        m_desktop->notify(text);
+}
+
+void MainWindow::initLogMenu()
+{
+    ui->textEdit->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->textEdit, &QWidget::customContextMenuRequested, this, &MainWindow::showLogMenu);
+}
+
+// The log's standard actions, and the places its lines speak of.
+void MainWindow::showLogMenu(const QPoint &position)
+{
+    QMenu *menu = ui->textEdit->createStandardContextMenu(position);
+    menu->setObjectName(QStringLiteral("logMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addSeparator();
+    menu->addAction(utf8("打开接收文件夹"), this, [this] {
+        const QString folder = ui->dirShowLineEdit->text();
+        m_desktop->open(QUrl::fromLocalFile(
+            folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder));
+    });
+    QAction *history = menu->addAction(utf8("打开传输记录"), this, [this] {
+        m_desktop->open(QUrl::fromLocalFile(m_history.filePath()));
+    });
+    history->setEnabled(QFileInfo::exists(m_history.filePath()));
+    menu->popup(ui->textEdit->viewport()->mapToGlobal(position));
 }

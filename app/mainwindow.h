@@ -1,5 +1,7 @@
 #pragma once
 
+#include "history/transferhistory.h"
+#include "net/sendqueue.h"
 #include "transfer/transferevents.h"
 
 #include <QAbstractSocket>
@@ -8,6 +10,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <memory>
+
+class Desktop;
 class QLabel;
 class QProgressBar;
 class RateLabel;
@@ -18,9 +23,6 @@ class sendThread;
 namespace Ui {
 class MainWindow;
 }
-
-// A file dropped on the window, waiting for the next send. GUI thread only.
-extern QString droppedFilePath;
 
 // The one window of the tool. It never touches the connection or a
 // transferred file itself: it hands commands to the network worker by
@@ -40,6 +42,10 @@ public:
     sendThread *worker() const { return workThread; }
     // When a lost controller is tried again, for tests that skip the waits.
     ReconnectSchedule *reconnectSchedule() const { return reconnect; }
+    // The files to send one after another; tests make some wait.
+    SendQueue &sendQueue() { return m_sendQueue; }
+    // In place of the system's notifications and file manager.
+    void setDesktop(std::unique_ptr<Desktop> desktop);
 
 signals:
     void handleCmd(int cmd_type);
@@ -88,6 +94,21 @@ private:
     void logDuration(const char *label, qint64 elapsedMs);
     void showPercentage(QProgressBar *bar, quint64 done, quint64 total);
 
+    // The send queue: files dropped or chosen go one after another.
+    void queueFiles(const QStringList &paths);
+    bool connectedForSend();
+    void sendNextQueued();
+    void queuedFileEnded(const SendEvent &event);
+    void queueRunEnded(SendQueue::After after, const SendQueue::Place &last);
+    void showQueuePlace();
+    // The history, and telling a user who is elsewhere.
+    void receptionEnded(const ReceiveEvent &event);
+    void recordHistory(const char *direction, const QString &fileName, quint64 bytes,
+                       const QByteArray &md5Hex, const QString &outcome, qint64 ms);
+    void notifyIfAway(const QString &text);
+    void initLogMenu();
+    void showLogMenu(const QPoint &position);
+
     QString versionTag;
     QString settingsFilePath;
     // An installed copy keeps settings.ini in the user's folder.
@@ -108,8 +129,11 @@ private:
     // What the last connect was sent to: it joins the recent addresses only
     // once a connection to it is made.
     QString connectingTo;
-    // From emitting CmdSendFile until its send ends: a second send must not
-    // start meanwhile, even from a drop, or it would queue behind the first
-    // without the user knowing.
-    bool sendInProgress = false;
+    QLabel *sendQueueLabel = nullptr; // "2/5", beside the send's progress
+
+    // Hands the worker one file at a time: from CmdSendFile until that send's
+    // end code a second send must not start, or it would run inside the first.
+    SendQueue m_sendQueue;
+    TransferHistory m_history;
+    std::unique_ptr<Desktop> m_desktop;
 };

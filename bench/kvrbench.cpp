@@ -393,7 +393,7 @@ Timed receiveByCli(Context &context, bool withMd5)
     cli.start(QStringLiteral(KVR_TRANSFER),
               {QStringLiteral("receive"), QStringLiteral("--from"), QStringLiteral("127.0.0.1"),
                QStringLiteral("--dir"), inbox, QStringLiteral("--count"), QStringLiteral("1"),
-               QStringLiteral("--json")});
+               QStringLiteral("--json"), QStringLiteral("--no-history")});
     if (!cli.waitForFinished(300000) || cli.exitCode() != 0)
         return {-1, QStringLiteral("kvr-transfer: ") +
                         QString::fromUtf8(cli.readAllStandardError()).trimmed()};

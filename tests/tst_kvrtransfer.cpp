@@ -6,6 +6,7 @@
 // --version, Ctrl+C, being stopped, and a terminal.
 
 #include "command.h"
+#include "historyfile.h"
 #include "kvrversion.h"
 #include "output.h"
 #include "standinprocess.h"
@@ -53,6 +54,18 @@ QString cli()
 QString settingsBesideTest()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/settings.ini");
+}
+
+// The history of a command run here: this test's folder is a portable copy.
+QString historyBesideTest()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/history.csv");
+}
+
+void removeHistoryBesideTest()
+{
+    QFile::remove(historyBesideTest());
+    QDir().rmdir(historyBesideTest());
 }
 
 // The command that the arguments name, run in this thread as the program
@@ -181,6 +194,7 @@ class tst_KvrTransfer : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void badInput_data();
@@ -201,15 +215,27 @@ private:
     void serve(Peer peer, const QByteArray &bytes);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    QTemporaryDir m_configHome;
     QTcpServer m_server;
     QList<QTcpSocket *> m_peers;
 };
+
+// The program, beside no settings.ini, would keep its history in the
+// user's folder: one of the test's own in its place.
+void tst_KvrTransfer::initTestCase()
+{
+    QVERIFY(m_configHome.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
+    QVERIFY(TestFiles::writeFile(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/portable.txt"), QByteArray()));
+}
 
 void tst_KvrTransfer::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     QFile::remove(settingsBesideTest());
+    removeHistoryBesideTest();
 }
 
 void tst_KvrTransfer::cleanup()
@@ -218,6 +244,7 @@ void tst_KvrTransfer::cleanup()
     qDeleteAll(std::exchange(m_peers, {}));
     m_server.close();
     QFile::remove(settingsBesideTest());
+    removeHistoryBesideTest();
 }
 
 // A peer that plays one part: writes bytes, then closes, stays, drops the
@@ -342,22 +369,31 @@ void tst_KvrTransfer::transfers_data()
     QTest::addColumn<bool>("send");
     QTest::addColumn<bool>("json");
     QTest::addColumn<bool>("fromSettings");
+    QTest::addColumn<QString>("history"); // kept, off (--no-history) or unwritable
 
-    QTest::newRow("send") << true << false << false;
-    QTest::newRow("send, json") << true << true << false;
-    QTest::newRow("send, host from settings") << true << false << true;
-    QTest::newRow("receive") << false << false << false;
-    QTest::newRow("receive, json") << false << true << false;
-    QTest::newRow("receive, host and folder from settings") << false << false << true;
+    const QString kept = QStringLiteral("kept");
+    QTest::newRow("send") << true << false << false << kept;
+    QTest::newRow("send, json") << true << true << false << kept;
+    QTest::newRow("send, host from settings") << true << false << true << kept;
+    QTest::newRow("send, no history") << true << false << false << QStringLiteral("off");
+    QTest::newRow("send, history cannot be written")
+        << true << true << false << QStringLiteral("unwritable");
+    QTest::newRow("receive") << false << false << false << kept;
+    QTest::newRow("receive, json") << false << true << false << kept;
+    QTest::newRow("receive, host and folder from settings") << false << false << true << kept;
+    QTest::newRow("receive, no history") << false << true << false << QStringLiteral("off");
+    QTest::newRow("receive, history cannot be written")
+        << false << false << false << QStringLiteral("unwritable");
 }
 
 // Several files each way over one connection, exact, one line or one
-// ended event per file.
+// ended event per file, and one line of history per file.
 void tst_KvrTransfer::transfers()
 {
     QFETCH(bool, send);
     QFETCH(bool, json);
     QFETCH(bool, fromSettings);
+    QFETCH(QString, history);
     const QMap<QString, QByteArray> files = sampleFiles();
     const QString sourceDir = path(QStringLiteral("source"));
     const QString targetDir = path(QStringLiteral("target"));
@@ -387,6 +423,10 @@ void tst_KvrTransfer::transfers()
     }
     if (json)
         arguments << QStringLiteral("--json");
+    if (history == QLatin1String("off"))
+        arguments << QStringLiteral("--no-history");
+    if (history == QLatin1String("unwritable"))
+        QVERIFY(QDir().mkpath(historyBesideTest()));
 
     const Run run = runCommand(arguments);
     QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
@@ -406,6 +446,26 @@ void tst_KvrTransfer::transfers()
     }
     for (auto it = files.cbegin(); it != files.cend(); ++it)
         QCOMPARE(TestFiles::readFile(targetDir + QLatin1Char('/') + it.key()), it.value());
+
+    QCOMPARE(run.err.count(QStringLiteral("cannot write the history")),
+             history == QLatin1String("unwritable") ? 1 : 0);
+    QStringList expectedHistory;
+    if (history == QLatin1String("kept")) {
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            expectedHistory << QStringList{send ? QStringLiteral("send")
+                                                : QStringLiteral("receive"),
+                                           Loopback,
+                                           QString::number(Port),
+                                           it.key(),
+                                           QString::number(it.value().size()),
+                                           QString::fromLatin1(TestFiles::md5Hex(it.value())),
+                                           QStringLiteral("ok")}
+                                   .join(QLatin1Char(' '));
+    }
+    QStringList written;
+    for (const QStringList &entry : HistoryFile::entries(historyBesideTest()))
+        written << entry.mid(1, 7).join(QLatin1Char(' '));
+    QCOMPARE(written, expectedHistory);
 }
 
 void tst_KvrTransfer::failures_data()
@@ -673,7 +733,8 @@ void tst_KvrTransfer::help_data()
     QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("--help")}
                              << QStringList{QStringLiteral("--from <HOST>"),
                                             QStringLiteral("--idle <SECONDS>"),
-                                            QStringLiteral("  --json ")}
+                                            QStringLiteral("  --json "),
+                                            QStringLiteral("--no-history")}
                              << QStringList{QStringLiteral("--to <HOST>"),
                                             QStringLiteral("--buffer-size <N>")};
 }

@@ -1,5 +1,5 @@
 // Choosing what to send and where received files go: drops on the window,
-// the send button with and without a dropped file, the two file dialogs,
+// the send button with and without files waiting, the two file dialogs,
 // and the receive folder that follows the last file sent. The controller is
 // a QTcpServer on 127.0.0.1:8080 that keeps what arrives.
 
@@ -71,13 +71,27 @@ private:
     QTcpServer m_server;
 };
 
+// Whether the pieces arrived whole, one after another, in this order.
+bool inOrder(const QByteArray &received, const QList<QByteArray> &pieces)
+{
+    int from = 0;
+    for (const QByteArray &piece : pieces) {
+        from = received.indexOf(piece, from);
+        if (from < 0)
+            return false;
+        from += piece.size();
+    }
+    return true;
+}
+
 // Answers every modal file dialog while it lives, so an unexpected dialog
 // fails a test instead of blocking it: counts the dialogs, notes where the
-// last one opened, then picks `choice`, or cancels when the choice is empty.
+// last one opened, then picks the files of `choice`, or cancels when there
+// are none.
 class FileDialogAnswer : public QObject
 {
 public:
-    explicit FileDialogAnswer(const QString &choice = QString()) : m_choice(choice)
+    explicit FileDialogAnswer(const QStringList &choice = QStringList()) : m_choice(choice)
     {
         connect(&m_poll, &QTimer::timeout, this, &FileDialogAnswer::answer);
         m_poll.start(10);
@@ -103,7 +117,11 @@ private:
         // The dialog leaves its name field alone while that has the focus.
         if (QWidget *focused = QApplication::focusWidget())
             focused->clearFocus();
-        dialog->selectFile(m_choice);
+        // Several files as a user types them: each in quotes.
+        dialog->selectFile(m_choice.size() == 1
+                               ? m_choice.first()
+                               : QLatin1Char('"') + m_choice.join(QStringLiteral("\" \"")) +
+                                     QLatin1Char('"'));
         static_cast<QDialog *>(dialog)->accept();
         // Refused: fail the test rather than leave it waiting on the dialog.
         if (dialog->isVisible()) {
@@ -111,7 +129,7 @@ private:
             dialog->reject();
         }
     }
-    QString m_choice;
+    QStringList m_choice;
     QTimer m_poll;
 };
 
@@ -128,12 +146,12 @@ private slots:
 
     void dragEnter_data();
     void dragEnter();
-    void dropSendsFirstPath_data();
-    void dropSendsFirstPath();
+    void dropSendsEveryFile_data();
+    void dropSendsEveryFile();
     void dropWithoutConnectionWaits_data();
     void dropWithoutConnectionWaits();
-    void dropDuringSendWaits_data();
-    void dropDuringSendWaits();
+    void dropDuringSendJoinsQueue_data();
+    void dropDuringSendJoinsQueue();
     void fileDialog_data();
     void fileDialog();
     void directoryDialog_data();
@@ -179,7 +197,7 @@ void TestMainWindowFileChoice::initTestCase()
 // Files to send live in outbox and other, away from the receive folder.
 void TestMainWindowFileChoice::init()
 {
-    droppedFilePath = QLatin1String("");
+    WindowTest::removeHistory();
     m_root = std::make_unique<QTemporaryDir>();
     QVERIFY(m_root->isValid());
     for (const char *folder : {"receive", "outbox", "other", "outbox/folder"})
@@ -194,7 +212,6 @@ void TestMainWindowFileChoice::cleanup()
     m_window.reset();
     m_controller.reset();
     m_root.reset();
-    droppedFilePath = QLatin1String("");
 }
 
 QString TestMainWindowFileChoice::writeFile(const QString &relative,
@@ -284,35 +301,42 @@ void TestMainWindowFileChoice::dragEnter()
     QApplication::sendEvent(m_window.get(), &leave);
 }
 
-void TestMainWindowFileChoice::dropSendsFirstPath_data()
+void TestMainWindowFileChoice::dropSendsEveryFile_data()
 {
     QTest::addColumn<QStringList>("dropped");
     QTest::addColumn<QString>("endLine");
-    QTest::addColumn<bool>("contentsSent");
+    QTest::addColumn<int>("sent"); // files whose contents go out
+    QTest::addColumn<QString>("lastFolder");
 
     const QString done = utf8("传送完成!");
-    QTest::newRow("one file") << QStringList{QStringLiteral("outbox/a.txt")} << done << true;
+    QTest::newRow("one file") << QStringList{QStringLiteral("outbox/a.txt")} << done << 1
+                              << QStringLiteral("outbox");
     QTest::newRow("several files")
         << QStringList{QStringLiteral("outbox/a.txt"), QStringLiteral("other/b.txt"),
                        QStringLiteral("other/c.txt")}
-        << done << true;
+        << done << 3 << QStringLiteral("other");
     // The sender cannot open a folder; the folder's parent still becomes
     // the receive folder.
     QTest::newRow("folder") << QStringList{QStringLiteral("outbox/folder")}
-                            << utf8("打开文件失败，传送中断\n") << false;
+                            << utf8("打开文件失败，传送中断\n") << 0 << QStringLiteral("outbox");
 }
 
-void TestMainWindowFileChoice::dropSendsFirstPath()
+// Every file dropped goes, one at a time, in the order dropped, without a
+// dialog; the receive folder follows each.
+void TestMainWindowFileChoice::dropSendsEveryFile()
 {
     QFETCH(QStringList, dropped);
     QFETCH(QString, endLine);
-    QFETCH(bool, contentsSent);
+    QFETCH(int, sent);
+    QFETCH(QString, lastFolder);
     QList<QUrl> urls;
+    QList<QByteArray> contents;
     for (const QString &name : dropped) {
         const QString full = path(name);
         if (!QFileInfo(full).isDir())
             writeFile(name, contentsOf(name));
         urls << QUrl::fromLocalFile(full);
+        contents << contentsOf(name);
     }
     QVERIFY(openConnectedWindow());
 
@@ -320,44 +344,48 @@ void TestMainWindowFileChoice::dropSendsFirstPath()
     QVERIFY(WindowTest::dropUrls(*m_window, urls));
     QCOMPARE(noDialog.opened, 0);
 
-    const QString first = path(dropped.first());
-    QCOMPARE(droppedFilePath, QString());
     QCOMPARE(sendCommands(), 1);
-    QCOMPARE(m_window->worker()->filePath.get(), first);
+    QCOMPARE(m_window->worker()->filePath.get(), path(dropped.first()));
     QCOMPARE(receiveFolderShown(), path(QStringLiteral("outbox")));
-    QCOMPARE(saveFilePath.get(), path(QStringLiteral("outbox")));
-    QTRY_VERIFY_WITH_TIMEOUT(logText().contains(endLine), WaitMs);
-    if (contentsSent)
-        QTRY_VERIFY(m_controller->received.contains(contentsOf(dropped.first())));
+    QTRY_COMPARE_WITH_TIMEOUT(logText().count(endLine), qMax(sent, 1), WaitMs);
+    QCOMPARE(sendCommands(), qMax(sent, 1));
+    QCOMPARE(receiveFolderShown(), path(lastFolder));
+    QCOMPARE(saveFilePath.get(), path(lastFolder));
+    if (sent > 0)
+        QTRY_VERIFY(inOrder(m_controller->received, contents));
     else
         QCOMPARE(m_controller->received, QByteArray());
-    for (const QString &other : dropped.mid(1))
-        QVERIFY(!m_controller->received.contains(contentsOf(other)));
 }
 
 void TestMainWindowFileChoice::dropWithoutConnectionWaits_data()
 {
-    QTest::addColumn<bool>("localFile");
+    QTest::addColumn<int>("localFiles"); // 0: a web address
 
-    QTest::newRow("local file") << true;
-    QTest::newRow("web address") << false;
+    QTest::newRow("local file") << 1;
+    QTest::newRow("two local files") << 2;
+    QTest::newRow("web address") << 0;
 }
 
-// A dropped file waits for the connection; a web address leaves nothing
+// Dropped files wait for the connection; a web address leaves nothing
 // waiting, so the click after connecting asks for a file.
 void TestMainWindowFileChoice::dropWithoutConnectionWaits()
 {
-    QFETCH(bool, localFile);
-    const QString file = writeFile(QStringLiteral("outbox/a.txt"), contentsOf(QStringLiteral("a")));
+    QFETCH(int, localFiles);
+    QStringList files;
+    QList<QUrl> urls{webAddress()};
+    for (int i = 0; i < localFiles; ++i) {
+        const QString name = QStringLiteral("f%1").arg(i);
+        files << writeFile(QStringLiteral("outbox/%1.txt").arg(name), contentsOf(name));
+        urls << QUrl::fromLocalFile(files.last());
+    }
     openWindow();
     // The window has seen its first attempt refused.
     QTRY_VERIFY_WITH_TIMEOUT(widget<QAction>("act_connect")->isEnabled(), WaitMs);
 
-    QVERIFY(
-        WindowTest::dropUrls(*m_window, {localFile ? QUrl::fromLocalFile(file) : webAddress()}));
+    QVERIFY(WindowTest::dropUrls(*m_window, urls));
 
-    QVERIFY(logText().contains(utf8("未建立连接，传送失败!")));
-    QCOMPARE(droppedFilePath, localFile ? file : QString());
+    QCOMPARE(logText().count(utf8("未建立连接，传送失败!")), 1);
+    QCOMPARE(m_window->sendQueue().waiting(), files);
     QCOMPARE(sendCommands(), 0);
     QCOMPARE(receiveFolderShown(), path(QStringLiteral("receive")));
 
@@ -365,23 +393,28 @@ void TestMainWindowFileChoice::dropWithoutConnectionWaits()
     FileDialogAnswer answer;
     click("fileTransmitBtn");
 
-    QCOMPARE(answer.opened, localFile ? 0 : 1);
-    QCOMPARE(sendCommands(), localFile ? 1 : 0);
-    QCOMPARE(droppedFilePath, QString());
-    if (localFile)
-        QTRY_VERIFY_WITH_TIMEOUT(m_controller->received.contains(contentsOf(QStringLiteral("a"))),
-                                 WaitMs);
+    QCOMPARE(answer.opened, localFiles > 0 ? 0 : 1);
+    QCOMPARE(sendCommands(), localFiles > 0 ? 1 : 0);
+    QTRY_COMPARE_WITH_TIMEOUT(sendCommands(), localFiles, WaitMs);
+    QVERIFY(!m_window->sendQueue().hasWaiting());
+    QList<QByteArray> contents;
+    for (int i = 0; i < localFiles; ++i)
+        contents << contentsOf(QStringLiteral("f%1").arg(i));
+    QTRY_VERIFY_WITH_TIMEOUT(inOrder(m_controller->received, contents), WaitMs);
 }
 
-void TestMainWindowFileChoice::dropDuringSendWaits_data()
+void TestMainWindowFileChoice::dropDuringSendJoinsQueue_data()
 {
     QTest::addColumn<bool>("afterStartReported");
 
-    QTest::newRow("before the start is reported") << false;
-    QTest::newRow("after the start is reported") << true;
+    QTest::newRow("stopped before the start is reported") << false;
+    QTest::newRow("stopped after the start is reported") << true;
 }
 
-void TestMainWindowFileChoice::dropDuringSendWaits()
+// A file dropped while a send runs joins the queue and waits for the send;
+// a stop drops it, and the send stops even if the sender had not started
+// when the stop came.
+void TestMainWindowFileChoice::dropDuringSendJoinsQueue()
 {
     QFETCH(bool, afterStartReported);
     // 720 kB in 100-byte blocks at least 1 ms apart take over seven
@@ -401,25 +434,25 @@ void TestMainWindowFileChoice::dropDuringSendWaits()
     if (afterStartReported)
         QTRY_VERIFY_WITH_TIMEOUT(!sendBar->isHidden(), WaitMs);
     QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(small)}));
-    QCOMPARE(logText().count(utf8("传送进行中,拖放的文件将在下次点击\"文件传输\"时发送")), 1);
+    QCOMPARE(logText().count(utf8("已加入发送队列: small.txt (共2个)")), 1);
 
     QCOMPARE(sendCommands(), 1);
-    QCOMPARE(droppedFilePath, small);
+    QCOMPARE(m_window->sendQueue().waiting(), QStringList{small});
     QCOMPARE(m_window->worker()->filePath.get(), large);
     QCOMPARE(receiveFolderShown(), path(QStringLiteral("outbox")));
 
-    // A stop before the sender has started would be forgotten by it.
-    QTRY_VERIFY_WITH_TIMEOUT(!sendBar->isHidden(), WaitMs);
     click("stopSendBtn");
+    QCOMPARE(logText().count(utf8("以下文件未发送: small.txt")), 1);
+    QVERIFY(!m_window->sendQueue().hasWaiting());
     QTRY_VERIFY_WITH_TIMEOUT(logText().contains(utf8("传送已被强制中断!\n")), WaitMs);
     QCOMPARE(sendControlsEnabled().size(), 3);
     QCOMPARE(sendCommands(), 1);
-    QCOMPARE(droppedFilePath, small);
+    QVERIFY(!m_controller->received.contains(contentsOf(QStringLiteral("large"), 40000)));
 
-    click("fileTransmitBtn");
+    // The queue takes files again after the stop.
+    QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(small)}));
     QCOMPARE(noDialog.opened, 0);
     QCOMPARE(sendCommands(), 2);
-    QCOMPARE(droppedFilePath, QString());
     QCOMPARE(receiveFolderShown(), path(QStringLiteral("other")));
     QTRY_VERIFY_WITH_TIMEOUT(m_controller->received.contains(contentsOf(QStringLiteral("small"))),
                              WaitMs);
@@ -428,29 +461,39 @@ void TestMainWindowFileChoice::dropDuringSendWaits()
 void TestMainWindowFileChoice::fileDialog_data()
 {
     QTest::addColumn<bool>("byDrop");
-    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QStringList>("choice");
 
-    QTest::newRow("button, file chosen") << false << QStringLiteral("outbox/a.txt");
-    QTest::newRow("button, cancelled") << false << QString();
-    QTest::newRow("web address dropped, file chosen") << true << QStringLiteral("outbox/a.txt");
-    QTest::newRow("web address dropped, cancelled") << true << QString();
+    const QString a = QStringLiteral("outbox/a.txt");
+    QTest::newRow("button, file chosen") << false << QStringList{a};
+    QTest::newRow("button, two files chosen")
+        << false << QStringList{a, QStringLiteral("outbox/b.txt")};
+    QTest::newRow("button, cancelled") << false << QStringList();
+    QTest::newRow("web address dropped, file chosen") << true << QStringList{a};
+    QTest::newRow("web address dropped, cancelled") << true << QStringList();
 }
 
-// The file dialog opens in the receive folder; the chosen file's folder
-// becomes the receive folder and is saved at exit.
+// The file dialog opens in the receive folder; the chosen files go one
+// after another, and their folder becomes the receive folder, saved at
+// exit.
 void TestMainWindowFileChoice::fileDialog()
 {
     QFETCH(bool, byDrop);
-    QFETCH(QString, choice);
-    const QString file = writeFile(QStringLiteral("outbox/a.txt"), contentsOf(QStringLiteral("a")));
-    const QString chosen = choice.isEmpty() ? QString() : path(choice);
+    QFETCH(QStringList, choice);
+    QStringList chosen;
+    QList<QByteArray> contents;
+    for (const QString &name : {QStringLiteral("a"), QStringLiteral("b")})
+        writeFile(QStringLiteral("outbox/%1.txt").arg(name), contentsOf(name));
+    for (const QString &file : choice) {
+        chosen << path(file);
+        contents << contentsOf(QFileInfo(file).baseName());
+    }
     const QString folder =
         path(choice.isEmpty() ? QStringLiteral("receive") : QStringLiteral("outbox"));
     QVERIFY(openConnectedWindow());
 
     FileDialogAnswer answer(chosen);
     if (byDrop)
-        QVERIFY(WindowTest::dropUrls(*m_window, {webAddress(), QUrl::fromLocalFile(file)}));
+        QVERIFY(WindowTest::dropUrls(*m_window, {webAddress()}));
     else
         click("fileTransmitBtn");
 
@@ -459,14 +502,14 @@ void TestMainWindowFileChoice::fileDialog()
     QCOMPARE(answer.caption, utf8("选择文件"));
     QCOMPARE(canonical(answer.directory), canonical(path(QStringLiteral("receive"))));
     QCOMPARE(sendCommands(), chosen.isEmpty() ? 0 : 1);
-    QCOMPARE(droppedFilePath, QString());
     QCOMPARE(receiveFolderShown(), folder);
     QCOMPARE(saveFilePath.get(), folder);
     if (!chosen.isEmpty()) {
-        QCOMPARE(m_window->worker()->filePath.get(), chosen);
-        QTRY_VERIFY_WITH_TIMEOUT(m_controller->received.contains(contentsOf(QStringLiteral("a"))),
-                                 WaitMs);
+        QCOMPARE(m_window->worker()->filePath.get(), chosen.first());
+        QTRY_COMPARE_WITH_TIMEOUT(sendCommands(), chosen.size(), WaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(inOrder(m_controller->received, contents), WaitMs);
     }
+    QVERIFY(!m_window->sendQueue().hasWaiting());
 
     m_commands.reset();
     m_window.reset();
@@ -492,7 +535,7 @@ void TestMainWindowFileChoice::directoryDialog()
     openWindow();
     QCOMPARE(receiveFolderShown(), path(QStringLiteral("receive")));
 
-    FileDialogAnswer answer(chosen);
+    FileDialogAnswer answer(chosen.isEmpty() ? QStringList() : QStringList{chosen});
     click("chooseDirBtn");
 
     QCOMPARE(answer.opened, 1);

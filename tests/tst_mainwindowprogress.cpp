@@ -97,7 +97,7 @@ struct Figures
 // A send event as the worker announces it.
 void sendState(MainWindow &window, int code, Figures figures = {})
 {
-    const SendEvent event{code, figures.size, figures.done, figures.wire, 0};
+    const SendEvent event{code, figures.size, figures.done, figures.wire, 0, {}};
     QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(SendEvent, event));
 }
 
@@ -221,6 +221,8 @@ private slots:
     void overlappingTransfers();
     void rawDataShownAsPlainText_data();
     void rawDataShownAsPlainText();
+    void noticeOnlyWhileInactive_data();
+    void noticeOnlyWhileInactive();
     void greetingWithoutConnection();
     void greetingReachesTheController();
     void clearButtonEmptiesTheLog();
@@ -249,6 +251,7 @@ void TestMainWindowProgress::cleanup()
     window.reset();
     peer = nullptr;
     server.reset();
+    WindowTest::removeHistory();
 }
 
 MainWindow &TestMainWindowProgress::openWindow()
@@ -565,7 +568,7 @@ void TestMainWindowProgress::rateShownWhileRunning()
     const auto report = [&](int sendCode, int receiveCode, qint64 ms, quint64 done) {
         const int code = send ? sendCode : receiveCode;
         if (send) {
-            const SendEvent sent{code, 10000000, done, done, ms};
+            const SendEvent sent{code, 10000000, done, done, ms, {}};
             QMetaObject::invokeMethod(&w, "getTransState", Q_ARG(SendEvent, sent));
         } else {
             ReceiveEvent received;
@@ -626,7 +629,7 @@ void TestMainWindowProgress::durationsAreMeasuredWhereTheyHappen()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(200, 'p')) == 200);
     file.close();
     w.findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"))->setValue(1);
-    droppedFilePath = file.fileName();
+    w.sendQueue().add({file.fileName()});
     button(w, "fileTransmitBtn")->click();
     QVERIFY(busyUntil([&] { return sentMs >= 0; }));
     peer->write(contents.mid(5) + Protocol::endMarker());
@@ -777,6 +780,59 @@ void TestMainWindowProgress::rawDataShownAsPlainText()
     QVERIFY(openConnectedWindow());
     peer->write(raw);
     QTRY_COMPARE_WITH_TIMEOUT(WindowTest::logText(*window), line, WaitMs);
+}
+
+void TestMainWindowProgress::noticeOnlyWhileInactive_data()
+{
+    QTest::addColumn<int>("code"); // a receive code, or TransDone for a send
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<QStringList>("notices");
+
+    QTest::newRow("reception done, elsewhere")
+        << int(RecDone) << false << QStringList{utf8("接收完成: a.bin")};
+    QTest::newRow("reception done, here") << int(RecDone) << true << QStringList();
+    QTest::newRow("reception failed, elsewhere")
+        << int(RecMd5Mismatch) << false << QStringList{utf8("接收失败: a.bin")};
+    QTest::newRow("controller text, elsewhere") << int(RecRawData) << false << QStringList();
+    QTest::newRow("progress, elsewhere") << int(RecProgress) << false << QStringList();
+    QTest::newRow("send done, elsewhere")
+        << int(TransDone) << false << QStringList{utf8("发送完成: sent.bin")};
+    QTest::newRow("send done, here") << int(TransDone) << true << QStringList();
+}
+
+// The user is told of an end only while another window is active.
+void TestMainWindowProgress::noticeOnlyWhileInactive()
+{
+    QFETCH(int, code);
+    QFETCH(bool, active);
+    QFETCH(QStringList, notices);
+    QVERIFY(openConnectedWindow());
+    MainWindow &w = *window;
+    const WindowTest::DesktopRecord &desktop = WindowTest::recordDesktop(w);
+    QWidget elsewhere;
+    for (QWidget *shownWindow : {static_cast<QWidget *>(&w), &elsewhere}) {
+        shownWindow->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shownWindow));
+    }
+    QWidget *activeWindow = active ? static_cast<QWidget *>(&w) : &elsewhere;
+    activeWindow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(activeWindow));
+
+    if (code == TransDone) {
+        QFile file(receiveDir.filePath(QStringLiteral("sent.bin")));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("sent") == 4);
+        file.close();
+        w.sendQueue().add({file.fileName()});
+        button(w, "fileTransmitBtn")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(WindowTest::logText(w).contains(utf8("传送完成!")), WaitMs);
+    } else {
+        receiveState(w, code, {}, [](ReceiveEvent &event) {
+            event.fileName = QStringLiteral("a.bin");
+            event.rawText = QStringLiteral("text");
+        });
+    }
+    QCOMPARE(desktop.notices, notices);
+    QCOMPARE(w.isActiveWindow(), active);
 }
 
 void TestMainWindowProgress::greetingWithoutConnection()

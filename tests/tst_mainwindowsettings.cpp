@@ -14,6 +14,7 @@
 #include <QCompleter>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStackedWidget>
@@ -144,6 +145,27 @@ protected:
         return false;
     }
 };
+
+// The log's menu holds the standard actions and the two of the window's
+// own, each opening its place.
+void opensFromLogMenu(MainWindow &window, const QString &history)
+{
+    const WindowTest::DesktopRecord &desktop = WindowTest::recordDesktop(window);
+    QMenu *menu = WindowTest::openLogMenu(window);
+    QVERIFY(menu);
+    QStringList texts;
+    for (QAction *action : menu->actions())
+        texts << action->text();
+    QVERIFY2(texts.size() > 3, qPrintable(texts.join(QLatin1Char('|'))));
+    QCOMPARE(texts.mid(texts.size() - 2),
+             (QStringList{QString::fromUtf8("打开接收文件夹"), QString::fromUtf8("打开传输记录")}));
+    menu->actions().at(texts.size() - 2)->trigger();
+    menu->actions().at(texts.size() - 1)->trigger();
+    menu->close();
+    const QString shown = lineEdit(window, "dirShowLineEdit")->text();
+    QCOMPARE(desktop.opened, (QList<QUrl>{QUrl::fromLocalFile(shown.isEmpty() ? appDir() : shown),
+                                          QUrl::fromLocalFile(history)}));
+}
 
 } // namespace
 
@@ -372,7 +394,8 @@ void TestMainWindowSettings::settingsLocation_data()
 
 // Where settings.ini is read and written, and where a first start receives:
 // a portable copy beside itself, an installed one in the user's folders and
-// a receive folder of the tool's own, never the home folder itself.
+// a receive folder of the tool's own, never the home folder itself. The
+// log's menu opens the receive folder and the history beside settings.ini.
 void TestMainWindowSettings::settingsLocation()
 {
     QFETCH(QString, besideProgram);
@@ -412,6 +435,15 @@ void TestMainWindowSettings::settingsLocation()
     QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(),
              hasLocalAddress || !besideProgram.isEmpty() ? firstDir : QString());
     QCOMPARE(QFileInfo(userDir).isDir(), !portable && hasLocalAddress);
+    const QString history =
+        QFileInfo(portable ? programDir + QStringLiteral("/settings.ini") : userFile)
+            .absolutePath() +
+        QStringLiteral("/history.csv");
+    QFile::remove(history);
+    QVERIFY(QDir().mkpath(QFileInfo(history).absolutePath()));
+    QVERIFY(TestFiles::writeFile(history, "time\r\n"));
+    const auto removeHistory = qScopeGuard([&] { QFile::remove(history); });
+    opensFromLogMenu(*window, history);
     lineEdit(*window, "serverAddressLineEdit")->setText(Loopback);
     window.reset();
     qputenv("HOME", oldHome);

@@ -1,8 +1,10 @@
 // Whole files through the window, with the controller stand-in as the peer
 // on 127.0.0.1:8080 (each test binary has its own network namespace): what
-// arrives, what the log says about it, the state the window is left in, and
-// closing the window in the middle of a send.
+// arrives, what the log and the history say about it, the state the window
+// is left in, queues of files, and closing the window in the middle of a
+// send.
 
+#include "historyfile.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "standinprocess.h"
@@ -75,6 +77,44 @@ QString logProblem(const QString &log, const QStringList &lines, const QString &
     return QString();
 }
 
+// The seconds a log line gives after its label, or -1.
+QString loggedSeconds(const QString &log, const QString &label)
+{
+    const QRegularExpressionMatch match =
+        QRegularExpression(QRegularExpression::escape(label) + QStringLiteral("(\\d+\\.\\d{3})s"))
+            .match(log);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+// The lines of the log that tell a queue's course: places, files added,
+// dropped or waiting, the history's failure (without its reason), and how
+// each file ended.
+QStringList queueStory(const QString &log)
+{
+    static const QRegularExpression told(QString::fromUtf8(
+        "^(\\[\\d+/\\d+\\] |已加入发送队列|以下文件|传送完成!|传送已被强制中断!|打开文件失败|"
+        "连接已断开,传送中断!)"));
+    const QString historyFailed = QString::fromUtf8("无法写入传输记录");
+    QStringList story;
+    for (const QString &line : log.split(QLatin1Char('\n'))) {
+        if (line.startsWith(historyFailed))
+            story << historyFailed;
+        else if (told.match(line).hasMatch())
+            story << line;
+    }
+    return story;
+}
+
+// "name result" for every line of the history.
+QStringList historyResults()
+{
+    QStringList results;
+    for (const QStringList &entry : HistoryFile::entries(historyPath()))
+        results << HistoryFile::value(entry, "file") + QLatin1Char(' ') +
+                       HistoryFile::value(entry, "result");
+    return results;
+}
+
 } // namespace
 
 class tst_MainWindowTransfer : public QObject
@@ -87,6 +127,8 @@ private slots:
 
     void sendsFile_data();
     void sendsFile();
+    void sendsQueue_data();
+    void sendsQueue();
     void receivesFile_data();
     void receivesFile();
     void manyTinyFilesInOneWrite();
@@ -118,7 +160,7 @@ void tst_MainWindowTransfer::init()
     QVERIFY(m_work->isValid());
     QVERIFY(QDir().mkpath(outboxDir()));
     QVERIFY(QDir().mkpath(inboxDir()));
-    droppedFilePath.clear();
+    removeHistory();
 }
 
 void tst_MainWindowTransfer::cleanup()
@@ -126,6 +168,7 @@ void tst_MainWindowTransfer::cleanup()
     m_window.reset();
     QVERIFY2(m_sim.stop(), "the stand-in had to be killed");
     removeSettings();
+    removeHistory();
 }
 
 bool tst_MainWindowTransfer::startSim(const QStringList &arguments)
@@ -174,7 +217,7 @@ void tst_MainWindowTransfer::sendsFile_data()
 
     QTest::newRow("3 MiB, dropped") << 3 * MiB + 5 << true;
     QTest::newRow("empty, dropped") << 0 << true;
-    QTest::newRow("1 byte, button with a pending drop") << 1 << false;
+    QTest::newRow("1 byte, button with a file waiting") << 1 << false;
 }
 
 void tst_MainWindowTransfer::sendsFile()
@@ -188,11 +231,12 @@ void tst_MainWindowTransfer::sendsFile()
     QVERIFY2(openWindow(), qPrintable(m_sim.seenOutput()));
     QElapsedTimer clock;
     clock.start();
+    const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
 
     if (dropped) {
         QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(outboxPath(name))}));
     } else {
-        droppedFilePath = outboxPath(name);
+        m_window->sendQueue().add({outboxPath(name)});
         widget<QPushButton>("fileTransmitBtn")->click();
     }
 
@@ -218,7 +262,180 @@ void tst_MainWindowTransfer::sendsFile()
     QCOMPARE(m_window->worker()->sendLink.load(), int(LinkNone));
     QCOMPARE(widget<QLineEdit>("dirShowLineEdit")->text(), outboxDir());
     QCOMPARE(saveFilePath.get(), outboxDir());
-    QVERIFY(droppedFilePath.isEmpty());
+    QVERIFY(!m_window->sendQueue().hasWaiting());
+
+    const QList<QStringList> history = HistoryFile::entries(historyPath());
+    QCOMPARE(history.size(), 1);
+    const QDateTime ended = QDateTime::fromString(history[0].value(0), Qt::ISODate);
+    QVERIFY2(ended >= started && ended <= QDateTime::currentDateTime(),
+             qPrintable(history[0].value(0)));
+    QCOMPARE(history[0].mid(1),
+             (QStringList{QStringLiteral("send"), QStringLiteral("127.0.0.1"),
+                          QStringLiteral("8080"), name, QString::number(size),
+                          QString::fromLatin1(md5Hex(contents)), QStringLiteral("ok"),
+                          loggedSeconds(logText(*m_window), QString::fromUtf8("发送耗时:"))}));
+}
+
+void tst_MainWindowTransfer::sendsQueue_data()
+{
+    QTest::addColumn<QList<int>>("sizes"); // of a.bin, b.bin...; -1: no such file
+    // What happens once the largest file is under way (stop, link, add),
+    // or once the queue has stopped (resume).
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("historyWritable");
+    QTest::addColumn<QStringList>("story");   // queueStory()
+    QTest::addColumn<QStringList>("arrived"); // in order
+    QTest::addColumn<QStringList>("results"); // historyResults()
+    QTest::addColumn<QStringList>("notices");
+
+    const auto utf = [](const char *text) { return QString::fromUtf8(text); };
+    const QString done = utf("传送完成!");
+    const auto place = [&](int number, int total, const char *name) -> QString {
+        return QStringLiteral("[%1/%2] ").arg(number).arg(total) + utf("开始传送 ") +
+               QLatin1String(name);
+    };
+    const auto ok = [](const char *name) -> QString {
+        return QLatin1String(name) + QStringLiteral(" ok");
+    };
+    const int big = 2 * MiB; // over 2 s at 1000 bytes a millisecond
+    const QStringList abcde{QStringLiteral("a.bin"), QStringLiteral("b.bin"),
+                            QStringLiteral("c.bin"), QStringLiteral("d.bin"),
+                            QStringLiteral("e.bin")};
+    // Two of five sent, and the third started.
+    const QStringList twoSent{place(1, 5, "a.bin"), done, place(2, 5, "b.bin"), done,
+                              place(3, 5, "c.bin")};
+    const QStringList twoOk{ok("a.bin"), ok("b.bin")};
+    const QString restWait = utf("以下文件等待发送,点击\"文件传输\"继续: d.bin, e.bin");
+
+    QTest::newRow("five files")
+        << QList<int>{1000, 0, 3000, 1, 500} << QString() << true
+        << QStringList{place(1, 5, "a.bin"), done, place(2, 5, "b.bin"), done,
+                       place(3, 5, "c.bin"), done, place(4, 5, "d.bin"), done,
+                       place(5, 5, "e.bin"), done}
+        << abcde << QStringList{ok("a.bin"), ok("b.bin"), ok("c.bin"), ok("d.bin"), ok("e.bin")}
+        << QStringList{utf("发送完成: 5 个文件")};
+    QTest::newRow("stopped in the middle")
+        << QList<int>{1000, 1000, big, 1000, 1000} << QStringLiteral("stop") << true
+        << twoSent + QStringList{utf("以下文件未发送: d.bin, e.bin"), utf("传送已被强制中断!")}
+        << QStringList(abcde.mid(0, 2)) << twoOk + QStringList{QStringLiteral("c.bin interrupted")}
+        << QStringList();
+    QTest::newRow("a file that cannot be read, then the rest sent")
+        << QList<int>{1000, 1000, -1, 1000, 1000} << QStringLiteral("resume") << true
+        << twoSent + QStringList{utf("打开文件失败，传送中断"), restWait,
+                                 place(1, 2, "d.bin"),          done,
+                                 place(2, 2, "e.bin"),          done}
+        << QStringList{QStringLiteral("a.bin"), QStringLiteral("b.bin"), QStringLiteral("d.bin"),
+                       QStringLiteral("e.bin")}
+        << twoOk + QStringList{QStringLiteral("c.bin open-failed"), ok("d.bin"), ok("e.bin")}
+        << QStringList{utf("发送失败: c.bin"), utf("发送完成: 2 个文件")};
+    QTest::newRow("the link dropped in the middle")
+        << QList<int>{1000, 1000, big, 1000, 1000} << QStringLiteral("link") << true
+        << twoSent + QStringList{utf("连接已断开,传送中断!"), restWait}
+        << QStringList(abcde.mid(0, 2))
+        << twoOk + QStringList{QStringLiteral("c.bin connection-lost")}
+        << QStringList{utf("发送失败: c.bin")};
+    QTest::newRow("files added while the queue runs")
+        << QList<int>{big, 1000} << QStringLiteral("add") << true
+        << QStringList{place(1, 2, "a.bin"),
+                       utf("已加入发送队列: c.bin, d.bin (共4个)"),
+                       done,
+                       place(2, 4, "b.bin"),
+                       done,
+                       place(3, 4, "c.bin"),
+                       done,
+                       place(4, 4, "d.bin"),
+                       done}
+        << QStringList(abcde.mid(0, 4))
+        << QStringList{ok("a.bin"), ok("b.bin"), ok("c.bin"), ok("d.bin")}
+        << QStringList{utf("发送完成: 4 个文件")};
+    QTest::newRow("a history that cannot be written")
+        << QList<int>{1000, 1000} << QString() << false
+        << QStringList{place(1, 2, "a.bin"), done, utf("无法写入传输记录"), place(2, 2, "b.bin"),
+                       done}
+        << QStringList(abcde.mid(0, 2)) << QStringList() << QStringList{utf("发送完成: 2 个文件")};
+}
+
+// The files go one after another over the connection, each logged as a
+// single file is, after a line with its place; the history has a line for
+// each file that ended, and the user in another window hears of the end.
+void tst_MainWindowTransfer::sendsQueue()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(QString, action);
+    QFETCH(bool, historyWritable);
+    QFETCH(QStringList, story);
+    QFETCH(QStringList, arrived);
+    QFETCH(QStringList, results);
+    QFETCH(QStringList, notices);
+    QList<QUrl> urls;
+    QMap<QString, QByteArray> contents;
+    int largest = 0;
+    for (int i = 0; i < sizes.size() + (action == QLatin1String("add") ? 2 : 0); ++i) {
+        const QString name = QString(QLatin1Char(char('a' + i))) + QStringLiteral(".bin");
+        const int size = sizes.value(i, 100);
+        if (size >= 0) {
+            contents[name] = randomBytes(size, quint32(i));
+            QVERIFY(writeFile(outboxPath(name), contents[name]));
+        }
+        if (i < sizes.size())
+            urls << QUrl::fromLocalFile(outboxPath(name));
+        if (size > sizes.value(largest))
+            largest = i;
+    }
+    if (!historyWritable)
+        QVERIFY(QDir().mkpath(historyPath()));
+    QVERIFY2(startSim(), qPrintable(m_sim.seenOutput()));
+    QVERIFY2(openWindow(), qPrintable(m_sim.seenOutput()));
+    const DesktopRecord &desktop = recordDesktop(*m_window);
+    widget<QSpinBox>("spinBox_bufferSize")->setValue(1000);
+
+    QVERIFY(WindowTest::dropUrls(*m_window, urls));
+    const QString started = QString::fromUtf8("开始传送中...");
+    if (action == QLatin1String("stop") || action == QLatin1String("link") ||
+        action == QLatin1String("add")) {
+        QTRY_VERIFY_WITH_TIMEOUT(logText(*m_window).count(started) == largest + 1 &&
+                                     m_window->worker()->bytesRead > 0,
+                                 WaitMs);
+        QCOMPARE(widget<QLabel>("sendQueueLabel")->text(),
+                 QStringLiteral("%1/%2").arg(largest + 1).arg(sizes.size()));
+    }
+    if (action == QLatin1String("stop"))
+        widget<QPushButton>("stopSendBtn")->click();
+    if (action == QLatin1String("link"))
+        QVERIFY(m_sim.stop());
+    if (action == QLatin1String("add")) {
+        QVERIFY(WindowTest::dropUrls(*m_window,
+                                     {QUrl::fromLocalFile(outboxPath(QStringLiteral("c.bin"))),
+                                      QUrl::fromLocalFile(outboxPath(QStringLiteral("d.bin")))}));
+        QCOMPARE(widget<QLabel>("sendQueueLabel")->text(), QStringLiteral("1/4"));
+    }
+    if (action == QLatin1String("resume")) {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->sendQueue().sending(), 3 * WaitMs);
+        QCOMPARE(m_window->sendQueue().waiting(),
+                 (QStringList{outboxPath(QStringLiteral("d.bin")),
+                              outboxPath(QStringLiteral("e.bin"))}));
+        // A dialog would wait for good: the waiting files go without one.
+        QTimer::singleShot(WaitMs, [] {
+            if (QWidget *dialog = QApplication::activeModalWidget())
+                dialog->close();
+        });
+        widget<QPushButton>("fileTransmitBtn")->click();
+    }
+
+    QTRY_COMPARE_WITH_TIMEOUT(queueStory(logText(*m_window)), story, 3 * WaitMs);
+    QCOMPARE(desktop.notices, notices);
+    QCOMPARE(historyResults(), results);
+    QVERIFY(widget<QLabel>("sendQueueLabel")->isHidden());
+    QVERIFY(widget<QPushButton>("fileTransmitBtn")->isEnabled());
+    for (const QString &name : arrived) {
+        QCOMPARE(
+            m_sim.waitForLine(QStringLiteral("file received: ")).section(QLatin1Char(' '), 2, 2),
+            name);
+        QCOMPARE(readFile(storeDir() + QLatin1Char('/') + name), contents.value(name));
+    }
+    QCOMPARE(
+        QDir(storeDir()).entryList(QDir::Files).filter(QRegularExpression(QStringLiteral("^[^.]"))),
+        arrived);
 }
 
 void tst_MainWindowTransfer::receivesFile_data()
@@ -287,6 +504,17 @@ void tst_MainWindowTransfer::receivesFile()
     QVERIFY(widget<QAction>("act_disconnect")->isEnabled());
     QCOMPARE(m_window->worker()->recvLink.load(), int(LinkNone));
     QCOMPARE(saveFilePath.get(), inboxDir());
+
+    QStringList history;
+    QStringList expectedHistory;
+    for (const QStringList &entry : HistoryFile::entries(historyPath()))
+        history << entry.mid(1, 7).join(QLatin1Char(' '));
+    for (int i = 0; i < sizes.size(); ++i)
+        expectedHistory << QStringLiteral("receive 127.0.0.1 8080 %1 %2 %3 ok")
+                               .arg(names.at(i))
+                               .arg(sizes.at(i))
+                               .arg(QString::fromLatin1(md5Hex(contents.at(i))));
+    QCOMPARE(history, expectedHistory);
 }
 
 // A flood of small files in one write keeps the window busy far longer than

@@ -4,19 +4,24 @@
 // settings.ini beside its executable when it is built and writes it when it
 // is destroyed; each window test runs from a folder of its own.
 
+#include "app/desktop.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QMenu>
 #include <QMimeData>
 #include <QSettings>
 #include <QString>
 #include <QTextEdit>
 #include <QUrl>
 #include <QVariantMap>
+
+#include <memory>
 
 namespace WindowTest {
 
@@ -85,6 +90,58 @@ inline bool dropUrls(MainWindow &window, const QList<QUrl> &urls)
 inline QString logText(const MainWindow &window)
 {
     return window.findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText();
+}
+
+// The history of a window that keeps its settings beside the test.
+inline QString historyPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/history.csv");
+}
+
+// A test may have made it a folder, which cannot be written.
+inline void removeHistory()
+{
+    QFile::remove(historyPath());
+    QDir().rmdir(historyPath());
+    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/history.1.csv"));
+}
+
+// What the window asked of the desktop.
+struct DesktopRecord
+{
+    QStringList notices;
+    QList<QUrl> opened;
+};
+
+class RecordingDesktop : public Desktop
+{
+public:
+    void notify(const QString &text) override { record.notices << text; }
+    bool open(const QUrl &url) override
+    {
+        record.opened << url;
+        return true;
+    }
+    DesktopRecord record;
+};
+
+// Puts a recorder in place of the desktop; the record lives as long as the
+// window.
+inline const DesktopRecord &recordDesktop(MainWindow &window)
+{
+    auto desktop = std::make_unique<RecordingDesktop>();
+    const DesktopRecord &record = desktop->record;
+    window.setDesktop(std::move(desktop));
+    return record;
+}
+
+// The log's context menu as a right click on the log opens it, or none.
+inline QMenu *openLogMenu(MainWindow &window)
+{
+    auto *log = window.findChild<QTextEdit *>(QStringLiteral("textEdit"));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5));
+    QApplication::sendEvent(log->viewport(), &click);
+    return window.findChild<QMenu *>(QStringLiteral("logMenu"));
 }
 
 } // namespace WindowTest

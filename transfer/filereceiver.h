@@ -53,6 +53,8 @@ public:
     quint64 fileBytes() const { return m_fileBytes; }
     quint64 totalBytes() const { return m_totalBytes; }
     bool announcedMd5() const { return m_header.hasMd5; }
+    // The digest announced, lower case; empty without a valid one.
+    QByteArray md5Hex() const { return m_header.md5Hex; }
     // No MD5 section vouched for the file, and the bytes stored differ from
     // the size announced: the file is stored, but not verified.
     bool sizeMismatch() const { return !m_header.hasMd5 && m_fileBytes != m_announcedSize; }

@@ -83,6 +83,7 @@ int FileSender::send(QTcpSocket *device, const QString &filePath)
     Q_ASSERT(!device || device->thread() == QThread::currentThread());
     ConnectionWatch watch(device);
     m_size = quint64(qMax<qint64>(0, QFileInfo(filePath).size()));
+    m_md5Hex.clear();
     // A stop left over from before this send has no effect; one made from
     // here on, while the file is hashed, stops it.
     if (m_options.stopRequested)
@@ -251,6 +252,6 @@ int FileSender::announce(int code)
         m_sinceStart.start();
     if (m_onEvent)
         m_onEvent({code, m_size, m_bytesRead, m_bytesWritten,
-                   m_sinceStart.isValid() ? m_sinceStart.elapsed() : 0});
+                   m_sinceStart.isValid() ? m_sinceStart.elapsed() : 0, m_md5Hex});
     return code;
 }

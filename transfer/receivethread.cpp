@@ -202,10 +202,10 @@ ReceiveEvent receiveThread::eventOf(int code, const FileReceiver &receiver)
     event.sizeMismatch = code == RecDone && receiver.sizeMismatch();
     if (code == RecDone || code == RecWriteFailed)
         event.savedAs = receiver.savedAs();
-    if (code == RecCreateFailed) {
-        event.fileName = receiver.fileName();
-        event.programFile = receiver.programFileRefused();
-    }
+    event.fileName = receiver.fileName();
+    event.programFile = code == RecCreateFailed && receiver.programFileRefused();
+    if (code == RecDone)
+        event.md5Hex = receiver.md5Hex();
     if (code == RecStarted)
         m_receptionClock.start();
     else if (m_receptionClock.isValid())

@@ -24,10 +24,14 @@ struct ReceiveEvent
     // RecDone: no MD5 section vouched for the file, and the bytes stored
     // differ from the size announced.
     bool sizeMismatch = false;
-    // RecCreateFailed: the received name, and whether it was refused as one
-    // of the program's own files.
+    // The received name (every code but RecRawData), and for
+    // RecCreateFailed whether it was refused as one of the program's own
+    // files.
     QString fileName;
     bool programFile = false;
+    // RecDone: the digest the header announced, which the contents matched;
+    // empty for a file that came without one.
+    QByteArray md5Hex;
     // RecDone, RecWriteFailed: where a verified file lies when it could not
     // take its own name (FileReceiver::savedAs).
     QString savedAs;
@@ -42,6 +46,7 @@ struct SendEvent
     quint64 bytesRead = 0;
     quint64 bytesWritten = 0;
     qint64 elapsedMs = 0; // since TransStarted of this send
+    QByteArray md5Hex;    // the digest of the header, once the file is hashed
 };
 
 Q_DECLARE_METATYPE(ReceiveEvent)

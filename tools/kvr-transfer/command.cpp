@@ -2,6 +2,7 @@
 
 #include "exitcodes.h"
 #include "greetcommand.h"
+#include "history/transferhistory.h"
 #include "kvrversion.h"
 #include "output.h"
 #include "receivecommand.h"
@@ -33,7 +34,9 @@ is saveFilePath, from the window's settings.ini. A file or the greeting
 counts as sent once the controller acknowledged every byte. One line per
 file on stdout (with --json one JSON object per event, the last "finished"
 unless the arguments were bad); a progress line only on a terminal; raw
-data from the controller on stderr, control characters as \xNN.
+data from the controller on stderr, control characters as \xNN. Every file
+sent or received, well or not, gets a line in history.csv beside
+settings.ini, as the window's do (--no-history leaves it alone).
 
 Exit codes:
   0    everything sent or received and verified
@@ -123,6 +126,13 @@ void Command::addOption(const QCommandLineOption &option)
     m_options.append(option);
 }
 
+void Command::keepHistory()
+{
+    m_movesFiles = true;
+    addOption({QStringLiteral("no-history"),
+               QStringLiteral("Leave the transfer history (history.csv) alone.")});
+}
+
 bool Command::readOptions(const QCommandLineParser &, const QStringList &,
                           const SettingsFile::Values &, QString *)
 {
@@ -138,6 +148,8 @@ int Command::execute(const QStringList &arguments, Output &output)
     }
     output.setJson(m_json);
     Session session(output);
+    if (m_history)
+        session.keepHistory(TransferHistory::pathBeside(settingsPath()));
     if (const int code = session.open(m_host, m_port))
         return session.notConnected(code, plannedFiles());
     const int code = run(session);
@@ -173,6 +185,7 @@ bool Command::readArguments(const QCommandLineParser &parser, QString *error)
         return false;
     m_port = quint16(port);
     m_json = parser.isSet(QStringLiteral("json"));
+    m_history = m_movesFiles && !parser.isSet(QStringLiteral("no-history"));
     // The name sent is what follows the last '/': a Windows path typed with
     // backslashes would otherwise go out whole as the name.
     QStringList arguments;

@@ -50,6 +50,9 @@ protected:
 
     // One of the command's own options, listed after the common ones.
     void addOption(const QCommandLineOption &option);
+    // The command moves files: each gets a line in the history beside
+    // settings.ini, unless --no-history.
+    void keepHistory();
     // Reads the command's own options and arguments (paths with '/'); false,
     // with *error, at the first that is bad.
     virtual bool readOptions(const QCommandLineParser &parser, const QStringList &arguments,
@@ -76,6 +79,8 @@ private:
     QString m_host;
     quint16 m_port = Defaults::ControllerPort;
     bool m_json = false;
+    bool m_movesFiles = false;
+    bool m_history = false;
 };
 
 namespace Commands {

@@ -23,6 +23,7 @@ ReceiveCommand::ReceiveCommand() : Command("receive", "receive files into a fold
         {QStringLiteral("count"), QStringLiteral("Stop after N files."), QStringLiteral("N")});
     addOption({QStringLiteral("idle"), QStringLiteral("Stop after SECONDS without data."),
                QStringLiteral("SECONDS")});
+    keepHistory();
 }
 
 bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QStringList &,

@@ -45,6 +45,7 @@ SendCommand::SendCommand()
                    .arg(Defaults::MaxBufferSize)
                    .arg(Defaults::BufferSize),
                QStringLiteral("N")});
+    keepHistory();
 }
 
 bool SendCommand::readOptions(const QCommandLineParser &parser, const QStringList &arguments,

@@ -3,6 +3,8 @@
 #include "exitcodes.h"
 #include "interrupt.h"
 
+#include "history/transferhistory.h"
+#include "history/transferoutcome.h"
 #include "transfer/filesender.h"
 #include "transfer/protocol.h"
 #include "transfer/socketreceiver.h"
@@ -23,57 +25,27 @@ constexpr qint64 ReadBufferSize = Defaults::ReadBytes;
 // How often a wait looks at Ctrl+C.
 constexpr int WakeUpMs = 50;
 
-struct Outcome
+// What each outcome means for the exit code.
+int exitCodeOf(const QString &outcome)
 {
-    const char *name;
-    int exitCode;
-};
-
-Outcome sendOutcome(int code)
-{
-    switch (code) {
-    case TransDone:
-        return {"done", ExitOk};
-    case TransAborted:
-        return {"interrupted", ExitInterrupted};
-    case TransDisconnected:
-        return {"connection-lost", ExitConnectionLost};
-    case TransOpenFailed:
-        return {"open-failed", ExitTransferFailed};
-    case TransChanged:
-        return {"changed-during-send", ExitTransferFailed};
-    default:
-        return {"read-failed", ExitTransferFailed};
-    }
-}
-
-// Why an open reception ended without its end marker.
-enum class Cut { Stall, PeerClosed, WaitEnded };
-
-Outcome receiveOutcome(int code, Cut cut)
-{
-    switch (code) {
-    case RecDone:
-        return {"done", ExitOk};
-    case RecMd5Mismatch:
-        return {"digest-mismatch", ExitDigestMismatch};
-    case RecTimeout:
-        if (cut == Cut::PeerClosed)
-            return {"connection-lost", ExitConnectionLost};
-        if (cut == Cut::WaitEnded)
-            return Interrupt::requested() ? Outcome{"interrupted", ExitInterrupted}
-                                          : Outcome{"incomplete", ExitTransferFailed};
-        return {"timeout", ExitTransferFailed};
-    case RecCreateFailed:
-        return {"create-failed", ExitTransferFailed};
-    default:
-        return {"write-failed", ExitTransferFailed};
-    }
+    static const QHash<QString, int> codes{
+        {QLatin1String(TransferOutcome::Done), ExitOk},
+        {QStringLiteral("interrupted"), ExitInterrupted},
+        {QStringLiteral("connection-lost"), ExitConnectionLost},
+        {QStringLiteral("digest-mismatch"), ExitDigestMismatch},
+        {QStringLiteral("size-mismatch"), ExitDigestMismatch},
+    };
+    return codes.value(outcome, ExitTransferFailed);
 }
 
 } // namespace
 
 Session::Session(Output &output) : m_output(output) {}
+
+void Session::keepHistory(const QString &filePath)
+{
+    m_history = std::make_unique<TransferHistory>(filePath);
+}
 
 // Here, where FileReceiver is complete.
 Session::~Session() = default;
@@ -96,6 +68,8 @@ int Session::open(const QString &host, quint16 port)
     bool connected = false;
     const QMetaObject::Connection watch =
         QObject::connect(&m_socket, &QTcpSocket::connected, [&connected] { connected = true; });
+    m_host = host;
+    m_port = port;
     m_socket.connectToHost(host, port);
     const bool settled = waitUntil(
         [this] {
@@ -159,14 +133,14 @@ int Session::sendFile(const QString &path)
         options);
     QElapsedTimer clock;
     clock.start();
-    const Outcome outcome = sendOutcome(sender.send(&m_socket, path));
+    event.outcome = TransferOutcome::ofSend(sender.send(&m_socket, path));
     event.ms = clock.elapsed();
     event.bytes = last.bytesRead;
     event.wireBytes = last.bytesWritten;
-    event.outcome = QString::fromLatin1(outcome.name);
-    event.exitCode = outcome.exitCode;
+    event.exitCode = exitCodeOf(event.outcome);
     m_output.fileEnded(event);
-    return outcome.exitCode;
+    record(event, last.md5Hex);
+    return event.exitCode;
 }
 
 int Session::receive(const ReceiveOptions &options)
@@ -270,17 +244,15 @@ void Session::endReceived(int code, const FileReceiver &receiver)
         m_event.direction = QStringLiteral("receive");
         m_event.name = receiver.fileName();
     }
-    Outcome outcome = receiveOutcome(code, m_peerClosed  ? Cut::PeerClosed
-                                           : m_waitEnded ? Cut::WaitEnded
-                                                         : Cut::Stall);
-    if (code == RecCreateFailed && receiver.programFileRefused()) {
-        outcome = {"program-file", ExitTransferFailed};
-        m_event.note = QStringLiteral("one of the program's own files, left as it was");
-    }
+    TransferOutcome::Reception reception;
+    reception.code = code;
     // Without a digest the size is all that vouches for the file; it stays
     // stored under its name all the same.
-    if (code == RecDone && receiver.sizeMismatch())
-        outcome = {"size-mismatch", ExitDigestMismatch};
+    reception.sizeMismatch = code == RecDone && receiver.sizeMismatch();
+    reception.programFile = code == RecCreateFailed && receiver.programFileRefused();
+    reception.cut = cutOfReception();
+    if (reception.programFile)
+        m_event.note = QStringLiteral("one of the program's own files, left as it was");
     // A verified file whose name was taken lies elsewhere: say where.
     if (!receiver.savedAs().isEmpty()) {
         m_event.path = receiver.savedAs();
@@ -291,10 +263,42 @@ void Session::endReceived(int code, const FileReceiver &receiver)
     m_event.bytes = receiver.fileBytes();
     m_event.wireBytes = receiver.totalBytes();
     m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
-    m_event.outcome = QString::fromLatin1(outcome.name);
-    m_event.exitCode = outcome.exitCode;
+    m_event.outcome = TransferOutcome::ofReception(reception);
+    m_event.exitCode = exitCodeOf(m_event.outcome);
     m_output.fileEnded(m_event);
-    m_tally.add(outcome.exitCode);
+    record(m_event, code == RecDone ? receiver.md5Hex() : QByteArray());
+    m_tally.add(m_event.exitCode);
+}
+
+// Why an open reception ended without its end marker.
+TransferOutcome::Cut Session::cutOfReception() const
+{
+    if (m_peerClosed)
+        return TransferOutcome::Cut::PeerClosed;
+    if (!m_waitEnded)
+        return TransferOutcome::Cut::Stall;
+    return Interrupt::requested() ? TransferOutcome::Cut::Interrupted
+                                  : TransferOutcome::Cut::WaitEnded;
+}
+
+// A history that cannot be written is told once, and the transfers go on.
+void Session::record(const FileEvent &event, const QByteArray &md5Hex)
+{
+    if (!m_history)
+        return;
+    const HistoryEntry entry{QDateTime::currentDateTime(),
+                             event.direction,
+                             m_host,
+                             m_port,
+                             event.name,
+                             event.bytes,
+                             md5Hex,
+                             event.outcome,
+                             event.ms};
+    const QString error = m_history->append(entry);
+    if (!error.isEmpty())
+        m_output.error(QStringLiteral("cannot write the history %1: %2")
+                           .arg(QDir::toNativeSeparators(m_history->filePath()), error));
 }
 
 // Sent means the controller's side acknowledged the greeting, as for a

@@ -2,6 +2,7 @@
 
 #include "output.h"
 
+#include "history/transferoutcome.h"
 #include "settings/defaults.h"
 
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 
 class FileReceiver;
 class SocketReceiver;
+class TransferHistory;
 
 // One connection to the controller and what the tool does over it. Every
 // wait runs the event loop and ends early on Ctrl+C.
@@ -30,6 +32,9 @@ public:
 
     explicit Session(Output &output);
     ~Session();
+
+    // Every file that ends gets a line in the history at filePath.
+    void keepHistory(const QString &filePath);
 
     // Returns ExitOk, ExitNoConnection or ExitInterrupted.
     int open(const QString &host, quint16 port);
@@ -56,12 +61,17 @@ private:
     void restartIdleTimer();
     void received(int code, const FileReceiver &receiver);
     void endReceived(int code, const FileReceiver &receiver);
+    TransferOutcome::Cut cutOfReception() const;
+    void record(const FileEvent &event, const QByteArray &md5Hex);
     int receiveExitCode() const;
     int finish(int exitCode);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs = -1);
 
     Output &m_output;
     QTcpSocket m_socket;
+    QString m_host;
+    quint16 m_port = Defaults::ControllerPort;
+    std::unique_ptr<TransferHistory> m_history;
     Tally m_tally;
     FileEvent m_event;
     QElapsedTimer m_fileClock;

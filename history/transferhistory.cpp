@@ -1,0 +1,154 @@
+#include "history/transferhistory.h"
+
+#include "history/transferoutcome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QLockFile>
+#include <QStringList>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
+namespace {
+
+// Long enough for another process to roll the file over, short enough that
+// a transfer's end is not held up by a lock that never frees.
+constexpr int LockWaitMs = 1000;
+
+const char ByteOrderMark[] = "\xEF\xBB\xBF";
+const char Header[] = "time,direction,controller,port,file,bytes,md5,result,seconds";
+const char LineEnd[] = "\r\n";
+
+// A spreadsheet runs a field that starts so as a formula; a controller
+// names its files as it likes. The apostrophe makes it text.
+bool startsLikeFormula(const QString &text)
+{
+    return !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.at(0));
+}
+
+bool needsQuotes(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char(',') || c == QLatin1Char('\r') ||
+            c == QLatin1Char('\n'))
+            return true;
+    }
+    return false;
+}
+
+QString field(QString text)
+{
+    if (startsLikeFormula(text))
+        text.prepend(QLatin1Char('\''));
+    if (!needsQuotes(text))
+        return text;
+    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
+// 2026-12-08T14:03:27+08:00: the local time, and how far it is from UTC.
+QString localTimeWithOffset(const QDateTime &time)
+{
+    const int minutes = time.offsetFromUtc() / 60;
+    const QChar sign = minutes < 0 ? QLatin1Char('-') : QLatin1Char('+');
+    return QLocale::c().toString(time, QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + sign +
+           QStringLiteral("%1:%2")
+               .arg(qAbs(minutes) / 60, 2, 10, QLatin1Char('0'))
+               .arg(qAbs(minutes) % 60, 2, 10, QLatin1Char('0'));
+}
+
+QByteArray lineOf(const HistoryEntry &entry)
+{
+    const QString result = entry.outcome == QLatin1String(TransferOutcome::Done)
+                               ? QStringLiteral("ok")
+                               : entry.outcome;
+    const QStringList fields{localTimeWithOffset(entry.time),
+                             field(entry.direction),
+                             field(entry.host),
+                             QString::number(entry.port),
+                             field(entry.fileName),
+                             QString::number(entry.bytes),
+                             QString::fromLatin1(entry.md5Hex.toLower()),
+                             field(result),
+                             QString::number(double(entry.ms) / 1000.0, 'f', 3)};
+    return fields.join(QLatin1Char(',')).toUtf8() + LineEnd;
+}
+
+} // namespace
+
+QString TransferHistory::pathBeside(const QString &settingsFile)
+{
+    return QFileInfo(settingsFile).absolutePath() + QLatin1Char('/') + QLatin1String(FileName);
+}
+
+TransferHistory::TransferHistory(const QString &filePath) : m_path(filePath) {}
+
+QString TransferHistory::append(const HistoryEntry &entry)
+{
+    prepare();
+    const QString error = appendBytes(lineOf(entry));
+    if (error.isEmpty() || m_failed)
+        return QString();
+    m_failed = true;
+    return error;
+}
+
+// A full file rolls over and a new one starts with its header. Both under
+// the lock, looked at again there: another process may have done it since.
+// Without the lock (a folder that cannot be written, a lock held too long)
+// the line is still appended.
+void TransferHistory::prepare()
+{
+    const qint64 size = QFileInfo(m_path).size();
+    if (size > 0 && size < RollOverBytes)
+        return;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QLockFile lock(m_path + QLatin1String(".lock"));
+    const bool locked = lock.tryLock(LockWaitMs);
+    if (locked && QFileInfo(m_path).size() >= RollOverBytes) {
+        const QString old =
+            QFileInfo(m_path).absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
+        // Kept as it is if the old file is open elsewhere; tried again with
+        // the next line.
+        if (QFile::remove(old) || !QFileInfo::exists(old))
+            QFile::rename(m_path, old);
+    }
+    if (QFileInfo(m_path).size() == 0)
+        appendBytes(QByteArray(ByteOrderMark) + Header + LineEnd);
+}
+
+#ifdef Q_OS_WIN
+// Qt opens a file for appending with write access and seeks to its end, so
+// two processes may write at the same place. With append access alone the
+// system puts every write at the end. Deleting is shared for the roll-over.
+QString TransferHistory::appendBytes(const QByteArray &bytes) const
+{
+    const HANDLE file = CreateFileW(
+        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_path).utf16()),
+        FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return qt_error_string(int(GetLastError()));
+    DWORD written = 0;
+    const bool whole = WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
+                       written == DWORD(bytes.size());
+    const QString error = whole ? QString() : qt_error_string(int(GetLastError()));
+    CloseHandle(file);
+    return error;
+}
+#else
+// O_APPEND, and unbuffered so that the line goes in one write.
+QString TransferHistory::appendBytes(const QByteArray &bytes) const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return file.errorString();
+    if (file.write(bytes) != bytes.size())
+        return file.errorString();
+    return QString();
+}
+#endif

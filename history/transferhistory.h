@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// One finished send or reception, as history.csv records it.
+struct HistoryEntry
+{
+    QDateTime time;    // when it ended
+    QString direction; // "send" or "receive"
+    QString host;      // the controller's address
+    quint16 port = 0;
+    QString fileName;
+    quint64 bytes = 0; // contents read for sending, or stored
+    // The contents' digest when known: the one a send announced, the one a
+    // reception matched.
+    QByteArray md5Hex;
+    QString outcome; // TransferOutcome's word
+    qint64 ms = 0;
+};
+
+// history.csv: one line for every finished transfer of the window and of
+// kvr-transfer, beside the settings.ini they use. UTF-8 with a byte-order
+// mark (by which a spreadsheet knows it is UTF-8), a header line, and fields
+// quoted as RFC 4180 asks.
+//
+// The window and kvr-transfer may append at the same time: each line goes
+// in one write to the file opened for appending, so whole lines follow one
+// another. At 10 MiB the file becomes history.1.csv, replacing the older
+// one; the header and the roll-over are made under a lock file the
+// processes share, so one of them does it and the others' lines go into
+// the old file or the new, never lost.
+class TransferHistory
+{
+public:
+    static constexpr char FileName[] = "history.csv";
+    static constexpr char OldFileName[] = "history.1.csv";
+    static constexpr qint64 RollOverBytes = 10 * 1024 * 1024;
+
+    // Beside the settings.ini that a program uses (SettingsFile::path).
+    static QString pathBeside(const QString &settingsFile);
+
+    explicit TransferHistory(const QString &filePath);
+
+    QString filePath() const { return m_path; }
+    // Appends the entry as one line. Returns why it could not, the first time
+    // only: a history that cannot be written is told once, not for every
+    // file. Empty otherwise. A transfer never waits long for it.
+    QString append(const HistoryEntry &entry);
+
+private:
+    void prepare();
+    QString appendBytes(const QByteArray &bytes) const;
+
+    const QString m_path;
+    bool m_failed = false;
+};

@@ -1,0 +1,62 @@
+#include "history/transferoutcome.h"
+
+#include "transfer/transfercodes.h"
+
+namespace {
+
+QString word(const char *text)
+{
+    return QString::fromLatin1(text);
+}
+
+QString ofCut(TransferOutcome::Cut cut)
+{
+    switch (cut) {
+    case TransferOutcome::Cut::PeerClosed:
+        return word("connection-lost");
+    case TransferOutcome::Cut::WaitEnded:
+        return word("incomplete");
+    case TransferOutcome::Cut::Interrupted:
+        return word("interrupted");
+    case TransferOutcome::Cut::Stall:
+        break;
+    }
+    return word("timeout");
+}
+
+} // namespace
+
+QString TransferOutcome::ofSend(int code)
+{
+    switch (code) {
+    case TransDone:
+        return word(Done);
+    case TransAborted:
+        return word("interrupted");
+    case TransDisconnected:
+        return word("connection-lost");
+    case TransOpenFailed:
+        return word("open-failed");
+    case TransChanged:
+        return word("changed-during-send");
+    default:
+        return word("read-failed");
+    }
+}
+
+QString TransferOutcome::ofReception(const Reception &reception)
+{
+    switch (reception.code) {
+    case RecDone:
+        // Without a digest the size is all that vouches for the file.
+        return word(reception.sizeMismatch ? "size-mismatch" : Done);
+    case RecMd5Mismatch:
+        return word("digest-mismatch");
+    case RecTimeout:
+        return ofCut(reception.cut);
+    case RecCreateFailed:
+        return word(reception.programFile ? "program-file" : "create-failed");
+    default:
+        return word("write-failed");
+    }
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// What became of one file, as a word: kvr-transfer's JSON "outcome" and the
+// history's result. Scripts and spreadsheets match these words: never
+// change one.
+namespace TransferOutcome {
+
+constexpr char Done[] = "done";
+
+// The end code of a send (FileSender).
+QString ofSend(int code);
+
+// Why an open reception ended without its end marker.
+enum class Cut {
+    Stall,      // the controller went quiet
+    PeerClosed, // the connection was lost
+    WaitEnded,  // the receiver stopped waiting (kvr-transfer's --count, --idle)
+    Interrupted,
+};
+
+// The end code of a reception (FileReceiver), with what the code alone
+// does not tell.
+struct Reception
+{
+    int code = -1;
+    bool sizeMismatch = false; // RecDone without a digest, in another size than announced
+    bool programFile = false;  // RecCreateFailed for one of the program's own files
+    Cut cut = Cut::Stall;      // RecTimeout
+};
+QString ofReception(const Reception &reception);
+
+} // namespace TransferOutcome

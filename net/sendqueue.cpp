@@ -1,0 +1,51 @@
+#include "net/sendqueue.h"
+
+#include "transfer/transfercodes.h"
+
+#include <utility>
+
+void SendQueue::add(const QStringList &paths)
+{
+    m_waiting += paths;
+}
+
+SendQueue::Place SendQueue::handOver()
+{
+    Q_ASSERT(hasWaiting() && !sending());
+    m_current = m_waiting.takeFirst();
+    ++m_handed;
+    return current();
+}
+
+SendQueue::Place SendQueue::current() const
+{
+    return {m_current, m_handed, m_handed + int(m_waiting.size())};
+}
+
+SendQueue::After SendQueue::fileEnded(int code)
+{
+    m_current.clear();
+    if (m_stopping || code == TransAborted)
+        return endRun(After::Stopped);
+    // The controller may still be inside the failed file: the rest wait
+    // for the user.
+    if (code != TransDone)
+        return endRun(After::Failed);
+    return m_waiting.isEmpty() ? endRun(After::Finished) : After::Next;
+}
+
+QStringList SendQueue::stop()
+{
+    if (sending())
+        m_stopping = true;
+    else
+        m_handed = 0;
+    return std::exchange(m_waiting, {});
+}
+
+SendQueue::After SendQueue::endRun(After after)
+{
+    m_handed = 0;
+    m_stopping = false;
+    return after;
+}

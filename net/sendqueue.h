@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The files the window sends one after another over its connection. No
+// thread or socket: the window hands the worker one file at a time (one
+// CmdSendFile, after the previous send's end code) and tells this queue
+// each file's end code. GUI thread only.
+//
+// A run goes from the file that starts it to its last: places read "2/5",
+// and files added while it runs join its end. A stop drops the files not
+// yet handed over. A failure ends the run, and the files after the failed
+// one wait for the next start.
+class SendQueue
+{
+public:
+    // A file handed over, and its place in the run.
+    struct Place
+    {
+        QString path;
+        int number = 0;
+        int total = 0;
+    };
+    // What a file's end code means for its run.
+    enum class After { Next, Finished, Stopped, Failed };
+
+    void add(const QStringList &paths);
+    // Not yet handed over, oldest first.
+    QStringList waiting() const { return m_waiting; }
+    bool hasWaiting() const { return !m_waiting.isEmpty(); }
+
+    // Hands over the oldest waiting file; the first starts a run. Only
+    // while hasWaiting() and not sending().
+    Place handOver();
+    // From handOver() until fileEnded().
+    bool sending() const { return !m_current.isEmpty(); }
+    // The file handed over last, its place counting the files added since.
+    Place current() const;
+    // The end code of the file handed over last.
+    After fileEnded(int code);
+
+    // Drops the waiting files and returns them. A file already handed over
+    // still ends with fileEnded(), which ends the run.
+    QStringList stop();
+    // A stop came while a file was handed over: the sender must stop it,
+    // even one that had not started when the stop came.
+    bool stopping() const { return m_stopping; }
+
+private:
+    After endRun(After after);
+
+    QStringList m_waiting;
+    QString m_current;
+    int m_handed = 0; // in the current run, the current file included
+    bool m_stopping = false;
+};

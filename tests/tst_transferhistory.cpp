@@ -1,0 +1,231 @@
+// history.csv as the window and kvr-transfer write it: each field as a
+// spreadsheet reads it back, the roll-over at 10 MiB, a history that cannot
+// be written, and several writers at once.
+
+#include "historyfile.h"
+#include "testfiles.h"
+
+#include "history/transferhistory.h"
+
+#include <QDir>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+HistoryEntry sampleEntry(const QString &fileName = QStringLiteral("program.bin"))
+{
+    HistoryEntry entry;
+    entry.time = QDateTime(QDate(2026, 12, 8), QTime(14, 3, 27), Qt::OffsetFromUTC, 8 * 3600);
+    entry.direction = QStringLiteral("send");
+    entry.host = QStringLiteral("192.168.1.10");
+    entry.port = 8080;
+    entry.fileName = fileName;
+    entry.bytes = 3000000;
+    entry.md5Hex = "0123456789ABCDEF0123456789abcdef";
+    entry.outcome = QStringLiteral("done");
+    entry.ms = 1234;
+    return entry;
+}
+
+} // namespace
+
+class tst_TransferHistory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void fieldsReadBack_data();
+    void fieldsReadBack();
+    void rollsOver_data();
+    void rollsOver();
+    void unwritableToldOnce();
+    void writersAtOnce_data();
+    void writersAtOnce();
+
+private:
+    QString historyPath() const { return m_dir->filePath(QStringLiteral("history.csv")); }
+    QString oldPath() const { return m_dir->filePath(QStringLiteral("history.1.csv")); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_TransferHistory::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+}
+
+void tst_TransferHistory::fieldsReadBack_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("offsetMinutes");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QStringList>("expected"); // the fields a spreadsheet shows
+
+    const auto fields = [](const QString &time, const QString &file, const QString &result) {
+        return QStringList{time,
+                           QStringLiteral("send"),
+                           QStringLiteral("192.168.1.10"),
+                           QStringLiteral("8080"),
+                           file,
+                           QStringLiteral("3000000"),
+                           QStringLiteral("0123456789abcdef0123456789abcdef"),
+                           result,
+                           QStringLiteral("1.234")};
+    };
+    const QString east = QStringLiteral("2026-12-08T14:03:27+08:00");
+    const auto row = [&](const char *name, const QString &file, const QString &shown) {
+        QTest::newRow(name) << file << 480 << QStringLiteral("done")
+                            << fields(east, shown, QStringLiteral("ok"));
+    };
+    row("plain", QStringLiteral("program.bin"), QStringLiteral("program.bin"));
+    row("commas", QStringLiteral("a,b,,c.txt"), QStringLiteral("a,b,,c.txt"));
+    row("quotes", QStringLiteral("\"quoted\" \"\".txt"), QStringLiteral("\"quoted\" \"\".txt"));
+    row("line breaks", QStringLiteral("one\ntwo\r\nthree\r.txt"),
+        QStringLiteral("one\ntwo\r\nthree\r.txt"));
+    row("Chinese and spaces", QString::fromUtf8(" 参数 文件.ini "),
+        QString::fromUtf8(" 参数 文件.ini "));
+    // A spreadsheet would run it as a formula.
+    row("formula", QStringLiteral("=HYPERLINK(\"x\",\"y\")"),
+        QStringLiteral("'=HYPERLINK(\"x\",\"y\")"));
+    QTest::newRow("west of UTC, a failure")
+        << QStringLiteral("program.bin") << -210 << QStringLiteral("digest-mismatch")
+        << fields(QStringLiteral("2026-12-08T14:03:27-03:30"), QStringLiteral("program.bin"),
+                  QStringLiteral("digest-mismatch"));
+    QTest::newRow("UTC") << QStringLiteral("program.bin") << 0 << QStringLiteral("done")
+                         << fields(QStringLiteral("2026-12-08T14:03:27+00:00"),
+                                   QStringLiteral("program.bin"), QStringLiteral("ok"));
+}
+
+void tst_TransferHistory::fieldsReadBack()
+{
+    QFETCH(QString, fileName);
+    QFETCH(int, offsetMinutes);
+    QFETCH(QString, outcome);
+    QFETCH(QStringList, expected);
+    HistoryEntry entry = sampleEntry(fileName);
+    entry.time =
+        QDateTime(entry.time.date(), entry.time.time(), Qt::OffsetFromUTC, offsetMinutes * 60);
+    entry.outcome = outcome;
+    TransferHistory history(m_dir->filePath(QStringLiteral("new/history.csv")));
+
+    QCOMPARE(history.append(entry), QString());
+    QCOMPARE(history.append(sampleEntry()), QString());
+
+    const QByteArray bytes =
+        TestFiles::readFile(m_dir->filePath(QStringLiteral("new/history.csv")));
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF"
+                             "time,direction,controller,port,file,bytes,md5,result,seconds\r\n"));
+    const QList<QStringList> entries =
+        HistoryFile::entries(m_dir->filePath(QStringLiteral("new/history.csv")));
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(0), expected);
+    QCOMPARE(HistoryFile::value(entries.at(1), "file"), QStringLiteral("program.bin"));
+}
+
+void tst_TransferHistory::rollsOver_data()
+{
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("oldFileThere");
+
+    QTest::newRow("a line short of 10 MiB") << TransferHistory::RollOverBytes - 1 << true;
+    QTest::newRow("10 MiB") << TransferHistory::RollOverBytes << true;
+    QTest::newRow("10 MiB, no old file") << TransferHistory::RollOverBytes << false;
+}
+
+// The full file becomes history.1.csv in place of the old one, and a new
+// file starts with its header.
+void tst_TransferHistory::rollsOver()
+{
+    QFETCH(qint64, size);
+    QFETCH(bool, oldFileThere);
+    QVERIFY(TestFiles::writeFile(historyPath(), QByteArray(int(size), 'x')));
+    if (oldFileThere)
+        QVERIFY(TestFiles::writeFile(oldPath(), "older"));
+    const bool full = size >= TransferHistory::RollOverBytes;
+
+    TransferHistory history(historyPath());
+    QCOMPARE(history.append(sampleEntry()), QString());
+
+    QCOMPARE(QFileInfo(oldPath()).size(), full ? size : qint64(5));
+    if (full)
+        QCOMPARE(HistoryFile::entries(historyPath()).size(), 1);
+    else
+        QVERIFY(QFileInfo(historyPath()).size() > size);
+}
+
+// A history that cannot be written never holds a transfer up, and is told
+// once.
+void tst_TransferHistory::unwritableToldOnce()
+{
+    QVERIFY(QDir().mkpath(historyPath()));
+    TransferHistory history(historyPath());
+
+    QVERIFY(!history.append(sampleEntry()).isEmpty());
+    QCOMPARE(history.append(sampleEntry()), QString());
+    QCOMPARE(history.append(sampleEntry()), QString());
+}
+
+void tst_TransferHistory::writersAtOnce_data()
+{
+    QTest::addColumn<bool>("full");
+
+    QTest::newRow("new file") << false;
+    QTest::newRow("across a roll-over") << true;
+}
+
+// As the window and kvr-transfer would, each with a writer of its own:
+// every line whole, one header, one roll-over that loses nothing.
+void tst_TransferHistory::writersAtOnce()
+{
+    QFETCH(bool, full);
+    constexpr int Writers = 4;
+    constexpr int Lines = 300;
+    if (full)
+        QVERIFY(TestFiles::writeFile(
+            historyPath(), QByteArray("\xEF\xBB\xBF"
+                                      "time,direction,controller,port,file,bytes,md5,result,"
+                                      "seconds\r\n") +
+                               QByteArray(int(TransferHistory::RollOverBytes), 'x') + "\r\n"));
+
+    std::vector<std::unique_ptr<QThread>> writers;
+    for (int w = 0; w < Writers; ++w) {
+        writers.emplace_back(QThread::create([this, w] {
+            TransferHistory history(historyPath());
+            for (int i = 0; i < Lines; ++i) {
+                if (!history.append(sampleEntry(QStringLiteral("w%1-%2,x").arg(w).arg(i)))
+                         .isEmpty())
+                    return;
+            }
+        }));
+        writers.back()->start();
+    }
+    for (const std::unique_ptr<QThread> &writer : writers)
+        QVERIFY(writer->wait(60000));
+
+    QList<QStringList> entries = HistoryFile::entries(historyPath());
+    if (full) {
+        QList<QStringList> older = HistoryFile::entries(oldPath());
+        QVERIFY(!older.isEmpty());
+        QCOMPARE(older.takeFirst().size(), 1); // the filler
+        entries = older + entries;
+    }
+    QCOMPARE(entries.size(), Writers * Lines);
+    QSet<QString> names;
+    for (const QStringList &entry : entries) {
+        QCOMPARE(entry.size(), HistoryFile::Columns.size());
+        names.insert(HistoryFile::value(entry, "file"));
+    }
+    QCOMPARE(names.size(), Writers * Lines);
+}
+
+QTEST_GUILESS_MAIN(tst_TransferHistory)
+#include "tst_transferhistory.moc"
