@@ -61,11 +61,20 @@ QString localTimeWithOffset(const QDateTime &time)
                .arg(qAbs(minutes) % 60, 2, 10, QLatin1Char('0'));
 }
 
+// A spreadsheet filters on "ok", and a digest that failed goes by its
+// code's own name; every other result is kvr-transfer's word.
+QString resultOf(const QString &outcome)
+{
+    if (outcome == QLatin1String(TransferOutcome::Done))
+        return QStringLiteral("ok");
+    if (outcome == QLatin1String(TransferOutcome::DigestMismatch))
+        return QStringLiteral("md5-mismatch");
+    return outcome;
+}
+
 QByteArray lineOf(const HistoryEntry &entry)
 {
-    const QString result = entry.outcome == QLatin1String(TransferOutcome::Done)
-                               ? QStringLiteral("ok")
-                               : entry.outcome;
+    const QString result = resultOf(entry.outcome);
     const QStringList fields{localTimeWithOffset(entry.time),
                              field(entry.direction),
                              field(entry.host),

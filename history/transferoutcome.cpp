@@ -51,7 +51,7 @@ QString TransferOutcome::ofReception(const Reception &reception)
         // Without a digest the size is all that vouches for the file.
         return word(reception.sizeMismatch ? "size-mismatch" : Done);
     case RecMd5Mismatch:
-        return word("digest-mismatch");
+        return word(DigestMismatch);
     case RecTimeout:
         return ofCut(reception.cut);
     case RecCreateFailed:

@@ -8,6 +8,7 @@
 namespace TransferOutcome {
 
 constexpr char Done[] = "done";
+constexpr char DigestMismatch[] = "digest-mismatch";
 
 // The end code of a send (FileSender).
 QString ofSend(int code);

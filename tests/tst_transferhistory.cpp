@@ -99,7 +99,7 @@ void tst_TransferHistory::fieldsReadBack_data()
     QTest::newRow("west of UTC, a failure")
         << QStringLiteral("program.bin") << -210 << QStringLiteral("digest-mismatch")
         << fields(QStringLiteral("2026-12-08T14:03:27-03:30"), QStringLiteral("program.bin"),
-                  QStringLiteral("digest-mismatch"));
+                  QStringLiteral("md5-mismatch"));
     QTest::newRow("UTC") << QStringLiteral("program.bin") << 0 << QStringLiteral("done")
                          << fields(QStringLiteral("2026-12-08T14:03:27+00:00"),
                                    QStringLiteral("program.bin"), QStringLiteral("ok"));

@@ -32,7 +32,7 @@ int exitCodeOf(const QString &outcome)
         {QLatin1String(TransferOutcome::Done), ExitOk},
         {QStringLiteral("interrupted"), ExitInterrupted},
         {QStringLiteral("connection-lost"), ExitConnectionLost},
-        {QStringLiteral("digest-mismatch"), ExitDigestMismatch},
+        {QLatin1String(TransferOutcome::DigestMismatch), ExitDigestMismatch},
         {QStringLiteral("size-mismatch"), ExitDigestMismatch},
     };
     return codes.value(outcome, ExitTransferFailed);
