@@ -44,6 +44,7 @@ private:
     void armStallTimer();
 
     QPointer<QTcpSocket> m_socket;
+    QByteArray m_readBuffer;
     StreamReceiver m_stream;
     QTimer m_stallTimer;
 };
