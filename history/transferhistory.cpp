@@ -96,9 +96,27 @@ QString TransferHistory::pathBeside(const QString &settingsFile)
 
 TransferHistory::TransferHistory(const QString &filePath) : m_path(filePath) {}
 
+// Every line goes in one write to the file opened for appending, which
+// POSIX keeps whole. A Windows handle that may only append does too on a
+// local disk, but not on every file system it may sit on (Wine seeks to the
+// end and then writes): there each line also takes the lock file the
+// processes share. Without the lock (a folder that cannot be written, a
+// lock held too long) the line is still appended.
 QString TransferHistory::append(const HistoryEntry &entry)
 {
-    prepare();
+#ifdef Q_OS_WIN
+    constexpr bool LockEveryLine = true;
+#else
+    constexpr bool LockEveryLine = false;
+#endif
+    const qint64 size = QFileInfo(m_path).size();
+    const bool toPrepare = size == 0 || size >= RollOverBytes;
+    if (toPrepare)
+        QDir().mkpath(QFileInfo(m_path).absolutePath());
+    QLockFile lock(m_path + QLatin1String(".lock"));
+    const bool locked = (LockEveryLine || toPrepare) && lock.tryLock(LockWaitMs);
+    if (toPrepare)
+        prepare(locked);
     const QString error = appendBytes(lineOf(entry));
     if (error.isEmpty() || m_failed)
         return QString();
@@ -106,21 +124,14 @@ QString TransferHistory::append(const HistoryEntry &entry)
     return error;
 }
 
-// A full file rolls over and a new one starts with its header. Both under
-// the lock, looked at again there: another process may have done it since.
-// Without the lock (a folder that cannot be written, a lock held too long)
-// the line is still appended.
-void TransferHistory::prepare()
+// A full file rolls over and a new one starts with its header, both looked
+// at again under the lock: another process may have done it since. Without
+// the lock there is no roll-over, so two processes never both make one.
+void TransferHistory::prepare(bool locked)
 {
-    const qint64 size = QFileInfo(m_path).size();
-    if (size > 0 && size < RollOverBytes)
-        return;
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    QLockFile lock(m_path + QLatin1String(".lock"));
-    const bool locked = lock.tryLock(LockWaitMs);
-    if (locked && QFileInfo(m_path).size() >= RollOverBytes) {
-        const QString old =
-            QFileInfo(m_path).absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
+    const QFileInfo file(m_path);
+    if (locked && file.size() >= RollOverBytes) {
+        const QString old = file.absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
         // Kept as it is if the old file is open elsewhere; tried again with
         // the next line.
         if (QFile::remove(old) || !QFileInfo::exists(old))

@@ -26,11 +26,10 @@ struct HistoryEntry
 // quoted as RFC 4180 asks.
 //
 // The window and kvr-transfer may append at the same time: each line goes
-// in one write to the file opened for appending, so whole lines follow one
-// another. At 10 MiB the file becomes history.1.csv, replacing the older
-// one; the header and the roll-over are made under a lock file the
-// processes share, so one of them does it and the others' lines go into
-// the old file or the new, never lost.
+// in one write to the file opened for appending (on Windows also under a
+// lock file the processes share), so whole lines follow one another. At
+// 10 MiB the file becomes history.1.csv, replacing the older one, under
+// that lock, so one process does it and no line is lost.
 class TransferHistory
 {
 public:
@@ -50,7 +49,7 @@ public:
     QString append(const HistoryEntry &entry);
 
 private:
-    void prepare();
+    void prepare(bool locked);
     QString appendBytes(const QByteArray &bytes) const;
 
     const QString m_path;
