@@ -72,16 +72,6 @@ QString fileNames(const QStringList &paths)
     return names.join(QLatin1String(", "));
 }
 
-bool endsSend(int code)
-{
-    return code != TransStarted && code != TransProgress;
-}
-
-bool endsReception(int code)
-{
-    return code != RecStarted && code != RecProgress && code != RecRawData;
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicationDirPath(), parent)

@@ -44,11 +44,6 @@ const QString FileName = QStringLiteral("bench.bin");
 // gathered here. Beyond it, the rows use only saveFilePath and the worker's
 // signals and clientState().
 
-bool isReceiveEnd(int code)
-{
-    return code != RecStarted && code != RecProgress && code != RecRawData;
-}
-
 // A slow disk: every write of the engine first waits until the bytes
 // written so far fit the rate.
 void throttleWrites(double bytesPerSecond)
@@ -89,7 +84,7 @@ void watchReceive(sendThread *worker, CodeClock &clock)
             ++clock.emitted;
             if (code == RecStarted && clock.startNs < 0)
                 clock.startNs = Kit::nowNs();
-            if (isReceiveEnd(code) && clock.endCode < 0) {
+            if (endsReception(code) && clock.endCode < 0) {
                 clock.endNs = Kit::nowNs();
                 clock.endCode = code;
             }
@@ -373,7 +368,7 @@ Timed receiveByWindow(Context &context, bool withMd5)
     watchReceive(window.worker(), codes);
     QObject gui; // queued after the window's own slot
     QObject::connect(window.worker(), &sendThread::sendRecState, &gui, [&handledEndNs](int code) {
-        if (isReceiveEnd(code) && handledEndNs < 0)
+        if (endsReception(code) && handledEndNs < 0)
             handledEndNs = Kit::nowNs();
     });
     connectWindow(window);

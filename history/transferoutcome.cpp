@@ -13,11 +13,11 @@ QString ofCut(TransferOutcome::Cut cut)
 {
     switch (cut) {
     case TransferOutcome::Cut::PeerClosed:
-        return word("connection-lost");
+        return word(TransferOutcome::ConnectionLost);
     case TransferOutcome::Cut::WaitEnded:
         return word("incomplete");
     case TransferOutcome::Cut::Interrupted:
-        return word("interrupted");
+        return word(TransferOutcome::Interrupted);
     case TransferOutcome::Cut::Stall:
         break;
     }
@@ -32,9 +32,9 @@ QString TransferOutcome::ofSend(int code)
     case TransDone:
         return word(Done);
     case TransAborted:
-        return word("interrupted");
+        return word(Interrupted);
     case TransDisconnected:
-        return word("connection-lost");
+        return word(ConnectionLost);
     case TransOpenFailed:
         return word("open-failed");
     case TransChanged:
@@ -49,7 +49,7 @@ QString TransferOutcome::ofReception(const Reception &reception)
     switch (reception.code) {
     case RecDone:
         // Without a digest the size is all that vouches for the file.
-        return word(reception.sizeMismatch ? "size-mismatch" : Done);
+        return word(reception.sizeMismatch ? SizeMismatch : Done);
     case RecMd5Mismatch:
         return word(DigestMismatch);
     case RecTimeout:

@@ -9,6 +9,9 @@ namespace TransferOutcome {
 
 constexpr char Done[] = "done";
 constexpr char DigestMismatch[] = "digest-mismatch";
+constexpr char SizeMismatch[] = "size-mismatch";
+constexpr char ConnectionLost[] = "connection-lost";
+constexpr char Interrupted[] = "interrupted";
 
 // The end code of a send (FileSender).
 QString ofSend(int code);

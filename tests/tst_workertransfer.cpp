@@ -37,12 +37,6 @@ constexpr int BlockSize = Defaults::BufferSize;
 // five seconds: long enough to be interrupted for sure.
 constexpr qint64 BigSize = 64 * 1024 * 1024;
 
-bool isEndCode(int code)
-{
-    return code == TransDone || code == TransAborted || code == TransDisconnected ||
-           code == TransOpenFailed || code == TransReadFailed;
-}
-
 int contentBlocks(qint64 size, int bufferSize)
 {
     return int((size + bufferSize - 1) / bufferSize);
@@ -129,7 +123,7 @@ public:
     int endCodes() const
     {
         const QList<int> all = codes();
-        return int(std::count_if(all.cbegin(), all.cend(), isEndCode));
+        return int(std::count_if(all.cbegin(), all.cend(), endsSend));
     }
 
 private:
@@ -315,7 +309,12 @@ void tst_WorkerTransfer::sendFile(const QString &path)
 
 bool tst_WorkerTransfer::waitForSendEnd(int timeoutMs)
 {
-    return QTest::qWaitFor([this] { return isEndCode(m_sent.last()); }, timeoutMs);
+    return QTest::qWaitFor(
+        [this] {
+            const int last = m_sent.last();
+            return last != -1 && endsSend(last);
+        },
+        timeoutMs);
 }
 
 void tst_WorkerTransfer::sendsWholeFile_data()

@@ -28,3 +28,15 @@ enum RecState : int {
     RecMd5Mismatch = 6, // contents differ from the announced digest
     RecWriteFailed = 7, // the target file could not be written
 };
+
+// A send's last code: every one but its start and its progress.
+constexpr bool endsSend(int code)
+{
+    return code != TransStarted && code != TransProgress;
+}
+
+// A reception's last code. Controller text is none: it comes between files.
+constexpr bool endsReception(int code)
+{
+    return code != RecStarted && code != RecProgress && code != RecRawData;
+}

@@ -30,10 +30,10 @@ int exitCodeOf(const QString &outcome)
 {
     static const QHash<QString, int> codes{
         {QLatin1String(TransferOutcome::Done), ExitOk},
-        {QStringLiteral("interrupted"), ExitInterrupted},
-        {QStringLiteral("connection-lost"), ExitConnectionLost},
+        {QLatin1String(TransferOutcome::Interrupted), ExitInterrupted},
+        {QLatin1String(TransferOutcome::ConnectionLost), ExitConnectionLost},
         {QLatin1String(TransferOutcome::DigestMismatch), ExitDigestMismatch},
-        {QStringLiteral("size-mismatch"), ExitDigestMismatch},
+        {QLatin1String(TransferOutcome::SizeMismatch), ExitDigestMismatch},
     };
     return codes.value(outcome, ExitTransferFailed);
 }
