@@ -1,6 +1,8 @@
 #include "app/highdpi.h"
 #include "app/mainwindow.h"
 
+#include "kvrversion.h"
+
 #include <QApplication>
 
 int main(int argc, char *argv[])
@@ -9,6 +11,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("kvr-file-transfer"));
     enableHighDpiScaling();
     QApplication app(argc, argv);
+    // Lets a Wayland or X11 desktop match the window to its entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(KVR_APP_ID));
     MainWindow window;
     window.show();
     return app.exec();

@@ -13,12 +13,13 @@ else()
 endif()
 
 # kvrversion.h, with KVR_VERSION from project(): the one place the version is
-# set, for every program that shows it. Rewritten only when it changes, so
+# set, for every program that shows it; and KVR_APP_ID, for the window to
+# name its desktop entry. Rewritten only when it changes, so
 # a new configure rebuilds nothing.
 function(kvr_add_version_header target)
     set(dir ${PROJECT_BINARY_DIR}/generated)
     file(WRITE ${dir}/kvrversion.h.new
-        "#pragma once\n\n#define KVR_VERSION \"${PROJECT_VERSION}\"\n")
+        "#pragma once\n\n#define KVR_VERSION \"${PROJECT_VERSION}\"\n#define KVR_APP_ID \"${KVR_APPSTREAM_ID}\"\n")
     configure_file(${dir}/kvrversion.h.new ${dir}/kvrversion.h COPYONLY)
     target_include_directories(${target} PUBLIC ${dir})
 endfunction()
@@ -26,9 +27,12 @@ endfunction()
 set(KVR_PACKAGE_MAINTAINER
     "KVR file transfer maintainers <maintainers@users.noreply.c-seed-2d95da7c.example>"
     CACHE STRING "Maintainer named in the Debian package")
-# Software centres know the tool by this name, which never changes once
-# released: the maintainer's domain, reversed.
-set(KVR_APPSTREAM_ID example.c_seed_2d95da7c.kvr_file_transfer)
+# Software centres and desktops know the tool by this name: the AppStream
+# ID, the desktop entry's file name and the icon's name. It should never
+# change once released; a packager who ships under a domain of their own
+# sets it at configure time.
+set(KVR_APPSTREAM_ID io.github.kvr_file_transfer.kvr_file_transfer
+    CACHE STRING "Reverse-domain ID of the desktop entry, icon and AppStream metadata")
 
 # The date of this version's entry in CHANGELOG.md, into VARIABLE. The Debian
 # changelog must name the same version: both are read at every configure,
