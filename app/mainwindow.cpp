@@ -7,7 +7,6 @@
 #include "history/transferoutcome.h"
 #include "kvrversion.h"
 #include "net/kvrcodes.h"
-#include "net/reconnectschedule.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "settings/settingsfile.h"
@@ -35,9 +34,6 @@
 
 namespace {
 
-constexpr int MessageDisplayMs = 5000;
-constexpr int SendSide = 1;
-constexpr int ReceiveSide = 0;
 constexpr int ServerPage = 0;
 constexpr int ClientPage = 1;
 // The log keeps its newest lines only (and the engine cuts each piece of
@@ -63,15 +59,6 @@ QString utf8(const char *text)
     return QString::fromUtf8(text);
 }
 
-// "a.bin, b.bin": the names as they are sent.
-QString fileNames(const QStringList &paths)
-{
-    QStringList names;
-    for (const QString &path : paths)
-        names << Protocol::printable(Protocol::fileNameOf(path));
-    return names.join(QLatin1String(", "));
-}
-
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicationDirPath(), parent)
@@ -80,14 +67,11 @@ MainWindow::MainWindow(QWidget *parent) : MainWindow(QCoreApplication::applicati
 MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     : QMainWindow(parent), versionTag(QStringLiteral("(" KVR_VERSION ")")),
       settingsFilePath(SettingsFile::path(programDir)),
-      settingsAreTheUsers(!SettingsFile::isPortable(programDir)),
-      m_history(TransferHistory::pathBeside(settingsFilePath))
+      settingsAreTheUsers(!SettingsFile::isPortable(programDir))
 {
     ui = new Ui::MainWindow;
     ui->setupUi(this);
     initStatusBar();
-    reconnect = new ReconnectSchedule(this);
-    connect(reconnect, &ReconnectSchedule::attemptDue, this, &MainWindow::connectToController);
     m_desktop = std::make_unique<SystemDesktop>(this);
 
     workThread = new sendThread;
@@ -99,6 +83,7 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     connect(workThread, &sendThread::receiveEvent, this, &MainWindow::getRecState);
     connect(workThread, &sendThread::sendEvent, this, &MainWindow::getTransState);
     workThread->start(QThread::InheritPriority);
+    createSession();
 
     fillLocalIpList();
     loadSettings();
@@ -108,7 +93,7 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     setFont(windowFont);
 
     connect(&msgTimer, &QTimer::timeout, &msgTimer, [this] { clearMessages(); });
-    workThread->bufferSize = ui->spinBox_bufferSize->value();
+    m_session->setBufferSize(ui->spinBox_bufferSize->value());
     ui->stackedWidget->setCurrentIndex(ClientPage);
     on_act_connect_triggered();
 
@@ -182,8 +167,8 @@ void MainWindow::loadSettings()
     const QString defaultAddress = utf8(Defaults::ControllerAddress);
     // A missing file reads as all unset.
     const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
-    recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit,
-                                                 stored.recentAddresses.value_or(QStringList()));
+    m_session->setRecentAddresses(stored.recentAddresses.value_or(QStringList()));
+    recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit, m_session);
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
         if (ui->localIpComBox->count() > 0)
@@ -206,7 +191,7 @@ void MainWindow::saveSettings()
     const bool server = ui->stackedWidget->currentIndex() == ServerPage;
     values.socketType = server ? QStringLiteral("server") : QStringLiteral("client");
     values.serverAddress = ui->serverAddressLineEdit->text();
-    values.recentAddresses = recentAddresses->addresses();
+    values.recentAddresses = m_session->recentAddresses();
     values.autoReconnect = ui->act_autoReconnect->isChecked();
     if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
@@ -226,136 +211,78 @@ void MainWindow::selectPage(int index)
 
 // ---- Connection and status display ----
 
-// While a run of retries is on, its connects show as the run and log
-// nothing: the log tells the run's start, not each attempt that fails.
+// The session decides; the window shows. handleCmd stays the one command
+// signal the worker receives.
+void MainWindow::createSession()
+{
+    m_session = new ClientSession(workThread, TransferHistory::pathBeside(settingsFilePath), this);
+    connect(m_session, &ClientSession::command, this, &MainWindow::handleCmd);
+    connect(m_session, &ClientSession::logLine, this, &MainWindow::appendLog);
+    connect(m_session, &ClientSession::stateChanged, this, &MainWindow::showState);
+    connect(m_session, &ClientSession::errorShown, this, &MainWindow::showError);
+    connect(m_session, &ClientSession::connectActionsChanged, this,
+            &MainWindow::showConnectActions);
+    connect(m_session, &ClientSession::transferControlsChanged, this,
+            &MainWindow::showTransferControls);
+    connect(m_session, &ClientSession::progressStarted, this,
+            [this](ClientSession::Side side) { showProgress(side, true); });
+    connect(m_session, &ClientSession::progressEnded, this,
+            [this](ClientSession::Side side) { showProgress(side, false); });
+    connect(
+        m_session, &ClientSession::progressMoved, this,
+        [this](ClientSession::Side side, int percent) { progressBar(side)->setValue(percent); });
+    connect(
+        m_session, &ClientSession::rateChanged, this,
+        [this](ClientSession::Side side, const QString &text) { rateLabel(side)->showRate(text); });
+    connect(m_session, &ClientSession::queuePlaceChanged, this, &MainWindow::showQueuePlace);
+    connect(m_session, &ClientSession::receiveFolderFollows, ui->dirShowLineEdit,
+            &QLineEdit::setText);
+    connect(m_session, &ClientSession::notice, this, &MainWindow::notifyIfAway);
+}
+
 void MainWindow::onSocketStateChange(QAbstractSocket::SocketState state)
 {
-    const bool wasRetrying = reconnect->isRunning();
-    if (state == QAbstractSocket::UnconnectedState)
-        reconnect->linkLost();
-    else if (state == QAbstractSocket::ConnectedState)
-        reconnect->connected();
-    const bool notConnected = state == QAbstractSocket::UnconnectedState ||
-                              state == QAbstractSocket::HostLookupState ||
-                              state == QAbstractSocket::ConnectingState;
-    if (reconnect->isRunning() && notConnected) {
-        if (!wasRetrying) {
-            appendLog(utf8(DisconnectedLine));
-            appendLog(utf8(RetriesStartedLine));
-        }
-        showRetrying();
-        return;
-    }
-    switch (state) {
-    case QAbstractSocket::UnconnectedState:
-        showDisconnected();
-        appendLog(utf8(DisconnectedLine));
-        break;
-    case QAbstractSocket::HostLookupState:
-        clientStateLabel->setText(tr("正在查找主机"));
-        break;
-    case QAbstractSocket::ConnectingState:
-        clientStateLabel->setText(tr("正在连接..."));
-        clientStateLabel->setPalette(statusPalette(Qt::yellow));
-        break;
-    case QAbstractSocket::ConnectedState:
-        clientStateLabel->setText(tr("已建立连接"));
-        clientStateLabel->setPalette(statusPalette(Qt::green));
-        appendLog(utf8("已和KVR控制器建立连接\n"));
-        ui->act_connect->setEnabled(false);
-        recentAddresses->remember(connectingTo);
-        break;
-    case QAbstractSocket::BoundState:
-        clientStateLabel->setText(tr("已绑定到地址和端口"));
-        break;
-    case QAbstractSocket::ListeningState:
-        clientStateLabel->setText(tr("正在监听中"));
-        break;
-    case QAbstractSocket::ClosingState:
-        clientStateLabel->setText(tr("即将关闭"));
-        break;
-    }
+    m_session->socketStateChanged(state);
 }
 
-// A run is a connect that is not over yet: only "断开连接" is offered.
-void MainWindow::showRetrying()
+void MainWindow::showState(const ClientSession::State &state)
 {
-    clientStateLabel->setText(tr("正在重连 (第%1次)…").arg(reconnect->attempt()));
-    clientStateLabel->setPalette(statusPalette(Qt::red));
-    ui->act_connect->setEnabled(false);
-    ui->act_disconnect->setEnabled(true);
+    clientStateLabel->setText(state.text);
+    if (state.colour)
+        clientStateLabel->setPalette(statusPalette(*state.colour));
 }
 
-void MainWindow::showDisconnected()
-{
-    clientStateLabel->setText(tr("已断开连接"));
-    clientStateLabel->setPalette(statusPalette(Qt::red));
-    ui->act_connect->setEnabled(true);
-    ui->act_disconnect->setEnabled(false);
-}
-
-// A connect of a run that was under way goes on and reports how it ended.
-void MainWindow::showRetriesStopped()
-{
-    appendLog(utf8(RetriesStoppedLine));
-    if (workThread->clientState() == QAbstractSocket::UnconnectedState) {
-        showDisconnected();
-    } else {
-        clientStateLabel->setText(tr("正在连接..."));
-        clientStateLabel->setPalette(statusPalette(Qt::yellow));
-    }
-}
-
-// The text comes from the worker, which read it in its own thread: the
-// socket may be busy there, or already replaced, by the time we get here.
 void MainWindow::onClientErrorOccurs(QTcpSocket *)
 {
-    clientMsgLabel->setText(workThread->takeClientErrorText());
+    m_session->clientErrorOccurred();
+}
+
+void MainWindow::showError(const QString &text)
+{
+    clientMsgLabel->setText(text);
     clientMsgLabel->setPalette(statusPalette(Qt::red));
-    msgTimer.start(MessageDisplayMs);
+    msgTimer.start(ClientSession::MessageDisplayMs);
+}
+
+void MainWindow::showConnectActions()
+{
+    ui->act_connect->setEnabled(m_session->connectOffered());
+    ui->act_disconnect->setEnabled(m_session->disconnectOffered());
 }
 
 void MainWindow::on_act_connect_triggered()
 {
-    connectingTo = ui->serverAddressLineEdit->text().trimmed();
-    connectToController();
-    ui->act_connect->setEnabled(false);
-    ui->act_disconnect->setEnabled(true);
-}
-
-// Every attempt of a run goes to the address the user connected to, whatever
-// the field holds by then.
-void MainWindow::connectToController()
-{
-    workThread->controllerAddress.set(connectingTo);
-    reconnect->connectStarted();
-    emit handleCmd(CmdConnect);
+    m_session->connectTo(ui->serverAddressLineEdit->text());
 }
 
 void MainWindow::on_act_disconnect_triggered()
 {
-    const bool wasRetrying = reconnect->isRunning();
-    reconnect->stop();
-    emit handleCmd(CmdDisconnect);
-    if (wasRetrying) {
-        // Nothing may be connected to report the end: show it here.
-        appendLog(utf8(RetriesStoppedLine));
-        showDisconnected();
-    }
-    ui->act_connect->setEnabled(true);
-    ui->act_disconnect->setEnabled(false);
+    m_session->disconnectFromController();
 }
 
 void MainWindow::on_act_autoReconnect_toggled(bool checked)
 {
-    const bool wasRetrying = reconnect->isRunning();
-    reconnect->setEnabled(checked);
-    if (wasRetrying && !reconnect->isRunning()) {
-        showRetriesStopped();
-    } else if (!wasRetrying && reconnect->isRunning()) {
-        appendLog(utf8(RetriesStartedLine));
-        showRetrying();
-    }
+    m_session->setAutoReconnect(checked);
 }
 
 void MainWindow::on_stackedWidget_currentChanged(int arg1)
@@ -427,145 +354,41 @@ void MainWindow::initStatusBar()
     recRateLabel = makeRateLabel("recRateLabel");
 }
 
-// The disconnect action follows the connection as the window knows it: it
-// is offered exactly while "建立连接" is not, whatever link a transfer had.
-void MainWindow::setTransferControlsEnabled(bool enabled, int side)
+void MainWindow::showTransferControls(ClientSession::Side side, bool enabled)
 {
-    if (workThread->sendLink == LinkClient || workThread->recvLink == LinkClient)
-        ui->act_disconnect->setEnabled(enabled && !ui->act_connect->isEnabled());
-    if (side == SendSide) {
+    if (side == ClientSession::Side::Send) {
         ui->testBtn->setEnabled(enabled);
         ui->fileTransmitBtn->setEnabled(enabled);
-        if (enabled)
-            workThread->sendLink = LinkNone;
-    } else if (side == ReceiveSide) {
+    } else {
         ui->dirShowLineEdit->setEnabled(enabled);
-        if (enabled)
-            workThread->recvLink = LinkNone;
     }
     ui->spinBox_bufferSize->setEnabled(enabled);
 }
 
-void MainWindow::getTransState(const SendEvent &event)
+QProgressBar *MainWindow::progressBar(ClientSession::Side side) const
 {
-    switch (event.code) {
-    case TransStarted:
-        // A stop that came before the sender started was cleared by it.
-        if (m_sendQueue.stopping())
-            workThread->stopRequested = true;
-        appendLog(utf8("开始传送中..."));
-        sendProgressBar->show();
-        sendRateLabel->start(event.elapsedMs, event.bytesRead);
-        setTransferControlsEnabled(false, SendSide);
-        break;
-    case TransDone:
-        endSend();
-        appendLog(utf8("传送完成!"));
-        appendLog(utf8("发送文件大小:") + QString::number(event.bytesRead));
-        appendLog(utf8("总发送字节大小:") + QString::number(event.bytesWritten));
-        logDuration("发送耗时:", event.elapsedMs);
-        break;
-    case TransProgress:
-        showPercentage(sendProgressBar, event.bytesRead, event.fileSize);
-        sendRateLabel->progress(event.elapsedMs, event.bytesRead, event.fileSize);
-        break;
-    case TransAborted:
-        endSend();
-        appendLog(utf8("传送已被强制中断!\n"));
-        break;
-    case TransDisconnected:
-        appendLog(utf8("连接已断开,传送中断!"));
-        endSend();
-        break;
-    case TransOpenFailed:
-        appendLog(utf8("打开文件失败，传送中断\n"));
-        endSend();
-        break;
-    case TransReadFailed:
-        appendLog(utf8("读取文件失败，传送中断\n"));
-        endSend();
-        break;
-    case TransChanged:
-        appendLog(utf8("文件在发送中被修改,传送失败!\n"));
-        endSend();
-        break;
-    default:
-        return;
-    }
-    if (endsSend(event.code))
-        queuedFileEnded(event);
+    return side == ClientSession::Side::Send ? sendProgressBar : recProgressBar;
 }
 
-void MainWindow::endSend()
+RateLabel *MainWindow::rateLabel(ClientSession::Side side) const
 {
-    sendProgressBar->hide();
-    sendRateLabel->hide();
-    setTransferControlsEnabled(true, SendSide);
+    return side == ClientSession::Side::Send ? sendRateLabel : recRateLabel;
+}
+
+void MainWindow::showProgress(ClientSession::Side side, bool shown)
+{
+    progressBar(side)->setVisible(shown);
+    rateLabel(side)->setVisible(shown);
+}
+
+void MainWindow::getTransState(const SendEvent &event)
+{
+    m_session->sendEventArrived(event);
 }
 
 void MainWindow::getRecState(const ReceiveEvent &event)
 {
-    workThread->receiveEventHandled();
-    switch (event.code) {
-    case RecDone:
-        appendLog(utf8("接收完成!"));
-        appendLog(utf8("文件接收大小:") + QString::number(event.fileBytes));
-        appendLog(utf8("总接收Byte大小:") + QString::number(event.totalBytes));
-        logDuration("接收耗时:", event.elapsedMs);
-        // Nothing vouched for a file that came without a digest but the size.
-        if (event.sizeMismatch)
-            appendLog(
-                utf8("文件大小不符: 收到 %1, 声明 %2").arg(event.fileBytes).arg(event.fileSize));
-        if (!event.savedAs.isEmpty())
-            appendLog(utf8("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(event.savedAs));
-        endReception();
-        break;
-    case RecStarted:
-        appendLog(utf8("\n开始接收..."));
-        recProgressBar->show();
-        recRateLabel->start(event.elapsedMs, event.fileBytes);
-        setTransferControlsEnabled(false, ReceiveSide);
-        showPercentage(recProgressBar, event.fileBytes, event.fileSize);
-        break;
-    case RecProgress:
-        showPercentage(recProgressBar, event.fileBytes, event.fileSize);
-        recRateLabel->progress(event.elapsedMs, event.fileBytes, event.fileSize);
-        break;
-    case RecCreateFailed:
-        appendLog(utf8("创建文件失败,接收失败!\n"));
-        if (event.programFile)
-            appendLog(utf8("拒绝接收 %1: 不能覆盖本程序自己的文件")
-                          .arg(Protocol::printable(event.fileName)));
-        break;
-    case RecTimeout:
-        appendLog(utf8("接收超时，已强制中断!\n"));
-        endReception();
-        break;
-    case RecRawData:
-        appendLog(QStringLiteral("[in] ") + event.rawText);
-        break;
-    case RecMd5Mismatch:
-        appendLog(utf8("文件MD5校验失败,接收失败!\n"));
-        endReception();
-        break;
-    case RecWriteFailed:
-        appendLog(utf8("写入文件失败,接收中断!\n"));
-        if (!event.savedAs.isEmpty())
-            appendLog(utf8("已校验的文件保留在: ") + QDir::toNativeSeparators(event.savedAs));
-        endReception();
-        break;
-    default:
-        return;
-    }
-    if (endsReception(event.code))
-        receptionEnded(event);
-}
-
-void MainWindow::endReception()
-{
-    recProgressBar->hide();
-    recRateLabel->hide();
-    setTransferControlsEnabled(true, ReceiveSide);
+    m_session->receiveEventArrived(event);
 }
 
 // Always plain text: raw data from the controller must show as it came,
@@ -595,30 +418,9 @@ void MainWindow::trimLog()
     oldest.removeSelectedText();
 }
 
-void MainWindow::logDuration(const char *label, qint64 elapsedMs)
-{
-    appendLog(utf8(label) + QString::number(elapsedMs * 0.001, 'f', 3) + QStringLiteral("s\n"));
-}
-
-// A zero total, or a share beyond 100% (more data than announced), leaves
-// the bar as it is.
-void MainWindow::showPercentage(QProgressBar *bar, quint64 done, quint64 total)
-{
-    if (total == 0)
-        return;
-    const double percent = double(done) / double(total) * 100.0;
-    if (percent > 100.0)
-        return;
-    bar->setValue(int(percent));
-}
-
 void MainWindow::on_testBtn_clicked()
 {
-    workThread->currentDevice = workThread->clientSocket.load();
-    if (workThread->clientState() == QAbstractSocket::ConnectedState)
-        emit handleCmd(CmdTest);
-    else
-        appendLog(utf8("未建立连接，无法发送!"));
+    m_session->greet();
 }
 
 void MainWindow::on_clearTextBtn_clicked()
@@ -626,19 +428,14 @@ void MainWindow::on_clearTextBtn_clicked()
     ui->textEdit->clear();
 }
 
-// Stops the file being sent and drops the files after it.
 void MainWindow::on_stopSendBtn_clicked()
 {
-    workThread->stopRequested = true;
-    const QStringList unsent = m_sendQueue.stop();
-    if (!unsent.isEmpty())
-        appendLog(utf8("以下文件未发送: ") + fileNames(unsent));
-    showQueuePlace();
+    m_session->stop();
 }
 
 void MainWindow::on_spinBox_bufferSize_valueChanged(int arg1)
 {
-    workThread->bufferSize = arg1;
+    m_session->setBufferSize(arg1);
 }
 
 // ---- File choice and drag-and-drop ----
@@ -654,19 +451,19 @@ void MainWindow::on_chooseDirBtn_clicked()
 
 void MainWindow::on_dirShowLineEdit_textChanged(const QString &arg1)
 {
-    saveFilePath.set(arg1);
+    m_session->setReceiveFolder(arg1);
 }
 
 // Sends the files that wait, or else the files chosen in the dialog.
 void MainWindow::on_fileTransmitBtn_clicked()
 {
-    if (m_sendQueue.sending() || !connectedForSend())
+    if (!m_session->readyToSend())
         return;
-    if (!m_sendQueue.hasWaiting())
-        m_sendQueue.add(QFileDialog::getOpenFileNames(this, utf8("选择文件"),
-                                                      ui->dirShowLineEdit->text(), QString()));
-    if (m_sendQueue.hasWaiting())
-        sendNextQueued();
+    QStringList chosen;
+    if (!m_session->hasWaiting())
+        chosen = QFileDialog::getOpenFileNames(this, utf8("选择文件"), ui->dirShowLineEdit->text(),
+                                               QString());
+    m_session->send(chosen);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -691,134 +488,16 @@ void MainWindow::dropEvent(QDropEvent *event)
     if (paths.isEmpty())
         on_fileTransmitBtn_clicked();
     else
-        queueFiles(paths);
+        m_session->queue(paths);
 }
 
-// ---- Send queue ----
-
-// While a send runs the files join its run; otherwise they start one, or
-// wait for a connection.
-void MainWindow::queueFiles(const QStringList &paths)
+void MainWindow::showQueuePlace(const QString &place)
 {
-    const bool running = m_sendQueue.sending();
-    m_sendQueue.add(paths);
-    if (running) {
-        appendLog(utf8("已加入发送队列: %1 (共%2个)")
-                      .arg(fileNames(paths))
-                      .arg(m_sendQueue.current().total));
-        showQueuePlace();
-    } else if (connectedForSend()) {
-        sendNextQueued();
-    }
+    sendQueueLabel->setText(place);
+    sendQueueLabel->setVisible(!place.isEmpty());
 }
 
-bool MainWindow::connectedForSend()
-{
-    workThread->currentDevice = workThread->clientSocket.load();
-    if (workThread->clientState() == QAbstractSocket::ConnectedState)
-        return true;
-    appendLog(utf8("未建立连接，传送失败!"));
-    return false;
-}
-
-// One CmdSendFile, for the oldest waiting file. Locked from here, not from
-// TransStarted: hashing a large file takes seconds, and every end code of
-// the send unlocks again.
-void MainWindow::sendNextQueued()
-{
-    const SendQueue::Place place = m_sendQueue.handOver();
-    if (place.total > 1)
-        appendLog(utf8("[%1/%2] 开始传送 %3")
-                      .arg(place.number)
-                      .arg(place.total)
-                      .arg(fileNames({place.path})));
-    showQueuePlace();
-    workThread->currentDevice = workThread->clientSocket.load();
-    workThread->filePath.set(place.path);
-    qDebug() << "mulu_xuanzhe=" << place.path;
-    const QString folder = QFileInfo(place.path).absolutePath();
-    qDebug() << "最后用户选择的文件目录=" << folder;
-    ui->dirShowLineEdit->setText(folder);
-    workThread->sendLink = LinkClient;
-    setTransferControlsEnabled(false, SendSide);
-    emit handleCmd(CmdSendFile);
-}
-
-// A file that the queue handed over ended: its line of history, then the
-// next file or the end of the run.
-void MainWindow::queuedFileEnded(const SendEvent &event)
-{
-    if (!m_sendQueue.sending())
-        return;
-    const SendQueue::Place place = m_sendQueue.current();
-    recordHistory("send", Protocol::fileNameOf(place.path), event.bytesRead, event.md5Hex,
-                  TransferOutcome::ofSend(event.code), event.elapsedMs);
-    const SendQueue::After after = m_sendQueue.fileEnded(event.code);
-    if (after == SendQueue::After::Next)
-        sendNextQueued();
-    else
-        queueRunEnded(after, place);
-    showQueuePlace();
-}
-
-void MainWindow::queueRunEnded(SendQueue::After after, const SendQueue::Place &last)
-{
-    const QString name = fileNames({last.path});
-    if (after == SendQueue::After::Finished)
-        notifyIfAway(last.total > 1 ? utf8("发送完成: %1 个文件").arg(last.total)
-                                    : utf8("发送完成: ") + name);
-    if (after != SendQueue::After::Failed)
-        return;
-    if (m_sendQueue.hasWaiting())
-        appendLog(utf8("以下文件等待发送,点击\"文件传输\"继续: ") +
-                  fileNames(m_sendQueue.waiting()));
-    notifyIfAway(utf8("发送失败: ") + name);
-}
-
-void MainWindow::showQueuePlace()
-{
-    const SendQueue::Place place = m_sendQueue.current();
-    sendQueueLabel->setText(QStringLiteral("%1/%2").arg(place.number).arg(place.total));
-    sendQueueLabel->setVisible(m_sendQueue.sending() && place.total > 1);
-}
-
-// ---- History and notices ----
-
-// A connection that is gone when the reception stalled took the file with it.
-void MainWindow::receptionEnded(const ReceiveEvent &event)
-{
-    TransferOutcome::Reception reception;
-    reception.code = event.code;
-    reception.sizeMismatch = event.sizeMismatch;
-    reception.programFile = event.programFile;
-    reception.cut = workThread->clientState() == QAbstractSocket::ConnectedState
-                        ? TransferOutcome::Cut::Stall
-                        : TransferOutcome::Cut::PeerClosed;
-    const QString outcome = TransferOutcome::ofReception(reception);
-    recordHistory("receive", event.fileName, event.fileBytes, event.md5Hex, outcome,
-                  event.elapsedMs);
-    const QString name = Protocol::printable(event.fileName);
-    notifyIfAway(outcome == QLatin1String(TransferOutcome::Done) ? utf8("接收完成: ") + name
-                                                                 : utf8("接收失败: ") + name);
-}
-
-void MainWindow::recordHistory(const char *direction, const QString &fileName, quint64 bytes,
-                               const QByteArray &md5Hex, const QString &outcome, qint64 ms)
-{
-    const HistoryEntry entry{QDateTime::currentDateTime(),
-                             QString::fromLatin1(direction),
-                             workThread->controllerAddress.get(),
-                             Defaults::ControllerPort,
-                             fileName,
-                             bytes,
-                             md5Hex,
-                             outcome,
-                             ms};
-    const QString error = m_history.append(entry);
-    if (!error.isEmpty())
-        appendLog(utf8("无法写入传输记录 %1: %2")
-                      .arg(QDir::toNativeSeparators(m_history.filePath()), error));
-}
+// ---- Notices and the log's menu ----
 
 void MainWindow::notifyIfAway(const QString &text)
 {
@@ -845,8 +524,8 @@ void MainWindow::showLogMenu(const QPoint &position)
             folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder));
     });
     QAction *history = menu->addAction(utf8("打开传输记录"), this, [this] {
-        m_desktop->open(QUrl::fromLocalFile(m_history.filePath()));
+        m_desktop->open(QUrl::fromLocalFile(m_session->historyPath()));
     });
-    history->setEnabled(QFileInfo::exists(m_history.filePath()));
+    history->setEnabled(QFileInfo::exists(m_session->historyPath()));
     menu->popup(ui->textEdit->viewport()->mapToGlobal(position));
 }

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "history/transferhistory.h"
-#include "net/sendqueue.h"
+#include "client/clientsession.h"
 #include "transfer/transferevents.h"
 
 #include <QAbstractSocket>
@@ -24,9 +23,10 @@ namespace Ui {
 class MainWindow;
 }
 
-// The one window of the tool. It never touches the connection or a
-// transferred file itself: it hands commands to the network worker by
-// handleCmd and shows what the worker reports back.
+// The one window of the tool. It shows what its ClientSession decides and
+// passes the user's clicks and drops to it; it never touches the
+// connection or a transferred file itself. The session's commands reach
+// the network worker through handleCmd.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -40,10 +40,11 @@ public:
 
     // The network worker, for tests that drive the window's reports.
     sendThread *worker() const { return workThread; }
+    ClientSession *session() const { return m_session; }
     // When a lost controller is tried again, for tests that skip the waits.
-    ReconnectSchedule *reconnectSchedule() const { return reconnect; }
+    ReconnectSchedule *reconnectSchedule() const { return m_session->reconnectSchedule(); }
     // The files to send one after another; tests make some wait.
-    SendQueue &sendQueue() { return m_sendQueue; }
+    SendQueue &sendQueue() { return m_session->sendQueue(); }
     // In place of the system's notifications and file manager.
     void setDesktop(std::unique_ptr<Desktop> desktop);
 
@@ -80,31 +81,19 @@ private:
     QString defaultReceiveFolder() const;
     void saveSettings();
     void selectPage(int index);
-    void connectToController();
-    void showRetrying();
-    void showDisconnected();
-    void showRetriesStopped();
     void clearMessages();
     void fitButtonRow();
-    void setTransferControlsEnabled(bool enabled, int side);
-    void endSend();
-    void endReception();
+    void createSession();
+    void showState(const ClientSession::State &state);
+    void showError(const QString &text);
+    void showConnectActions();
+    void showTransferControls(ClientSession::Side side, bool enabled);
+    void showProgress(ClientSession::Side side, bool shown);
+    QProgressBar *progressBar(ClientSession::Side side) const;
+    RateLabel *rateLabel(ClientSession::Side side) const;
+    void showQueuePlace(const QString &place);
     void appendLog(const QString &line);
     void trimLog();
-    void logDuration(const char *label, qint64 elapsedMs);
-    void showPercentage(QProgressBar *bar, quint64 done, quint64 total);
-
-    // The send queue: files dropped or chosen go one after another.
-    void queueFiles(const QStringList &paths);
-    bool connectedForSend();
-    void sendNextQueued();
-    void queuedFileEnded(const SendEvent &event);
-    void queueRunEnded(SendQueue::After after, const SendQueue::Place &last);
-    void showQueuePlace();
-    // The history, and telling a user who is elsewhere.
-    void receptionEnded(const ReceiveEvent &event);
-    void recordHistory(const char *direction, const QString &fileName, quint64 bytes,
-                       const QByteArray &md5Hex, const QString &outcome, qint64 ms);
     void notifyIfAway(const QString &text);
     void initLogMenu();
     void showLogMenu(const QPoint &position);
@@ -125,15 +114,8 @@ private:
     RateLabel *sendRateLabel = nullptr;
     RateLabel *recRateLabel = nullptr;
     RecentAddressCompleter *recentAddresses = nullptr;
-    ReconnectSchedule *reconnect = nullptr;
-    // What the last connect was sent to: it joins the recent addresses only
-    // once a connection to it is made.
-    QString connectingTo;
     QLabel *sendQueueLabel = nullptr; // "2/5", beside the send's progress
 
-    // Hands the worker one file at a time: from CmdSendFile until that send's
-    // end code a second send must not start, or it would run inside the first.
-    SendQueue m_sendQueue;
-    TransferHistory m_history;
+    ClientSession *m_session = nullptr;
     std::unique_ptr<Desktop> m_desktop;
 };

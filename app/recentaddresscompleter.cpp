@@ -1,5 +1,7 @@
 #include "app/recentaddresscompleter.h"
 
+#include "client/clientsession.h"
+
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QKeyEvent>
@@ -15,11 +17,13 @@ bool isKeyPress(const QEvent *event, int key)
 
 } // namespace
 
-RecentAddressCompleter::RecentAddressCompleter(QLineEdit *field, const QStringList &stored)
+RecentAddressCompleter::RecentAddressCompleter(QLineEdit *field, ClientSession *session)
     : QObject(field), m_field(field), m_model(new QStringListModel(this)),
-      m_completer(new QCompleter(m_model, this)), m_recent(stored)
+      m_completer(new QCompleter(m_model, this)), m_session(session)
 {
-    m_model->setStringList(m_recent.list());
+    refresh();
+    connect(session, &ClientSession::recentAddressesChanged, this,
+            &RecentAddressCompleter::refresh);
     // Part of an address finds it: "1.23" finds 192.168.1.23.
     m_completer->setFilterMode(Qt::MatchContains);
     m_completer->setCaseSensitivity(Qt::CaseInsensitive);
@@ -30,10 +34,9 @@ RecentAddressCompleter::RecentAddressCompleter(QLineEdit *field, const QStringLi
     m_completer->popup()->installEventFilter(this);
 }
 
-void RecentAddressCompleter::remember(const QString &address)
+void RecentAddressCompleter::refresh()
 {
-    m_recent.remember(address);
-    m_model->setStringList(m_recent.list());
+    m_model->setStringList(m_session->recentAddresses());
 }
 
 bool RecentAddressCompleter::eventFilter(QObject *watched, QEvent *event)
@@ -65,8 +68,7 @@ void RecentAddressCompleter::forgetCurrent()
     const QModelIndex current = popup->currentIndex();
     if (!current.isValid())
         return;
-    m_recent.forget(current.data().toString());
-    m_model->setStringList(m_recent.list());
+    m_session->forgetAddress(current.data().toString());
     const int left = m_completer->completionCount();
     if (left == 0) {
         popup->hide();

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "settings/recentaddresses.h"
-
 #include <QObject>
 
+class ClientSession;
 class QCompleter;
 class QLineEdit;
 class QStringListModel;
@@ -16,10 +15,8 @@ class RecentAddressCompleter : public QObject
     Q_OBJECT
 
 public:
-    RecentAddressCompleter(QLineEdit *field, const QStringList &stored);
-
-    void remember(const QString &address);
-    const QStringList &addresses() const { return m_recent.list(); }
+    // The list is the session's: it remembers and forgets.
+    RecentAddressCompleter(QLineEdit *field, ClientSession *session);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -27,9 +24,10 @@ protected:
 private:
     void offerAll();
     void forgetCurrent();
+    void refresh();
 
     QLineEdit *m_field;
     QStringListModel *m_model;
     QCompleter *m_completer;
-    RecentAddresses m_recent;
+    ClientSession *m_session;
 };

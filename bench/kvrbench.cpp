@@ -141,7 +141,6 @@ public:
     }
     void sendFile(const QString &path)
     {
-        thread.currentDevice = thread.clientSocket.load();
         thread.filePath.set(path);
         thread.sendLink = LinkClient;
         command(CmdSendFile);

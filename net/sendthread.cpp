@@ -144,6 +144,9 @@ void sendThread::handleCmd(int cmd_type)
     case CmdSendFile:
         if (m_shuttingDown)
             break;
+        // The write goes to the connection as it is when the command comes:
+        // a socket replaced by then is never written to.
+        currentDevice = clientSocket.load();
         m_pendingWrites.append(
             {cmd_type, currentDevice.load(), cmd_type == CmdSendFile ? filePath.get() : QString()});
         // A write that arrives while a send runs (its events run nested)

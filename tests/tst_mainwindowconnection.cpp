@@ -1,7 +1,7 @@
 // The window's connection display, with its own worker against a controller
 // stand-in: a QTcpServer on 127.0.0.1:8080 in the test's own namespace.
 
-#include "net/reconnectschedule.h"
+#include "client/reconnectschedule.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "windowtest.h"

@@ -2,7 +2,7 @@
 // a failure, what a stop drops. Each row is a script of steps and what
 // the queue answers them.
 
-#include "net/sendqueue.h"
+#include "client/sendqueue.h"
 #include "transfer/transfercodes.h"
 
 #include <QtTest>

@@ -145,7 +145,6 @@ struct Fixture
             },
             WaitMs);
     }
-    void useClientSocket() { worker.currentDevice = worker.clientSocket.load(); }
     bool nothingReported() const
     {
         return states.isEmpty() && errors.isEmpty() && recCodes.isEmpty() && transCodes.isEmpty();
@@ -239,8 +238,6 @@ private slots:
     void connectionFailures();
     void errorTextsStayPairedWithErrors();
     void greetingGoesOutExactly();
-    void greetingNeedsTheClientSocket_data();
-    void greetingNeedsTheClientSocket();
     void unknownCommandsDoNothing_data();
     void unknownCommandsDoNothing();
     void incomingDataIsChunked_data();
@@ -342,7 +339,6 @@ void tst_SendThread::disconnectWhileConnectingLeavesFreshSocket()
     QCOMPARE(f.states.value(f.states.size() - 1), Unconnected);
 
     QVERIFY(f.connectToServer());
-    f.useClientSocket();
     f.command(CmdTest);
     QTRY_COMPARE(f.received, greeting());
 }
@@ -422,43 +418,12 @@ void tst_SendThread::greetingGoesOutExactly()
 {
     Fixture f;
     QVERIFY(f.connectToServer());
-    f.useClientSocket();
     f.command(CmdTest);
     QTRY_COMPARE(f.received, greeting());
     f.command(CmdTest);
     QTRY_COMPARE(f.received, greeting() + greeting());
     QVERIFY(f.sync());
     QVERIFY(f.transCodes.isEmpty());
-}
-
-void tst_SendThread::greetingNeedsTheClientSocket_data()
-{
-    QTest::addColumn<bool>("deletedSocket");
-    QTest::newRow("null") << false;
-    QTest::newRow("deleted socket") << true;
-}
-
-// The greeting with the client socket, sent right after, must arrive alone.
-void tst_SendThread::greetingNeedsTheClientSocket()
-{
-    QFETCH(bool, deletedSocket);
-
-    Fixture f;
-    QVERIFY(f.connectToServer());
-    QTcpSocket *device = nullptr;
-    if (deletedSocket) {
-        device = new QTcpSocket;
-        delete device;
-    }
-    f.inWorker([&f, device] {
-        f.worker.currentDevice = device;
-        f.worker.handleCmd(CmdTest);
-        f.useClientSocket();
-        f.worker.handleCmd(CmdTest);
-    });
-    QTRY_COMPARE(f.received, greeting());
-    QVERIFY(f.sync());
-    QCOMPARE(f.worker.clientState(), Connected);
 }
 
 void tst_SendThread::unknownCommandsDoNothing_data()
@@ -487,7 +452,8 @@ void tst_SendThread::unknownCommandsDoNothing()
 
     QVERIFY(f.connectToServer());
     f.states.clear();
-    f.useClientSocket();
+    // The greeting names the connection it goes to.
+    f.worker.currentDevice = f.worker.clientSocket.load();
     before = fieldsOf(f.worker);
     f.command(code);
     f.command(CmdTest);

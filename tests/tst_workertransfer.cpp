@@ -301,7 +301,6 @@ bool tst_WorkerTransfer::connectWorker()
 
 void tst_WorkerTransfer::sendFile(const QString &path)
 {
-    m_worker->currentDevice = m_worker->clientSocket.load();
     m_worker->filePath.set(path);
     m_worker->sendLink = LinkClient;
     postCommand(m_worker.get(), CmdSendFile);

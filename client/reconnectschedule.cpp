@@ -1,4 +1,4 @@
-#include "net/reconnectschedule.h"
+#include "client/reconnectschedule.h"
 
 #include <QtGlobal>
 

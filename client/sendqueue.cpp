@@ -1,4 +1,4 @@
-#include "net/sendqueue.h"
+#include "client/sendqueue.h"
 
 #include "transfer/transfercodes.h"
 

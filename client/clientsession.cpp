@@ -1,0 +1,540 @@
+#include "client/clientsession.h"
+
+#include "client/ratemeter.h"
+#include "client/reconnectschedule.h"
+#include "history/transferoutcome.h"
+#include "net/kvrcodes.h"
+#include "net/sendthread.h"
+#include "settings/defaults.h"
+#include "transfer/protocol.h"
+#include "transfer/sharedvalues.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+constexpr char DisconnectedLine[] = "已和KVR控制器断开连接\n";
+constexpr char RetriesStartedLine[] = "开始自动重连";
+constexpr char RetriesStoppedLine[] = "已停止自动重连";
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+// "a.bin, b.bin": the names as they are sent.
+QString fileNames(const QStringList &paths)
+{
+    QStringList names;
+    for (const QString &path : paths)
+        names << Protocol::printable(Protocol::fileNameOf(path));
+    return names.join(QLatin1String(", "));
+}
+
+} // namespace
+
+ClientSession::ClientSession(sendThread *worker, const QString &historyPath, QObject *parent)
+    : QObject(parent), m_worker(worker), m_reconnect(new ReconnectSchedule(this)),
+      m_sendRate(new RateMeter(this)), m_receiveRate(new RateMeter(this)),
+      m_history(historyPath)
+{
+    qRegisterMetaType<ClientSession::State>();
+    qRegisterMetaType<ClientSession::Side>();
+    connect(m_reconnect, &ReconnectSchedule::attemptDue, this,
+            &ClientSession::connectToController);
+    connect(m_sendRate, &RateMeter::textChanged, this,
+            [this](const QString &text) { emit rateChanged(Side::Send, text); });
+    connect(m_receiveRate, &RateMeter::textChanged, this,
+            [this](const QString &text) { emit rateChanged(Side::Receive, text); });
+}
+
+ClientSession::~ClientSession() = default;
+
+// ---- The connection ----
+
+void ClientSession::connectTo(const QString &address)
+{
+    m_connectingTo = address.trimmed();
+    connectToController();
+    offerConnect(false, true);
+}
+
+// Every attempt of a run goes to the address the user connected to,
+// whatever the field holds by then.
+void ClientSession::connectToController()
+{
+    m_worker->controllerAddress.set(m_connectingTo);
+    m_reconnect->connectStarted();
+    emit command(CmdConnect);
+}
+
+void ClientSession::disconnectFromController()
+{
+    const bool wasRetrying = m_reconnect->isRunning();
+    m_reconnect->stop();
+    emit command(CmdDisconnect);
+    if (wasRetrying) {
+        // Nothing may be connected to report the end: show it here.
+        log(utf8(RetriesStoppedLine));
+        showDisconnected();
+    }
+    offerConnect(true, false);
+}
+
+void ClientSession::setAutoReconnect(bool enabled)
+{
+    const bool wasRetrying = m_reconnect->isRunning();
+    m_reconnect->setEnabled(enabled);
+    if (wasRetrying && !m_reconnect->isRunning()) {
+        showRetriesStopped();
+    } else if (!wasRetrying && m_reconnect->isRunning()) {
+        log(utf8(RetriesStartedLine));
+        showRetrying();
+    }
+}
+
+void ClientSession::setRecentAddresses(const QStringList &stored)
+{
+    m_recentAddresses = RecentAddresses(stored);
+    emit recentAddressesChanged();
+}
+
+void ClientSession::forgetAddress(const QString &address)
+{
+    m_recentAddresses.forget(address);
+    emit recentAddressesChanged();
+}
+
+// While a run of retries is on, its connects show as the run and log
+// nothing: the log tells the run's start, not each attempt that fails.
+void ClientSession::socketStateChanged(QAbstractSocket::SocketState state)
+{
+    const bool wasRetrying = m_reconnect->isRunning();
+    if (state == QAbstractSocket::UnconnectedState)
+        m_reconnect->linkLost();
+    else if (state == QAbstractSocket::ConnectedState)
+        m_reconnect->connected();
+    const bool notConnected = state == QAbstractSocket::UnconnectedState ||
+                              state == QAbstractSocket::HostLookupState ||
+                              state == QAbstractSocket::ConnectingState;
+    if (m_reconnect->isRunning() && notConnected) {
+        if (!wasRetrying) {
+            log(utf8(DisconnectedLine));
+            log(utf8(RetriesStartedLine));
+        }
+        showRetrying();
+        return;
+    }
+    switch (state) {
+    case QAbstractSocket::UnconnectedState:
+        showDisconnected();
+        log(utf8(DisconnectedLine));
+        break;
+    case QAbstractSocket::HostLookupState:
+        showState(tr("正在查找主机"));
+        break;
+    case QAbstractSocket::ConnectingState:
+        showState(tr("正在连接..."), Qt::yellow);
+        break;
+    case QAbstractSocket::ConnectedState:
+        showState(tr("已建立连接"), Qt::green);
+        log(utf8("已和KVR控制器建立连接\n"));
+        offerConnect(false, m_disconnectOffered);
+        m_recentAddresses.remember(m_connectingTo);
+        emit recentAddressesChanged();
+        break;
+    case QAbstractSocket::BoundState:
+        showState(tr("已绑定到地址和端口"));
+        break;
+    case QAbstractSocket::ListeningState:
+        showState(tr("正在监听中"));
+        break;
+    case QAbstractSocket::ClosingState:
+        showState(tr("即将关闭"));
+        break;
+    }
+}
+
+// The text comes from the worker, which read it in its own thread: the
+// socket may be busy there, or already replaced, by the time we get here.
+void ClientSession::clientErrorOccurred()
+{
+    emit errorShown(m_worker->takeClientErrorText());
+}
+
+void ClientSession::offerConnect(bool connect, bool disconnect)
+{
+    m_connectOffered = connect;
+    m_disconnectOffered = disconnect;
+    emit connectActionsChanged();
+}
+
+void ClientSession::showState(const QString &text, std::optional<Qt::GlobalColor> colour)
+{
+    emit stateChanged({text, colour});
+}
+
+// A run is a connect that is not over yet: only "断开连接" is offered.
+void ClientSession::showRetrying()
+{
+    showState(tr("正在重连 (第%1次)…").arg(m_reconnect->attempt()), Qt::red);
+    offerConnect(false, true);
+}
+
+void ClientSession::showDisconnected()
+{
+    showState(tr("已断开连接"), Qt::red);
+    offerConnect(true, false);
+}
+
+// A connect of a run that was under way goes on and reports how it ended.
+void ClientSession::showRetriesStopped()
+{
+    log(utf8(RetriesStoppedLine));
+    if (m_worker->clientState() == QAbstractSocket::UnconnectedState)
+        showDisconnected();
+    else
+        showState(tr("正在连接..."), Qt::yellow);
+}
+
+// ---- Transfers ----
+
+void ClientSession::greet()
+{
+    if (m_worker->clientState() == QAbstractSocket::ConnectedState)
+        emit command(CmdTest);
+    else
+        log(utf8("未建立连接，无法发送!"));
+}
+
+void ClientSession::setBufferSize(int bytes)
+{
+    m_worker->bufferSize = bytes;
+}
+
+void ClientSession::setReceiveFolder(const QString &folder)
+{
+    saveFilePath.set(folder);
+}
+
+// The disconnect action follows the connection as the session knows it: it
+// is offered exactly while "建立连接" is not, whatever link a transfer had.
+void ClientSession::setTransferControlsEnabled(bool enabled, Side side)
+{
+    if (m_worker->sendLink == LinkClient || m_worker->recvLink == LinkClient)
+        offerConnect(m_connectOffered, enabled && !m_connectOffered);
+    if (enabled)
+        (side == Side::Send ? m_worker->sendLink : m_worker->recvLink) = LinkNone;
+    emit transferControlsChanged(side, enabled);
+}
+
+void ClientSession::sendEventArrived(const SendEvent &event)
+{
+    if (!logSendEvent(event))
+        return;
+    if (endsSend(event.code)) {
+        endProgress(Side::Send);
+        setTransferControlsEnabled(true, Side::Send);
+        queuedFileEnded(event);
+    }
+}
+
+// False for a code it does not know, which changes nothing.
+bool ClientSession::logSendEvent(const SendEvent &event)
+{
+    switch (event.code) {
+    case TransStarted:
+        // A stop that came before the sender started was cleared by it.
+        if (m_sendQueue.stopping())
+            m_worker->stopRequested = true;
+        log(utf8("开始传送中..."));
+        startProgress(Side::Send, event.elapsedMs, event.bytesRead);
+        setTransferControlsEnabled(false, Side::Send);
+        break;
+    case TransDone:
+        log(utf8("传送完成!"));
+        log(utf8("发送文件大小:") + QString::number(event.bytesRead));
+        log(utf8("总发送字节大小:") + QString::number(event.bytesWritten));
+        logDuration("发送耗时:", event.elapsedMs);
+        break;
+    case TransProgress:
+        showPercentage(Side::Send, event.bytesRead, event.fileSize);
+        m_sendRate->progress(event.elapsedMs, event.bytesRead, event.fileSize);
+        break;
+    case TransAborted:
+        log(utf8("传送已被强制中断!\n"));
+        break;
+    case TransDisconnected:
+        log(utf8("连接已断开,传送中断!"));
+        break;
+    case TransOpenFailed:
+        log(utf8("打开文件失败，传送中断\n"));
+        break;
+    case TransReadFailed:
+        log(utf8("读取文件失败，传送中断\n"));
+        break;
+    case TransChanged:
+        log(utf8("文件在发送中被修改,传送失败!\n"));
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+void ClientSession::receiveEventArrived(const ReceiveEvent &event)
+{
+    m_worker->receiveEventHandled();
+    if (!logReceiveEvent(event))
+        return;
+    switch (event.code) {
+    case RecStarted:
+        startProgress(Side::Receive, event.elapsedMs, event.fileBytes);
+        setTransferControlsEnabled(false, Side::Receive);
+        showPercentage(Side::Receive, event.fileBytes, event.fileSize);
+        break;
+    case RecProgress:
+        showPercentage(Side::Receive, event.fileBytes, event.fileSize);
+        m_receiveRate->progress(event.elapsedMs, event.fileBytes, event.fileSize);
+        break;
+    case RecDone:
+    case RecTimeout:
+    case RecMd5Mismatch:
+    case RecWriteFailed:
+        endProgress(Side::Receive);
+        setTransferControlsEnabled(true, Side::Receive);
+        break;
+    default:
+        break;
+    }
+    if (endsReception(event.code))
+        receptionEnded(event);
+}
+
+bool ClientSession::logReceiveEvent(const ReceiveEvent &event)
+{
+    switch (event.code) {
+    case RecDone:
+        log(utf8("接收完成!"));
+        log(utf8("文件接收大小:") + QString::number(event.fileBytes));
+        log(utf8("总接收Byte大小:") + QString::number(event.totalBytes));
+        logDuration("接收耗时:", event.elapsedMs);
+        // Nothing vouched for a file that came without a digest but the size.
+        if (event.sizeMismatch)
+            log(utf8("文件大小不符: 收到 %1, 声明 %2").arg(event.fileBytes).arg(event.fileSize));
+        if (!event.savedAs.isEmpty())
+            log(utf8("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(event.savedAs));
+        break;
+    case RecStarted:
+        log(utf8("\n开始接收..."));
+        break;
+    case RecProgress:
+        break;
+    case RecCreateFailed:
+        log(utf8("创建文件失败,接收失败!\n"));
+        if (event.programFile)
+            log(utf8("拒绝接收 %1: 不能覆盖本程序自己的文件")
+                    .arg(Protocol::printable(event.fileName)));
+        break;
+    case RecTimeout:
+        log(utf8("接收超时，已强制中断!\n"));
+        break;
+    case RecRawData:
+        log(QStringLiteral("[in] ") + event.rawText);
+        break;
+    case RecMd5Mismatch:
+        log(utf8("文件MD5校验失败,接收失败!\n"));
+        break;
+    case RecWriteFailed:
+        log(utf8("写入文件失败,接收中断!\n"));
+        if (!event.savedAs.isEmpty())
+            log(utf8("已校验的文件保留在: ") + QDir::toNativeSeparators(event.savedAs));
+        break;
+    default:
+        return false;
+    }
+    return true;
+}
+
+void ClientSession::log(const QString &line)
+{
+    emit logLine(line);
+}
+
+void ClientSession::logDuration(const char *label, qint64 elapsedMs)
+{
+    log(utf8(label) + QString::number(elapsedMs * 0.001, 'f', 3) + QStringLiteral("s\n"));
+}
+
+RateMeter *ClientSession::rateMeter(Side side) const
+{
+    return side == Side::Send ? m_sendRate : m_receiveRate;
+}
+
+void ClientSession::startProgress(Side side, qint64 elapsedMs, quint64 bytes)
+{
+    emit progressStarted(side);
+    rateMeter(side)->start(elapsedMs, bytes);
+}
+
+// A zero total, or a share beyond 100% (more data than announced), leaves
+// the bar as it is.
+void ClientSession::showPercentage(Side side, quint64 done, quint64 total)
+{
+    if (total == 0)
+        return;
+    const double percent = double(done) / double(total) * 100.0;
+    if (percent <= 100.0)
+        emit progressMoved(side, int(percent));
+}
+
+void ClientSession::endProgress(Side side)
+{
+    rateMeter(side)->stop();
+    emit progressEnded(side);
+}
+
+// ---- The send queue ----
+
+bool ClientSession::readyToSend()
+{
+    if (m_sendQueue.sending())
+        return false;
+    if (m_worker->clientState() == QAbstractSocket::ConnectedState)
+        return true;
+    log(utf8("未建立连接，传送失败!"));
+    return false;
+}
+
+void ClientSession::send(const QStringList &paths)
+{
+    m_sendQueue.add(paths);
+    if (m_sendQueue.hasWaiting())
+        sendNextQueued();
+}
+
+// While a send runs the files join its run; otherwise they start one, or
+// wait for a connection.
+void ClientSession::queue(const QStringList &paths)
+{
+    const bool running = m_sendQueue.sending();
+    m_sendQueue.add(paths);
+    if (running) {
+        log(utf8("已加入发送队列: %1 (共%2个)")
+                .arg(fileNames(paths))
+                .arg(m_sendQueue.current().total));
+        showQueuePlace();
+    } else if (readyToSend()) {
+        sendNextQueued();
+    }
+}
+
+void ClientSession::stop()
+{
+    m_worker->stopRequested = true;
+    const QStringList unsent = m_sendQueue.stop();
+    if (!unsent.isEmpty())
+        log(utf8("以下文件未发送: ") + fileNames(unsent));
+    showQueuePlace();
+}
+
+// One CmdSendFile, for the oldest waiting file. Locked from here, not from
+// TransStarted: hashing a large file takes seconds, and every end code of
+// the send unlocks again.
+void ClientSession::sendNextQueued()
+{
+    const SendQueue::Place place = m_sendQueue.handOver();
+    if (place.total > 1)
+        log(utf8("[%1/%2] 开始传送 %3")
+                .arg(place.number)
+                .arg(place.total)
+                .arg(fileNames({place.path})));
+    showQueuePlace();
+    m_worker->filePath.set(place.path);
+    qDebug() << "mulu_xuanzhe=" << place.path;
+    const QString folder = QFileInfo(place.path).absolutePath();
+    qDebug() << "最后用户选择的文件目录=" << folder;
+    emit receiveFolderFollows(folder);
+    m_worker->sendLink = LinkClient;
+    setTransferControlsEnabled(false, Side::Send);
+    emit command(CmdSendFile);
+}
+
+// A file that the queue handed over ended: its line of history, then the
+// next file or the end of the run.
+void ClientSession::queuedFileEnded(const SendEvent &event)
+{
+    if (!m_sendQueue.sending())
+        return;
+    const SendQueue::Place place = m_sendQueue.current();
+    recordHistory("send", Protocol::fileNameOf(place.path), event.bytesRead, event.md5Hex,
+                  TransferOutcome::ofSend(event.code), event.elapsedMs);
+    const SendQueue::After after = m_sendQueue.fileEnded(event.code);
+    if (after == SendQueue::After::Next)
+        sendNextQueued();
+    else
+        queueRunEnded(after, place);
+    showQueuePlace();
+}
+
+void ClientSession::queueRunEnded(SendQueue::After after, const SendQueue::Place &last)
+{
+    const QString name = fileNames({last.path});
+    if (after == SendQueue::After::Finished)
+        emit notice(last.total > 1 ? utf8("发送完成: %1 个文件").arg(last.total)
+                                   : utf8("发送完成: ") + name);
+    if (after != SendQueue::After::Failed)
+        return;
+    if (m_sendQueue.hasWaiting())
+        log(utf8("以下文件等待发送,点击\"文件传输\"继续: ") + fileNames(m_sendQueue.waiting()));
+    emit notice(utf8("发送失败: ") + name);
+}
+
+void ClientSession::showQueuePlace()
+{
+    const SendQueue::Place place = m_sendQueue.current();
+    const bool shown = m_sendQueue.sending() && place.total > 1;
+    emit queuePlaceChanged(shown ? QStringLiteral("%1/%2").arg(place.number).arg(place.total)
+                                 : QString());
+}
+
+// ---- History and notices ----
+
+// A connection that is gone when the reception stalled took the file with it.
+void ClientSession::receptionEnded(const ReceiveEvent &event)
+{
+    TransferOutcome::Reception reception;
+    reception.code = event.code;
+    reception.sizeMismatch = event.sizeMismatch;
+    reception.programFile = event.programFile;
+    reception.cut = m_worker->clientState() == QAbstractSocket::ConnectedState
+                        ? TransferOutcome::Cut::Stall
+                        : TransferOutcome::Cut::PeerClosed;
+    const QString outcome = TransferOutcome::ofReception(reception);
+    recordHistory("receive", event.fileName, event.fileBytes, event.md5Hex, outcome,
+                  event.elapsedMs);
+    const QString name = Protocol::printable(event.fileName);
+    emit notice(outcome == QLatin1String(TransferOutcome::Done) ? utf8("接收完成: ") + name
+                                                                : utf8("接收失败: ") + name);
+}
+
+void ClientSession::recordHistory(const char *direction, const QString &fileName, quint64 bytes,
+                                  const QByteArray &md5Hex, const QString &outcome, qint64 ms)
+{
+    const HistoryEntry entry{QDateTime::currentDateTime(),
+                             QString::fromLatin1(direction),
+                             m_worker->controllerAddress.get(),
+                             Defaults::ControllerPort,
+                             fileName,
+                             bytes,
+                             md5Hex,
+                             outcome,
+                             ms};
+    const QString error = m_history.append(entry);
+    if (!error.isEmpty())
+        log(utf8("无法写入传输记录 %1: %2")
+                .arg(QDir::toNativeSeparators(m_history.filePath()), error));
+}

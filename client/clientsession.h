@@ -1,0 +1,147 @@
+#pragma once
+
+#include "client/sendqueue.h"
+#include "history/transferhistory.h"
+#include "settings/recentaddresses.h"
+#include "transfer/transferevents.h"
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class RateMeter;
+class ReconnectSchedule;
+class sendThread;
+
+// The decisions behind the window, without a widget: what the network
+// worker is told to do, and what the user is told of it. It is the only
+// writer of the worker's hand-over fields, owns the send queue, the
+// reconnect schedule, the recent addresses and the history, and turns each
+// event of the worker into plain values (log lines, the state label, the
+// progress of each side, notices) that a view shows and a test reads.
+// GUI thread only; the worker is not owned.
+class ClientSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Side { Send, Receive };
+    Q_ENUM(Side)
+
+    // The state label: a text, and a colour for states that have one (the
+    // others keep the colour before them).
+    struct State
+    {
+        QString text;
+        std::optional<Qt::GlobalColor> colour;
+    };
+
+    ClientSession(sendThread *worker, const QString &historyPath, QObject *parent = nullptr);
+    ~ClientSession() override;
+
+    // ---- What the user asks for ----
+    void connectTo(const QString &address);
+    void disconnectFromController();
+    void setAutoReconnect(bool enabled);
+    void greet();
+    // Sends the files that wait, else these (chosen in a dialog). False, and
+    // a log line, while there is no connection; false while a send runs.
+    bool readyToSend();
+    void send(const QStringList &paths);
+    // Files dropped: they join a running queue, or start one.
+    void queue(const QStringList &paths);
+    // Stops the file being sent and drops the files after it.
+    void stop();
+    void setBufferSize(int bytes);
+    void setReceiveFolder(const QString &folder);
+    // The recent addresses as settings.ini kept them.
+    void setRecentAddresses(const QStringList &stored);
+    void forgetAddress(const QString &address);
+
+    // ---- What the worker reports ----
+    void socketStateChanged(QAbstractSocket::SocketState state);
+    void clientErrorOccurred();
+    void receiveEventArrived(const ReceiveEvent &event);
+    void sendEventArrived(const SendEvent &event);
+
+    bool hasWaiting() const { return m_sendQueue.hasWaiting(); }
+    bool connectOffered() const { return m_connectOffered; }
+    bool disconnectOffered() const { return m_disconnectOffered; }
+    const QStringList &recentAddresses() const { return m_recentAddresses.list(); }
+    QString historyPath() const { return m_history.filePath(); }
+    ReconnectSchedule *reconnectSchedule() const { return m_reconnect; }
+    SendQueue &sendQueue() { return m_sendQueue; }
+
+signals:
+    // The one command channel to the worker (through the window's handleCmd).
+    void command(int cmd);
+    void logLine(const QString &line);
+    void stateChanged(const ClientSession::State &state);
+    // A socket error's text, shown for MessageDisplayMs.
+    void errorShown(const QString &text);
+    // "建立连接" and "断开连接".
+    void connectActionsChanged();
+    // The controls a running send or reception locks, and the buffer size.
+    void transferControlsChanged(ClientSession::Side side, bool enabled);
+    void progressStarted(ClientSession::Side side);
+    // A share of 0 to 100; none while the total is unknown or exceeded.
+    void progressMoved(ClientSession::Side side, int percent);
+    void progressEnded(ClientSession::Side side);
+    void rateChanged(ClientSession::Side side, const QString &text);
+    // "2/5" while a queue of more than one file runs; empty otherwise.
+    void queuePlaceChanged(const QString &place);
+    // The folder of a file being sent, which the receive folder follows.
+    void receiveFolderFollows(const QString &folder);
+    void recentAddressesChanged();
+    // A transfer or a queue ended: for a user who is elsewhere.
+    void notice(const QString &text);
+
+public:
+    static constexpr int MessageDisplayMs = 5000;
+
+private:
+    void connectToController();
+    void offerConnect(bool connect, bool disconnect);
+    void showState(const QString &text, std::optional<Qt::GlobalColor> colour = std::nullopt);
+    void showRetrying();
+    void showDisconnected();
+    void showRetriesStopped();
+    void setTransferControlsEnabled(bool enabled, Side side);
+    void log(const QString &line);
+    void logDuration(const char *label, qint64 elapsedMs);
+    void startProgress(Side side, qint64 elapsedMs, quint64 bytes);
+    void showPercentage(Side side, quint64 done, quint64 total);
+    void endProgress(Side side);
+    RateMeter *rateMeter(Side side) const;
+
+    bool logSendEvent(const SendEvent &event);
+    bool logReceiveEvent(const ReceiveEvent &event);
+    void sendNextQueued();
+    void queuedFileEnded(const SendEvent &event);
+    void queueRunEnded(SendQueue::After after, const SendQueue::Place &last);
+    void showQueuePlace();
+    void receptionEnded(const ReceiveEvent &event);
+    void recordHistory(const char *direction, const QString &fileName, quint64 bytes,
+                       const QByteArray &md5Hex, const QString &outcome, qint64 ms);
+
+    sendThread *m_worker;
+    ReconnectSchedule *m_reconnect;
+    RateMeter *m_sendRate;
+    RateMeter *m_receiveRate;
+    // What the last connect was sent to: it joins the recent addresses only
+    // once a connection to it is made.
+    QString m_connectingTo;
+    bool m_connectOffered = true;
+    bool m_disconnectOffered = true;
+    // Hands the worker one file at a time: from CmdSendFile until that
+    // send's end code a second send must not start, or it would run inside
+    // the first.
+    SendQueue m_sendQueue;
+    RecentAddresses m_recentAddresses;
+    TransferHistory m_history;
+};
+
+Q_DECLARE_METATYPE(ClientSession::State)
