@@ -202,6 +202,8 @@ ReceiveEvent receiveThread::eventOf(int code, const FileReceiver &receiver)
     event.sizeMismatch = code == RecDone && receiver.sizeMismatch();
     if (code == RecDone || code == RecWriteFailed)
         event.savedAs = receiver.savedAs();
+    if (code == RecWriteFailed)
+        event.writeFailure = receiver.writeFailure();
     event.fileName = receiver.fileName();
     event.programFile = code == RecCreateFailed && receiver.programFileRefused();
     if (code == RecDone)
