@@ -319,20 +319,39 @@ void TestMainWindowSettings::serverAddress()
 void TestMainWindowSettings::receiveDirectory_data()
 {
     QTest::addColumn<Settings>("settings");
+    QTest::addColumn<QByteArray>("handWritten"); // the whole file, instead of the settings
     QTest::addColumn<QString>("dir");
 
-    QTest::newRow("missing") << Settings{{KeyAddress, Loopback}} << appDir();
-    QTest::newRow("empty") << Settings{{KeyDir, QString()}, {KeyAddress, Loopback}} << QString();
+    QTest::newRow("missing") << Settings{{KeyAddress, Loopback}} << QByteArray() << appDir();
+    QTest::newRow("empty") << Settings{{KeyDir, QString()}, {KeyAddress, Loopback}} << QByteArray()
+                           << QString();
     const QString chinese = QString::fromUtf8("/srv/接收目录");
-    QTest::newRow("stored") << Settings{{KeyDir, chinese}, {KeyAddress, Loopback}} << chinese;
+    QTest::newRow("stored") << Settings{{KeyDir, chinese}, {KeyAddress, Loopback}} << QByteArray()
+                            << chinese;
+    const QString spaced = QString::fromUtf8("/srv/接收 文件夹");
+    QTest::newRow("stored by an older version")
+        << Settings()
+        << QByteArray("[General]\nsaveFilePath=/srv/\\x63a5\\x6536 \\x6587\\x4ef6"
+                      "\\x5939\nserverAddress=127.0.0.1\n")
+        << spaced;
+    const QByteArray utf8Lines = "saveFilePath=" + spaced.toUtf8() + "\nserverAddress=127.0.0.1\n";
+    QTest::newRow("hand-written in UTF-8")
+        << Settings() << QByteArray("[General]\n" + utf8Lines) << spaced;
+    QTest::newRow("hand-written in UTF-8 with a BOM")
+        << Settings() << QByteArray("\xef\xbb\xbf[General]\n" + utf8Lines) << spaced;
+    QTest::newRow("hand-written in UTF-8 with a BOM, no section")
+        << Settings() << QByteArray("\xef\xbb\xbf" + utf8Lines) << spaced;
 }
 
 // The receive engine takes its directory from the field.
 void TestMainWindowSettings::receiveDirectory()
 {
     QFETCH(Settings, settings);
+    QFETCH(QByteArray, handWritten);
     QFETCH(QString, dir);
     writeSettings(settings);
+    if (!handWritten.isEmpty())
+        QVERIFY(TestFiles::writeFile(settingsFilePath(), handWritten));
 
     const MainWindow window;
     QCOMPARE(lineEdit(window, "dirShowLineEdit")->text(), dir);
@@ -380,6 +399,7 @@ void TestMainWindowSettings::savedAtExit()
     window.reset();
 
     QSettings saved(settingsFilePath(), QSettings::IniFormat);
+    saved.setIniCodec("UTF-8");
     QStringList keys = saved.allKeys();
     keys.sort();
     // Nothing was reached, so there is no list of recent addresses, and
