@@ -7,9 +7,8 @@ int main(int argc, char *argv[])
 {
     // Names the per-user settings folder, whatever the executable is called.
     QCoreApplication::setApplicationName(QStringLiteral("kvr-file-transfer"));
-    enableHighDpiScaling();
-    QApplication app(argc, argv);
+    const std::unique_ptr<QApplication> app = makeScaledApplication(argc, argv);
     MainWindow window;
     window.show();
-    return app.exec();
+    return app->exec();
 }
