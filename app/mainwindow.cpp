@@ -109,7 +109,9 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
 
     connect(&msgTimer, &QTimer::timeout, &msgTimer, [this] { clearMessages(); });
     workThread->bufferSize = ui->spinBox_bufferSize->value();
-    ui->stackedWidget->setCurrentIndex(ClientPage);
+    // Whatever the file held: without a page to select, the window would
+    // keep the form's title, "MainWindow".
+    selectPage(ClientPage);
     on_act_connect_triggered();
 
     ui->textEdit->setReadOnly(true);
@@ -175,6 +177,13 @@ QString MainWindow::defaultReceiveFolder() const
     return folder;
 }
 
+// Left empty, an installed copy would receive into the program's folder
+// (root's /usr/bin): its own folder stands in.
+QString MainWindow::receiveFolder(const QString &chosen) const
+{
+    return chosen.isEmpty() && settingsAreTheUsers ? defaultReceiveFolder() : chosen;
+}
+
 // Deliberately not the form's default address, so one can tell which of the
 // two put an address there.
 void MainWindow::loadSettings()
@@ -186,12 +195,11 @@ void MainWindow::loadSettings()
                                                  stored.recentAddresses.value_or(QStringList()));
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
-        if (ui->localIpComBox->count() > 0)
-            ui->dirShowLineEdit->setText(defaultReceiveFolder());
+        ui->dirShowLineEdit->setText(defaultReceiveFolder());
         ui->serverAddressLineEdit->setText(defaultAddress);
         return;
     }
-    ui->dirShowLineEdit->setText(stored.saveFilePath ? *stored.saveFilePath
+    ui->dirShowLineEdit->setText(stored.saveFilePath ? receiveFolder(*stored.saveFilePath)
                                                      : defaultReceiveFolder());
     if (stored.socketType)
         selectPage(*stored.socketType == QLatin1String("server") ? ServerPage : ClientPage);
@@ -654,7 +662,7 @@ void MainWindow::on_chooseDirBtn_clicked()
 
 void MainWindow::on_dirShowLineEdit_textChanged(const QString &arg1)
 {
-    saveFilePath.set(arg1);
+    saveFilePath.set(receiveFolder(arg1));
 }
 
 // Sends the files that wait, or else the files chosen in the dialog.

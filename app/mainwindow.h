@@ -78,6 +78,7 @@ private:
     void fillLocalIpList();
     void loadSettings();
     QString defaultReceiveFolder() const;
+    QString receiveFolder(const QString &chosen) const;
     void saveSettings();
     void selectPage(int index);
     void connectToController();
