@@ -33,6 +33,8 @@
 #include <QTextDocument>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 constexpr int MessageDisplayMs = 5000;
@@ -52,6 +54,7 @@ constexpr int MaxUnhandledReceiveEvents = 64;
 constexpr char DisconnectedLine[] = "已和KVR控制器断开连接\n";
 constexpr char RetriesStartedLine[] = "开始自动重连";
 constexpr char RetriesStoppedLine[] = "已停止自动重连";
+constexpr char ReceptionStoppedLine[] = "已停止接收，未完成的文件已删除";
 
 QPalette statusPalette(Qt::GlobalColor window)
 {
@@ -342,9 +345,15 @@ void MainWindow::connectToController()
 
 void MainWindow::on_act_disconnect_triggered()
 {
+    endConnection(CmdDisconnect);
+}
+
+// The user ends the connection, by a command that closes it.
+void MainWindow::endConnection(int command)
+{
     const bool wasRetrying = reconnect->isRunning();
     reconnect->stop();
-    emit handleCmd(CmdDisconnect);
+    emit handleCmd(command);
     if (wasRetrying) {
         // Nothing may be connected to report the end: show it here.
         appendLog(utf8(RetriesStoppedLine));
@@ -458,9 +467,6 @@ void MainWindow::getTransState(const SendEvent &event)
 {
     switch (event.code) {
     case TransStarted:
-        // A stop that came before the sender started was cleared by it.
-        if (m_sendQueue.stopping())
-            workThread->stopRequested = true;
         appendLog(utf8("开始传送中..."));
         sendProgressBar->show();
         sendRateLabel->start(event.elapsedMs, event.bytesRead);
@@ -529,6 +535,7 @@ void MainWindow::getRecState(const ReceiveEvent &event)
         endReception();
         break;
     case RecStarted:
+        m_receiving = true;
         appendLog(utf8("\n开始接收..."));
         recProgressBar->show();
         recRateLabel->start(event.elapsedMs, event.fileBytes);
@@ -546,7 +553,8 @@ void MainWindow::getRecState(const ReceiveEvent &event)
                           .arg(Protocol::printable(event.fileName)));
         break;
     case RecTimeout:
-        appendLog(utf8("接收超时，已强制中断!\n"));
+        appendLog(m_receptionStopped ? utf8(ReceptionStoppedLine)
+                                     : utf8("接收超时，已强制中断!\n"));
         endReception();
         break;
     case RecRawData:
@@ -571,6 +579,7 @@ void MainWindow::getRecState(const ReceiveEvent &event)
 
 void MainWindow::endReception()
 {
+    m_receiving = false;
     recProgressBar->hide();
     recRateLabel->hide();
     setTransferControlsEnabled(true, ReceiveSide);
@@ -634,7 +643,8 @@ void MainWindow::on_clearTextBtn_clicked()
     ui->textEdit->clear();
 }
 
-// Stops the file being sent and drops the files after it.
+// Stops the file being sent and drops the files after it. A reception
+// cannot stop mid-file and go on: the connection closes under it.
 void MainWindow::on_stopSendBtn_clicked()
 {
     workThread->stopRequested = true;
@@ -642,6 +652,10 @@ void MainWindow::on_stopSendBtn_clicked()
     if (!unsent.isEmpty())
         appendLog(utf8("以下文件未发送: ") + fileNames(unsent));
     showQueuePlace();
+    if (m_receiving && !m_receptionStopped) {
+        m_receptionStopped = true;
+        endConnection(CmdStopReception);
+    }
 }
 
 void MainWindow::on_spinBox_bufferSize_valueChanged(int arg1)
@@ -710,7 +724,9 @@ void MainWindow::queueFiles(const QStringList &paths)
 {
     const bool running = m_sendQueue.sending();
     m_sendQueue.add(paths);
-    if (running) {
+    if (running && m_sendQueue.stopping()) {
+        appendLog(utf8("已加入发送队列: %1 (停止后待发送)").arg(fileNames(paths)));
+    } else if (running) {
         appendLog(utf8("已加入发送队列: %1 (共%2个)")
                       .arg(fileNames(paths))
                       .arg(m_sendQueue.current().total));
@@ -747,6 +763,8 @@ void MainWindow::sendNextQueued()
     const QString folder = QFileInfo(place.path).absolutePath();
     qDebug() << "最后用户选择的文件目录=" << folder;
     ui->dirShowLineEdit->setText(folder);
+    // A stop from now on is meant for this file, one from before is not.
+    workThread->stopRequested = false;
     workThread->sendLink = LinkClient;
     setTransferControlsEnabled(false, SendSide);
     emit handleCmd(CmdSendFile);
@@ -773,14 +791,14 @@ void MainWindow::queueRunEnded(SendQueue::After after, const SendQueue::Place &l
 {
     const QString name = fileNames({last.path});
     if (after == SendQueue::After::Finished)
-        notifyIfAway(last.total > 1 ? utf8("发送完成: %1 个文件").arg(last.total)
-                                    : utf8("发送完成: ") + name);
-    if (after != SendQueue::After::Failed)
-        return;
-    if (m_sendQueue.hasWaiting())
+        notifyIfAway({utf8("发送完成"), name, last.total});
+    // Files dropped after a stop wait as after a failure: the controller is
+    // still inside the stopped file until it gives up on it.
+    if (after != SendQueue::After::Next && m_sendQueue.hasWaiting())
         appendLog(utf8("以下文件等待发送,点击\"文件传输\"继续: ") +
                   fileNames(m_sendQueue.waiting()));
-    notifyIfAway(utf8("发送失败: ") + name);
+    if (after == SendQueue::After::Failed)
+        notifyIfAway({utf8("发送失败"), name});
 }
 
 void MainWindow::showQueuePlace()
@@ -802,12 +820,13 @@ void MainWindow::receptionEnded(const ReceiveEvent &event)
     reception.cut = workThread->clientState() == QAbstractSocket::ConnectedState
                         ? TransferOutcome::Cut::Stall
                         : TransferOutcome::Cut::PeerClosed;
+    if (std::exchange(m_receptionStopped, false))
+        reception.cut = TransferOutcome::Cut::Interrupted;
     const QString outcome = TransferOutcome::ofReception(reception);
     recordHistory("receive", event.fileName, event.fileBytes, event.md5Hex, outcome,
                   event.elapsedMs);
-    const QString name = Protocol::printable(event.fileName);
-    notifyIfAway(outcome == QLatin1String(TransferOutcome::Done) ? utf8("接收完成: ") + name
-                                                                 : utf8("接收失败: ") + name);
+    const bool done = outcome == QLatin1String(TransferOutcome::Done);
+    notifyIfAway({utf8(done ? "接收完成" : "接收失败"), Protocol::printable(event.fileName)});
 }
 
 void MainWindow::recordHistory(const char *direction, const QString &fileName, quint64 bytes,
@@ -828,10 +847,24 @@ void MainWindow::recordHistory(const char *direction, const QString &fileName, q
                       .arg(QDir::toNativeSeparators(m_history.filePath()), error));
 }
 
-void MainWindow::notifyIfAway(const QString &text)
+void MainWindow::notifyIfAway(const NoticeThrottle::Notice &notice)
 {
     if (!isActiveWindow())
+        showNotice(m_notices.post(notice));
+}
+
+// What the throttle held is shown once it is due, unless the user is back.
+void MainWindow::showNotice(const QString &text)
+{
+    if (!text.isEmpty() && !isActiveWindow())
         m_desktop->notify(text);
+    const qint64 wait = m_notices.msUntilDue();
+    if (wait < 0 || std::exchange(m_noticeDue, true))
+        return;
+    QTimer::singleShot(int(wait), this, [this] {
+        m_noticeDue = false;
+        showNotice(m_notices.takeDue());
+    });
 }
 
 void MainWindow::initLogMenu()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "history/transferhistory.h"
+#include "net/noticethrottle.h"
 #include "net/sendqueue.h"
 #include "transfer/transferevents.h"
 
@@ -81,6 +82,7 @@ private:
     QString receiveFolder(const QString &chosen) const;
     void saveSettings();
     void selectPage(int index);
+    void endConnection(int command);
     void connectToController();
     void showRetrying();
     void showDisconnected();
@@ -106,7 +108,8 @@ private:
     void receptionEnded(const ReceiveEvent &event);
     void recordHistory(const char *direction, const QString &fileName, quint64 bytes,
                        const QByteArray &md5Hex, const QString &outcome, qint64 ms);
-    void notifyIfAway(const QString &text);
+    void notifyIfAway(const NoticeThrottle::Notice &notice);
+    void showNotice(const QString &text);
     void initLogMenu();
     void showLogMenu(const QPoint &position);
 
@@ -137,4 +140,9 @@ private:
     SendQueue m_sendQueue;
     TransferHistory m_history;
     std::unique_ptr<Desktop> m_desktop;
+    NoticeThrottle m_notices;
+    bool m_noticeDue = false; // a timer will show what is held
+    // From RecStarted to the reception's end; a stop the user made in it.
+    bool m_receiving = false;
+    bool m_receptionStopped = false;
 };
