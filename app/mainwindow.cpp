@@ -32,6 +32,8 @@
 #include <QTextDocument>
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 constexpr int ServerPage = 0;
@@ -94,7 +96,9 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
 
     connect(&msgTimer, &QTimer::timeout, &msgTimer, [this] { clearMessages(); });
     m_session->setBufferSize(ui->spinBox_bufferSize->value());
-    ui->stackedWidget->setCurrentIndex(ClientPage);
+    // Whatever the file held: without a page to select, the window would
+    // keep the form's title, "MainWindow".
+    selectPage(ClientPage);
     on_act_connect_triggered();
 
     ui->textEdit->setReadOnly(true);
@@ -160,6 +164,13 @@ QString MainWindow::defaultReceiveFolder() const
     return folder;
 }
 
+// Left empty, an installed copy would receive into the program's folder
+// (root's /usr/bin): its own folder stands in.
+QString MainWindow::receiveFolder(const QString &chosen) const
+{
+    return chosen.isEmpty() && settingsAreTheUsers ? defaultReceiveFolder() : chosen;
+}
+
 // Deliberately not the form's default address, so one can tell which of the
 // two put an address there.
 void MainWindow::loadSettings()
@@ -171,12 +182,11 @@ void MainWindow::loadSettings()
     recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit, m_session);
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
-        if (ui->localIpComBox->count() > 0)
-            ui->dirShowLineEdit->setText(defaultReceiveFolder());
+        ui->dirShowLineEdit->setText(defaultReceiveFolder());
         ui->serverAddressLineEdit->setText(defaultAddress);
         return;
     }
-    ui->dirShowLineEdit->setText(stored.saveFilePath ? *stored.saveFilePath
+    ui->dirShowLineEdit->setText(stored.saveFilePath ? receiveFolder(*stored.saveFilePath)
                                                      : defaultReceiveFolder());
     if (stored.socketType)
         selectPage(*stored.socketType == QLatin1String("server") ? ServerPage : ClientPage);
@@ -451,7 +461,7 @@ void MainWindow::on_chooseDirBtn_clicked()
 
 void MainWindow::on_dirShowLineEdit_textChanged(const QString &arg1)
 {
-    m_session->setReceiveFolder(arg1);
+    m_session->setReceiveFolder(receiveFolder(arg1));
 }
 
 // Sends the files that wait, or else the files chosen in the dialog.
@@ -491,18 +501,32 @@ void MainWindow::dropEvent(QDropEvent *event)
         m_session->queue(paths);
 }
 
-void MainWindow::showQueuePlace(const QString &place)
+void MainWindow::showQueuePlace(const QString &place, bool shown)
 {
     sendQueueLabel->setText(place);
-    sendQueueLabel->setVisible(!place.isEmpty());
+    sendQueueLabel->setVisible(shown);
 }
 
 // ---- Notices and the log's menu ----
 
-void MainWindow::notifyIfAway(const QString &text)
+void MainWindow::notifyIfAway(const NoticeThrottle::Notice &notice)
 {
     if (!isActiveWindow())
+        showNotice(m_notices.post(notice));
+}
+
+// What the throttle held is shown once it is due, unless the user is back.
+void MainWindow::showNotice(const QString &text)
+{
+    if (!text.isEmpty() && !isActiveWindow())
         m_desktop->notify(text);
+    const qint64 wait = m_notices.msUntilDue();
+    if (wait < 0 || std::exchange(m_noticeDue, true))
+        return;
+    QTimer::singleShot(int(wait), this, [this] {
+        m_noticeDue = false;
+        showNotice(m_notices.takeDue());
+    });
 }
 
 void MainWindow::initLogMenu()

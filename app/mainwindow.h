@@ -79,6 +79,7 @@ private:
     void fillLocalIpList();
     void loadSettings();
     QString defaultReceiveFolder() const;
+    QString receiveFolder(const QString &chosen) const;
     void saveSettings();
     void selectPage(int index);
     void clearMessages();
@@ -91,10 +92,11 @@ private:
     void showProgress(ClientSession::Side side, bool shown);
     QProgressBar *progressBar(ClientSession::Side side) const;
     RateLabel *rateLabel(ClientSession::Side side) const;
-    void showQueuePlace(const QString &place);
+    void showQueuePlace(const QString &place, bool shown);
     void appendLog(const QString &line);
     void trimLog();
-    void notifyIfAway(const QString &text);
+    void notifyIfAway(const NoticeThrottle::Notice &notice);
+    void showNotice(const QString &text);
     void initLogMenu();
     void showLogMenu(const QPoint &position);
 
@@ -118,4 +120,6 @@ private:
 
     ClientSession *m_session = nullptr;
     std::unique_ptr<Desktop> m_desktop;
+    NoticeThrottle m_notices;
+    bool m_noticeDue = false; // a timer will show what is held
 };

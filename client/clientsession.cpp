@@ -14,11 +14,14 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <utility>
+
 namespace {
 
 constexpr char DisconnectedLine[] = "已和KVR控制器断开连接\n";
 constexpr char RetriesStartedLine[] = "开始自动重连";
 constexpr char RetriesStoppedLine[] = "已停止自动重连";
+constexpr char ReceptionStoppedLine[] = "已停止接收，未完成的文件已删除";
 
 QString utf8(const char *text)
 {
@@ -38,13 +41,12 @@ QString fileNames(const QStringList &paths)
 
 ClientSession::ClientSession(sendThread *worker, const QString &historyPath, QObject *parent)
     : QObject(parent), m_worker(worker), m_reconnect(new ReconnectSchedule(this)),
-      m_sendRate(new RateMeter(this)), m_receiveRate(new RateMeter(this)),
-      m_history(historyPath)
+      m_sendRate(new RateMeter(this)), m_receiveRate(new RateMeter(this)), m_history(historyPath)
 {
     qRegisterMetaType<ClientSession::State>();
+    qRegisterMetaType<NoticeThrottle::Notice>();
     qRegisterMetaType<ClientSession::Side>();
-    connect(m_reconnect, &ReconnectSchedule::attemptDue, this,
-            &ClientSession::connectToController);
+    connect(m_reconnect, &ReconnectSchedule::attemptDue, this, &ClientSession::connectToController);
     connect(m_sendRate, &RateMeter::textChanged, this,
             [this](const QString &text) { emit rateChanged(Side::Send, text); });
     connect(m_receiveRate, &RateMeter::textChanged, this,
@@ -73,9 +75,15 @@ void ClientSession::connectToController()
 
 void ClientSession::disconnectFromController()
 {
+    endConnection(CmdDisconnect);
+}
+
+// The user ends the connection, by a command that closes it.
+void ClientSession::endConnection(int cmd)
+{
     const bool wasRetrying = m_reconnect->isRunning();
     m_reconnect->stop();
-    emit command(CmdDisconnect);
+    emit command(cmd);
     if (wasRetrying) {
         // Nothing may be connected to report the end: show it here.
         log(utf8(RetriesStoppedLine));
@@ -247,9 +255,6 @@ bool ClientSession::logSendEvent(const SendEvent &event)
 {
     switch (event.code) {
     case TransStarted:
-        // A stop that came before the sender started was cleared by it.
-        if (m_sendQueue.stopping())
-            m_worker->stopRequested = true;
         log(utf8("开始传送中..."));
         startProgress(Side::Send, event.elapsedMs, event.bytesRead);
         setTransferControlsEnabled(false, Side::Send);
@@ -292,6 +297,7 @@ void ClientSession::receiveEventArrived(const ReceiveEvent &event)
         return;
     switch (event.code) {
     case RecStarted:
+        m_receiving = true;
         startProgress(Side::Receive, event.elapsedMs, event.fileBytes);
         setTransferControlsEnabled(false, Side::Receive);
         showPercentage(Side::Receive, event.fileBytes, event.fileSize);
@@ -304,6 +310,7 @@ void ClientSession::receiveEventArrived(const ReceiveEvent &event)
     case RecTimeout:
     case RecMd5Mismatch:
     case RecWriteFailed:
+        m_receiving = false;
         endProgress(Side::Receive);
         setTransferControlsEnabled(true, Side::Receive);
         break;
@@ -340,7 +347,7 @@ bool ClientSession::logReceiveEvent(const ReceiveEvent &event)
                     .arg(Protocol::printable(event.fileName)));
         break;
     case RecTimeout:
-        log(utf8("接收超时，已强制中断!\n"));
+        log(m_receptionStopped ? utf8(ReceptionStoppedLine) : utf8("接收超时，已强制中断!\n"));
         break;
     case RecRawData:
         log(QStringLiteral("[in] ") + event.rawText);
@@ -422,7 +429,9 @@ void ClientSession::queue(const QStringList &paths)
 {
     const bool running = m_sendQueue.sending();
     m_sendQueue.add(paths);
-    if (running) {
+    if (running && m_sendQueue.stopping()) {
+        log(utf8("已加入发送队列: %1 (停止后待发送)").arg(fileNames(paths)));
+    } else if (running) {
         log(utf8("已加入发送队列: %1 (共%2个)")
                 .arg(fileNames(paths))
                 .arg(m_sendQueue.current().total));
@@ -432,6 +441,7 @@ void ClientSession::queue(const QStringList &paths)
     }
 }
 
+// A reception cannot stop mid-file and go on: the connection closes under it.
 void ClientSession::stop()
 {
     m_worker->stopRequested = true;
@@ -439,6 +449,10 @@ void ClientSession::stop()
     if (!unsent.isEmpty())
         log(utf8("以下文件未发送: ") + fileNames(unsent));
     showQueuePlace();
+    if (m_receiving && !m_receptionStopped) {
+        m_receptionStopped = true;
+        endConnection(CmdStopReception);
+    }
 }
 
 // One CmdSendFile, for the oldest waiting file. Locked from here, not from
@@ -458,6 +472,8 @@ void ClientSession::sendNextQueued()
     const QString folder = QFileInfo(place.path).absolutePath();
     qDebug() << "最后用户选择的文件目录=" << folder;
     emit receiveFolderFollows(folder);
+    // A stop from now on is meant for this file, one from before is not.
+    m_worker->stopRequested = false;
     m_worker->sendLink = LinkClient;
     setTransferControlsEnabled(false, Side::Send);
     emit command(CmdSendFile);
@@ -484,21 +500,20 @@ void ClientSession::queueRunEnded(SendQueue::After after, const SendQueue::Place
 {
     const QString name = fileNames({last.path});
     if (after == SendQueue::After::Finished)
-        emit notice(last.total > 1 ? utf8("发送完成: %1 个文件").arg(last.total)
-                                   : utf8("发送完成: ") + name);
-    if (after != SendQueue::After::Failed)
-        return;
-    if (m_sendQueue.hasWaiting())
+        emit notice({utf8("发送完成"), name, last.total});
+    // Files dropped after a stop wait as after a failure: the controller is
+    // still inside the stopped file until it gives up on it.
+    if (after != SendQueue::After::Next && m_sendQueue.hasWaiting())
         log(utf8("以下文件等待发送,点击\"文件传输\"继续: ") + fileNames(m_sendQueue.waiting()));
-    emit notice(utf8("发送失败: ") + name);
+    if (after == SendQueue::After::Failed)
+        emit notice({utf8("发送失败"), name});
 }
 
 void ClientSession::showQueuePlace()
 {
     const SendQueue::Place place = m_sendQueue.current();
     const bool shown = m_sendQueue.sending() && place.total > 1;
-    emit queuePlaceChanged(shown ? QStringLiteral("%1/%2").arg(place.number).arg(place.total)
-                                 : QString());
+    emit queuePlaceChanged(QStringLiteral("%1/%2").arg(place.number).arg(place.total), shown);
 }
 
 // ---- History and notices ----
@@ -513,12 +528,13 @@ void ClientSession::receptionEnded(const ReceiveEvent &event)
     reception.cut = m_worker->clientState() == QAbstractSocket::ConnectedState
                         ? TransferOutcome::Cut::Stall
                         : TransferOutcome::Cut::PeerClosed;
+    if (std::exchange(m_receptionStopped, false))
+        reception.cut = TransferOutcome::Cut::Interrupted;
     const QString outcome = TransferOutcome::ofReception(reception);
     recordHistory("receive", event.fileName, event.fileBytes, event.md5Hex, outcome,
                   event.elapsedMs);
-    const QString name = Protocol::printable(event.fileName);
-    emit notice(outcome == QLatin1String(TransferOutcome::Done) ? utf8("接收完成: ") + name
-                                                                : utf8("接收失败: ") + name);
+    const bool done = outcome == QLatin1String(TransferOutcome::Done);
+    emit notice({utf8(done ? "接收完成" : "接收失败"), Protocol::printable(event.fileName)});
 }
 
 void ClientSession::recordHistory(const char *direction, const QString &fileName, quint64 bytes,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "client/noticethrottle.h"
 #include "client/sendqueue.h"
 #include "history/transferhistory.h"
 #include "settings/recentaddresses.h"
@@ -91,19 +92,21 @@ signals:
     void progressMoved(ClientSession::Side side, int percent);
     void progressEnded(ClientSession::Side side);
     void rateChanged(ClientSession::Side side, const QString &text);
-    // "2/5" while a queue of more than one file runs; empty otherwise.
-    void queuePlaceChanged(const QString &place);
+    // "2/5": the place of the file handed over last, shown while a queue of
+    // more than one file runs.
+    void queuePlaceChanged(const QString &place, bool shown);
     // The folder of a file being sent, which the receive folder follows.
     void receiveFolderFollows(const QString &folder);
     void recentAddressesChanged();
     // A transfer or a queue ended: for a user who is elsewhere.
-    void notice(const QString &text);
+    void notice(const NoticeThrottle::Notice &notice);
 
 public:
     static constexpr int MessageDisplayMs = 5000;
 
 private:
     void connectToController();
+    void endConnection(int command);
     void offerConnect(bool connect, bool disconnect);
     void showState(const QString &text, std::optional<Qt::GlobalColor> colour = std::nullopt);
     void showRetrying();
@@ -134,6 +137,9 @@ private:
     // What the last connect was sent to: it joins the recent addresses only
     // once a connection to it is made.
     QString m_connectingTo;
+    // From RecStarted to the reception's end; a stop the user made in it.
+    bool m_receiving = false;
+    bool m_receptionStopped = false;
     bool m_connectOffered = true;
     bool m_disconnectOffered = true;
     // Hands the worker one file at a time: from CmdSendFile until that
@@ -145,3 +151,4 @@ private:
 };
 
 Q_DECLARE_METATYPE(ClientSession::State)
+Q_DECLARE_METATYPE(NoticeThrottle::Notice)

@@ -17,9 +17,10 @@ SendQueue::Place SendQueue::handOver()
     return current();
 }
 
+// Files added after a stop wait for a run of their own.
 SendQueue::Place SendQueue::current() const
 {
-    return {m_current, m_handed, m_handed + int(m_waiting.size())};
+    return {m_current, m_handed, m_handed + (m_stopping ? 0 : int(m_waiting.size()))};
 }
 
 SendQueue::After SendQueue::fileEnded(int code)

@@ -10,8 +10,9 @@
 //
 // A run goes from the file that starts it to its last: places read "2/5",
 // and files added while it runs join its end. A stop drops the files not
-// yet handed over. A failure ends the run, and the files after the failed
-// one wait for the next start.
+// yet handed over; files added before the stopped file ends wait for a run
+// of their own. A failure ends the run, and the files after the failed one
+// wait for the next start.
 class SendQueue
 {
 public:
@@ -43,8 +44,7 @@ public:
     // Drops the waiting files and returns them. A file already handed over
     // still ends with fileEnded(), which ends the run.
     QStringList stop();
-    // A stop came while a file was handed over: the sender must stop it,
-    // even one that had not started when the stop came.
+    // A stop came while a file was handed over, which has not ended yet.
     bool stopping() const { return m_stopping; }
 
 private:

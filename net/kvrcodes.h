@@ -12,6 +12,9 @@ enum CmdType : int {
     CmdDisconnect = 3,
     CmdTest = 4,
     CmdSendFile = 5,
+    // Ends the reception under way, which cannot go on mid-file, by closing
+    // the connection; its partial file goes.
+    CmdStopReception = 7,
 };
 
 // Which connection a transfer is tied to: sendThread::sendLink / recvLink.

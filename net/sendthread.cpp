@@ -67,6 +67,7 @@ QString sendThread::takeClientErrorText()
 void sendThread::stop()
 {
     m_shuttingDown = true;
+    stopRequested = true;
 }
 
 void sendThread::run()
@@ -140,6 +141,9 @@ void sendThread::handleCmd(int cmd_type)
     case CmdDisconnect:
         disconnectFromController();
         break;
+    case CmdStopReception:
+        stopReception();
+        break;
     case CmdTest:
     case CmdSendFile:
         if (m_shuttingDown)
@@ -178,6 +182,18 @@ void sendThread::disconnectFromController()
         createClientSocket();
 }
 
+// The end of the stream goes first, marked as the user's: the engine then
+// removes the file it cut. Nothing more is read once the socket is closed.
+void sendThread::stopReception()
+{
+    if (m_streamOpen) {
+        m_streamOpen = false;
+        releaseReading();
+        recThread->endOfStream(receiveThread::StreamEnd::Stopped);
+    }
+    clientSocket.load()->abort();
+}
+
 void sendThread::carryOutWrites()
 {
     m_writing = true;
@@ -198,8 +214,9 @@ void sendThread::sendFile(QTcpSocket *device, const QString &path)
 {
     FileSender::Options options;
     options.liveBufferSize = &bufferSize;
-    options.stopRequested = &stopRequested;
-    options.cancel = &m_shuttingDown;
+    // The window clears the stop before it hands the file over; cleared
+    // here, a stop clicked before this send began would be lost.
+    options.cancel = &stopRequested;
     FileSender sender([this](const SendEvent &event) { publishSendEvent(event); }, options);
     m_sendingDevice = device;
     sender.send(device, path);

@@ -42,7 +42,8 @@ public:
     // when there is none.
     QString takeClientErrorText();
     // Makes a running send stop at its next block and drops writes not yet
-    // carried out: for shutting down, as stopThread() does.
+    // carried out: for shutting down, as stopThread() does. Sets
+    // stopRequested.
     void stop();
     // With a limit, reading from the socket pauses while that many
     // receiveEvent signals are not yet handled, so a reader slower than the
@@ -62,6 +63,9 @@ public:
     // Owned, lives in the worker thread. Other threads may read the pointer
     // but not use the socket: clientState() tells its state.
     std::atomic<QTcpSocket *> clientSocket{nullptr};
+    // Stops the send at its next block, or before its first if it has not
+    // begun. The sender never clears it: whoever hands a file over does,
+    // before its CmdSendFile, so a stop meant for that file is not lost.
     std::atomic<bool> stopRequested{false};
     std::atomic<quint64> fileSize{0};
     std::atomic<quint64> bytesRead{0};
@@ -104,6 +108,7 @@ private:
     void discardClientSocket(QTcpSocket *socket);
     void connectToController();
     void disconnectFromController();
+    void stopReception();
     void carryOutWrites();
     void sendFile(QTcpSocket *device, const QString &path);
     void publishSendEvent(const SendEvent &event);

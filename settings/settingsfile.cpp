@@ -10,9 +10,29 @@
 
 namespace {
 
-std::optional<QString> readKey(const QSettings &settings, const char *key)
+// Hand-edited in an editor that saves UTF-8, as Notepad does, the file
+// means what it says; the toolkit's escapes of older files read the same.
+void useUtf8(QSettings &settings)
+{
+    settings.setIniCodec("UTF-8");
+}
+
+// Notepad on older Windows starts a UTF-8 file with a byte-order mark, which
+// the toolkit leaves in the first key's name when no section comes first.
+QString markedName(const char *key)
+{
+    return QLatin1String("\xef\xbb\xbf") + QLatin1String(key);
+}
+
+QString storedName(const QSettings &settings, const char *key)
 {
     const QString name = QLatin1String(key);
+    return !settings.contains(name) && settings.contains(markedName(key)) ? markedName(key) : name;
+}
+
+std::optional<QString> readKey(const QSettings &settings, const char *key)
+{
+    const QString name = storedName(settings, key);
     if (!settings.contains(name))
         return std::nullopt;
     return settings.value(name).toString();
@@ -21,7 +41,7 @@ std::optional<QString> readKey(const QSettings &settings, const char *key)
 // A list of one reads back as a text, an empty one as nothing at all.
 std::optional<QStringList> readList(const QSettings &settings, const char *key)
 {
-    const QString name = QLatin1String(key);
+    const QString name = storedName(settings, key);
     if (!settings.contains(name))
         return std::nullopt;
     const QVariant value = settings.value(name);
@@ -87,7 +107,8 @@ QString SettingsFile::userReceiveFolder()
 
 SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
-    const QSettings settings(filePath, QSettings::IniFormat);
+    QSettings settings(filePath, QSettings::IniFormat);
+    useUtf8(settings);
     return {readKey(settings, KeySaveFilePath), readKey(settings, KeySocketType),
             readKey(settings, KeyServerAddress), readList(settings, KeyRecentAddresses),
             readSwitch(settings, KeyAutoReconnect)};
@@ -97,6 +118,10 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
 {
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QSettings settings(filePath, QSettings::IniFormat);
+    useUtf8(settings);
+    for (const char *key :
+         {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses, KeyAutoReconnect})
+        settings.remove(markedName(key));
     // A backslash starts an escape in a hand-edited INI value.
     std::optional<QString> folder = values.saveFilePath;
     if (folder)

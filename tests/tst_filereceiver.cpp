@@ -5,6 +5,12 @@
 
 #include <QtTest>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 using namespace TestFiles;
 
 namespace {
@@ -48,6 +54,64 @@ struct Harness
     FileReceiver receiver;
 };
 
+// How a controller reaches one of the program's files.
+enum class Spelling {
+    AsIs,
+    FolderInOtherCase,   // Windows: the program's folder in upper case
+    FolderOtherwise,     // Windows: its 8.3 form; elsewhere through a link
+    ShortNameOfKeptFile, // Windows: the 8.3 name of one the program keeps
+    HardLinkToLibrary,   // another name of the same file
+};
+
+#ifdef Q_OS_WIN
+// The 8.3 form, or the path itself on a file system that keeps none.
+QString shortPath(const QString &path)
+{
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetShortPathNameW(native.c_str(), buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return path;
+    return QDir::fromNativeSeparators(QString::fromWCharArray(buffer, int(length)));
+}
+#endif
+
+bool hardLink(const QString &existing, const QString &link)
+{
+#ifdef Q_OS_WIN
+    return CreateHardLinkW(QDir::toNativeSeparators(link).toStdWString().c_str(),
+                           QDir::toNativeSeparators(existing).toStdWString().c_str(), nullptr) != 0;
+#else
+    return ::link(QFile::encodeName(existing).constData(), QFile::encodeName(link).constData()) ==
+           0;
+#endif
+}
+
+// One of the program's files, as the receiver is told to reach it; what was
+// made for it goes again.
+struct ReachedFile
+{
+    ~ReachedFile()
+    {
+        for (const QString &path : made)
+            QFile::remove(path);
+    }
+    // Makes path, unless it is there, and removes it afterwards.
+    bool make(const QString &path, const QByteArray &contents)
+    {
+        if (QFileInfo::exists(path))
+            return true;
+        made << path;
+        return writeFile(path, contents);
+    }
+
+    QString directory; // the receive folder
+    QString name;      // as the controller sends it
+    QString target;    // the program's file that must stay as it was
+    QStringList made;
+    QTemporaryDir links;
+};
+
 QByteArray allMarkers()
 {
     return Protocol::startMarker() + Protocol::sizeMarker() + "12" + Protocol::sizeEndMarker() +
@@ -57,11 +121,19 @@ QByteArray allMarkers()
 
 } // namespace
 
+Q_DECLARE_METATYPE(Spelling)
+Q_DECLARE_METATYPE(WriteFailure)
+
 class tst_FileReceiver : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void cleanup()
+    {
+        FileReceiver::setWriteHook({});
+        FileReceiver::setDiskSpaceHook({});
+    }
     void roundTrip_data();
     void roundTrip();
     void severalFilesInOneStream();
@@ -72,6 +144,7 @@ private slots:
     void programFilesAreNeverReplaced_data();
     void programFilesAreNeverReplaced();
     void createFailureDiscardsRestQuietly();
+    void writeFailure_data();
     void writeFailure();
     void existingFilesAreNeverWrittenThrough_data();
     void existingFilesAreNeverWrittenThrough();
@@ -233,40 +306,93 @@ void tst_FileReceiver::hostileNames()
 void tst_FileReceiver::programFilesAreNeverReplaced_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<Spelling>("spelling");
     QTest::addColumn<bool>("refused");
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    QTest::newRow("the program itself") << program << true;
-    QTest::newRow("a sibling program") << QStringLiteral("kvr-transfer") << true;
-    QTest::newRow("a library") << QStringLiteral("Qt5Core.dll") << true;
-    QTest::newRow("a shared object") << QStringLiteral("libkvr.so.5") << true;
-    QTest::newRow("qt.conf") << QStringLiteral("qt.conf") << true;
-    QTest::newRow("settings") << QStringLiteral("settings.ini") << true;
-    QTest::newRow("portable marker") << QStringLiteral("portable.txt") << true;
-    QTest::newRow("history") << QStringLiteral("history.csv") << true;
-    QTest::newRow("plugin folder") << QStringLiteral("platforms") << true;
-    QTest::newRow("any other name") << QStringLiteral("program-notes.txt") << false;
+    const Spelling asIs = Spelling::AsIs;
+    QTest::newRow("the program itself") << program << asIs << true;
+    QTest::newRow("a sibling program") << QStringLiteral("kvr-transfer") << asIs << true;
+    QTest::newRow("a library") << QStringLiteral("Qt5Core.dll") << asIs << true;
+    QTest::newRow("a shared object") << QStringLiteral("libkvr.so.5") << asIs << true;
+    QTest::newRow("qt.conf") << QStringLiteral("qt.conf") << asIs << true;
+    QTest::newRow("settings") << QStringLiteral("settings.ini") << asIs << true;
+    QTest::newRow("portable marker") << QStringLiteral("portable.txt") << asIs << true;
+    QTest::newRow("history") << QStringLiteral("history.csv") << asIs << true;
+    QTest::newRow("plugin folder") << QStringLiteral("platforms") << asIs << true;
+    QTest::newRow("any other name") << QStringLiteral("program-notes.txt") << asIs << false;
+    // A folder that ignores case, as on Windows, finds them under any case.
+    QTest::newRow("a library whatever the case") << QStringLiteral("QT5CORE.Dll") << asIs << true;
+    QTest::newRow("a kept file whatever the case") << QStringLiteral("QT.CONF") << asIs << true;
 #ifdef Q_OS_WIN
-    QTest::newRow("whatever the case") << QStringLiteral("QT5CORE.Dll") << true;
+    QTest::newRow("the folder in another case")
+        << QStringLiteral("kvr-transfer.exe") << Spelling::FolderInOtherCase << true;
+    QTest::newRow("the folder in its 8.3 form")
+        << QStringLiteral("kvr-transfer.exe") << Spelling::FolderOtherwise << true;
+    QTest::newRow("the 8.3 name of a kept file")
+        << QStringLiteral("history.1.csv") << Spelling::ShortNameOfKeptFile << true;
+#else
+    QTest::newRow("the folder through a link")
+        << QStringLiteral("kvr-transfer") << Spelling::FolderOtherwise << true;
 #endif
+    QTest::newRow("a hard link to a library")
+        << QStringLiteral("kvr-identity.dll") << Spelling::HardLinkToLibrary << true;
 }
 
 // A portable copy may receive beside itself, but a controller must never be
-// able to replace the program, its libraries or the files it keeps there.
+// able to replace the program, its libraries or the files it keeps there,
+// whichever spelling of the folder or the name reaches them.
 void tst_FileReceiver::programFilesAreNeverReplaced()
 {
     QFETCH(QString, name);
+    QFETCH(Spelling, spelling);
     QFETCH(bool, refused);
     const QString programDir = QCoreApplication::applicationDirPath();
     const QString pluginDir = programDir + QStringLiteral("/platforms");
     QVERIFY(QDir().mkpath(pluginDir));
-    const QString target = programDir + QLatin1Char('/') + name;
-    const bool existed = QFileInfo::exists(target);
-    const QByteArray before = QFileInfo(target).isFile() ? readFile(target) : QByteArray();
-    Harness h(programDir);
-    h.feed({framed(name, "from the controller")});
-    const QByteArray after = QFileInfo(target).isFile() ? readFile(target) : QByteArray();
+    ReachedFile reached;
+    reached.directory = programDir;
+    reached.name = name;
+    reached.target = programDir + QLatin1Char('/') + name;
+    switch (spelling) {
+    case Spelling::AsIs:
+        break;
+    case Spelling::FolderInOtherCase:
+        reached.directory = programDir.toUpper();
+        break;
+    case Spelling::FolderOtherwise:
+#ifdef Q_OS_WIN
+        reached.directory = shortPath(programDir);
+        if (reached.directory == programDir)
+            QSKIP("this file system keeps no 8.3 names");
+#else
+        reached.directory = reached.links.filePath(QStringLiteral("program"));
+        QVERIFY(QFile::link(programDir, reached.directory));
+#endif
+        break;
+    case Spelling::ShortNameOfKeptFile:
+#ifdef Q_OS_WIN
+        QVERIFY(reached.make(reached.target, "kept"));
+        reached.name = QFileInfo(shortPath(reached.target)).fileName();
+        if (reached.name == name)
+            QSKIP("this file system keeps no 8.3 names");
+#endif
+        break;
+    case Spelling::HardLinkToLibrary:
+        QVERIFY(reached.make(reached.target, "library"));
+        reached.name = QStringLiteral("kvr-identity-notes.txt");
+        reached.made << programDir + QLatin1Char('/') + reached.name;
+        QVERIFY(hardLink(reached.target, reached.made.last()));
+        break;
+    }
+    const bool existed = QFileInfo::exists(reached.target);
+    const QByteArray before =
+        QFileInfo(reached.target).isFile() ? readFile(reached.target) : QByteArray();
+    Harness h(reached.directory);
+    h.feed({framed(reached.name, "from the controller")});
+    const QByteArray after =
+        QFileInfo(reached.target).isFile() ? readFile(reached.target) : QByteArray();
     if (!existed)
-        QFile::remove(target);
+        QFile::remove(reached.target);
     QDir().rmdir(pluginDir);
 
     const QList<int> codes =
@@ -294,18 +420,70 @@ void tst_FileReceiver::createFailureDiscardsRestQuietly()
     QCOMPARE(h.codes, (QList<int>{RecCreateFailed, RecRawData}));
 }
 
-// A full disk: RecWriteFailed is reported, the partial is removed so that it
-// does not keep the disk full, and the rest of the transfer is discarded.
+void tst_FileReceiver::writeFailure_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("failingWrite"); // 0: every write goes through
+    QTest::addColumn<qint64>("freeBytes"); // with diskBytes; -1: the disk's own figures
+    QTest::addColumn<qint64>("diskBytes");
+    QTest::addColumn<int>("endCode");
+    QTest::addColumn<WriteFailure>("failure");
+
+    const int size = 100000;
+    const int margin = 64 * 1024; // over 1 % of the size
+    const QByteArray plain = Protocol::buildHeader(QStringLiteral("w"), size, QByteArray());
+    const QByteArray digest =
+        Protocol::buildHeader(QStringLiteral("w"), size, md5Hex(noise(size, 4)));
+    const qint64 MiB = 1024 * 1024;
+    const QByteArray small = framed(QStringLiteral("w"), randomBytes(50000, 4));
+    QTest::newRow("the disk refuses a write")
+        << small << 2 << qint64(-1) << qint64(-1) << int(RecWriteFailed) << WriteFailure::Disk;
+    QTest::newRow("past the size announced, without an end marker")
+        << plain + noise(size + margin + 1, 4) << 0 << qint64(-1) << qint64(-1)
+        << int(RecWriteFailed) << WriteFailure::PastAnnouncedSize;
+    QTest::newRow("past the size announced with a digest")
+        << digest + noise(size + margin + 1, 4) << 0 << qint64(-1) << qint64(-1)
+        << int(RecWriteFailed) << WriteFailure::PastAnnouncedSize;
+    QTest::newRow("as far past the size as the margin allows")
+        << plain + noise(size + margin, 4) + Protocol::endMarker() << 0 << qint64(-1) << qint64(-1)
+        << int(RecDone) << WriteFailure::None;
+    QTest::newRow("the last free space of a large disk")
+        << small << 0 << 256 * MiB << 1024 * 1024 * MiB << int(RecWriteFailed)
+        << WriteFailure::FreeSpace;
+    QTest::newRow("a small disk keeps 1 % free")
+        << small << 0 << 20 * MiB << 1024 * MiB << int(RecDone) << WriteFailure::None;
+}
+
+// A reception that cannot be stored ends: the partial is removed so that it
+// does not keep the disk full, the rest of the transfer is discarded, and
+// the receiver says why.
 void tst_FileReceiver::writeFailure()
 {
-    Harness h;
+    QFETCH(QByteArray, stream);
+    QFETCH(int, failingWrite);
+    QFETCH(qint64, freeBytes);
+    QFETCH(qint64, diskBytes);
+    QFETCH(int, endCode);
+    QFETCH(WriteFailure, failure);
     int writes = 0;
-    FileReceiver::setWriteHook([&writes](const char *, qsizetype) { return ++writes < 2; });
-    const QByteArray stream = framed(QStringLiteral("w"), randomBytes(50000, 4));
+    FileReceiver::setWriteHook([&](const char *, qsizetype) { return ++writes != failingWrite; });
+    if (diskBytes > 0)
+        FileReceiver::setDiskSpaceHook([=](const QString &) {
+            return FileReceiver::DiskSpace{freeBytes, diskBytes};
+        });
+    Harness h;
     h.feed(chunked(stream + Protocol::greeting(), 12000));
-    FileReceiver::setWriteHook({});
-    QCOMPARE(h.codes, (QList<int>{RecStarted, RecWriteFailed, RecRawData}));
-    QCOMPARE(h.entries(), QStringList());
+    QList<int> endCodes;
+    for (int code : qAsConst(h.codes)) {
+        if (endsReception(code))
+            endCodes << code;
+    }
+    QCOMPARE(h.codes.first(), int(RecStarted));
+    QCOMPARE(endCodes, QList<int>{endCode});
+    QCOMPARE(h.receiver.writeFailure(), failure);
+    QCOMPARE(h.entries(), endCode == RecDone ? QStringList{QStringLiteral("w")} : QStringList());
+    const bool ended = stream.contains(Protocol::endMarker());
+    QCOMPARE(h.raw, ended ? Protocol::greeting() : QByteArray());
 }
 
 void tst_FileReceiver::existingFilesAreNeverWrittenThrough_data()
@@ -477,15 +655,17 @@ void tst_FileReceiver::statistics()
     h.feed({"defg"});
     QCOMPARE(h.codes, (QList<int>{RecStarted, RecProgress}));
     QCOMPARE(h.receiver.fileBytes(), quint64(7));
-    // A failed create keeps the last reception's figures.
+    // A refused file reports its own figures, none of the last file's.
     h.feed({Protocol::endMarker()});
     QVERIFY(h.receiver.sizeMismatch());
     h.dirPath = QStringLiteral("/nonexistent-kvr-dir");
     h.feed({framed(QStringLiteral("t"), "xyz")});
     QCOMPARE(h.codes.last(), int(RecCreateFailed));
-    QCOMPARE(h.receiver.announcedSize(), quint64(12345));
-    QCOMPARE(h.receiver.fileBytes(), quint64(7));
-    QCOMPARE(h.receiver.totalBytes(), quint64(header.size() + 7 + 18));
+    QCOMPARE(h.receiver.announcedSize(), quint64(3));
+    QCOMPARE(h.receiver.fileBytes(), quint64(0));
+    QCOMPARE(h.receiver.totalBytes(),
+             quint64(Protocol::buildHeader(QStringLiteral("t"), 3, md5Hex("xyz")).size()));
+    QVERIFY(!h.receiver.sizeMismatch());
 }
 
 QTEST_GUILESS_MAIN(tst_FileReceiver)

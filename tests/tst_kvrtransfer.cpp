@@ -492,6 +492,13 @@ void tst_KvrTransfer::failures_data()
         Protocol::buildHeader(QStringLiteral("over.bin"), 2000,
                               TestFiles::md5Hex(QByteArray(1000, 'o'))) +
         QByteArray(1000, 'o') + Protocol::endMarker();
+    const QByteArray refused = TestFiles::framed(QStringLiteral(".."), "refused");
+    const int refusedHeader =
+        Protocol::buildHeader(QStringLiteral(".."), 7, TestFiles::md5Hex("refused")).size();
+    // 100000 bytes announced, and no end marker after twice as many.
+    const QByteArray runaway =
+        Protocol::buildHeader(QStringLiteral("long.bin"), 100000, QByteArray()) +
+        TestFiles::noise(200000, 3);
     const QStringList none;
     const QStringList goodStored{QStringLiteral("good.bin")};
 
@@ -549,6 +556,19 @@ void tst_KvrTransfer::failures_data()
         << "1 of 1 files failed"
         << "receive failed: qt.conf: program file after 0 of 0 bytes (one of the program's own "
            "files, left as it was)"
+        << none;
+    QTest::newRow("receive: a refused name after a file, json")
+        << "receive --count 2 --json" << Peer::WritesAndStays << good + refused << false << 3 << ""
+        << QStringLiteral(R"({"bytes":0,"bytesPerSecond":0,"direction":"receive",)"
+                          R"("event":"ended","exitCode":3,"ms":0,"name":"",)"
+                          R"("outcome":"create-failed","size":0,"wireBytes":%1})")
+               .arg(refusedHeader)
+        << goodStored;
+    QTest::newRow("receive: far past the size announced")
+        << "receive --count 1" << Peer::WritesAndStays << runaway << false << 3
+        << "1 of 1 files failed"
+        << "of 100000 bytes (ran far past the size announced without an end marker; its "
+           "partial file is removed)"
         << none;
     QTest::newRow("raw data, escaped")
         << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0

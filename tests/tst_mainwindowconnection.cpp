@@ -2,14 +2,19 @@
 // stand-in: a QTcpServer on 127.0.0.1:8080 in the test's own namespace.
 
 #include "client/reconnectschedule.h"
+#include "historyfile.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
+#include "testfiles.h"
+#include "transfer/protocol.h"
 #include "windowtest.h"
 
 #include <QAction>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -137,6 +142,7 @@ private slots:
 
     void connectsAtStartAndShowsItGreen();
     void serverClosingShowsDisconnectedInRed();
+    void actionsDisconnectAndConnectAgain_data();
     void actionsDisconnectAndConnectAgain();
     void stateDisplay_data();
     void stateDisplay();
@@ -162,6 +168,7 @@ private:
 
 void TestMainWindowConnection::init()
 {
+    WindowTest::removeHistory();
     QVERIFY(receiveDir.isValid());
     server = std::make_unique<QTcpServer>();
 }
@@ -238,22 +245,54 @@ void TestMainWindowConnection::serverClosingShowsDisconnectedInRed()
     QCOMPARE(background(messageLabel(w)), QColor(Qt::red));
 }
 
+void TestMainWindowConnection::actionsDisconnectAndConnectAgain_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("断开连接") << QStringLiteral("act_disconnect");
+    // A controller that trickles a file never stalls: only the stop ends it.
+    QTest::newRow("停止传输 in a trickled reception") << QStringLiteral("stopSendBtn");
+}
+
 void TestMainWindowConnection::actionsDisconnectAndConnectAgain()
 {
+    QFETCH(QString, how);
     QVERIFY(listen());
     MainWindow &w = openWindow();
     QTcpSocket *first = waitForPeer();
     QVERIFY(first);
     QTRY_COMPARE_WITH_TIMEOUT(stateLabel(w)->text(), utf8("已建立连接"), WaitMs);
-
-    action(w, "act_disconnect")->trigger();
+    const bool receiving = how == QLatin1String("stopSendBtn");
+    QTimer trickle;
+    if (receiving) {
+        const QByteArray contents(100, 'x');
+        first->write(Protocol::buildHeader(QStringLiteral("slow.bin"), quint64(contents.size()),
+                                           TestFiles::md5Hex(contents)));
+        connect(&trickle, &QTimer::timeout, first, [first] { first->write("x"); });
+        trickle.start(100);
+        QTRY_VERIFY_WITH_TIMEOUT(WindowTest::logText(w).contains(utf8("开始接收...")), WaitMs);
+        QVERIFY(!disconnectEnabled(w));
+        w.findChild<QPushButton *>(how)->click();
+    } else {
+        action(w, "act_disconnect")->trigger();
+    }
     // The actions follow the command at once, not the worker's report.
     QVERIFY(connectEnabled(w));
     QVERIFY(!disconnectEnabled(w));
     QTRY_COMPARE_WITH_TIMEOUT(first->state(), QAbstractSocket::UnconnectedState, WaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(stateLabel(w)->text(), utf8("已断开连接"), WaitMs);
     QCOMPARE(background(stateLabel(w)), QColor(Qt::red));
-    QCOMPARE(WindowTest::logText(w), connectedLine() + QLatin1Char('\n') + disconnectedLine());
+    if (receiving) {
+        const QString stopped = utf8("已停止接收，未完成的文件已删除");
+        QTRY_VERIFY_WITH_TIMEOUT(WindowTest::logText(w).contains(stopped), WaitMs);
+        QVERIFY(WindowTest::logText(w).contains(disconnectedLine()));
+        QVERIFY(!WindowTest::logText(w).contains(utf8("接收超时")));
+        QCOMPARE(QDir(receiveDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        const QList<QStringList> history = HistoryFile::entries(WindowTest::historyPath());
+        QCOMPARE(history.size(), 1);
+        QCOMPARE(HistoryFile::value(history[0], "result"), QStringLiteral("interrupted"));
+    } else {
+        QCOMPARE(WindowTest::logText(w), connectedLine() + QLatin1Char('\n') + disconnectedLine());
+    }
     // Asked for, so not an error.
     QVERIFY(messageLabel(w)->text().isEmpty());
 

@@ -25,6 +25,8 @@ private slots:
     void init();
     void cleanup();
     void scalesByOneAndAHalf();
+    void snapsToWindowsSteps_data();
+    void snapsToWindowsSteps();
     void textsFit_data();
     void textsFit();
     void toolBarIconsHaveDoubleImages_data();
@@ -53,6 +55,31 @@ void TestMainWindowDpi::scalesByOneAndAHalf()
 {
     QCOMPARE(window->devicePixelRatioF(), 1.5);
     QCOMPARE(window->width(), 544);
+}
+
+void TestMainWindowDpi::snapsToWindowsSteps_data()
+{
+    QTest::addColumn<qreal>("dpi");
+    QTest::addColumn<qreal>("factor");
+    // Xvfb's default: 1.04 blurred the icons and moved the controls.
+    QTest::newRow("100") << 100.0 << 1.0;
+    QTest::newRow("96") << 96.0 << 1.0;
+    QTest::newRow("88") << 88.0 << 1.0;
+    QTest::newRow("110") << 110.0 << 1.0;
+    QTest::newRow("72, never smaller") << 72.0 << 1.0;
+    QTest::newRow("120") << 120.0 << 1.25;
+    QTest::newRow("144") << 144.0 << 1.5;
+    QTest::newRow("150") << 150.0 << 1.5;
+    QTest::newRow("168") << 168.0 << 1.75;
+    QTest::newRow("192") << 192.0 << 2.0;
+    QTest::newRow("288") << 288.0 << 3.0;
+}
+
+void TestMainWindowDpi::snapsToWindowsSteps()
+{
+    QFETCH(qreal, dpi);
+    QFETCH(qreal, factor);
+    QCOMPARE(snappedScaleFactor(dpi), factor);
 }
 
 void TestMainWindowDpi::textsFit_data()
@@ -103,8 +130,7 @@ void TestMainWindowDpi::toolBarIconsHaveDoubleImages()
 int main(int argc, char *argv[])
 {
     qputenv("QT_FONT_DPI", ScaledDpi);
-    enableHighDpiScaling();
-    QApplication app(argc, argv);
+    const std::unique_ptr<QApplication> app = makeScaledApplication(argc, argv);
     TestMainWindowDpi test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -25,6 +25,11 @@
 
 #include <memory>
 
+#ifdef Q_OS_LINUX
+#include <sched.h>
+#include <unistd.h>
+#endif
+
 using namespace WindowTest;
 
 namespace {
@@ -146,6 +151,19 @@ protected:
     }
 };
 
+// Gives this thread, the one that lists the local addresses, a host name
+// that no resolver knows; false where it cannot.
+bool renameHostUnresolvable()
+{
+#ifdef Q_OS_LINUX
+    static const char name[] = "kvr-renamed.invalid";
+    return qEnvironmentVariable("KVR_IN_NETNS") == QLatin1String("1") &&
+           unshare(CLONE_NEWUTS) == 0 && sethostname(name, sizeof name - 1) == 0;
+#else
+    return false;
+#endif
+}
+
 // The log's menu holds the standard actions and the two of the window's
 // own, each opening its place.
 void opensFromLogMenu(MainWindow &window, const QString &history)
@@ -235,7 +253,7 @@ void TestMainWindowSettings::startUpTitles_data()
                             << Settings{{KeyType, QStringLiteral("client")}, {KeyAddress, Loopback}}
                             << QStringList{formTitle(), clientTitle()};
     QTest::newRow("no socketType")
-        << true << Settings{{KeyAddress, Loopback}} << QStringList{formTitle()};
+        << true << Settings{{KeyAddress, Loopback}} << QStringList{formTitle(), clientTitle()};
 }
 
 void TestMainWindowSettings::startUpTitles()
@@ -263,12 +281,8 @@ void TestMainWindowSettings::firstStart()
     auto window = std::make_unique<MainWindow>();
     QCOMPARE(lineEdit(*window, "serverAddressLineEdit")->text(), FallbackAddress);
     QCOMPARE(window->worker()->controllerAddress.get(), FallbackAddress);
-    // Without a local IPv4 address the directory is left empty.
-    const bool hasLocalAddress =
-        window->findChild<QComboBox *>(QStringLiteral("localIpComBox"))->count() > 0;
-    const QString dir = hasLocalAddress ? appDir() : QString();
-    QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(), dir);
-    QCOMPARE(saveFilePath.get(), dir);
+    QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(), appDir());
+    QCOMPARE(saveFilePath.get(), appDir());
     QVERIFY(!QFile::exists(settingsFilePath()));
 
     window.reset();
@@ -305,20 +319,39 @@ void TestMainWindowSettings::serverAddress()
 void TestMainWindowSettings::receiveDirectory_data()
 {
     QTest::addColumn<Settings>("settings");
+    QTest::addColumn<QByteArray>("handWritten"); // the whole file, instead of the settings
     QTest::addColumn<QString>("dir");
 
-    QTest::newRow("missing") << Settings{{KeyAddress, Loopback}} << appDir();
-    QTest::newRow("empty") << Settings{{KeyDir, QString()}, {KeyAddress, Loopback}} << QString();
+    QTest::newRow("missing") << Settings{{KeyAddress, Loopback}} << QByteArray() << appDir();
+    QTest::newRow("empty") << Settings{{KeyDir, QString()}, {KeyAddress, Loopback}} << QByteArray()
+                           << QString();
     const QString chinese = QString::fromUtf8("/srv/接收目录");
-    QTest::newRow("stored") << Settings{{KeyDir, chinese}, {KeyAddress, Loopback}} << chinese;
+    QTest::newRow("stored") << Settings{{KeyDir, chinese}, {KeyAddress, Loopback}} << QByteArray()
+                            << chinese;
+    const QString spaced = QString::fromUtf8("/srv/接收 文件夹");
+    QTest::newRow("stored by an older version")
+        << Settings()
+        << QByteArray("[General]\nsaveFilePath=/srv/\\x63a5\\x6536 \\x6587\\x4ef6"
+                      "\\x5939\nserverAddress=127.0.0.1\n")
+        << spaced;
+    const QByteArray utf8Lines = "saveFilePath=" + spaced.toUtf8() + "\nserverAddress=127.0.0.1\n";
+    QTest::newRow("hand-written in UTF-8")
+        << Settings() << QByteArray("[General]\n" + utf8Lines) << spaced;
+    QTest::newRow("hand-written in UTF-8 with a BOM")
+        << Settings() << QByteArray("\xef\xbb\xbf[General]\n" + utf8Lines) << spaced;
+    QTest::newRow("hand-written in UTF-8 with a BOM, no section")
+        << Settings() << QByteArray("\xef\xbb\xbf" + utf8Lines) << spaced;
 }
 
 // The receive engine takes its directory from the field.
 void TestMainWindowSettings::receiveDirectory()
 {
     QFETCH(Settings, settings);
+    QFETCH(QByteArray, handWritten);
     QFETCH(QString, dir);
     writeSettings(settings);
+    if (!handWritten.isEmpty())
+        QVERIFY(TestFiles::writeFile(settingsFilePath(), handWritten));
 
     const MainWindow window;
     QCOMPARE(lineEdit(window, "dirShowLineEdit")->text(), dir);
@@ -366,6 +399,7 @@ void TestMainWindowSettings::savedAtExit()
     window.reset();
 
     QSettings saved(settingsFilePath(), QSettings::IniFormat);
+    saved.setIniCodec("UTF-8");
     QStringList keys = saved.allKeys();
     keys.sort();
     // Nothing was reached, so there is no list of recent addresses, and
@@ -382,14 +416,28 @@ void TestMainWindowSettings::settingsLocation_data()
     QTest::addColumn<bool>("programDirWritable");
     QTest::addColumn<bool>("homeHasDownloads");
     QTest::addColumn<bool>("portable");
+    QTest::addColumn<QByteArray>("userSettings"); // the user's file before the start, or none
+    QTest::addColumn<bool>("hostResolves");
 
     // Root can write anywhere: a writable folder alone makes no portable copy.
-    QTest::newRow("installed, writable folder") << QString() << true << true << false;
-    QTest::newRow("installed, read-only folder") << QString() << false << true << false;
-    QTest::newRow("installed, no downloads") << QString() << true << false << false;
-    QTest::newRow("portable by marker") << QStringLiteral("portable.txt") << true << true << true;
+    QTest::newRow("installed, writable folder")
+        << QString() << true << true << false << QByteArray() << true;
+    QTest::newRow("installed, read-only folder")
+        << QString() << false << true << false << QByteArray() << true;
+    QTest::newRow("installed, no downloads")
+        << QString() << true << false << false << QByteArray() << true;
+    QTest::newRow("portable by marker")
+        << QStringLiteral("portable.txt") << true << true << true << QByteArray() << true;
     QTest::newRow("portable by settings")
-        << QStringLiteral("settings.ini") << false << true << true;
+        << QStringLiteral("settings.ini") << false << true << true << QByteArray() << true;
+    // As an earlier version saved it after a start without a local address.
+    QTest::newRow("installed, saved without a folder")
+        << QString() << true << true << false
+        << QByteArray("[General]\nsaveFilePath=\nserverAddress=127.0.0.1\n") << true;
+    // A renamed machine without DNS lists no local address. It renames this
+    // process for good, so it comes last.
+    QTest::newRow("installed, host name unresolved")
+        << QString() << true << true << false << QByteArray() << false;
 }
 
 // Where settings.ini is read and written, and where a first start receives:
@@ -402,8 +450,12 @@ void TestMainWindowSettings::settingsLocation()
     QFETCH(bool, programDirWritable);
     QFETCH(bool, homeHasDownloads);
     QFETCH(bool, portable);
+    QFETCH(QByteArray, userSettings);
+    QFETCH(bool, hostResolves);
     if (!mayConstruct(false, Settings()))
         QSKIP("Would reach beyond 127.0.0.1: run it through scripts/netns-run");
+    if (!hostResolves && !renameHostUnresolvable())
+        QSKIP("Needs a host name of its own: Linux, in the test's own namespaces");
     const QTemporaryDir root;
     const QString programDir = root.filePath(QStringLiteral("bin"));
     QVERIFY(QDir().mkpath(programDir));
@@ -416,6 +468,8 @@ void TestMainWindowSettings::settingsLocation()
     const QString userFile = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
                              QStringLiteral("/settings.ini");
     QFile::remove(userFile);
+    if (!userSettings.isEmpty())
+        QVERIFY(TestFiles::writeFile(userFile, userSettings));
     if (!programDirWritable)
         QFile::setPermissions(programDir, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther |
                                               QFile::ExeOther);
@@ -428,13 +482,10 @@ void TestMainWindowSettings::settingsLocation()
     const auto removeUserDir = qScopeGuard([&] { QDir(userDir).removeRecursively(); });
 
     auto window = std::make_unique<MainWindow>(programDir);
-    // A first start without a local IPv4 address leaves the folder empty.
-    const bool hasLocalAddress =
-        window->findChild<QComboBox *>(QStringLiteral("localIpComBox"))->count() > 0;
-    const QString firstDir = portable ? appDir() : userDir;
-    QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(),
-             hasLocalAddress || !besideProgram.isEmpty() ? firstDir : QString());
-    QCOMPARE(QFileInfo(userDir).isDir(), !portable && hasLocalAddress);
+    if (!hostResolves)
+        QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("localIpComBox"))->count(), 0);
+    QCOMPARE(lineEdit(*window, "dirShowLineEdit")->text(), portable ? appDir() : userDir);
+    QCOMPARE(QFileInfo(userDir).isDir(), !portable);
     const QString history =
         QFileInfo(portable ? programDir + QStringLiteral("/settings.ini") : userFile)
             .absolutePath() +
@@ -444,6 +495,9 @@ void TestMainWindowSettings::settingsLocation()
     QVERIFY(TestFiles::writeFile(history, "time\r\n"));
     const auto removeHistory = qScopeGuard([&] { QFile::remove(history); });
     opensFromLogMenu(*window, history);
+    // Emptied by hand, the field of an installed copy still means its folder.
+    lineEdit(*window, "dirShowLineEdit")->clear();
+    QCOMPARE(saveFilePath.get(), portable ? QString() : userDir);
     lineEdit(*window, "serverAddressLineEdit")->setText(Loopback);
     window.reset();
     qputenv("HOME", oldHome);

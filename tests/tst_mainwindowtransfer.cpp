@@ -214,16 +214,19 @@ void tst_MainWindowTransfer::sendsFile_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("dropped");
+    QTest::addColumn<bool>("stopFirst"); // "停止传输" while nothing is sent
 
-    QTest::newRow("3 MiB, dropped") << 3 * MiB + 5 << true;
-    QTest::newRow("empty, dropped") << 0 << true;
-    QTest::newRow("1 byte, button with a file waiting") << 1 << false;
+    QTest::newRow("3 MiB, dropped") << 3 * MiB + 5 << true << false;
+    QTest::newRow("empty, dropped") << 0 << true << false;
+    QTest::newRow("1 byte, button with a file waiting") << 1 << false << false;
+    QTest::newRow("1 byte, dropped after a stop while idle") << 1 << true << true;
 }
 
 void tst_MainWindowTransfer::sendsFile()
 {
     QFETCH(int, size);
     QFETCH(bool, dropped);
+    QFETCH(bool, stopFirst);
     const QString name = QStringLiteral("payload.bin");
     const QByteArray contents = randomBytes(size, quint32(size) + 3);
     QVERIFY(writeFile(outboxPath(name), contents));
@@ -233,6 +236,8 @@ void tst_MainWindowTransfer::sendsFile()
     clock.start();
     const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
 
+    if (stopFirst)
+        widget<QPushButton>("stopSendBtn")->click();
     if (dropped) {
         QVERIFY(WindowTest::dropUrls(*m_window, {QUrl::fromLocalFile(outboxPath(name))}));
     } else {
@@ -348,6 +353,18 @@ void tst_MainWindowTransfer::sendsQueue_data()
         << QStringList(abcde.mid(0, 4))
         << QStringList{ok("a.bin"), ok("b.bin"), ok("c.bin"), ok("d.bin")}
         << QStringList{utf("发送完成: 4 个文件")};
+    QTest::newRow("files dropped after a stop wait, then the rest sent")
+        << QList<int>{big} << QStringLiteral("stop, add, resume") << true
+        << QStringList{utf("已加入发送队列: b.bin, c.bin (停止后待发送)"),
+                       utf("传送已被强制中断!"),
+                       utf("以下文件等待发送,点击\"文件传输\"继续: b.bin, c.bin"),
+                       place(1, 2, "b.bin"),
+                       done,
+                       place(2, 2, "c.bin"),
+                       done}
+        << QStringList{QStringLiteral("b.bin"), QStringLiteral("c.bin")}
+        << QStringList{QStringLiteral("a.bin interrupted"), ok("b.bin"), ok("c.bin")}
+        << QStringList{utf("发送完成: 2 个文件")};
     QTest::newRow("a history that cannot be written")
         << QList<int>{1000, 1000} << QString() << false
         << QStringList{place(1, 2, "a.bin"), done, utf("无法写入传输记录"), place(2, 2, "b.bin"),
@@ -368,17 +385,19 @@ void tst_MainWindowTransfer::sendsQueue()
     QFETCH(QStringList, results);
     QFETCH(QStringList, notices);
     QList<QUrl> urls;
+    QList<QUrl> added; // dropped once the largest file is under way
     QMap<QString, QByteArray> contents;
     int largest = 0;
-    for (int i = 0; i < sizes.size() + (action == QLatin1String("add") ? 2 : 0); ++i) {
+    const bool stop = action.contains(QLatin1String("stop"));
+    const bool add = action.contains(QLatin1String("add"));
+    for (int i = 0; i < sizes.size() + (add ? 2 : 0); ++i) {
         const QString name = QString(QLatin1Char(char('a' + i))) + QStringLiteral(".bin");
         const int size = sizes.value(i, 100);
         if (size >= 0) {
             contents[name] = randomBytes(size, quint32(i));
             QVERIFY(writeFile(outboxPath(name), contents[name]));
         }
-        if (i < sizes.size())
-            urls << QUrl::fromLocalFile(outboxPath(name));
+        (i < sizes.size() ? urls : added) << QUrl::fromLocalFile(outboxPath(name));
         if (size > sizes.value(largest))
             largest = i;
     }
@@ -391,29 +410,32 @@ void tst_MainWindowTransfer::sendsQueue()
 
     QVERIFY(WindowTest::dropUrls(*m_window, urls));
     const QString started = QString::fromUtf8("开始传送中...");
-    if (action == QLatin1String("stop") || action == QLatin1String("link") ||
-        action == QLatin1String("add")) {
+    if (stop || add || action == QLatin1String("link")) {
         QTRY_VERIFY_WITH_TIMEOUT(logText(*m_window).count(started) == largest + 1 &&
                                      m_window->worker()->bytesRead > 0,
                                  WaitMs);
         QCOMPARE(widget<QLabel>("sendQueueLabel")->text(),
                  QStringLiteral("%1/%2").arg(largest + 1).arg(sizes.size()));
     }
-    if (action == QLatin1String("stop"))
+    if (stop)
         widget<QPushButton>("stopSendBtn")->click();
     if (action == QLatin1String("link"))
         QVERIFY(m_sim.stop());
-    if (action == QLatin1String("add")) {
-        QVERIFY(WindowTest::dropUrls(*m_window,
-                                     {QUrl::fromLocalFile(outboxPath(QStringLiteral("c.bin"))),
-                                      QUrl::fromLocalFile(outboxPath(QStringLiteral("d.bin")))}));
-        QCOMPARE(widget<QLabel>("sendQueueLabel")->text(), QStringLiteral("1/4"));
+    if (add) {
+        QVERIFY(WindowTest::dropUrls(*m_window, added));
+        QCOMPARE(widget<QLabel>("sendQueueLabel")->text(),
+                 stop ? QStringLiteral("1/1") : QStringLiteral("1/4"));
     }
-    if (action == QLatin1String("resume")) {
+    if (action.contains(QLatin1String("resume"))) {
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->sendQueue().sending(), 3 * WaitMs);
-        QCOMPARE(m_window->sendQueue().waiting(),
-                 (QStringList{outboxPath(QStringLiteral("d.bin")),
-                              outboxPath(QStringLiteral("e.bin"))}));
+        const QList<QUrl> rest = add ? added : urls.mid(3);
+        QStringList restPaths;
+        for (const QUrl &url : rest)
+            restPaths << url.toLocalFile();
+        QCOMPARE(m_window->sendQueue().waiting(), restPaths);
+        // The controller is inside the stopped file until it gives up on it.
+        if (stop)
+            QVERIFY(!m_sim.waitForLine(QStringLiteral("file timed out: ")).isNull());
         // A dialog would wait for good: the waiting files go without one.
         QTimer::singleShot(WaitMs, [] {
             if (QWidget *dialog = QApplication::activeModalWidget())
@@ -423,7 +445,8 @@ void tst_MainWindowTransfer::sendsQueue()
     }
 
     QTRY_COMPARE_WITH_TIMEOUT(queueStory(logText(*m_window)), story, 3 * WaitMs);
-    QCOMPARE(desktop.notices, notices);
+    // A notice soon after another waits its turn.
+    QTRY_COMPARE_WITH_TIMEOUT(desktop.notices, notices, WaitMs);
     QCOMPARE(historyResults(), results);
     QVERIFY(widget<QLabel>("sendQueueLabel")->isHidden());
     QVERIFY(widget<QPushButton>("fileTransmitBtn")->isEnabled());

@@ -50,6 +50,9 @@ void tst_SendQueue::runs_data()
         << "a 1/3 -b,c stopped d 1/1" << QStringList();
     QTest::newRow("a stop that the file outran") << "+a,b > stop done"
                                                  << "a 1/2 -b stopped" << QStringList();
+    QTest::newRow("files added after a stop wait for a run of their own")
+        << "+a,b > stop +c,d ? done > done > done"
+        << "a 1/2 -b a 1/1 stopped c 1/2 next d 2/2 finished" << QStringList();
     QTest::newRow("a stop while nothing is out drops what waits")
         << "+a,b,c > open stop +d >"
         << "a 1/3 failed -b,c d 1/1" << QStringList();

@@ -11,6 +11,7 @@
 #include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QScopeGuard>
@@ -238,12 +239,14 @@ private slots:
     void connectionFailures();
     void errorTextsStayPairedWithErrors();
     void greetingGoesOutExactly();
+    void stopMadeBeforeTheSendStillStopsIt();
     void unknownCommandsDoNothing_data();
     void unknownCommandsDoNothing();
     void incomingDataIsChunked_data();
     void incomingDataIsChunked();
     void emptyReadQueuesOneEmptyChunk();
     void receivedFileCodesAreForwarded();
+    void closeInFileEndsReceptionAtOnce_data();
     void closeInFileEndsReceptionAtOnce();
     void closeWhileHeldKeepsTheTail();
     void unhandledReportsHoldReadingBack();
@@ -426,6 +429,25 @@ void tst_SendThread::greetingGoesOutExactly()
     QVERIFY(f.transCodes.isEmpty());
 }
 
+// The window hands the file over and then stops it, before the worker has
+// taken the command: the stop is meant for this file, however short.
+void tst_SendThread::stopMadeBeforeTheSendStillStopsIt()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("short.bin"));
+    QVERIFY(writeFile(path, randomBytes(10, 4)));
+    Fixture f;
+    QVERIFY(f.connectToServer());
+    f.worker.filePath.set(path);
+    f.worker.stopRequested = true;
+    f.command(CmdSendFile);
+    QTRY_VERIFY(!f.transCodes.isEmpty() && endsSend(f.transCodes.last()));
+    QCOMPARE(f.transCodes, (QList<int>{TransStarted, TransAborted}));
+    QVERIFY(f.sync());
+    QCOMPARE(f.received, QByteArray());
+}
+
 void tst_SendThread::unknownCommandsDoNothing_data()
 {
     QTest::addColumn<int>("code");
@@ -531,25 +553,42 @@ void tst_SendThread::receivedFileCodesAreForwarded()
     QCOMPARE(readFile(dir.path() + QStringLiteral("/small.bin")), contents);
 }
 
+void tst_SendThread::closeInFileEndsReceptionAtOnce_data()
+{
+    QTest::addColumn<bool>("stopped"); // by CmdStopReception, else the peer closes
+    QTest::addColumn<int>("partFiles");
+    QTest::newRow("the controller closes: the partial file stays") << false << 1;
+    QTest::newRow("stopped: the partial file goes") << true << 0;
+}
+
 // Without the end-of-stream hand-off the engine would wait out its 1000 ms
 // stall, counted from data that left after the clock started.
 void tst_SendThread::closeInFileEndsReceptionAtOnce()
 {
+    QFETCH(bool, stopped);
+    QFETCH(int, partFiles);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     saveFilePath.set(dir.path());
     Fixture f;
     QVERIFY(f.connectToServer());
     QTcpSocket *peer = f.peers.last();
-    const qint64 closedAt = f.clock.elapsed();
     peer->write(framed(QStringLiteral("cut.bin"), randomBytes(20000, 9)).left(8000));
     peer->flush();
-    peer->disconnectFromHost();
+    QTRY_VERIFY(f.recCodes.contains(RecStarted));
+    const qint64 closedAt = f.clock.elapsed();
+    if (stopped)
+        f.command(CmdStopReception);
+    else
+        peer->disconnectFromHost();
     QTRY_VERIFY(f.recCodes.endsWith(RecTimeout));
     const qint64 ms = f.recMs.last() - closedAt;
     QVERIFY2(ms < 900, qPrintable(QString::number(ms)));
     QCOMPARE(f.recCodes.first(), int(RecStarted));
     QCOMPARE(f.recCodes, f.engineCodesSeen());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), partFiles);
+    QTRY_COMPARE(peer->state(), Unconnected);
+    QCOMPARE(f.worker.clientState(), Unconnected);
 }
 
 // Bytes left in the socket while the engine is behind belong before the end

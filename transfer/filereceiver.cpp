@@ -4,12 +4,14 @@
 #include "transfer/programfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
+#include "transfer/win32path.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QThread>
 
@@ -28,16 +30,60 @@
 
 namespace {
 
-QMutex writeHookMutex;
-FileReceiver::WriteHook writeHook; // guarded by writeHookMutex
-std::atomic<bool> writeHookSet{false};
+// A stand-in that tests install for the whole process; cheap to look for
+// while none is.
+template <typename Function> class Hook
+{
+public:
+    void install(Function function)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_set = bool(function);
+        m_function = std::move(function);
+    }
+    // False, and result untouched, without a hook.
+    template <typename Result, typename... Args> bool run(Result *result, Args... args)
+    {
+        if (!m_set.load(std::memory_order_acquire))
+            return false;
+        QMutexLocker locker(&m_mutex);
+        if (!m_function)
+            return false;
+        *result = m_function(args...);
+        return true;
+    }
+
+private:
+    QMutex m_mutex;
+    Function m_function; // guarded by m_mutex
+    std::atomic<bool> m_set{false};
+};
+
+Hook<FileReceiver::WriteHook> writeHook;
+Hook<FileReceiver::DiskSpaceHook> diskSpaceHook;
 
 bool runWriteHook(const char *data, qsizetype size)
 {
-    if (!writeHookSet.load(std::memory_order_acquire))
-        return true;
-    QMutexLocker locker(&writeHookMutex);
-    return !writeHook || writeHook(data, size);
+    bool written = true;
+    writeHook.run(&written, data, size);
+    return written;
+}
+
+FileReceiver::DiskSpace diskSpaceOf(const QString &directory)
+{
+    FileReceiver::DiskSpace space;
+    if (diskSpaceHook.run(&space, directory))
+        return space;
+    const QStorageInfo storage(directory);
+    if (storage.isValid() && storage.isReady())
+        space = {storage.bytesAvailable(), storage.bytesTotal()};
+    return space;
+}
+
+// The free space a reception leaves: 1 % of the disk, at most 256 MiB.
+qint64 reserveOf(qint64 diskBytes)
+{
+    return qMin<qint64>(diskBytes / 100, 256 * 1024 * 1024);
 }
 
 constexpr int PartPrefixLength = 32;
@@ -47,17 +93,6 @@ constexpr int Retries = 10; // a moment for another program to let go
 constexpr int FreeNames = 99;
 
 #ifdef Q_OS_WIN
-// Win32 takes a path of 260 characters or more only in its long form.
-QString win32Path(const QString &path)
-{
-    const QString native = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
-    if (native.startsWith(QLatin1String("\\\\?\\")))
-        return native;
-    if (native.startsWith(QLatin1String("\\\\")))
-        return QLatin1String("\\\\?\\UNC\\") + native.mid(2);
-    return QLatin1String("\\\\?\\") + native;
-}
-
 // Moves source to target in one step; a target that is a link is replaced,
 // not followed, and the old file is never deleted first.
 bool moveFile(const QString &source, const QString &target, bool replace)
@@ -247,48 +282,100 @@ void FileReceiver::rawData(const QByteArray &bytes)
 
 bool FileReceiver::transferOpened(const FrameHeader &header)
 {
+    beginReception(header);
     const QString name = Protocol::safeFileName(header.rawName);
     m_fileName = name;
-    m_programFileRefused = false;
-    if (name.isEmpty()) {
-        announce(RecCreateFailed);
-        return false;
-    }
+    if (name.isEmpty())
+        return refuse();
     const QString directory = receiveDirectory();
     if (ProgramFiles::isOwnFile(directory, name)) {
         m_programFileRefused = true;
-        announce(RecCreateFailed);
-        return false;
+        return refuse();
     }
     std::unique_ptr<QFile> file = createPartFile(directory, name);
-    if (!file) {
-        announce(RecCreateFailed);
-        return false;
-    }
+    if (!file)
+        return refuse();
     m_file = std::move(file);
     m_partPath = m_file->fileName();
-    const QString finalPath = directory + QLatin1Char('/') + name;
-    m_header = header;
-    m_finalPath = finalPath;
-    m_savedAs.clear();
-    m_hasher->reset();
-    m_announcedSize = header.size;
-    m_fileBytes = 0;
-    m_totalBytes = quint64(header.headerBytes);
+    m_finalPath = directory + QLatin1Char('/') + name;
     m_startDue = true;
     return true;
 }
 
+// Every figure of the last reception goes before the first code of this
+// one, a refusal included.
+void FileReceiver::beginReception(const FrameHeader &header)
+{
+    m_header = header;
+    m_fileName.clear();
+    m_partPath.clear();
+    m_finalPath.clear();
+    m_savedAs.clear();
+    m_programFileRefused = false;
+    m_writeFailure = WriteFailure::None;
+    m_hasher->reset();
+    m_announcedSize = header.size;
+    m_fileBytes = 0;
+    m_totalBytes = quint64(header.headerBytes);
+    m_roomBeforeLook = 0;
+}
+
+bool FileReceiver::refuse()
+{
+    announce(RecCreateFailed);
+    return false;
+}
+
 void FileReceiver::setWriteHook(WriteHook hook)
 {
-    QMutexLocker locker(&writeHookMutex);
-    writeHookSet = bool(hook);
-    writeHook = std::move(hook);
+    writeHook.install(std::move(hook));
+}
+
+void FileReceiver::setDiskSpaceHook(DiskSpaceHook hook)
+{
+    diskSpaceHook.install(std::move(hook));
 }
 
 bool FileReceiver::write(const char *data, qsizetype size)
 {
-    return runWriteHook(data, size) && m_file->write(data, size) == size;
+    if (!leavesReserve(size)) {
+        m_writeFailure = WriteFailure::FreeSpace;
+        return false;
+    }
+    if (runWriteHook(data, size) && m_file->write(data, size) == size)
+        return true;
+    m_writeFailure = WriteFailure::Disk;
+    return false;
+}
+
+// Whatever the sizes say, a reception never takes the disk's last free
+// space. The disk is looked at again only once the room found at the last
+// look is used up, and at most SpaceCheckBytes later.
+bool FileReceiver::leavesReserve(qsizetype size)
+{
+    if (size > m_roomBeforeLook) {
+        const DiskSpace space = diskSpaceOf(QFileInfo(m_partPath).path());
+        // A disk that does not tell leaves it to a failing write.
+        qint64 room = SpaceCheckBytes;
+        if (space.available >= 0 && space.total > 0)
+            room = qMin(space.available - reserveOf(space.total), SpaceCheckBytes);
+        if (room < size)
+            return false;
+        m_roomBeforeLook = room;
+    }
+    m_roomBeforeLook -= size;
+    return true;
+}
+
+// Far past the size announced, the reception can no longer be the file
+// announced. Up to the margin it still may: a controller can announce a
+// little less than it sends.
+bool FileReceiver::pastAnnouncedSize() const
+{
+    if (!m_header.sizeValid || m_fileBytes <= m_announcedSize)
+        return false;
+    const quint64 margin = qMax<quint64>(OverrunMarginBytes, m_announcedSize / 100);
+    return m_fileBytes - m_announcedSize > margin;
 }
 
 // Gathered, and written in large pieces: adjacent contents go to the disk
@@ -299,6 +386,11 @@ bool FileReceiver::contents(const char *data, qsizetype size)
         return false;
     m_fileBytes += quint64(size);
     m_wrote = true;
+    if (pastAnnouncedSize()) {
+        m_writeFailure = WriteFailure::PastAnnouncedSize;
+        failWrite();
+        return false;
+    }
     while (size > 0) {
         const qsizetype room = WriteBytes - qsizetype(m_filling.size());
         const qsizetype piece = qMin(size, room);
@@ -344,6 +436,7 @@ void FileReceiver::transferEnded()
     if (!storeVerified()) {
         // Verified contents are never deleted for want of a name.
         m_savedAs = m_partPath;
+        m_writeFailure = WriteFailure::Disk;
         announce(RecWriteFailed);
         return;
     }
@@ -407,8 +500,12 @@ QString FileReceiver::receiveDirectory() const
                                         : QDir::currentPath();
 }
 
+// Removes the partial file; why, write() or the caller has said, unless
+// the file could not be closed.
 void FileReceiver::failWrite()
 {
+    if (m_writeFailure == WriteFailure::None)
+        m_writeFailure = WriteFailure::Disk;
     m_filling.clear();
     m_savedAs.clear();
     // A partial file that keeps a full disk full fails the next file too.
@@ -423,7 +520,7 @@ void FileReceiver::announce(int code)
         announceStartIfDue();
     m_startDue = false;
     m_wrote = false;
-    if (code != RecRawData && code != RecCreateFailed)
+    if (code != RecRawData)
         m_totalBytes = m_parser.transferBytes();
     m_onCode(code, *this);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/frameparser.h"
+#include "transfer/transfercodes.h"
 
 #include <QFile>
 #include <QList>
@@ -21,7 +22,9 @@ class HashThread;
 // "<name>" only when it ended well, so a failed transfer never leaves a half
 // file under the real name, and no existing file or link is written through.
 // A failed write removes the partial file; a timeout or a digest mismatch
-// keeps it. Codes are reported at most once per batch for progress: an
+// keeps it. A reception that runs far past its announced size, or would
+// take the disk's last free space, fails as a write does (writeFailure()
+// says which). Codes are reported at most once per batch for progress: an
 // opening batch reports RecStarted, a later one RecProgress, and a batch
 // that ends the transfer only the end code. The digest is computed in a
 // thread of its own while the contents are written.
@@ -30,6 +33,11 @@ class FileReceiver : private FrameParser::Listener
 public:
     // Contents are written in pieces of up to this size.
     static constexpr qsizetype WriteBytes = 1024 * 1024;
+    // A reception fails once it is this far past the size announced, or 1 %
+    // of that size if more (WriteFailure::PastAnnouncedSize).
+    static constexpr quint64 OverrunMarginBytes = 64 * 1024;
+    // The disk's free space is looked at again after at most this much.
+    static constexpr qint64 SpaceCheckBytes = 4 * 1024 * 1024;
 
     // Called synchronously for every code, after the statistics are updated.
     using OnCode = std::function<void(int code, const FileReceiver &receiver)>;
@@ -74,6 +82,8 @@ public:
     // name, or a file another program holds open): the free name it took
     // instead (RecDone), or its partial file, which is kept (RecWriteFailed).
     QString savedAs() const { return m_savedAs; }
+    // Why the last RecWriteFailed ended its reception; None otherwise.
+    WriteFailure writeFailure() const { return m_writeFailure; }
 
     // Lets tests and benchmarks stand in for a slow or failing disk. The
     // hook runs before every write of contents, in the writing thread; a
@@ -81,6 +91,14 @@ public:
     // empty hook removes it.
     using WriteHook = std::function<bool(const char *data, qsizetype size)>;
     static void setWriteHook(WriteHook hook);
+    // The same for the free space of the receive folder's disk.
+    struct DiskSpace
+    {
+        qint64 available = -1;
+        qint64 total = -1;
+    };
+    using DiskSpaceHook = std::function<DiskSpace(const QString &directory)>;
+    static void setDiskSpaceHook(DiskSpaceHook hook);
 
 private:
     void rawData(const QByteArray &bytes) override;
@@ -90,8 +108,12 @@ private:
     void transferEnded() override;
     void transferTimedOut() override;
 
+    void beginReception(const FrameHeader &header);
+    bool refuse();
     QString receiveDirectory() const;
     bool write(const char *data, qsizetype size);
+    bool leavesReserve(qsizetype size);
+    bool pastAnnouncedSize() const;
     void endBatch();
     bool writeFilled();
     bool closeFile();
@@ -118,7 +140,9 @@ private:
     quint64 m_announcedSize = 0;
     quint64 m_fileBytes = 0;
     quint64 m_totalBytes = 0;
+    qint64 m_roomBeforeLook = 0; // bytes to write before the disk's free space is looked at
     QString m_fileName;
+    WriteFailure m_writeFailure = WriteFailure::None;
     bool m_programFileRefused = false;
     bool m_startDue = false; // RecStarted waits for the end of its chunk
     bool m_wrote = false;    // contents written since the last code

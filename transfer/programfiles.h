@@ -7,9 +7,12 @@
 // not be able to swap its programs, libraries or settings there.
 namespace ProgramFiles {
 
-// Whether `name` in `directory` is one of them: only in the program's own
-// folder, and there the programs, libraries, plugin folders and the files
-// the programs keep beside themselves.
+// Whether `name` in `directory` is one of them: in the program's own
+// folder, the programs, libraries, plugin folders and the files the
+// programs keep beside themselves, in any case; anywhere, an existing file
+// that is one of those under another name (an 8.3 name, a hard link). The
+// folder and the files are compared as the file system knows them (volume
+// and file index, device and inode), never by the spelling of their paths.
 bool isOwnFile(const QString &directory, const QString &name);
 
 } // namespace ProgramFiles

@@ -1,5 +1,6 @@
 #include "transfer/receivethread.h"
 
+#include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
@@ -8,6 +9,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMutexLocker>
 
 receiveThread::receiveThread()
@@ -52,11 +54,15 @@ void receiveThread::appendChunks(const QList<QByteArray> &chunks)
     m_queueChanged.wakeAll();
 }
 
-void receiveThread::endOfStream()
+void receiveThread::endOfStream(StreamEnd end)
 {
     QMutexLocker locker(&queueMutex);
-    if (m_streamEnds.isEmpty() || m_streamEnds.last() != m_appended)
+    if (m_streamEnds.isEmpty() || m_streamEnds.last() != m_appended) {
         m_streamEnds.append(m_appended);
+        m_streamEndKinds.append(end);
+    } else if (end == StreamEnd::Stopped) {
+        m_streamEndKinds.last() = end;
+    }
     m_queueChanged.wakeAll();
 }
 
@@ -96,6 +102,7 @@ void receiveThread::run()
             break;
         case Taken::EndOfStream:
             stream.endOfStream();
+            m_endStopped = false;
             break;
         case Taken::Nothing:
             // Only an empty queue can mean a stall.
@@ -127,6 +134,7 @@ receiveThread::Taken receiveThread::takeLocked(QList<QByteArray> *batch)
 {
     if (!m_streamEnds.isEmpty() && m_streamEnds.first() == m_taken) {
         m_streamEnds.removeFirst();
+        m_endStopped = m_streamEndKinds.takeFirst() == StreamEnd::Stopped;
         return Taken::EndOfStream;
     }
     if (recvQueue->isEmpty())
@@ -172,6 +180,8 @@ void receiveThread::publish(int code, const FileReceiver &receiver)
         return; // the next code carries the newer figures
     if (code == RecStarted || code == RecProgress)
         m_sinceProgress.start();
+    if (code == RecTimeout && m_endStopped)
+        QFile::remove(receiver.partPath());
     if (code == RecRawData) {
         rawData.set(receiver.lastRawData());
     } else {
@@ -202,6 +212,8 @@ ReceiveEvent receiveThread::eventOf(int code, const FileReceiver &receiver)
     event.sizeMismatch = code == RecDone && receiver.sizeMismatch();
     if (code == RecDone || code == RecWriteFailed)
         event.savedAs = receiver.savedAs();
+    if (code == RecWriteFailed)
+        event.writeFailure = receiver.writeFailure();
     event.fileName = receiver.fileName();
     event.programFile = code == RecCreateFailed && receiver.programFileRefused();
     if (code == RecDone)

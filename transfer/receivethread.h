@@ -46,8 +46,10 @@ public:
     void appendChunks(const QList<QByteArray> &chunks);
     // Marks the end of the connection that fed the queue: once the engine
     // has taken every chunk appended before, an open transfer ends at once
-    // instead of after the stall timeout.
-    void endOfStream();
+    // (RecTimeout) instead of after the stall timeout. The partial file of
+    // one the user stopped is removed; a cut one's stays.
+    enum class StreamEnd { Closed, Stopped };
+    void endOfStream(StreamEnd end = StreamEnd::Closed);
     // The producer leaves data unread (for a busy reader of the reports, or
     // a full queue) until it appends again or clears the hold: that time is
     // the tool's own and never counts as a stall of the controller.
@@ -101,6 +103,9 @@ private:
     quint64 m_appended = 0;
     quint64 m_taken = 0;
     QList<quint64> m_streamEnds;
+    QList<StreamEnd> m_streamEndKinds; // beside m_streamEnds
+    // Receive thread only: while the engine handles a stopped stream's end.
+    bool m_endStopped = false;
     bool m_roomWanted = false;
     bool m_readingHeld = false;
     std::atomic<int> m_peakChunks{0};

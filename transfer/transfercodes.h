@@ -29,6 +29,14 @@ enum RecState : int {
     RecWriteFailed = 7, // the target file could not be written
 };
 
+// Why a reception ended with RecWriteFailed; it travels with the code.
+enum class WriteFailure : int {
+    None,
+    Disk,              // the disk refused a write or the rename
+    PastAnnouncedSize, // ran on past the size announced, beyond a margin, without an end marker
+    FreeSpace,         // would have taken the disk's last free space
+};
+
 // A send's last code: every one but its start and its progress.
 constexpr bool endsSend(int code)
 {

@@ -4,6 +4,8 @@
 // so a reader that handles the code late never sees values a later event
 // has already overwritten.
 
+#include "transfer/transfercodes.h"
+
 #include <QByteArray>
 #include <QMetaType>
 #include <QString>
@@ -35,6 +37,8 @@ struct ReceiveEvent
     // RecDone, RecWriteFailed: where a verified file lies when it could not
     // take its own name (FileReceiver::savedAs).
     QString savedAs;
+    // RecWriteFailed: why.
+    WriteFailure writeFailure = WriteFailure::None;
 
     static constexpr int MaxRawChars = 500;
 };

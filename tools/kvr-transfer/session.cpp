@@ -38,6 +38,22 @@ int exitCodeOf(const QString &outcome)
     return codes.value(outcome, ExitTransferFailed);
 }
 
+// Why a reception was ended before its end marker; empty for a disk that
+// refused, which the outcome says.
+QString writeFailureNote(WriteFailure failure)
+{
+    switch (failure) {
+    case WriteFailure::PastAnnouncedSize:
+        return QStringLiteral("ran far past the size announced without an end marker; its "
+                              "partial file is removed");
+    case WriteFailure::FreeSpace:
+        return QStringLiteral("the disk's last free space is kept free; its partial file is "
+                              "removed");
+    default:
+        return QString();
+    }
+}
+
 } // namespace
 
 Session::Session(Output &output) : m_output(output) {}
@@ -243,6 +259,7 @@ void Session::endReceived(int code, const FileReceiver &receiver)
         m_event = FileEvent();
         m_event.direction = QStringLiteral("receive");
         m_event.name = receiver.fileName();
+        m_fileClock.invalidate();
     }
     TransferOutcome::Reception reception;
     reception.code = code;
@@ -253,6 +270,8 @@ void Session::endReceived(int code, const FileReceiver &receiver)
     reception.cut = cutOfReception();
     if (reception.programFile)
         m_event.note = QStringLiteral("one of the program's own files, left as it was");
+    if (code == RecWriteFailed)
+        m_event.note = writeFailureNote(receiver.writeFailure());
     // A verified file whose name was taken lies elsewhere: say where.
     if (!receiver.savedAs().isEmpty()) {
         m_event.path = receiver.savedAs();
