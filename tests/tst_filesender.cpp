@@ -432,25 +432,38 @@ void tst_FileSender::sendBufferStaysBounded()
     QVERIFY2(mostQueued <= 64 * 1024 + 12000, qPrintable(QString::number(mostQueued)));
 }
 
-enum class Reader { Never, ResetsUnread, Slowly };
+enum class Reader { Never, ResetsUnread, Slowly, ReadsAllAndCloses };
 Q_DECLARE_METATYPE(Reader)
+
+// Fits in what the systems of both ends buffer in doneWaitsForAcknowledgement.
+constexpr int FitsInBuffers = 64 * 1024;
 
 void tst_FileSender::doneWaitsForAcknowledgement_data()
 {
     QTest::addColumn<Reader>("reader");
+    QTest::addColumn<int>("size"); // sent in 64 blocks
     QTest::addColumn<int>("stallMs"); // 0: the sender's own limit
     QTest::addColumn<int>("code");
-    QTest::newRow("never reads") << Reader::Never << 250 << int(TransDisconnected);
-    QTest::newRow("resets without reading") << Reader::ResetsUnread << 0 << int(TransDisconnected);
+    const int fits = FitsInBuffers;
+    const int larger = 4 << 20; // the send waits for room mid-file
+    QTest::newRow("never reads") << Reader::Never << fits << 250 << int(TransDisconnected);
+    QTest::newRow("never reads, mid-file")
+        << Reader::Never << larger << 250 << int(TransDisconnected);
+    QTest::newRow("resets without reading")
+        << Reader::ResetsUnread << fits << 0 << int(TransDisconnected);
     // Longer in all than the limit, which counts only time without progress.
-    QTest::newRow("reads slowly") << Reader::Slowly << 250 << int(TransDone);
+    QTest::newRow("reads slowly") << Reader::Slowly << fits << 250 << int(TransDone);
+    // Its last acknowledgement comes with its close.
+    QTest::newRow("reads all and closes") << Reader::ReadsAllAndCloses << fits << 0 << int(TransDone);
 }
 
 // Done means the peer acknowledged every byte, not only that the system took
-// them: the peer takes a few KiB unread, the system holds the rest.
+// them: the peer takes a few KiB unread, the system holds the rest. What
+// becomes of the connection after the last acknowledgement does not matter.
 void tst_FileSender::doneWaitsForAcknowledgement()
 {
     QFETCH(Reader, reader);
+    QFETCH(int, size);
     QFETCH(int, stallMs);
     QFETCH(int, code);
     if (!countsAcknowledgements())
@@ -464,13 +477,27 @@ void tst_FileSender::doneWaitsForAcknowledgement()
     if (reader == Reader::Slowly)
         reads.start(50);
     Sender sender;
-    const QByteArray contents = randomBytes(64 * 1024, 13);
-    const int lastProgress = (contents.size() + sender.bufferSize - 1) / sender.bufferSize + 2;
+    sender.bufferSize = size / 64;
+    const QByteArray contents = randomBytes(size, 13);
+    const QByteArray expected = framed(QStringLiteral("ack"), contents);
+    const int lastProgress = 64 + 2;
     sender.onCode = [&](int) {
+        if (sender.progressCount() != lastProgress)
+            return;
         // The end marker is written: the sender waits for the rest.
-        if (reader == Reader::ResetsUnread && sender.progressCount() == lastProgress)
+        if (reader == Reader::ResetsUnread)
             QTimer::singleShot(50, link.peer, [&] { resetConnection(link.peer); });
+        if (reader == Reader::ReadsAllAndCloses) {
+            QTRY_VERIFY((link.received += link.peer->readAll()).size() >= expected.size());
+            link.peer->disconnectFromHost();
+            QTRY_COMPARE(link.client.state(), QAbstractSocket::UnconnectedState);
+        }
     };
+    // A send that never ends fails the row instead of the whole run.
+    QTimer neverEnds;
+    neverEnds.setSingleShot(true);
+    QObject::connect(&neverEnds, &QTimer::timeout, [&] { sender.stopRequested = true; });
+    neverEnds.start(2 * UnackedBytes::DefaultStallMs);
     FileSender::Options options;
     if (stallMs > 0)
         options.ackStallMs = stallMs;
@@ -481,8 +508,10 @@ void tst_FileSender::doneWaitsForAcknowledgement()
              qPrintable(QString::number(clock.elapsed())));
     if (code == TransDone) {
         link.startReading();
-        QTRY_COMPARE(link.received, framed(QStringLiteral("ack"), contents));
+        QTRY_COMPARE(link.received, expected);
     }
+    if (size > FitsInBuffers)
+        QVERIFY(sender.last.bytesRead < quint64(size));
 }
 
 QTEST_GUILESS_MAIN(tst_FileSender)

@@ -15,7 +15,6 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QThread>
-#include <QTimer>
 
 namespace {
 
@@ -149,11 +148,11 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBy
             last = true;
         }
         const qint64 room = qMax(QueuedBlocks * blockSize(), MinQueuedBytes);
-        if (const int code = waitForRoom(device, watch, room))
+        if (const int code = waitForRoom(device, watch, unacked, room))
             return announce(code);
         if (watch.lost())
             return announce(TransDisconnected);
-        device->write(block);
+        unacked.write(block);
         sinceWrite.start();
         m_bytesWritten += quint64(block.size());
         if (stopping())
@@ -174,44 +173,47 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBy
 
 // Holds the send back while more than a few blocks still wait in the socket,
 // so memory stays flat when the peer reads slowly. The thread's events run
-// meanwhile; a timer wakes the wait to look at the stop flag.
-int FileSender::waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 limit)
+// meanwhile. A peer that stops reading fails the send here as at its end.
+int FileSender::waitForRoom(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked,
+                            qint64 limit)
 {
-    QTimer wakeUp;
-    while (!watch.lost() && device->bytesToWrite() > limit) {
-        if (stopping())
-            return TransAborted;
-        if (!wakeUp.isActive())
-            wakeUp.start(10);
-        // Tries the connection itself rather than waiting only to be told:
-        // a reset that the system never reports as an event (seen under
-        // Wine) shows as a failed write, and the send ends instead of
-        // waiting for room that never comes.
-        device->flush();
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return 0;
+    if (watch.lost() || device->bytesToWrite() <= limit)
+        return 0;
+    return codeOf(device, unacked.waitForRoom(limit, rules(watch)));
 }
 
 // Done means the controller's side acknowledged every byte: bytes that left
 // for the system are still lost if the controller resets before it takes
-// them. A controller that takes nothing for ackStallMs has stopped reading;
-// the connection is closed then, as a reset would have.
+// them.
 int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked)
 {
-    switch (unacked.waitForAll([&watch] { return watch.lost(); }, [this] { return stopping(); },
-                               m_options.ackStallMs)) {
+    const int code = codeOf(device, unacked.waitForAll(rules(watch)));
+    return announce(code == 0 ? TransDone : code);
+}
+
+UnackedBytes::Rules FileSender::rules(ConnectionWatch &watch) const
+{
+    return {[&watch] { return watch.lost(); }, [this] { return stopping(); },
+            m_options.ackStallMs};
+}
+
+// 0 once acknowledged. A controller that takes nothing for ackStallMs has
+// stopped reading; the connection is closed then, as a reset would have.
+int FileSender::codeOf(QTcpSocket *device, UnackedBytes::Outcome outcome)
+{
+    switch (outcome) {
     case UnackedBytes::Acknowledged:
-        return announce(TransDone);
+        return 0;
     case UnackedBytes::Stopped:
-        return announce(TransAborted);
+        return TransAborted;
     case UnackedBytes::Stalled:
-        device->abort();
+        if (device)
+            device->abort();
         break;
     case UnackedBytes::Lost:
         break;
     }
-    return announce(TransDisconnected);
+    return TransDisconnected;
 }
 
 // The next block, never past the size that was announced and hashed. A read

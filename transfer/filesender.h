@@ -43,7 +43,8 @@ public:
         // Stops the send like stopRequested, but the sender never clears
         // it: for shutting down, where a stop must not be lost.
         const std::atomic<bool> *cancel = nullptr;
-        // How long the peer may acknowledge nothing before the send fails.
+        // How long the peer may acknowledge nothing, mid-send or at its end,
+        // before the send fails.
         int ackStallMs = UnackedBytes::DefaultStallMs;
     };
     // Each code with this send's own counters, in the sender's thread.
@@ -61,7 +62,10 @@ private:
     int sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked, QFile &file,
                    const QByteArray &header);
     int finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked);
-    int waitForRoom(QTcpSocket *device, ConnectionWatch &watch, qint64 limit);
+    int waitForRoom(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked,
+                    qint64 limit);
+    UnackedBytes::Rules rules(ConnectionWatch &watch) const;
+    static int codeOf(QTcpSocket *device, UnackedBytes::Outcome outcome);
     bool stopping() const;
     bool hashFile(QFile &file, QByteArray *md5Hex);
     int readBlock(QFile &file, QByteArray *block);

@@ -321,17 +321,18 @@ void Session::record(const FileEvent &event, const QByteArray &md5Hex)
 }
 
 // Sent means the controller's side acknowledged the greeting, as for a
-// file: a write that left the socket may still meet a reset.
+// file: a write that left the socket may still meet a reset, and a
+// controller that closes right after reading it has it all the same.
 int Session::greet()
 {
     UnackedBytes unacked(&m_socket);
     // A controller that reset the connection at once may have done so
     // before this point, while it still counted as made.
-    if (m_socket.state() == QAbstractSocket::ConnectedState)
-        m_socket.write(Protocol::greeting());
+    const UnackedBytes::Rules rules{
+        [this] { return m_socket.state() != QAbstractSocket::ConnectedState; },
+        [] { return Interrupt::requested(); }};
     const UnackedBytes::Outcome outcome =
-        unacked.waitForAll([this] { return m_socket.state() != QAbstractSocket::ConnectedState; },
-                           [] { return Interrupt::requested(); });
+        unacked.write(Protocol::greeting()) ? unacked.waitForAll(rules) : UnackedBytes::Lost;
     switch (outcome) {
     case UnackedBytes::Acknowledged:
         m_output.greetingSent(m_socket.peerAddress().toString());
