@@ -1,17 +1,14 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/awaynotices.h"
 #include "app/desktop.h"
+#include "app/logview.h"
 #include "app/ratelabel.h"
 #include "app/recentaddresscompleter.h"
-#include "history/transferoutcome.h"
 #include "kvrversion.h"
-#include "net/kvrcodes.h"
 #include "net/sendthread.h"
-#include "settings/defaults.h"
 #include "settings/settingsfile.h"
-#include "transfer/protocol.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
 
 #include <QCoreApplication>
@@ -27,29 +24,14 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
-#include <QScrollBar>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <QUrl>
-
-#include <utility>
 
 namespace {
 
 constexpr int ServerPage = 0;
 constexpr int ClientPage = 1;
-// The log keeps its newest lines only (and the engine cuts each piece of
-// controller text): a controller that floods the connection with text must
-// not take the window's memory or its time. Old lines go a batch at a time,
-// as each removal at the top lays the whole log out again.
-constexpr int MaxLogBlocks = 2000;
-constexpr int LogTrimBlocks = 500;
 // Receive reports queued for the window before the worker stops reading.
 constexpr int MaxUnhandledReceiveEvents = 64;
-
-constexpr char DisconnectedLine[] = "已和KVR控制器断开连接\n";
-constexpr char RetriesStartedLine[] = "开始自动重连";
-constexpr char RetriesStoppedLine[] = "已停止自动重连";
 
 QPalette statusPalette(Qt::GlobalColor window)
 {
@@ -74,7 +56,8 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     ui = new Ui::MainWindow;
     ui->setupUi(this);
     initStatusBar();
-    m_desktop = std::make_unique<SystemDesktop>(this);
+    m_log = new LogView(ui->textEdit, [this](QMenu *menu) { fillLogMenu(menu); });
+    m_notices = std::make_unique<AwayNotices>(this);
 
     workThread = new sendThread;
     workThread->limitUnhandledReceiveEvents(MaxUnhandledReceiveEvents);
@@ -101,13 +84,7 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     selectPage(ClientPage);
     on_act_connect_triggered();
 
-    ui->textEdit->setReadOnly(true);
-    // Nobody undoes a read-only log; the history would keep every line.
-    ui->textEdit->document()->setUndoRedoEnabled(false);
-    // Drops on the log must reach the window's own handlers.
-    ui->textEdit->setAcceptDrops(false);
     setAcceptDrops(true);
-    initLogMenu();
     fitButtonRow();
 }
 
@@ -124,7 +101,7 @@ void MainWindow::fitButtonRow()
 
 void MainWindow::setDesktop(std::unique_ptr<Desktop> desktop)
 {
-    m_desktop = std::move(desktop);
+    m_notices->setDesktop(std::move(desktop));
 }
 
 MainWindow::~MainWindow()
@@ -153,24 +130,6 @@ void MainWindow::clearMessages()
 
 // ---- Settings ----
 
-// A portable copy receives beside itself; an installed one into a folder of
-// its own, made now so that the first file finds it.
-QString MainWindow::defaultReceiveFolder() const
-{
-    if (!settingsAreTheUsers)
-        return QCoreApplication::applicationDirPath();
-    const QString folder = SettingsFile::userReceiveFolder();
-    QDir().mkpath(folder);
-    return folder;
-}
-
-// Left empty, an installed copy would receive into the program's folder
-// (root's /usr/bin): its own folder stands in.
-QString MainWindow::receiveFolder(const QString &chosen) const
-{
-    return chosen.isEmpty() && settingsAreTheUsers ? defaultReceiveFolder() : chosen;
-}
-
 // Deliberately not the form's default address, so one can tell which of the
 // two put an address there.
 void MainWindow::loadSettings()
@@ -182,12 +141,13 @@ void MainWindow::loadSettings()
     recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit, m_session);
     if (!QFileInfo::exists(settingsFilePath)) {
         selectPage(ServerPage);
-        ui->dirShowLineEdit->setText(defaultReceiveFolder());
+        ui->dirShowLineEdit->setText(SettingsFile::defaultReceiveFolder(settingsAreTheUsers));
         ui->serverAddressLineEdit->setText(defaultAddress);
         return;
     }
-    ui->dirShowLineEdit->setText(stored.saveFilePath ? receiveFolder(*stored.saveFilePath)
-                                                     : defaultReceiveFolder());
+    ui->dirShowLineEdit->setText(
+        stored.saveFilePath ? SettingsFile::receiveFolder(*stored.saveFilePath, settingsAreTheUsers)
+                            : SettingsFile::defaultReceiveFolder(settingsAreTheUsers));
     if (stored.socketType)
         selectPage(*stored.socketType == QLatin1String("server") ? ServerPage : ClientPage);
     ui->serverAddressLineEdit->setText(stored.serverAddress.value_or(defaultAddress));
@@ -227,7 +187,7 @@ void MainWindow::createSession()
 {
     m_session = new ClientSession(workThread, TransferHistory::pathBeside(settingsFilePath), this);
     connect(m_session, &ClientSession::command, this, &MainWindow::handleCmd);
-    connect(m_session, &ClientSession::logLine, this, &MainWindow::appendLog);
+    connect(m_session, &ClientSession::logLine, m_log, &LogView::append);
     connect(m_session, &ClientSession::stateChanged, this, &MainWindow::showState);
     connect(m_session, &ClientSession::errorShown, this, &MainWindow::showError);
     connect(m_session, &ClientSession::connectActionsChanged, this,
@@ -238,16 +198,19 @@ void MainWindow::createSession()
             [this](ClientSession::Side side) { showProgress(side, true); });
     connect(m_session, &ClientSession::progressEnded, this,
             [this](ClientSession::Side side) { showProgress(side, false); });
-    connect(
-        m_session, &ClientSession::progressMoved, this,
-        [this](ClientSession::Side side, int percent) { progressBar(side)->setValue(percent); });
-    connect(
-        m_session, &ClientSession::rateChanged, this,
-        [this](ClientSession::Side side, const QString &text) { rateLabel(side)->showRate(text); });
+    connect(m_session, &ClientSession::progressMoved, this,
+            [this](ClientSession::Side side, int percent) {
+                (side == ClientSession::Side::Send ? sendProgressBar : recProgressBar)
+                    ->setValue(percent);
+            });
+    connect(m_session, &ClientSession::rateChanged, this,
+            [this](ClientSession::Side side, const QString &text) {
+                (side == ClientSession::Side::Send ? sendRateLabel : recRateLabel)->showRate(text);
+            });
     connect(m_session, &ClientSession::queuePlaceChanged, this, &MainWindow::showQueuePlace);
     connect(m_session, &ClientSession::receiveFolderFollows, ui->dirShowLineEdit,
             &QLineEdit::setText);
-    connect(m_session, &ClientSession::notice, this, &MainWindow::notifyIfAway);
+    connect(m_session, &ClientSession::notice, m_notices.get(), &AwayNotices::post);
 }
 
 void MainWindow::onSocketStateChange(QAbstractSocket::SocketState state)
@@ -375,20 +338,11 @@ void MainWindow::showTransferControls(ClientSession::Side side, bool enabled)
     ui->spinBox_bufferSize->setEnabled(enabled);
 }
 
-QProgressBar *MainWindow::progressBar(ClientSession::Side side) const
-{
-    return side == ClientSession::Side::Send ? sendProgressBar : recProgressBar;
-}
-
-RateLabel *MainWindow::rateLabel(ClientSession::Side side) const
-{
-    return side == ClientSession::Side::Send ? sendRateLabel : recRateLabel;
-}
-
 void MainWindow::showProgress(ClientSession::Side side, bool shown)
 {
-    progressBar(side)->setVisible(shown);
-    rateLabel(side)->setVisible(shown);
+    const bool send = side == ClientSession::Side::Send;
+    (send ? sendProgressBar : recProgressBar)->setVisible(shown);
+    (send ? sendRateLabel : recRateLabel)->setVisible(shown);
 }
 
 void MainWindow::getTransState(const SendEvent &event)
@@ -399,33 +353,6 @@ void MainWindow::getTransState(const SendEvent &event)
 void MainWindow::getRecState(const ReceiveEvent &event)
 {
     m_session->receiveEventArrived(event);
-}
-
-// Always plain text: raw data from the controller must show as it came,
-// never be read as HTML.
-void MainWindow::appendLog(const QString &line)
-{
-    QScrollBar *scrollBar = ui->textEdit->verticalScrollBar();
-    const bool atBottom = scrollBar->value() == scrollBar->maximum();
-    QTextCursor cursor(ui->textEdit->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!ui->textEdit->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(line);
-    trimLog();
-    if (atBottom)
-        scrollBar->setValue(scrollBar->maximum());
-}
-
-void MainWindow::trimLog()
-{
-    QTextDocument *log = ui->textEdit->document();
-    const int excess = log->blockCount() - MaxLogBlocks;
-    if (excess <= 0)
-        return;
-    QTextCursor oldest(log);
-    oldest.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, excess + LogTrimBlocks);
-    oldest.removeSelectedText();
 }
 
 void MainWindow::on_testBtn_clicked()
@@ -461,7 +388,7 @@ void MainWindow::on_chooseDirBtn_clicked()
 
 void MainWindow::on_dirShowLineEdit_textChanged(const QString &arg1)
 {
-    m_session->setReceiveFolder(receiveFolder(arg1));
+    m_session->setReceiveFolder(SettingsFile::receiveFolder(arg1, settingsAreTheUsers));
 }
 
 // Sends the files that wait, or else the files chosen in the dialog.
@@ -507,49 +434,16 @@ void MainWindow::showQueuePlace(const QString &place, bool shown)
     sendQueueLabel->setVisible(shown);
 }
 
-// ---- Notices and the log's menu ----
-
-void MainWindow::notifyIfAway(const NoticeThrottle::Notice &notice)
+// The places the log's lines speak of.
+void MainWindow::fillLogMenu(QMenu *menu)
 {
-    if (!isActiveWindow())
-        showNotice(m_notices.post(notice));
-}
-
-// What the throttle held is shown once it is due, unless the user is back.
-void MainWindow::showNotice(const QString &text)
-{
-    if (!text.isEmpty() && !isActiveWindow())
-        m_desktop->notify(text);
-    const qint64 wait = m_notices.msUntilDue();
-    if (wait < 0 || std::exchange(m_noticeDue, true))
-        return;
-    QTimer::singleShot(int(wait), this, [this] {
-        m_noticeDue = false;
-        showNotice(m_notices.takeDue());
-    });
-}
-
-void MainWindow::initLogMenu()
-{
-    ui->textEdit->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ui->textEdit, &QWidget::customContextMenuRequested, this, &MainWindow::showLogMenu);
-}
-
-// The log's standard actions, and the places its lines speak of.
-void MainWindow::showLogMenu(const QPoint &position)
-{
-    QMenu *menu = ui->textEdit->createStandardContextMenu(position);
-    menu->setObjectName(QStringLiteral("logMenu"));
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addSeparator();
     menu->addAction(utf8("打开接收文件夹"), this, [this] {
         const QString folder = ui->dirShowLineEdit->text();
-        m_desktop->open(QUrl::fromLocalFile(
+        m_notices->desktop().open(QUrl::fromLocalFile(
             folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder));
     });
     QAction *history = menu->addAction(utf8("打开传输记录"), this, [this] {
-        m_desktop->open(QUrl::fromLocalFile(m_session->historyPath()));
+        m_notices->desktop().open(QUrl::fromLocalFile(m_session->historyPath()));
     });
     history->setEnabled(QFileInfo::exists(m_session->historyPath()));
-    menu->popup(ui->textEdit->viewport()->mapToGlobal(position));
 }

@@ -11,7 +11,10 @@
 
 #include <memory>
 
+class AwayNotices;
 class Desktop;
+class LogView;
+class QMenu;
 class QLabel;
 class QProgressBar;
 class RateLabel;
@@ -78,8 +81,6 @@ private:
     void initStatusBar();
     void fillLocalIpList();
     void loadSettings();
-    QString defaultReceiveFolder() const;
-    QString receiveFolder(const QString &chosen) const;
     void saveSettings();
     void selectPage(int index);
     void clearMessages();
@@ -90,15 +91,8 @@ private:
     void showConnectActions();
     void showTransferControls(ClientSession::Side side, bool enabled);
     void showProgress(ClientSession::Side side, bool shown);
-    QProgressBar *progressBar(ClientSession::Side side) const;
-    RateLabel *rateLabel(ClientSession::Side side) const;
     void showQueuePlace(const QString &place, bool shown);
-    void appendLog(const QString &line);
-    void trimLog();
-    void notifyIfAway(const NoticeThrottle::Notice &notice);
-    void showNotice(const QString &text);
-    void initLogMenu();
-    void showLogMenu(const QPoint &position);
+    void fillLogMenu(QMenu *menu);
 
     QString versionTag;
     QString settingsFilePath;
@@ -119,7 +113,6 @@ private:
     QLabel *sendQueueLabel = nullptr; // "2/5", beside the send's progress
 
     ClientSession *m_session = nullptr;
-    std::unique_ptr<Desktop> m_desktop;
-    NoticeThrottle m_notices;
-    bool m_noticeDue = false; // a timer will show what is held
+    LogView *m_log = nullptr;
+    std::unique_ptr<AwayNotices> m_notices;
 };

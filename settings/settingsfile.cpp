@@ -105,6 +105,20 @@ QString SettingsFile::userReceiveFolder()
     return base + QLatin1Char('/') + QCoreApplication::applicationName();
 }
 
+QString SettingsFile::defaultReceiveFolder(bool installed)
+{
+    if (!installed)
+        return QCoreApplication::applicationDirPath();
+    const QString folder = userReceiveFolder();
+    QDir().mkpath(folder);
+    return folder;
+}
+
+QString SettingsFile::receiveFolder(const QString &chosen, bool installed)
+{
+    return chosen.isEmpty() && installed ? defaultReceiveFolder(installed) : chosen;
+}
+
 SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
     QSettings settings(filePath, QSettings::IniFormat);

@@ -35,6 +35,13 @@ QString path(const QString &programDir);
 // tool's own in the user's downloads, or in the home folder without one.
 // Never the home folder itself, where a received ".bashrc" would land.
 QString userReceiveFolder();
+// Where a copy receives without a folder of the user's: a portable copy
+// beside itself, an installed one into userReceiveFolder(), made now so
+// that the first file finds it.
+QString defaultReceiveFolder(bool installed);
+// The folder chosen; left empty, an installed copy would receive into the
+// program's folder (root's /usr/bin): its own folder stands in.
+QString receiveFolder(const QString &chosen, bool installed);
 
 // What the file holds. A key that is missing stays unset, so that each
 // reader decides what it falls back on.

@@ -441,7 +441,7 @@ constexpr int FitsInBuffers = 64 * 1024;
 void tst_FileSender::doneWaitsForAcknowledgement_data()
 {
     QTest::addColumn<Reader>("reader");
-    QTest::addColumn<int>("size"); // sent in 64 blocks
+    QTest::addColumn<int>("size");    // sent in 64 blocks
     QTest::addColumn<int>("stallMs"); // 0: the sender's own limit
     QTest::addColumn<int>("code");
     const int fits = FitsInBuffers;
@@ -454,7 +454,8 @@ void tst_FileSender::doneWaitsForAcknowledgement_data()
     // Longer in all than the limit, which counts only time without progress.
     QTest::newRow("reads slowly") << Reader::Slowly << fits << 250 << int(TransDone);
     // Its last acknowledgement comes with its close.
-    QTest::newRow("reads all and closes") << Reader::ReadsAllAndCloses << fits << 0 << int(TransDone);
+    QTest::newRow("reads all and closes")
+        << Reader::ReadsAllAndCloses << fits << 0 << int(TransDone);
 }
 
 // Done means the peer acknowledged every byte, not only that the system took

@@ -193,8 +193,7 @@ int FileSender::finish(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes 
 
 UnackedBytes::Rules FileSender::rules(ConnectionWatch &watch) const
 {
-    return {[&watch] { return watch.lost(); }, [this] { return stopping(); },
-            m_options.ackStallMs};
+    return {[&watch] { return watch.lost(); }, [this] { return stopping(); }, m_options.ackStallMs};
 }
 
 // 0 once acknowledged. A controller that takes nothing for ackStallMs has

@@ -53,8 +53,8 @@ bool tcpInfo(qintptr handle, TCP_INFO_v0 *info)
 {
     DWORD version = 0;
     DWORD returned = 0;
-    return WSAIoctl(SOCKET(handle), SIO_TCP_INFO, &version, sizeof(version), info,
-                    sizeof(*info), &returned, nullptr, nullptr) == 0;
+    return WSAIoctl(SOCKET(handle), SIO_TCP_INFO, &version, sizeof(version), info, sizeof(*info),
+                    &returned, nullptr, nullptr) == 0;
 }
 
 qintptr duplicate(qintptr descriptor)
