@@ -37,15 +37,6 @@ using WindowTest::utf8;
 
 constexpr int WaitMs = 10000;
 
-// Counters with values beyond 32 bits, each different, so a wrong or
-// truncated one shows.
-constexpr quint64 SentFileSize = 7000000000ULL;
-constexpr quint64 SentBytesRead = 6000000001ULL;
-constexpr quint64 SentBytesWritten = 6000000321ULL;
-constexpr quint64 ReceivedFileSize = 7000000000ULL;
-constexpr quint64 ReceivedFileBytes = 6000000002ULL;
-constexpr quint64 ReceivedTotalBytes = 6000000654ULL;
-
 // Every control a transfer may lock, in the order enabledControls names them.
 QString allControls()
 {
@@ -102,14 +93,6 @@ void sendState(MainWindow &window, int code, Figures figures = {})
     QMetaObject::invokeMethod(&window, "getTransState", Q_ARG(SendEvent, event));
 }
 
-// What a receive report may carry besides the figures.
-struct Extras
-{
-    bool sizeMismatch = false;
-    QString refusedName; // one of the program's own files
-    QString savedAs;
-};
-
 // A receive event as the worker passes it on, with whatever `more` adds.
 void receiveState(MainWindow &window, int code, Figures figures = {},
                   const std::function<void(ReceiveEvent &)> &more = nullptr)
@@ -133,12 +116,6 @@ const QRegularExpression &durationPattern()
 {
     static const QRegularExpression pattern(QStringLiteral("(耗时:)(\\d+\\.\\d{3})s"));
     return pattern;
-}
-
-// The log with every duration written as "#.###", so it compares exactly.
-QString logWithoutDurations(const MainWindow &window)
-{
-    return WindowTest::logText(window).replace(durationPattern(), QStringLiteral("\\1#.###s"));
 }
 
 // The seconds of the duration line with this label; -1 without one.
@@ -167,28 +144,7 @@ QByteArray greeting()
     return QByteArrayLiteral("\xE4\xBD\xA0\xE5\xA5\xBD!!");
 }
 
-void addPercentageRows()
-{
-    QTest::addColumn<quint64>("done");
-    QTest::addColumn<quint64>("total");
-    QTest::addColumn<int>("value");
-
-    // The bar shows 42 before each row; a row expecting 42 leaves it alone.
-    QTest::newRow("quarter") << quint64(1) << quint64(4) << 25;
-    QTest::newRow("third, truncated") << quint64(1) << quint64(3) << 33;
-    QTest::newRow("two thirds, truncated") << quint64(2) << quint64(3) << 66;
-    QTest::newRow("just short of all") << quint64(999) << quint64(1000) << 99;
-    QTest::newRow("nothing yet") << quint64(0) << quint64(10) << 0;
-    QTest::newRow("all") << quint64(10) << quint64(10) << 100;
-    QTest::newRow("beyond 32 bits") << 6000000000ULL << 8000000000ULL << 75;
-    QTest::newRow("zero total") << quint64(5) << quint64(0) << 42;
-    QTest::newRow("zero of zero") << quint64(0) << quint64(0) << 42;
-    QTest::newRow("more than announced") << quint64(101) << quint64(100) << 42;
-}
-
 } // namespace
-
-Q_DECLARE_METATYPE(Extras)
 
 class TestMainWindowProgress : public QObject
 {
@@ -202,16 +158,8 @@ private slots:
     void sendStart_data();
     void sendStart();
     void sendBarKeepsItsValueBetweenSends();
-    void sendStates_data();
-    void sendStates();
     void receiveStart_data();
     void receiveStart();
-    void receiveStates_data();
-    void receiveStates();
-    void sendPercentage_data() { addPercentageRows(); }
-    void sendPercentage();
-    void receivePercentage_data() { addPercentageRows(); }
-    void receivePercentage();
     void rateShownWhileRunning_data();
     void rateShownWhileRunning();
     void durationsAreMeasuredWhereTheyHappen();
@@ -345,58 +293,6 @@ void TestMainWindowProgress::sendBarKeepsItsValueBetweenSends()
 
 // Each code after a send started (or, where marked, without one) on the
 // client link. A duration is logged as "#.###" here.
-void TestMainWindowProgress::sendStates_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<bool>("started");
-    QTest::addColumn<QString>("log");
-    QTest::addColumn<bool>("ends");
-
-    QTest::newRow("done") << int(TransDone) << true
-                          << utf8("传送完成!\n发送文件大小:6000000001\n"
-                                  "总发送字节大小:6000000321\n发送耗时:#.###s\n")
-                          << true;
-    QTest::newRow("progress") << int(TransProgress) << true << QString() << false;
-    QTest::newRow("13") << 13 << true << QString() << false;
-    QTest::newRow("aborted") << int(TransAborted) << true << utf8("传送已被强制中断!\n") << true;
-    QTest::newRow("disconnected") << int(TransDisconnected) << true << utf8("连接已断开,传送中断!")
-                                  << true;
-    QTest::newRow("open failed") << int(TransOpenFailed) << true << utf8("打开文件失败，传送中断\n")
-                                 << true;
-    QTest::newRow("open failed without start")
-        << int(TransOpenFailed) << false << utf8("打开文件失败，传送中断\n") << true;
-    QTest::newRow("read failed") << int(TransReadFailed) << true << utf8("读取文件失败，传送中断\n")
-                                 << true;
-    QTest::newRow("changed during the send")
-        << int(TransChanged) << true << utf8("文件在发送中被修改,传送失败!\n") << true;
-    QTest::newRow("receive code 0") << 0 << true << QString() << false;
-    QTest::newRow("unknown 19") << 19 << true << QString() << false;
-}
-
-void TestMainWindowProgress::sendStates()
-{
-    QFETCH(int, code);
-    QFETCH(bool, started);
-    QFETCH(QString, log);
-    QFETCH(bool, ends);
-    QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
-    sendThread *worker = w.worker();
-    worker->sendLink = LinkClient;
-    const Figures figures{SentFileSize, SentBytesRead, SentBytesWritten};
-    if (started)
-        sendState(w, TransStarted, figures);
-    clearLog(w);
-
-    sendState(w, code, figures);
-    QCOMPARE(logWithoutDurations(w), log);
-    const bool running = started && !ends;
-    QCOMPARE(shown(w, sendBar(w)), running);
-    QCOMPARE(enabledControls(w), running ? QStringLiteral("dirShowLineEdit") : allControls());
-    QCOMPARE(worker->sendLink.load(), int(ends ? LinkNone : LinkClient));
-    QVERIFY(!shown(w, receiveBar(w)));
-}
-
 void TestMainWindowProgress::receiveStart_data()
 {
     QTest::addColumn<int>("link");
@@ -436,118 +332,6 @@ void TestMainWindowProgress::receiveStart()
 
 // Each code after a reception started (or, where marked, without one) on
 // the client link.
-void TestMainWindowProgress::receiveStates_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<bool>("started");
-    QTest::addColumn<QString>("log");
-    QTest::addColumn<bool>("ends");
-    QTest::addColumn<Extras>("extras");
-
-    QTest::newRow("done") << int(RecDone) << true
-                          << utf8("接收完成!\n文件接收大小:6000000002\n"
-                                  "总接收Byte大小:6000000654\n接收耗时:#.###s\n")
-                          << true << Extras();
-    QTest::newRow("done without md5, another size")
-        << int(RecDone) << true
-        << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
-                "文件大小不符: 收到 6000000002, 声明 7000000000")
-        << true << Extras{true, QString(), QString()};
-    QTest::newRow("create failed, a program file")
-        << int(RecCreateFailed) << false
-        << utf8("创建文件失败,接收失败!\n\n拒绝接收 Qt5Core.dll: 不能覆盖本程序自己的文件") << false
-        << Extras{false, QStringLiteral("Qt5Core.dll"), QString()};
-    QTest::newRow("done under a free name")
-        << int(RecDone) << true
-        << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
-                "文件名已被占用,已另存为: ") +
-               QDir::toNativeSeparators(QStringLiteral("/in/f (1).bin"))
-        << true << Extras{false, QString(), QStringLiteral("/in/f (1).bin")};
-    QTest::newRow("write failed, verified file kept")
-        << int(RecWriteFailed) << true
-        << utf8("写入文件失败,接收中断!\n\n已校验的文件保留在: ") +
-               QDir::toNativeSeparators(QStringLiteral("/in/.f.bin.a1B2c3.part"))
-        << true << Extras{false, QString(), QStringLiteral("/in/.f.bin.a1B2c3.part")};
-    QTest::newRow("progress") << int(RecProgress) << true << QString() << false << Extras();
-    // The file was never opened: nothing to end.
-    QTest::newRow("create failed")
-        << int(RecCreateFailed) << true << utf8("创建文件失败,接收失败!\n") << false << Extras();
-    QTest::newRow("create failed without start")
-        << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false << Extras();
-    QTest::newRow("timeout") << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true
-                             << Extras();
-    QTest::newRow("raw data") << int(RecRawData) << true << QStringLiteral("[in] abc") << false
-                              << Extras();
-    QTest::newRow("md5 mismatch") << int(RecMd5Mismatch) << true
-                                  << utf8("文件MD5校验失败,接收失败!\n") << true << Extras();
-    QTest::newRow("write failed") << int(RecWriteFailed) << true << utf8("写入文件失败,接收中断!\n")
-                                  << true << Extras();
-    QTest::newRow("unknown 8") << 8 << true << QString() << false << Extras();
-    QTest::newRow("send code 11") << int(TransDone) << true << QString() << false << Extras();
-}
-
-void TestMainWindowProgress::receiveStates()
-{
-    QFETCH(int, code);
-    QFETCH(bool, started);
-    QFETCH(QString, log);
-    QFETCH(bool, ends);
-    QFETCH(Extras, extras);
-    QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
-    sendThread *worker = w.worker();
-    worker->recvLink = LinkClient;
-    const Figures figures{ReceivedFileSize, ReceivedFileBytes, ReceivedTotalBytes};
-    if (started)
-        receiveState(w, RecStarted, figures);
-    clearLog(w);
-
-    receiveState(w, code, figures, [&](ReceiveEvent &event) {
-        event.rawText = QStringLiteral("abc");
-        event.sizeMismatch = extras.sizeMismatch;
-        event.fileName = extras.refusedName;
-        event.programFile = !extras.refusedName.isEmpty();
-        event.savedAs = extras.savedAs;
-    });
-    QCOMPARE(logWithoutDurations(w), log);
-    const bool running = started && !ends;
-    QCOMPARE(shown(w, receiveBar(w)), running);
-    QCOMPARE(enabledControls(w),
-             running ? QStringLiteral("testBtn fileTransmitBtn") : allControls());
-    QCOMPARE(worker->recvLink.load(), int(ends ? LinkNone : LinkClient));
-    QVERIFY(!shown(w, sendBar(w)));
-}
-
-void TestMainWindowProgress::sendPercentage()
-{
-    QFETCH(quint64, done);
-    QFETCH(quint64, total);
-    QFETCH(int, value);
-    QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
-    const int receiveValue = receiveBar(w)->value();
-    sendState(w, TransProgress, {100, 42, 0});
-
-    sendState(w, TransProgress, {total, done, 0});
-    QCOMPARE(sendBar(w)->value(), value);
-    QCOMPARE(receiveBar(w)->value(), receiveValue);
-}
-
-void TestMainWindowProgress::receivePercentage()
-{
-    QFETCH(quint64, done);
-    QFETCH(quint64, total);
-    QFETCH(int, value);
-    QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
-    const int sendValue = sendBar(w)->value();
-    receiveState(w, RecProgress, {100, 42, 0});
-
-    receiveState(w, RecProgress, {total, done, 0});
-    QCOMPARE(receiveBar(w)->value(), value);
-    QCOMPARE(sendBar(w)->value(), sendValue);
-}
-
 void TestMainWindowProgress::rateShownWhileRunning_data()
 {
     QTest::addColumn<bool>("send");

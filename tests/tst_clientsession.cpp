@@ -1,0 +1,282 @@
+// What the session tells of each end code, without a window or a server:
+// the log lines, whether the transfer's progress still shows, which controls
+// it locks, and the worker's link fields it resets. Its worker is never
+// started; only the fields and counters the session reads are used.
+
+#include "client/clientsession.h"
+#include "net/kvrcodes.h"
+#include "net/sendthread.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+// Counters with values beyond 32 bits, each different, so a wrong or
+// truncated one shows.
+struct Figures
+{
+    quint64 size = 0;
+    quint64 done = 0;
+    quint64 wire = 0;
+};
+constexpr Figures Sent{7000000000ULL, 6000000001ULL, 6000000321ULL};
+constexpr Figures Received{7000000000ULL, 6000000002ULL, 6000000654ULL};
+
+// What a receive report may carry besides the figures.
+struct Extras
+{
+    bool sizeMismatch = false;
+    QString refusedName; // one of the program's own files
+    QString savedAs;
+};
+
+SendEvent sendEvent(int code, Figures figures)
+{
+    return {code, figures.size, figures.done, figures.wire, 0, {}};
+}
+
+ReceiveEvent receiveEvent(int code, Figures figures, const Extras &extras = {})
+{
+    ReceiveEvent event;
+    event.code = code;
+    event.fileSize = figures.size;
+    event.fileBytes = figures.done;
+    event.totalBytes = figures.wire;
+    event.rawText = QStringLiteral("abc");
+    event.sizeMismatch = extras.sizeMismatch;
+    event.fileName = extras.refusedName;
+    event.programFile = !extras.refusedName.isEmpty();
+    event.savedAs = extras.savedAs;
+    return event;
+}
+
+// The session with what it said, as a window would have shown it.
+class Fixture
+{
+public:
+    Fixture()
+    {
+        QObject::connect(&session, &ClientSession::logLine, &session,
+                         [this](const QString &line) { log << line; });
+        QObject::connect(&session, &ClientSession::progressStarted, &session,
+                         [this](ClientSession::Side side) { running[int(side)] = true; });
+        QObject::connect(&session, &ClientSession::progressEnded, &session,
+                         [this](ClientSession::Side side) { running[int(side)] = false; });
+        QObject::connect(&session, &ClientSession::progressMoved, &session,
+                         [this](ClientSession::Side, int value) { percent = value; });
+        QObject::connect(&session, &ClientSession::transferControlsChanged, &session,
+                         [this](ClientSession::Side side, bool enabled) {
+                             locked[int(side)] = !enabled;
+                         });
+    }
+
+    // Every duration written as "#.###", so the log compares exactly.
+    QString logText() const
+    {
+        static const QRegularExpression duration(QStringLiteral("(耗时:)(\\d+\\.\\d{3})s"));
+        return log.join(QLatin1Char('\n')).replace(duration, QStringLiteral("\\1#.###s"));
+    }
+
+    QTemporaryDir dir;
+    sendThread worker;
+    ClientSession session{&worker, dir.filePath(QStringLiteral("history.csv"))};
+    QStringList log;
+    bool running[2] = {false, false}; // by Side
+    bool locked[2] = {false, false};
+    int percent = -1; // none shown
+};
+
+constexpr int Send = int(ClientSession::Side::Send);
+constexpr int Receive = int(ClientSession::Side::Receive);
+
+void addPercentageRows()
+{
+    QTest::addColumn<quint64>("done");
+    QTest::addColumn<quint64>("total");
+    // -1: the bar keeps what it showed.
+    QTest::addColumn<int>("value");
+    QTest::newRow("quarter") << quint64(1) << quint64(4) << 25;
+    QTest::newRow("third, truncated") << quint64(1) << quint64(3) << 33;
+    QTest::newRow("two thirds, truncated") << quint64(2) << quint64(3) << 66;
+    QTest::newRow("just short of all") << quint64(999) << quint64(1000) << 99;
+    QTest::newRow("nothing yet") << quint64(0) << quint64(10) << 0;
+    QTest::newRow("all") << quint64(10) << quint64(10) << 100;
+    QTest::newRow("beyond 32 bits") << 6000000000ULL << 8000000000ULL << 75;
+    QTest::newRow("zero total") << quint64(5) << quint64(0) << -1;
+    QTest::newRow("zero of zero") << quint64(0) << quint64(0) << -1;
+    QTest::newRow("more than announced") << quint64(101) << quint64(100) << -1;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Extras)
+
+class tst_ClientSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sendStates_data();
+    void sendStates();
+    void receiveStates_data();
+    void receiveStates();
+    void sendPercentage_data() { addPercentageRows(); }
+    void sendPercentage();
+    void receivePercentage_data() { addPercentageRows(); }
+    void receivePercentage();
+};
+
+void tst_ClientSession::sendStates_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<bool>("ends");
+
+    QTest::newRow("done") << int(TransDone) << true
+                          << utf8("传送完成!\n发送文件大小:6000000001\n"
+                                  "总发送字节大小:6000000321\n发送耗时:#.###s\n")
+                          << true;
+    QTest::newRow("progress") << int(TransProgress) << true << QString() << false;
+    QTest::newRow("13") << 13 << true << QString() << false;
+    QTest::newRow("aborted") << int(TransAborted) << true << utf8("传送已被强制中断!\n") << true;
+    QTest::newRow("disconnected") << int(TransDisconnected) << true << utf8("连接已断开,传送中断!")
+                                  << true;
+    QTest::newRow("open failed") << int(TransOpenFailed) << true << utf8("打开文件失败，传送中断\n")
+                                 << true;
+    QTest::newRow("open failed without start")
+        << int(TransOpenFailed) << false << utf8("打开文件失败，传送中断\n") << true;
+    QTest::newRow("read failed") << int(TransReadFailed) << true << utf8("读取文件失败，传送中断\n")
+                                 << true;
+    QTest::newRow("changed during the send")
+        << int(TransChanged) << true << utf8("文件在发送中被修改,传送失败!\n") << true;
+    QTest::newRow("receive code 0") << 0 << true << QString() << false;
+    QTest::newRow("unknown 19") << 19 << true << QString() << false;
+}
+
+void tst_ClientSession::sendStates()
+{
+    QFETCH(int, code);
+    QFETCH(bool, started);
+    QFETCH(QString, log);
+    QFETCH(bool, ends);
+    Fixture f;
+    f.worker.sendLink = LinkClient;
+    if (started)
+        f.session.sendEventArrived(sendEvent(TransStarted, Sent));
+    f.log.clear();
+
+    f.session.sendEventArrived(sendEvent(code, Sent));
+    QCOMPARE(f.logText(), log);
+    const bool running = started && !ends;
+    QCOMPARE(f.running[Send], running);
+    QCOMPARE(f.locked[Send], running);
+    QCOMPARE(f.worker.sendLink.load(), int(ends ? LinkNone : LinkClient));
+    QVERIFY(!f.running[Receive]);
+}
+
+void tst_ClientSession::receiveStates_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<bool>("ends");
+    QTest::addColumn<Extras>("extras");
+
+    QTest::newRow("done") << int(RecDone) << true
+                          << utf8("接收完成!\n文件接收大小:6000000002\n"
+                                  "总接收Byte大小:6000000654\n接收耗时:#.###s\n")
+                          << true << Extras();
+    QTest::newRow("done without md5, another size")
+        << int(RecDone) << true
+        << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
+                "文件大小不符: 收到 6000000002, 声明 7000000000")
+        << true << Extras{true, QString(), QString()};
+    QTest::newRow("create failed, a program file")
+        << int(RecCreateFailed) << false
+        << utf8("创建文件失败,接收失败!\n\n拒绝接收 Qt5Core.dll: 不能覆盖本程序自己的文件") << false
+        << Extras{false, QStringLiteral("Qt5Core.dll"), QString()};
+    QTest::newRow("done under a free name")
+        << int(RecDone) << true
+        << utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n"
+                "文件名已被占用,已另存为: ") +
+               QDir::toNativeSeparators(QStringLiteral("/in/f (1).bin"))
+        << true << Extras{false, QString(), QStringLiteral("/in/f (1).bin")};
+    QTest::newRow("write failed, verified file kept")
+        << int(RecWriteFailed) << true
+        << utf8("写入文件失败,接收中断!\n\n已校验的文件保留在: ") +
+               QDir::toNativeSeparators(QStringLiteral("/in/.f.bin.a1B2c3.part"))
+        << true << Extras{false, QString(), QStringLiteral("/in/.f.bin.a1B2c3.part")};
+    QTest::newRow("progress") << int(RecProgress) << true << QString() << false << Extras();
+    // The file was never opened: nothing to end.
+    QTest::newRow("create failed")
+        << int(RecCreateFailed) << true << utf8("创建文件失败,接收失败!\n") << false << Extras();
+    QTest::newRow("create failed without start")
+        << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false << Extras();
+    QTest::newRow("timeout") << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true
+                             << Extras();
+    QTest::newRow("raw data") << int(RecRawData) << true << QStringLiteral("[in] abc") << false
+                              << Extras();
+    QTest::newRow("md5 mismatch") << int(RecMd5Mismatch) << true
+                                  << utf8("文件MD5校验失败,接收失败!\n") << true << Extras();
+    QTest::newRow("write failed") << int(RecWriteFailed) << true << utf8("写入文件失败,接收中断!\n")
+                                  << true << Extras();
+    QTest::newRow("unknown 8") << 8 << true << QString() << false << Extras();
+    QTest::newRow("send code 11") << int(TransDone) << true << QString() << false << Extras();
+}
+
+void tst_ClientSession::receiveStates()
+{
+    QFETCH(int, code);
+    QFETCH(bool, started);
+    QFETCH(QString, log);
+    QFETCH(bool, ends);
+    QFETCH(Extras, extras);
+    Fixture f;
+    f.worker.recvLink = LinkClient;
+    if (started)
+        f.session.receiveEventArrived(receiveEvent(RecStarted, Received));
+    f.log.clear();
+
+    f.session.receiveEventArrived(receiveEvent(code, Received, extras));
+    QCOMPARE(f.logText(), log);
+    const bool running = started && !ends;
+    QCOMPARE(f.running[Receive], running);
+    QCOMPARE(f.locked[Receive], running);
+    QCOMPARE(f.worker.recvLink.load(), int(ends ? LinkNone : LinkClient));
+    QVERIFY(!f.running[Send]);
+}
+
+void tst_ClientSession::sendPercentage()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(int, value);
+    Fixture f;
+    f.session.sendEventArrived(sendEvent(TransProgress, {total, done, 0}));
+    QCOMPARE(f.percent, value);
+}
+
+void tst_ClientSession::receivePercentage()
+{
+    QFETCH(quint64, done);
+    QFETCH(quint64, total);
+    QFETCH(int, value);
+    Fixture f;
+    f.session.receiveEventArrived(receiveEvent(RecProgress, {total, done, 0}));
+    QCOMPARE(f.percent, value);
+}
+
+QTEST_GUILESS_MAIN(tst_ClientSession)
+#include "tst_clientsession.moc"
