@@ -1,5 +1,6 @@
 #include "history/transferhistory.h"
 
+#include "history/historydisk.h"
 #include "history/transferoutcome.h"
 
 #include <QDir>
@@ -8,10 +9,6 @@
 #include <QLocale>
 #include <QLockFile>
 #include <QStringList>
-
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-#endif
 
 namespace {
 
@@ -94,7 +91,11 @@ QString TransferHistory::pathBeside(const QString &settingsFile)
     return QFileInfo(settingsFile).absolutePath() + QLatin1Char('/') + QLatin1String(FileName);
 }
 
-TransferHistory::TransferHistory(const QString &filePath) : m_path(filePath) {}
+TransferHistory::TransferHistory(const QString &filePath, std::unique_ptr<HistoryDisk> disk)
+    : m_path(filePath), m_disk(disk ? std::move(disk) : std::make_unique<HistoryDisk>())
+{}
+
+TransferHistory::~TransferHistory() = default;
 
 // Every line goes in one write to the file opened for appending, which
 // POSIX keeps whole. A Windows handle that may only append does too on a
@@ -109,7 +110,7 @@ QString TransferHistory::append(const HistoryEntry &entry)
 #else
     constexpr bool LockEveryLine = false;
 #endif
-    const qint64 size = QFileInfo(m_path).size();
+    const qint64 size = qMax(m_disk->size(m_path), qint64(0));
     const bool toPrepare = size == 0 || size >= RollOverBytes;
     if (toPrepare)
         QDir().mkpath(QFileInfo(m_path).absolutePath());
@@ -130,45 +131,22 @@ QString TransferHistory::append(const HistoryEntry &entry)
 void TransferHistory::prepare(bool locked)
 {
     const QFileInfo file(m_path);
-    if (locked && file.size() >= RollOverBytes) {
+    if (locked && m_disk->size(m_path) >= RollOverBytes) {
         const QString old = file.absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
         // Kept as it is if the old file is open elsewhere; tried again with
         // the next line.
-        if (QFile::remove(old) || !QFileInfo::exists(old))
-            QFile::rename(m_path, old);
+        if (m_disk->remove(old) || m_disk->size(old) < 0)
+            m_disk->rename(m_path, old);
     }
-    if (QFileInfo(m_path).size() == 0)
+    if (m_disk->size(m_path) <= 0)
         appendBytes(QByteArray(ByteOrderMark) + Header + LineEnd);
 }
 
-#ifdef Q_OS_WIN
-// Qt opens a file for appending with write access and seeks to its end, so
-// two processes may write at the same place. With append access alone the
-// system puts every write at the end. Deleting is shared for the roll-over.
-QString TransferHistory::appendBytes(const QByteArray &bytes) const
+QString TransferHistory::appendBytes(const QByteArray &bytes)
 {
-    const HANDLE file = CreateFileW(
-        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_path).utf16()),
-        FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return qt_error_string(int(GetLastError()));
-    DWORD written = 0;
-    const bool whole = WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
-                       written == DWORD(bytes.size());
-    const QString error = whole ? QString() : qt_error_string(int(GetLastError()));
-    CloseHandle(file);
+    QString error = m_disk->open(m_path, true);
+    if (error.isEmpty() && m_disk->write(bytes) != bytes.size())
+        error = m_disk->errorString();
+    m_disk->close();
     return error;
 }
-#else
-// O_APPEND, and unbuffered so that the line goes in one write.
-QString TransferHistory::appendBytes(const QByteArray &bytes) const
-{
-    QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size())
-        return file.errorString();
-    return QString();
-}
-#endif

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "history/historydisk.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+
+#include <memory>
 
 // One finished send or reception, as history.csv records it.
 struct HistoryEntry
@@ -40,7 +44,8 @@ public:
     // Beside the settings.ini that a program uses (SettingsFile::path).
     static QString pathBeside(const QString &settingsFile);
 
-    explicit TransferHistory(const QString &filePath);
+    explicit TransferHistory(const QString &filePath, std::unique_ptr<HistoryDisk> disk = {});
+    ~TransferHistory();
 
     QString filePath() const { return m_path; }
     // Appends the entry as one line. Returns why it could not, the first time
@@ -50,8 +55,9 @@ public:
 
 private:
     void prepare(bool locked);
-    QString appendBytes(const QByteArray &bytes) const;
+    QString appendBytes(const QByteArray &bytes);
 
     const QString m_path;
+    const std::unique_ptr<HistoryDisk> m_disk;
     bool m_failed = false;
 };
