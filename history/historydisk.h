@@ -29,7 +29,7 @@ public:
     // Takes the last bytes written back out, if nothing came after them.
     bool cutBack(qint64 bytes);
     void close();
-    QString errorString() const { return m_error; }
+    virtual QString errorString() const { return m_error; }
 
 private:
     QString m_path;
