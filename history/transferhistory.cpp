@@ -142,11 +142,18 @@ void TransferHistory::prepare(bool locked)
         appendBytes(QByteArray(ByteOrderMark) + Header + LineEnd);
 }
 
+// Whole or not at all: the part of a line that a full disk took would join
+// the next line into one row.
 QString TransferHistory::appendBytes(const QByteArray &bytes)
 {
     QString error = m_disk->open(m_path, true);
-    if (error.isEmpty() && m_disk->write(bytes) != bytes.size())
-        error = m_disk->errorString();
+    if (error.isEmpty()) {
+        const qint64 written = m_disk->write(bytes);
+        if (written != bytes.size()) {
+            error = m_disk->errorString();
+            m_disk->cutBack(written);
+        }
+    }
     m_disk->close();
     return error;
 }
