@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -35,6 +36,22 @@ bool HistoryDisk::rename(const QString &from, const QString &to)
 }
 
 #ifdef Q_OS_WIN
+// Made under a name of its own, then given the file's, which a rename
+// without replacing refuses if another process made it first.
+bool HistoryDisk::create(const QString &path, const QByteArray &bytes)
+{
+    QTemporaryFile made(path + QLatin1String(".XXXXXX"));
+    if (!made.open() || made.write(bytes) != bytes.size() || !made.flush())
+        return false;
+    made.close();
+    if (MoveFileExW(
+            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(made.fileName()).utf16()),
+            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), 0))
+        return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+}
+
 // Qt opens a file for appending with write access and seeks to its end, so
 // two processes may write at the same place. With append access alone the
 // system puts every write at the end. Deleting is shared for the roll-over.
@@ -94,6 +111,31 @@ void HistoryDisk::close()
     m_handle = nullptr;
 }
 #else
+// Made under a name of its own, then linked to the file's, which fails if
+// another process made it first.
+bool HistoryDisk::create(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray name = QFile::encodeName(path);
+    {
+        QTemporaryFile made(path + QLatin1String(".XXXXXX"));
+        if (!made.open() || made.write(bytes) != bytes.size() || !made.flush())
+            return false;
+        if (::link(QFile::encodeName(made.fileName()).constData(), name.constData()) == 0 ||
+            errno == EEXIST)
+            return true;
+    }
+    // A file system without hard links (FAT): made in place, where a line
+    // may come before the header in the instant between.
+    const int file = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file < 0)
+        return errno == EEXIST;
+    const bool whole = ::write(file, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(file);
+    if (!whole)
+        ::unlink(name.constData());
+    return whole;
+}
+
 // O_APPEND puts each write at the end, whole.
 QString HistoryDisk::open(const QString &path, bool mayCreate)
 {

@@ -19,6 +19,9 @@ public:
     virtual qint64 size(const QString &path) const;
     virtual bool remove(const QString &path);
     virtual bool rename(const QString &from, const QString &to);
+    // Makes the file with these bytes in it, unless it is there already,
+    // in one step: no other writer sees it without them. Whether it is there.
+    bool create(const QString &path, const QByteArray &bytes);
 
     // Opens the file for appending, made first if mayCreate. Empty, or why
     // it could not.

@@ -110,43 +110,54 @@ QString TransferHistory::append(const HistoryEntry &entry)
 #else
     constexpr bool LockEveryLine = false;
 #endif
-    const qint64 size = qMax(m_disk->size(m_path), qint64(0));
-    const bool toPrepare = size == 0 || size >= RollOverBytes;
-    if (toPrepare)
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
+    const bool full = m_disk->size(m_path) >= RollOverBytes;
     QLockFile lock(m_path + QLatin1String(".lock"));
-    const bool locked = (LockEveryLine || toPrepare) && lock.tryLock(LockWaitMs);
-    if (toPrepare)
-        prepare(locked);
-    const QString error = appendBytes(lineOf(entry));
+    const bool locked = (LockEveryLine || full) && lock.tryLock(LockWaitMs);
+    // Without the lock there is no roll-over, so two processes never both
+    // make one.
+    if (full && locked)
+        rollOver();
+    const QString error = appendLine(lineOf(entry));
     if (error.isEmpty() || m_failed)
         return QString();
     m_failed = true;
     return error;
 }
 
-// A full file rolls over and a new one starts with its header, both looked
-// at again under the lock: another process may have done it since. Without
-// the lock there is no roll-over, so two processes never both make one.
-void TransferHistory::prepare(bool locked)
+// The size is looked at again under the lock: another process may have
+// rolled the file over since.
+void TransferHistory::rollOver()
 {
-    const QFileInfo file(m_path);
-    if (locked && m_disk->size(m_path) >= RollOverBytes) {
-        const QString old = file.absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
-        // Kept as it is if the old file is open elsewhere; tried again with
-        // the next line.
-        if (m_disk->remove(old) || m_disk->size(old) < 0)
-            m_disk->rename(m_path, old);
+    if (m_disk->size(m_path) < RollOverBytes)
+        return;
+    const QString old =
+        QFileInfo(m_path).absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
+    // Kept as it is if the old file is open elsewhere; tried again with the
+    // next line.
+    if (m_disk->remove(old) || m_disk->size(old) < 0)
+        m_disk->rename(m_path, old);
+}
+
+// A line never makes the file: one made by an append would have no header
+// if the line came first. A file that is not there, new or just rolled
+// over, is made with its header in one step by whichever writer finds it
+// missing.
+QString TransferHistory::appendLine(const QByteArray &line)
+{
+    QString error = appendBytes(line);
+    if (!error.isEmpty() && m_disk->size(m_path) < 0) {
+        QDir().mkpath(QFileInfo(m_path).absolutePath());
+        if (m_disk->create(m_path, QByteArray(ByteOrderMark) + Header + LineEnd))
+            error = appendBytes(line);
     }
-    if (m_disk->size(m_path) <= 0)
-        appendBytes(QByteArray(ByteOrderMark) + Header + LineEnd);
+    return error;
 }
 
 // Whole or not at all: the part of a line that a full disk took would join
 // the next line into one row.
 QString TransferHistory::appendBytes(const QByteArray &bytes)
 {
-    QString error = m_disk->open(m_path, true);
+    QString error = m_disk->open(m_path, false);
     if (error.isEmpty()) {
         const qint64 written = m_disk->write(bytes);
         if (written != bytes.size()) {

@@ -54,7 +54,8 @@ public:
     QString append(const HistoryEntry &entry);
 
 private:
-    void prepare(bool locked);
+    void rollOver();
+    QString appendLine(const QByteArray &line);
     QString appendBytes(const QByteArray &bytes);
 
     const QString m_path;
