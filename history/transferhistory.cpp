@@ -97,6 +97,11 @@ TransferHistory::TransferHistory(const QString &filePath, std::unique_ptr<Histor
 
 TransferHistory::~TransferHistory() = default;
 
+QString TransferHistory::pendingPath() const
+{
+    return QFileInfo(m_path).absolutePath() + QLatin1Char('/') + QLatin1String(PendingFileName);
+}
+
 // Every line goes in one write to the file opened for appending, which
 // POSIX keeps whole. A Windows handle that may only append does too on a
 // local disk, but not on every file system it may sit on (Wine seeks to the
@@ -111,17 +116,56 @@ QString TransferHistory::append(const HistoryEntry &entry)
     constexpr bool LockEveryLine = false;
 #endif
     const bool full = m_disk->size(m_path) >= RollOverBytes;
+    const bool waiting = m_disk->size(pendingPath()) >= 0;
     QLockFile lock(m_path + QLatin1String(".lock"));
-    const bool locked = (LockEveryLine || full) && lock.tryLock(LockWaitMs);
+    const bool tried = LockEveryLine || full || waiting;
+    const bool locked = tried && lock.tryLock(LockWaitMs);
     // Without the lock there is no roll-over, so two processes never both
     // make one.
     if (full && locked)
         rollOver();
-    const QString error = appendLine(lineOf(entry));
-    if (error.isEmpty() || m_failed)
+    const QByteArray line = lineOf(entry);
+    // A line waits behind those already waiting, so that they stay in order.
+    const bool behind = waiting && !(locked && moveWaiting());
+    const QString error = behind ? QString() : appendLine(m_path, line);
+    if (!behind && error.isEmpty())
         return QString();
-    m_failed = true;
-    return error;
+    // The side file is moved under the lock; a line kept without it could
+    // come just after the move and be lost with the file.
+    if (!tried)
+        lock.tryLock(LockWaitMs);
+    const QString keepError = appendLine(pendingPath(), line);
+    if (keepError.isEmpty() && behind)
+        return QString();
+    return tellOnce(keepError.isEmpty() ? QStringLiteral("%1 (kept in %2 until it can be written)")
+                                              .arg(error, QDir::toNativeSeparators(pendingPath()))
+                    : error.isEmpty() ? keepError
+                                      : error);
+}
+
+QString TransferHistory::tellOnce(const QString &error)
+{
+    return std::exchange(m_failed, true) ? QString() : error;
+}
+
+// Lines kept aside while history.csv could not be written go into it
+// first, in one write, after which their file goes. False if they wait on.
+bool TransferHistory::moveWaiting()
+{
+    QFile file(pendingPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray lines = file.readAll();
+    file.close();
+    const QByteArray head = QByteArray(ByteOrderMark) + Header + LineEnd;
+    if (lines.startsWith(head))
+        lines.remove(0, head.size());
+    if (!lines.isEmpty() && !appendLine(m_path, lines).isEmpty())
+        return false;
+    // Emptied if it cannot go (held open), so that no line is added twice.
+    if (!m_disk->remove(pendingPath()))
+        QFile::resize(pendingPath(), 0);
+    return true;
 }
 
 // The size is looked at again under the lock: another process may have
@@ -142,22 +186,22 @@ void TransferHistory::rollOver()
 // if the line came first. A file that is not there, new or just rolled
 // over, is made with its header in one step by whichever writer finds it
 // missing.
-QString TransferHistory::appendLine(const QByteArray &line)
+QString TransferHistory::appendLine(const QString &path, const QByteArray &line)
 {
-    QString error = appendBytes(line);
-    if (!error.isEmpty() && m_disk->size(m_path) < 0) {
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
-        if (m_disk->create(m_path, QByteArray(ByteOrderMark) + Header + LineEnd))
-            error = appendBytes(line);
+    QString error = appendBytes(path, line);
+    if (!error.isEmpty() && m_disk->size(path) < 0) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (m_disk->create(path, QByteArray(ByteOrderMark) + Header + LineEnd))
+            error = appendBytes(path, line);
     }
     return error;
 }
 
 // Whole or not at all: the part of a line that a full disk took would join
 // the next line into one row.
-QString TransferHistory::appendBytes(const QByteArray &bytes)
+QString TransferHistory::appendBytes(const QString &path, const QByteArray &bytes)
 {
-    QString error = m_disk->open(m_path, false);
+    QString error = m_disk->open(path, false);
     if (error.isEmpty()) {
         const qint64 written = m_disk->write(bytes);
         if (written != bytes.size()) {
