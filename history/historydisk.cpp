@@ -118,7 +118,10 @@ bool HistoryDisk::create(const QString &path, const QByteArray &bytes)
     const QByteArray name = QFile::encodeName(path);
     {
         QTemporaryFile made(path + QLatin1String(".XXXXXX"));
-        if (!made.open() || made.write(bytes) != bytes.size() || !made.flush())
+        // As the file it becomes would have been made, not private.
+        if (!made.open() || made.write(bytes) != bytes.size() || !made.flush() ||
+            !made.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
+                                 QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther))
             return false;
         if (::link(QFile::encodeName(made.fileName()).constData(), name.constData()) == 0 ||
             errno == EEXIST)

@@ -18,6 +18,10 @@
 #include <memory>
 #include <vector>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 namespace {
 
 HistoryEntry sampleEntry(const QString &fileName = QStringLiteral("program.bin"))
@@ -243,11 +247,15 @@ void tst_TransferHistory::keptUntilWritable_data()
     QTest::addColumn<bool>("heldOpen");     // else the disk is full
     QTest::addColumn<bool>("keptAside");    // history.pending.csv can be written
     QTest::addColumn<bool>("startedAgain"); // a new program writes the next line
+    QTest::addColumn<bool>("realHandle");   // held by a handle that shares nothing
 
-    QTest::newRow("disk full mid-line, nowhere to keep it") << false << false << false;
-    QTest::newRow("disk full mid-line") << false << true << false;
-    QTest::newRow("held open by a spreadsheet") << true << true << false;
-    QTest::newRow("held open, the program started again") << true << true << true;
+    QTest::newRow("disk full mid-line, nowhere to keep it") << false << false << false << false;
+    QTest::newRow("disk full mid-line") << false << true << false << false;
+    QTest::newRow("held open by a spreadsheet") << true << true << false << false;
+    QTest::newRow("held open, the program started again") << true << true << true << false;
+#ifdef Q_OS_WIN
+    QTest::newRow("held open without sharing") << true << true << false << true;
+#endif
 }
 
 // A line is in the history whole or not at all; one that cannot be
@@ -257,6 +265,7 @@ void tst_TransferHistory::keptUntilWritable()
     QFETCH(bool, heldOpen);
     QFETCH(bool, keptAside);
     QFETCH(bool, startedAgain);
+    QFETCH(bool, realHandle);
     auto owned = std::make_unique<FailingDisk>();
     FailingDisk *disk = owned.get();
     auto history = std::make_unique<TransferHistory>(historyPath(), std::move(owned));
@@ -264,12 +273,27 @@ void tst_TransferHistory::keptUntilWritable()
     QStringList failing{historyPath()};
     if (!keptAside)
         failing << pendingPath();
-    (heldOpen ? disk->held : disk->full) = failing;
+#ifdef Q_OS_WIN
+    // As a spreadsheet opens it.
+    const HANDLE holder =
+        realHandle
+            ? CreateFileW(reinterpret_cast<const wchar_t *>(
+                              QDir::toNativeSeparators(historyPath()).utf16()),
+                          GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+            : INVALID_HANDLE_VALUE;
+    QCOMPARE(holder != INVALID_HANDLE_VALUE, realHandle);
+#endif
+    if (!realHandle)
+        (heldOpen ? disk->held : disk->full) = failing;
 
     const QString told = history->append(sampleEntry(QStringLiteral("during 1")));
     QCOMPARE(history->append(sampleEntry(QStringLiteral("during 2"))), QString());
     QVERIFY(!told.isEmpty());
     QCOMPARE(told.contains(QDir::toNativeSeparators(pendingPath())), keptAside);
+#ifdef Q_OS_WIN
+    if (realHandle)
+        CloseHandle(holder);
+#endif
     disk->held.clear();
     disk->full.clear();
     if (startedAgain)
