@@ -1,5 +1,6 @@
 #include "history/transferhistory.h"
 
+#include "history/historydisk.h"
 #include "history/transferoutcome.h"
 
 #include <QDir>
@@ -8,10 +9,6 @@
 #include <QLocale>
 #include <QLockFile>
 #include <QStringList>
-
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-#endif
 
 namespace {
 
@@ -94,7 +91,16 @@ QString TransferHistory::pathBeside(const QString &settingsFile)
     return QFileInfo(settingsFile).absolutePath() + QLatin1Char('/') + QLatin1String(FileName);
 }
 
-TransferHistory::TransferHistory(const QString &filePath) : m_path(filePath) {}
+TransferHistory::TransferHistory(const QString &filePath, std::unique_ptr<HistoryDisk> disk)
+    : m_path(filePath), m_disk(disk ? std::move(disk) : std::make_unique<HistoryDisk>())
+{}
+
+TransferHistory::~TransferHistory() = default;
+
+QString TransferHistory::pendingPath() const
+{
+    return QFileInfo(m_path).absolutePath() + QLatin1Char('/') + QLatin1String(PendingFileName);
+}
 
 // Every line goes in one write to the file opened for appending, which
 // POSIX keeps whole. A Windows handle that may only append does too on a
@@ -109,66 +115,100 @@ QString TransferHistory::append(const HistoryEntry &entry)
 #else
     constexpr bool LockEveryLine = false;
 #endif
-    const qint64 size = QFileInfo(m_path).size();
-    const bool toPrepare = size == 0 || size >= RollOverBytes;
-    if (toPrepare)
-        QDir().mkpath(QFileInfo(m_path).absolutePath());
+    const bool full = m_disk->size(m_path) >= RollOverBytes;
+    const bool waiting = m_disk->size(pendingPath()) >= 0;
     QLockFile lock(m_path + QLatin1String(".lock"));
-    const bool locked = (LockEveryLine || toPrepare) && lock.tryLock(LockWaitMs);
-    if (toPrepare)
-        prepare(locked);
-    const QString error = appendBytes(lineOf(entry));
-    if (error.isEmpty() || m_failed)
+    const bool tried = LockEveryLine || full || waiting;
+    const bool locked = tried && lock.tryLock(LockWaitMs);
+    // Without the lock there is no roll-over, so two processes never both
+    // make one.
+    if (full && locked)
+        rollOver();
+    const QByteArray line = lineOf(entry);
+    // A line waits behind those already waiting, so that they stay in order.
+    const bool behind = waiting && !(locked && moveWaiting());
+    const QString error = behind ? QString() : appendLine(m_path, line);
+    if (!behind && error.isEmpty())
         return QString();
-    m_failed = true;
-    return error;
+    // The side file is moved under the lock; a line kept without it could
+    // come just after the move and be lost with the file.
+    if (!tried)
+        lock.tryLock(LockWaitMs);
+    const QString keepError = appendLine(pendingPath(), line);
+    if (keepError.isEmpty() && behind)
+        return QString();
+    return tellOnce(keepError.isEmpty() ? QStringLiteral("%1 (kept in %2 until it can be written)")
+                                              .arg(error, QDir::toNativeSeparators(pendingPath()))
+                    : error.isEmpty() ? keepError
+                                      : error);
 }
 
-// A full file rolls over and a new one starts with its header, both looked
-// at again under the lock: another process may have done it since. Without
-// the lock there is no roll-over, so two processes never both make one.
-void TransferHistory::prepare(bool locked)
+QString TransferHistory::tellOnce(const QString &error)
 {
-    const QFileInfo file(m_path);
-    if (locked && file.size() >= RollOverBytes) {
-        const QString old = file.absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
-        // Kept as it is if the old file is open elsewhere; tried again with
-        // the next line.
-        if (QFile::remove(old) || !QFileInfo::exists(old))
-            QFile::rename(m_path, old);
+    return std::exchange(m_failed, true) ? QString() : error;
+}
+
+// Lines kept aside while history.csv could not be written go into it
+// first, in one write, after which their file goes. False if they wait on.
+bool TransferHistory::moveWaiting()
+{
+    QFile file(pendingPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray lines = file.readAll();
+    file.close();
+    const QByteArray head = QByteArray(ByteOrderMark) + Header + LineEnd;
+    if (lines.startsWith(head))
+        lines.remove(0, head.size());
+    if (!lines.isEmpty() && !appendLine(m_path, lines).isEmpty())
+        return false;
+    // Emptied if it cannot go (held open), so that no line is added twice.
+    if (!m_disk->remove(pendingPath()))
+        QFile::resize(pendingPath(), 0);
+    return true;
+}
+
+// The size is looked at again under the lock: another process may have
+// rolled the file over since.
+void TransferHistory::rollOver()
+{
+    if (m_disk->size(m_path) < RollOverBytes)
+        return;
+    const QString old =
+        QFileInfo(m_path).absolutePath() + QLatin1Char('/') + QLatin1String(OldFileName);
+    // Kept as it is if the old file is open elsewhere; tried again with the
+    // next line.
+    if (m_disk->remove(old) || m_disk->size(old) < 0)
+        m_disk->rename(m_path, old);
+}
+
+// A line never makes the file: one made by an append would have no header
+// if the line came first. A file that is not there, new or just rolled
+// over, is made with its header in one step by whichever writer finds it
+// missing.
+QString TransferHistory::appendLine(const QString &path, const QByteArray &line)
+{
+    QString error = appendBytes(path, line);
+    if (!error.isEmpty() && m_disk->size(path) < 0) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (m_disk->create(path, QByteArray(ByteOrderMark) + Header + LineEnd))
+            error = appendBytes(path, line);
     }
-    if (QFileInfo(m_path).size() == 0)
-        appendBytes(QByteArray(ByteOrderMark) + Header + LineEnd);
-}
-
-#ifdef Q_OS_WIN
-// Qt opens a file for appending with write access and seeks to its end, so
-// two processes may write at the same place. With append access alone the
-// system puts every write at the end. Deleting is shared for the roll-over.
-QString TransferHistory::appendBytes(const QByteArray &bytes) const
-{
-    const HANDLE file = CreateFileW(
-        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_path).utf16()),
-        FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return qt_error_string(int(GetLastError()));
-    DWORD written = 0;
-    const bool whole = WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
-                       written == DWORD(bytes.size());
-    const QString error = whole ? QString() : qt_error_string(int(GetLastError()));
-    CloseHandle(file);
     return error;
 }
-#else
-// O_APPEND, and unbuffered so that the line goes in one write.
-QString TransferHistory::appendBytes(const QByteArray &bytes) const
+
+// Whole or not at all: the part of a line that a full disk took would join
+// the next line into one row.
+QString TransferHistory::appendBytes(const QString &path, const QByteArray &bytes)
 {
-    QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return file.errorString();
-    if (file.write(bytes) != bytes.size())
-        return file.errorString();
-    return QString();
+    QString error = m_disk->open(path, false);
+    if (error.isEmpty()) {
+        const qint64 written = m_disk->write(bytes);
+        if (written != bytes.size()) {
+            error = m_disk->errorString();
+            m_disk->cutBack(written);
+        }
+    }
+    m_disk->close();
+    return error;
 }
-#endif

@@ -1,6 +1,7 @@
 // history.csv as the window and kvr-transfer write it: each field as a
 // spreadsheet reads it back, the roll-over at 10 MiB, a history that cannot
-// be written, and several writers at once.
+// be written, and several writers at once. A full disk and a file held open
+// elsewhere come from a HistoryDisk that fails on demand.
 
 #include "historyfile.h"
 #include "testfiles.h"
@@ -13,8 +14,13 @@
 #include <QThread>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 #include <vector>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 
 namespace {
 
@@ -33,6 +39,53 @@ HistoryEntry sampleEntry(const QString &fileName = QStringLiteral("program.bin")
     return entry;
 }
 
+// Fails as a full disk does, part way into a write, or as a file that a
+// spreadsheet holds open without sharing it for writing.
+class FailingDisk : public HistoryDisk
+{
+public:
+    QStringList full;
+    QStringList held;
+    qint64 bytesBeforeFull = 40;
+    // What a writer saw before another one rolled the file over.
+    mutable qint64 staleSize = -2;
+    std::function<void()> afterRename;
+
+    qint64 size(const QString &path) const override
+    {
+        if (staleSize >= -1)
+            return std::exchange(staleSize, -2);
+        return HistoryDisk::size(path);
+    }
+    bool rename(const QString &from, const QString &to) override
+    {
+        const bool renamed = HistoryDisk::rename(from, to);
+        if (afterRename)
+            std::exchange(afterRename, nullptr)();
+        return renamed;
+    }
+    QString open(const QString &path, bool mayCreate) override
+    {
+        m_open = path;
+        if (held.contains(path))
+            return QStringLiteral("held open elsewhere");
+        return HistoryDisk::open(path, mayCreate);
+    }
+    qint64 write(const QByteArray &bytes) override
+    {
+        m_full = full.contains(m_open);
+        return HistoryDisk::write(m_full ? bytes.left(int(bytesBeforeFull)) : bytes);
+    }
+    QString errorString() const override
+    {
+        return m_full ? QStringLiteral("No space left on device") : HistoryDisk::errorString();
+    }
+
+private:
+    QString m_open;
+    bool m_full = false;
+};
+
 } // namespace
 
 class tst_TransferHistory : public QObject
@@ -47,12 +100,15 @@ private slots:
     void rollsOver_data();
     void rollsOver();
     void unwritableToldOnce();
+    void keptUntilWritable_data();
+    void keptUntilWritable();
     void writersAtOnce_data();
     void writersAtOnce();
 
 private:
     QString historyPath() const { return m_dir->filePath(QStringLiteral("history.csv")); }
     QString oldPath() const { return m_dir->filePath(QStringLiteral("history.1.csv")); }
+    QString pendingPath() const { return m_dir->filePath(QStringLiteral("history.pending.csv")); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -135,10 +191,13 @@ void tst_TransferHistory::rollsOver_data()
 {
     QTest::addColumn<qint64>("size");
     QTest::addColumn<bool>("oldFileThere");
+    QTest::addColumn<bool>("staleWriter"); // appends between the rename and the header
 
-    QTest::newRow("a line short of 10 MiB") << TransferHistory::RollOverBytes - 1 << true;
-    QTest::newRow("10 MiB") << TransferHistory::RollOverBytes << true;
-    QTest::newRow("10 MiB, no old file") << TransferHistory::RollOverBytes << false;
+    const qint64 full = TransferHistory::RollOverBytes;
+    QTest::newRow("a line short of 10 MiB") << full - 1 << true << false;
+    QTest::newRow("10 MiB") << full << true << false;
+    QTest::newRow("10 MiB, no old file") << full << false << false;
+    QTest::newRow("10 MiB, a writer that looked before") << full << true << true;
 }
 
 // The full file becomes history.1.csv in place of the old one, and a new
@@ -147,17 +206,26 @@ void tst_TransferHistory::rollsOver()
 {
     QFETCH(qint64, size);
     QFETCH(bool, oldFileThere);
+    QFETCH(bool, staleWriter);
     QVERIFY(TestFiles::writeFile(historyPath(), QByteArray(int(size), 'x')));
     if (oldFileThere)
         QVERIFY(TestFiles::writeFile(oldPath(), "older"));
     const bool full = size >= TransferHistory::RollOverBytes;
+    auto disk = std::make_unique<FailingDisk>();
+    if (staleWriter) {
+        disk->afterRename = [this] {
+            auto stale = std::make_unique<FailingDisk>();
+            stale->staleSize = TransferHistory::RollOverBytes - 1;
+            TransferHistory(historyPath(), std::move(stale)).append(sampleEntry());
+        };
+    }
 
-    TransferHistory history(historyPath());
+    TransferHistory history(historyPath(), std::move(disk));
     QCOMPARE(history.append(sampleEntry()), QString());
 
     QCOMPARE(QFileInfo(oldPath()).size(), full ? size : qint64(5));
     if (full)
-        QCOMPARE(HistoryFile::entries(historyPath()).size(), 1);
+        QCOMPARE(HistoryFile::entries(historyPath()).size(), staleWriter ? 2 : 1);
     else
         QVERIFY(QFileInfo(historyPath()).size() > size);
 }
@@ -172,6 +240,76 @@ void tst_TransferHistory::unwritableToldOnce()
     QVERIFY(!history.append(sampleEntry()).isEmpty());
     QCOMPARE(history.append(sampleEntry()), QString());
     QCOMPARE(history.append(sampleEntry()), QString());
+}
+
+void tst_TransferHistory::keptUntilWritable_data()
+{
+    QTest::addColumn<bool>("heldOpen");     // else the disk is full
+    QTest::addColumn<bool>("keptAside");    // history.pending.csv can be written
+    QTest::addColumn<bool>("startedAgain"); // a new program writes the next line
+    QTest::addColumn<bool>("realHandle");   // held by a handle that shares nothing
+
+    QTest::newRow("disk full mid-line, nowhere to keep it") << false << false << false << false;
+    QTest::newRow("disk full mid-line") << false << true << false << false;
+    QTest::newRow("held open by a spreadsheet") << true << true << false << false;
+    QTest::newRow("held open, the program started again") << true << true << true << false;
+#ifdef Q_OS_WIN
+    QTest::newRow("held open without sharing") << true << true << false << true;
+#endif
+}
+
+// A line is in the history whole or not at all; one that cannot be
+// written waits beside it, in order, and the user is told once where.
+void tst_TransferHistory::keptUntilWritable()
+{
+    QFETCH(bool, heldOpen);
+    QFETCH(bool, keptAside);
+    QFETCH(bool, startedAgain);
+    QFETCH(bool, realHandle);
+    auto owned = std::make_unique<FailingDisk>();
+    FailingDisk *disk = owned.get();
+    auto history = std::make_unique<TransferHistory>(historyPath(), std::move(owned));
+    QCOMPARE(history->append(sampleEntry(QStringLiteral("before"))), QString());
+    QStringList failing{historyPath()};
+    if (!keptAside)
+        failing << pendingPath();
+#ifdef Q_OS_WIN
+    // As a spreadsheet opens it.
+    const HANDLE holder =
+        realHandle
+            ? CreateFileW(reinterpret_cast<const wchar_t *>(
+                              QDir::toNativeSeparators(historyPath()).utf16()),
+                          GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+            : INVALID_HANDLE_VALUE;
+    QCOMPARE(holder != INVALID_HANDLE_VALUE, realHandle);
+#endif
+    if (!realHandle)
+        (heldOpen ? disk->held : disk->full) = failing;
+
+    const QString told = history->append(sampleEntry(QStringLiteral("during 1")));
+    QCOMPARE(history->append(sampleEntry(QStringLiteral("during 2"))), QString());
+    QVERIFY(!told.isEmpty());
+    QCOMPARE(told.contains(QDir::toNativeSeparators(pendingPath())), keptAside);
+#ifdef Q_OS_WIN
+    if (realHandle)
+        CloseHandle(holder);
+#endif
+    disk->held.clear();
+    disk->full.clear();
+    if (startedAgain)
+        history = std::make_unique<TransferHistory>(historyPath());
+    QCOMPARE(history->append(sampleEntry(QStringLiteral("after"))), QString());
+
+    QStringList expected{QStringLiteral("before"), QStringLiteral("during 1"),
+                         QStringLiteral("during 2"), QStringLiteral("after")};
+    if (!keptAside)
+        expected = QStringList{expected.first(), expected.last()};
+    QStringList names;
+    for (const QStringList &entry : HistoryFile::entries(historyPath()))
+        names << (entry.size() == HistoryFile::Columns.size() ? HistoryFile::value(entry, "file")
+                                                              : entry.join(QLatin1Char(',')));
+    QCOMPARE(names, expected);
+    QVERIFY(!QFileInfo::exists(pendingPath()));
 }
 
 void tst_TransferHistory::writersAtOnce_data()
