@@ -357,6 +357,12 @@ bool ClientSession::logReceiveEvent(const ReceiveEvent &event)
         break;
     case RecWriteFailed:
         log(utf8("写入文件失败,接收中断!\n"));
+        if (event.writeFailure == WriteFailure::PastAnnouncedSize)
+            log(utf8("已收到 %1 字节, 远超声明的 %2, 仍无结束标记: 已删除部分文件")
+                    .arg(event.fileBytes)
+                    .arg(event.fileSize));
+        else if (event.writeFailure == WriteFailure::FreeSpace)
+            log(utf8("磁盘剩余空间不足, 为保留磁盘最后的空间已停止接收: 已删除部分文件"));
         if (!event.savedAs.isEmpty())
             log(utf8("已校验的文件保留在: ") + QDir::toNativeSeparators(event.savedAs));
         break;
@@ -525,6 +531,7 @@ void ClientSession::receptionEnded(const ReceiveEvent &event)
     reception.code = event.code;
     reception.sizeMismatch = event.sizeMismatch;
     reception.programFile = event.programFile;
+    reception.writeFailure = event.writeFailure;
     reception.cut = m_worker->clientState() == QAbstractSocket::ConnectedState
                         ? TransferOutcome::Cut::Stall
                         : TransferOutcome::Cut::PeerClosed;

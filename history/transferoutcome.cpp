@@ -57,6 +57,8 @@ QString TransferOutcome::ofReception(const Reception &reception)
     case RecCreateFailed:
         return word(reception.programFile ? "program-file" : "create-failed");
     default:
-        return word("write-failed");
+        // A stream that ran on far past its size was no longer that file.
+        return word(reception.writeFailure == WriteFailure::PastAnnouncedSize ? "size-exceeded"
+                                                                              : "write-failed");
     }
 }

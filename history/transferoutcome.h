@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/transfercodes.h"
+
 #include <QString>
 
 // What became of one file, as a word: kvr-transfer's JSON "outcome" and the
@@ -32,6 +34,7 @@ struct Reception
     bool sizeMismatch = false; // RecDone without a digest, in another size than announced
     bool programFile = false;  // RecCreateFailed for one of the program's own files
     Cut cut = Cut::Stall;      // RecTimeout
+    WriteFailure writeFailure = WriteFailure::None; // RecWriteFailed
 };
 QString ofReception(const Reception &reception);
 

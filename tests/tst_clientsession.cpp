@@ -39,6 +39,7 @@ struct Extras
     bool sizeMismatch = false;
     QString refusedName; // one of the program's own files
     QString savedAs;
+    WriteFailure writeFailure = WriteFailure::None;
 };
 
 SendEvent sendEvent(int code, Figures figures)
@@ -58,6 +59,7 @@ ReceiveEvent receiveEvent(int code, Figures figures, const Extras &extras = {})
     event.fileName = extras.refusedName;
     event.programFile = !extras.refusedName.isEmpty();
     event.savedAs = extras.savedAs;
+    event.writeFailure = extras.writeFailure;
     return event;
 }
 
@@ -75,10 +77,9 @@ public:
                          [this](ClientSession::Side side) { running[int(side)] = false; });
         QObject::connect(&session, &ClientSession::progressMoved, &session,
                          [this](ClientSession::Side, int value) { percent = value; });
-        QObject::connect(&session, &ClientSession::transferControlsChanged, &session,
-                         [this](ClientSession::Side side, bool enabled) {
-                             locked[int(side)] = !enabled;
-                         });
+        QObject::connect(
+            &session, &ClientSession::transferControlsChanged, &session,
+            [this](ClientSession::Side side, bool enabled) { locked[int(side)] = !enabled; });
     }
 
     // Every duration written as "#.###", so the log compares exactly.
@@ -232,6 +233,16 @@ void tst_ClientSession::receiveStates_data()
                                   << utf8("文件MD5校验失败,接收失败!\n") << true << Extras();
     QTest::newRow("write failed") << int(RecWriteFailed) << true << utf8("写入文件失败,接收中断!\n")
                                   << true << Extras();
+    QTest::newRow("write failed, far past the size announced")
+        << int(RecWriteFailed) << true
+        << utf8("写入文件失败,接收中断!\n\n已收到 6000000002 字节, 远超声明的 7000000000, "
+                "仍无结束标记: 已删除部分文件")
+        << true << Extras{false, QString(), QString(), WriteFailure::PastAnnouncedSize};
+    QTest::newRow("write failed, the disk's last space")
+        << int(RecWriteFailed) << true
+        << utf8("写入文件失败,接收中断!\n\n磁盘剩余空间不足, 为保留磁盘最后的空间已停止接收: "
+                "已删除部分文件")
+        << true << Extras{false, QString(), QString(), WriteFailure::FreeSpace};
     QTest::newRow("unknown 8") << 8 << true << QString() << false << Extras();
     QTest::newRow("send code 11") << int(TransDone) << true << QString() << false << Extras();
 }

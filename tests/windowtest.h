@@ -104,6 +104,8 @@ inline void removeHistory()
     QFile::remove(historyPath());
     QDir().rmdir(historyPath());
     QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/history.1.csv"));
+    // Lines of a row that could not write the history wait there for the next.
+    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/history.pending.csv"));
 }
 
 // What the window asked of the desktop.

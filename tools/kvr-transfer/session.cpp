@@ -268,6 +268,7 @@ void Session::endReceived(int code, const FileReceiver &receiver)
     reception.sizeMismatch = code == RecDone && receiver.sizeMismatch();
     reception.programFile = code == RecCreateFailed && receiver.programFileRefused();
     reception.cut = cutOfReception();
+    reception.writeFailure = receiver.writeFailure();
     if (reception.programFile)
         m_event.note = QStringLiteral("one of the program's own files, left as it was");
     if (code == RecWriteFailed)
