@@ -6,12 +6,7 @@
 #include <QTemporaryFile>
 #include <QThread>
 
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#ifndef Q_OS_WIN
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
