@@ -5,7 +5,6 @@
 #include "history/transferoutcome.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
-#include "settings/defaults.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 
@@ -550,7 +549,7 @@ void ClientSession::recordHistory(const char *direction, const QString &fileName
     const HistoryEntry entry{QDateTime::currentDateTime(),
                              QString::fromLatin1(direction),
                              m_worker->controllerAddress.get(),
-                             Defaults::ControllerPort,
+                             Protocol::ControllerPort,
                              fileName,
                              bytes,
                              md5Hex,

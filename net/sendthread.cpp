@@ -1,6 +1,7 @@
 #include "net/sendthread.h"
 
 #include "transfer/filesender.h"
+#include "transfer/limits.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/stopthread.h"
@@ -90,7 +91,7 @@ void sendThread::createClientSocket()
         discardClientSocket(old);
     auto *socket = new QTcpSocket(this);
     // Larger than a chunk: each read is cut into chunks of bufferSize bytes.
-    socket->setReadBufferSize(Defaults::ReadBytes);
+    socket->setReadBufferSize(Limits::SocketReadBytes);
     socket->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     connect(socket, SIGNAL(readyRead()), this, SLOT(onSocketReadyRead()));
     connect(socket, SIGNAL(error(QAbstractSocket::SocketError)), this,
@@ -169,7 +170,7 @@ void sendThread::connectToController()
     QTcpSocket *socket = clientSocket.load();
     if (socket->state() != QAbstractSocket::UnconnectedState)
         return;
-    socket->connectToHost(controllerAddress.get(), Defaults::ControllerPort, QIODevice::ReadWrite,
+    socket->connectToHost(controllerAddress.get(), Protocol::ControllerPort, QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
 }
 
@@ -342,13 +343,13 @@ void sendThread::releaseReading()
 // of bufferSize bytes and queued together. Nothing there: one empty chunk.
 void sendThread::queueIncoming(QTcpSocket *socket)
 {
-    const int maxChunks = int(Defaults::ReadBytes / Defaults::BufferSize) + 1;
+    const int maxChunks = int(Limits::SocketReadBytes / Defaults::BufferSize) + 1;
     QList<QByteArray> chunks;
     qint64 taken = 0;
     do {
         chunks.append(socket->read(chunkSize()));
         taken += chunks.last().size();
-    } while (taken < Defaults::ReadBytes && chunks.size() < maxChunks &&
+    } while (taken < Limits::SocketReadBytes && chunks.size() < maxChunks &&
              socket->bytesAvailable() > 0);
     recThread->appendChunks(chunks);
     recvLink = LinkClient;
@@ -356,5 +357,5 @@ void sendThread::queueIncoming(QTcpSocket *socket)
 
 int sendThread::chunkSize() const
 {
-    return qBound(Defaults::MinBufferSize, bufferSize.load(), Defaults::MaxBufferSize);
+    return qBound(Limits::MinBufferSize, bufferSize.load(), Limits::MaxBufferSize);
 }

@@ -4,7 +4,6 @@
 #include "client/reconnectschedule.h"
 #include "historyfile.h"
 #include "net/sendthread.h"
-#include "settings/defaults.h"
 #include "testfiles.h"
 #include "transfer/protocol.h"
 #include "windowtest.h"
@@ -91,7 +90,7 @@ QColor textColour(const QWidget *widget)
 QString refusedText()
 {
     QTcpSocket probe;
-    probe.connectToHost(QHostAddress::LocalHost, Defaults::ControllerPort);
+    probe.connectToHost(QHostAddress::LocalHost, Protocol::ControllerPort);
     probe.waitForConnected(WaitMs);
     return probe.errorString();
 }
@@ -156,7 +155,7 @@ private slots:
     void retriesStop();
 
 private:
-    bool listen() { return server->listen(QHostAddress::LocalHost, Defaults::ControllerPort); }
+    bool listen() { return server->listen(QHostAddress::LocalHost, Protocol::ControllerPort); }
     MainWindow &openWindow(bool autoReconnect = false);
     QTcpSocket *waitForPeer();
     void waitUntilRefusalShown();

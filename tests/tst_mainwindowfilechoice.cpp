@@ -5,7 +5,7 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
-#include "settings/defaults.h"
+#include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 #include "windowtest.h"
 
@@ -57,7 +57,7 @@ public:
     bool listen()
     {
         connect(&m_server, &QTcpServer::newConnection, this, &Controller::acceptPeers);
-        return m_server.listen(QHostAddress::LocalHost, Defaults::ControllerPort);
+        return m_server.listen(QHostAddress::LocalHost, Protocol::ControllerPort);
     }
     QByteArray received;
 

@@ -6,7 +6,6 @@
 
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
-#include "settings/defaults.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
@@ -213,7 +212,7 @@ MainWindow &TestMainWindowProgress::openWindow()
 // Connected and settled: act_disconnect enabled, the log empty.
 bool TestMainWindowProgress::openConnectedWindow()
 {
-    if (!server->listen(QHostAddress::LocalHost, Defaults::ControllerPort))
+    if (!server->listen(QHostAddress::LocalHost, Protocol::ControllerPort))
         return false;
     MainWindow &w = openWindow();
     QLabel *state = w.findChild<QLabel *>(QStringLiteral("clientStateLabel"));

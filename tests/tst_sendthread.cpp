@@ -6,6 +6,7 @@
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "testfiles.h"
+#include "transfer/limits.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
@@ -74,7 +75,7 @@ struct Fixture
     {
         QObject::connect(&server, &QTcpServer::newConnection, &server, [this] { acceptPeers(); });
         if (listen)
-            QVERIFY(server.listen(QHostAddress::LocalHost, Defaults::ControllerPort));
+            QVERIFY(server.listen(QHostAddress::LocalHost, Protocol::ControllerPort));
         record();
         worker.controllerAddress.set(loopback());
         clock.start();
@@ -663,7 +664,7 @@ void tst_SendThread::unhandledReportsHoldReadingBack()
     QTRY_VERIFY_WITH_TIMEOUT(reports >= Limit, WaitMs);
     // At most what the engine had queued when the worker stopped reading:
     // the queue's limit, passed by one read at most.
-    const int oneRead = int(Defaults::ReadBytes / Defaults::BufferSize) + 1;
+    const int oneRead = int(Limits::SocketReadBytes / Defaults::BufferSize) + 1;
     const int bound = Limit + receiveThread::MaxQueuedChunks + oneRead;
     QVERIFY(!QTest::qWaitFor([&] { return reports > bound; }, 1000));
 
@@ -691,7 +692,7 @@ void tst_SendThread::deletingAnUnstartedWorker()
     QFETCH(bool, connect);
     QFETCH(QByteArray, incoming);
     QTcpServer server;
-    QVERIFY(server.listen(QHostAddress::LocalHost, Defaults::ControllerPort));
+    QVERIFY(server.listen(QHostAddress::LocalHost, Protocol::ControllerPort));
     auto worker = std::make_unique<sendThread>();
     if (connect) {
         worker->controllerAddress.set(loopback());

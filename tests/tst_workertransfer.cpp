@@ -9,6 +9,7 @@
 #include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/filereceiver.h"
+#include "transfer/limits.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
 #include "transfer/sharedvalues.h"
@@ -428,7 +429,7 @@ void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
     // The limit was reached, and passed by one read at most.
     const qint64 peakBytes = engine->peakQueuedBytes();
     QVERIFY2(peakBytes >= receiveThread::MaxQueuedBytes &&
-                 peakBytes <= receiveThread::MaxQueuedBytes + Defaults::ReadBytes,
+                 peakBytes <= receiveThread::MaxQueuedBytes + Limits::SocketReadBytes,
              QByteArray::number(peakBytes).constData());
 }
 

@@ -1,10 +1,10 @@
 #include "transfer/filereceiver.h"
 
 #include "transfer/hashthread.h"
+#include "transfer/partfile.h"
 #include "transfer/programfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
-#include "transfer/win32path.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,21 +12,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStorageInfo>
-#include <QTemporaryFile>
-#include <QThread>
 
 #include <atomic>
-
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#endif
 
 namespace {
 
@@ -84,144 +71,6 @@ FileReceiver::DiskSpace diskSpaceOf(const QString &directory)
 qint64 reserveOf(qint64 diskBytes)
 {
     return qMin<qint64>(diskBytes / 100, 256 * 1024 * 1024);
-}
-
-constexpr int PartPrefixLength = 32;
-
-constexpr int RetryMs = 100;
-constexpr int Retries = 10; // a moment for another program to let go
-constexpr int FreeNames = 99;
-
-#ifdef Q_OS_WIN
-// Moves source to target in one step; a target that is a link is replaced,
-// not followed, and the old file is never deleted first.
-bool moveFile(const QString &source, const QString &target, bool replace)
-{
-    const QString from = win32Path(source);
-    const QString to = win32Path(target);
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
-                       reinterpret_cast<const wchar_t *>(to.utf16()),
-                       replace ? MOVEFILE_REPLACE_EXISTING : 0) != 0;
-}
-
-// Another program holds the target open (an editor, a virus scanner).
-bool targetBusy()
-{
-    const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-           error == ERROR_LOCK_VIOLATION;
-}
-#else
-bool moveFile(const QString &source, const QString &target, bool replace)
-{
-    const QByteArray from = QFile::encodeName(source);
-    const QByteArray to = QFile::encodeName(target);
-    if (replace)
-        return std::rename(from.constData(), to.constData()) == 0;
-    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return true;
-    // A file system that cannot refuse to replace: look first.
-    const bool unsupported = errno == EINVAL || errno == ENOSYS;
-    return unsupported && !QFileInfo::exists(target) &&
-           std::rename(from.constData(), to.constData()) == 0;
-}
-
-bool targetBusy()
-{
-    return false;
-}
-#endif
-
-// Replaces target by source, retrying a moment while another program holds
-// the target.
-bool replaceFile(const QString &source, const QString &target)
-{
-    for (int attempt = 0;; ++attempt) {
-        if (moveFile(source, target, true))
-            return true;
-        if (attempt == Retries || !targetBusy())
-            return false;
-        QThread::msleep(RetryMs);
-    }
-}
-
-// "name (n).ext" beside path, as file managers name a second copy.
-QString numberedPath(const QString &path, int n)
-{
-    const QFileInfo info(path);
-    const QString name = info.fileName();
-    int dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot <= 0)
-        dot = name.size();
-    return info.path() + QLatin1Char('/') + name.left(dot) + QStringLiteral(" (%1)").arg(n) +
-           name.mid(dot);
-}
-
-// Opens its unique name exclusively (never an existing file, never through
-// a link), unbuffered so that a failed write shows at once.
-class PartFile : public QTemporaryFile
-{
-public:
-    explicit PartFile(const QString &templateName) : QTemporaryFile(templateName)
-    {
-        setAutoRemove(false);
-    }
-    bool openExclusive() { return open(QIODevice::ReadWrite | QIODevice::Unbuffered); }
-};
-
-// Where a file is written until it is complete: a short hidden name beside
-// the target, so that even a 255-byte name has its partial file.
-QString partTemplate(const QString &directory, const QString &name)
-{
-    int length = qMin(name.size(), PartPrefixLength);
-    if (length < name.size() && name.at(length - 1).isHighSurrogate())
-        --length;
-    return directory + QLatin1String("/.") + name.left(length) + QLatin1String(".XXXXXX.part");
-}
-
-#ifndef Q_OS_WIN
-// A temporary file is the owner's alone; a received file gets what any new
-// file would: 0666 less the umask, which Linux shows without changing it.
-QFileDevice::Permissions newFilePermissions()
-{
-    static const QFileDevice::Permissions permissions = [] {
-        uint umask = 022;
-        QFile status(QStringLiteral("/proc/self/status"));
-        if (status.open(QIODevice::ReadOnly)) {
-            const QByteArray text = status.readAll();
-            const int at = text.indexOf("\nUmask:");
-            if (at >= 0)
-                umask = text.mid(at + 7, text.indexOf('\n', at + 1) - at - 7)
-                            .trimmed()
-                            .toUInt(nullptr, 8);
-        }
-        const uint mode = 0666 & ~umask;
-        QFileDevice::Permissions p;
-        p.setFlag(QFileDevice::ReadOwner, mode & 0400).setFlag(QFileDevice::ReadUser, mode & 0400);
-        p.setFlag(QFileDevice::WriteOwner, mode & 0200)
-            .setFlag(QFileDevice::WriteUser, mode & 0200);
-        p.setFlag(QFileDevice::ReadGroup, mode & 040).setFlag(QFileDevice::WriteGroup, mode & 020);
-        p.setFlag(QFileDevice::ReadOther, mode & 04).setFlag(QFileDevice::WriteOther, mode & 02);
-        return p;
-    }();
-    return permissions;
-}
-#endif
-
-std::unique_ptr<QFile> createPartFile(const QString &directory, const QString &name)
-{
-    auto file = std::make_unique<PartFile>(partTemplate(directory, name));
-    if (!file->openExclusive())
-        return nullptr;
-    // Qt may create the file without a name and link it in only when asked
-    // for its name: a partial file must be there from the start.
-    const QString path = file->fileName();
-    if (path.isEmpty() || !QFileInfo::exists(path))
-        return nullptr;
-#ifndef Q_OS_WIN
-    file->setPermissions(newFilePermissions());
-#endif
-    return file;
 }
 
 } // namespace
@@ -292,7 +141,7 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
         m_programFileRefused = true;
         return refuse();
     }
-    std::unique_ptr<QFile> file = createPartFile(directory, name);
+    std::unique_ptr<QFile> file = PartFile::create(directory, name);
     if (!file)
         return refuse();
     m_file = std::move(file);
@@ -446,17 +295,13 @@ void FileReceiver::transferEnded()
 // Under its own name, or else under the first free "name (n)" beside it.
 bool FileReceiver::storeVerified()
 {
-    if (replaceFile(m_partPath, m_finalPath))
+    if (PartFile::replace(m_partPath, m_finalPath))
         return true;
-    for (int n = 1; n <= FreeNames; ++n) {
-        const QString candidate = numberedPath(m_finalPath, n);
-        if (moveFile(m_partPath, candidate, false)) {
-            m_finalPath = candidate;
-            m_savedAs = candidate;
-            return true;
-        }
-    }
-    return false;
+    m_savedAs = PartFile::moveToFreeName(m_partPath, m_finalPath);
+    if (m_savedAs.isEmpty())
+        return false;
+    m_finalPath = m_savedAs;
+    return true;
 }
 
 bool FileReceiver::digestMatches()

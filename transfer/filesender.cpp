@@ -1,6 +1,6 @@
 #include "transfer/filesender.h"
 
-#include "settings/defaults.h"
+#include "transfer/limits.h"
 #include "transfer/pacing.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
@@ -244,7 +244,7 @@ int FileSender::blockSize() const
 {
     const int size =
         m_options.liveBufferSize ? m_options.liveBufferSize->load() : m_options.bufferSize;
-    return qBound(Defaults::MinBufferSize, size, Defaults::MaxBufferSize);
+    return qBound(Limits::MinBufferSize, size, Limits::MaxBufferSize);
 }
 
 int FileSender::announce(int code)

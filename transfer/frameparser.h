@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/defaults.h"
+#include "transfer/limits.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -49,7 +49,7 @@ public:
         virtual void transferTimedOut() = 0;
     };
 
-    static constexpr qint64 TimeoutMs = Defaults::StallMs;
+    static constexpr qint64 TimeoutMs = Limits::StallMs;
     static constexpr int MaxHeaderBytes = 64 * 1024;
 
     explicit FrameParser(Listener *listener);

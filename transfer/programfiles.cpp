@@ -7,12 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_WIN
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#else
+#ifndef Q_OS_WIN
 #include <sys/stat.h>
 #endif
 

@@ -13,6 +13,9 @@
 // Nothing on the connection is ever acknowledged.
 namespace Protocol {
 
+// The controller listens here; the PC is always the client.
+constexpr quint16 ControllerPort = 8080;
+
 QString startMarkerText();
 QString endMarkerText();
 QString sizeMarkerText();

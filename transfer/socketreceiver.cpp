@@ -1,6 +1,6 @@
 #include "transfer/socketreceiver.h"
 
-#include "settings/defaults.h"
+#include "transfer/limits.h"
 
 #include <QTcpSocket>
 
@@ -31,7 +31,7 @@ void SocketReceiver::feed(const QByteArray &bytes)
 void SocketReceiver::readRest()
 {
     while (m_socket && m_socket->bytesAvailable() > 0) {
-        const qint64 want = qMin<qint64>(m_socket->bytesAvailable(), Defaults::ReadBytes);
+        const qint64 want = qMin<qint64>(m_socket->bytesAvailable(), Limits::SocketReadBytes);
         m_readBuffer.resize(int(want));
         const qint64 got = m_socket->read(m_readBuffer.data(), want);
         if (got <= 0)

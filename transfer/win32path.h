@@ -3,6 +3,11 @@
 #include <QtGlobal>
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QString>

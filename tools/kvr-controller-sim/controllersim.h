@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/defaults.h"
+#include "transfer/protocol.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -28,7 +28,7 @@ public:
     struct Settings
     {
         QHostAddress address = QHostAddress(QHostAddress::LocalHost);
-        quint16 port = Defaults::ControllerPort;
+        quint16 port = Protocol::ControllerPort;
         QString directory;     // absolute, must exist
         QStringList sendFiles; // sent to every client on connect
         QStringList rawFiles;  // written unframed to every client, before those

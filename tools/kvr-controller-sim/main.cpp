@@ -3,8 +3,8 @@
 // text and the contract the tests rely on: keep the line formats stable.
 
 #include "controllersim.h"
-#include "settings/defaults.h"
 #include "signalwatcher.h"
+#include "transfer/protocol.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -87,8 +87,8 @@ void addOptions(QCommandLineParser &parser)
         {QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
          QStringLiteral("ADDR"), QStringLiteral("127.0.0.1")},
         {QStringLiteral("port"),
-         QStringLiteral("Port to listen on, 0 for any (default %1).").arg(Defaults::ControllerPort),
-         QStringLiteral("N"), QString::number(Defaults::ControllerPort)},
+         QStringLiteral("Port to listen on, 0 for any (default %1).").arg(Protocol::ControllerPort),
+         QStringLiteral("N"), QString::number(Protocol::ControllerPort)},
         {QStringLiteral("dir"),
          QStringLiteral("Directory for received files, created if missing "
                         "(default ./controller-files)."),

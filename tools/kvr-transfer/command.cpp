@@ -8,6 +8,7 @@
 #include "receivecommand.h"
 #include "sendcommand.h"
 #include "session.h"
+#include "transfer/protocol.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -167,7 +168,7 @@ bool Command::parse(const QStringList &arguments, QString *error)
         parser.addPositionalArgument(m_argument.name, m_argument.description, m_argument.syntax);
     parser.addOption(
         {QStringLiteral("port"),
-         QStringLiteral("Controller port, 1 to 65535 (default %1).").arg(Defaults::ControllerPort),
+         QStringLiteral("Controller port, 1 to 65535 (default %1).").arg(Protocol::ControllerPort),
          QStringLiteral("N")});
     parser.addOption(
         {QStringLiteral("json"), QStringLiteral("One JSON object per line for each event.")});
@@ -180,7 +181,7 @@ bool Command::parse(const QStringList &arguments, QString *error)
 bool Command::readArguments(const QCommandLineParser &parser, QString *error)
 {
     const SettingsFile::Values settings = SettingsFile::read(settingsPath());
-    qint64 port = Defaults::ControllerPort;
+    qint64 port = Protocol::ControllerPort;
     if (!readNumber(parser, "port", 1, 65535, &port, error))
         return false;
     m_port = quint16(port);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "settings/defaults.h"
 #include "settings/settingsfile.h"
+#include "transfer/protocol.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -77,7 +77,7 @@ private:
     const Argument m_argument;
     QList<QCommandLineOption> m_options;
     QString m_host;
-    quint16 m_port = Defaults::ControllerPort;
+    quint16 m_port = Protocol::ControllerPort;
     bool m_json = false;
     bool m_movesFiles = false;
     bool m_history = false;

@@ -2,6 +2,7 @@
 
 #include "session.h"
 
+#include "transfer/limits.h"
 #include "transfer/protocol.h"
 
 #include <QCommandLineParser>
@@ -41,8 +42,8 @@ SendCommand::SendCommand()
 {
     addOption({QStringLiteral("buffer-size"),
                QStringLiteral("Block size, %1 to %2 (default %3).")
-                   .arg(Defaults::MinBufferSize)
-                   .arg(Defaults::MaxBufferSize)
+                   .arg(Limits::MinBufferSize)
+                   .arg(Limits::MaxBufferSize)
                    .arg(Defaults::BufferSize),
                QStringLiteral("N")});
     keepHistory();
@@ -52,7 +53,7 @@ bool SendCommand::readOptions(const QCommandLineParser &parser, const QStringLis
                               const SettingsFile::Values &, QString *error)
 {
     qint64 bufferSize = Defaults::BufferSize;
-    if (!readNumber(parser, "buffer-size", Defaults::MinBufferSize, Defaults::MaxBufferSize,
+    if (!readNumber(parser, "buffer-size", Limits::MinBufferSize, Limits::MaxBufferSize,
                     &bufferSize, error))
         return false;
     m_bufferSize = int(bufferSize);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "command.h"
+#include "settings/defaults.h"
 
 // send FILE...: the files one after another over one connection.
 class SendCommand : public Command

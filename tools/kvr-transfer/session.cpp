@@ -6,6 +6,7 @@
 #include "history/transferhistory.h"
 #include "history/transferoutcome.h"
 #include "transfer/filesender.h"
+#include "transfer/limits.h"
 #include "transfer/protocol.h"
 #include "transfer/socketreceiver.h"
 #include "transfer/transfercodes.h"
@@ -21,7 +22,7 @@ namespace {
 
 constexpr int ConnectTimeoutMs = 10000;
 constexpr int CloseTimeoutMs = 5000;
-constexpr qint64 ReadBufferSize = Defaults::ReadBytes;
+constexpr qint64 ReadBufferSize = Limits::SocketReadBytes;
 // How often a wait looks at Ctrl+C.
 constexpr int WakeUpMs = 50;
 

@@ -4,6 +4,7 @@
 
 #include "history/transferoutcome.h"
 #include "settings/defaults.h"
+#include "transfer/protocol.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -70,7 +71,7 @@ private:
     Output &m_output;
     QTcpSocket m_socket;
     QString m_host;
-    quint16 m_port = Defaults::ControllerPort;
+    quint16 m_port = Protocol::ControllerPort;
     std::unique_ptr<TransferHistory> m_history;
     Tally m_tally;
     FileEvent m_event;
