@@ -40,16 +40,24 @@ bool HistoryDisk::rename(const QString &from, const QString &to)
 // without replacing refuses if another process made it first.
 bool HistoryDisk::create(const QString &path, const QByteArray &bytes)
 {
-    QTemporaryFile made(path + QLatin1String(".XXXXXX"));
-    if (!made.open() || made.write(bytes) != bytes.size() || !made.flush())
-        return false;
-    made.close();
-    if (MoveFileExW(
-            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(made.fileName()).utf16()),
-            reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), 0))
-        return true;
-    const DWORD error = GetLastError();
-    return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    // Made in place: every line here takes the lock file, so none can come
+    // between the file's creation and its header. (A temporary file renamed
+    // over the name failed under Wine, and every line with it.)
+    const auto *name = reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16());
+    const HANDLE file =
+        CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    }
+    DWORD written = 0;
+    const bool whole = WriteFile(file, bytes.constData(), DWORD(bytes.size()), &written, nullptr) &&
+                       written == DWORD(bytes.size());
+    CloseHandle(file);
+    if (!whole)
+        DeleteFileW(name);
+    return whole;
 }
 
 // Qt opens a file for appending with write access and seeks to its end, so
