@@ -23,7 +23,6 @@ void RateMeter::start(qint64 elapsedMs, quint64 bytesSoFar)
     add(elapsedMs, bytesSoFar);
     m_drawnMs = elapsedMs;
     m_total = 0;
-    m_running = true;
     m_stallTimer.start(StallCheckMs);
     emit textChanged(QString());
 }
@@ -38,7 +37,6 @@ void RateMeter::progress(qint64 elapsedMs, quint64 bytesSoFar, quint64 total)
 
 void RateMeter::stop()
 {
-    m_running = false;
     m_stallTimer.stop();
 }
 

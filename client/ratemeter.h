@@ -22,7 +22,6 @@ public:
     void start(qint64 elapsedMs, quint64 bytesSoFar);
     void progress(qint64 elapsedMs, quint64 bytesSoFar, quint64 total);
     void stop();
-    bool isRunning() const { return m_running; }
 
 signals:
     // Empty at the start, until there is a rate worth reading.
@@ -38,7 +37,6 @@ private:
     qint64 m_lastMs = 0; // the transfer's time of the last sample
     quint64 m_lastBytes = 0;
     quint64 m_total = 0;
-    bool m_running = false;
     QElapsedTimer m_sinceReport;
     QTimer m_stallTimer;
 };

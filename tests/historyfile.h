@@ -6,12 +6,26 @@
 #include "history/transferhistory.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 namespace HistoryFile {
+
+// The history at path and every file beside it that goes with it. A test
+// may have made it a folder, which cannot be written; lines of a row that
+// could not write it wait in the pending file for the next row.
+inline void removeAll(const QString &path)
+{
+    QFile::remove(path);
+    QDir().rmdir(path);
+    const QDir folder = QFileInfo(path).dir();
+    QFile::remove(folder.filePath(QLatin1String(TransferHistory::OldFileName)));
+    QFile::remove(folder.filePath(QLatin1String(TransferHistory::PendingFileName)));
+}
 
 const QStringList Columns{
     QStringLiteral("time"), QStringLiteral("direction"), QStringLiteral("controller"),

@@ -4,6 +4,7 @@
 // started; only the fields and counters the session reads are used.
 
 #include "client/clientsession.h"
+#include "historyfile.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
 
@@ -67,7 +68,7 @@ ReceiveEvent receiveEvent(int code, Figures figures, const Extras &extras = {})
 QString historyBesideTest()
 {
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/history.csv");
-    QFile::remove(path);
+    HistoryFile::removeAll(path);
     return path;
 }
 

@@ -64,11 +64,7 @@ QString historyBesideTest()
 
 void removeHistoryBesideTest()
 {
-    QFile::remove(historyBesideTest());
-    QDir().rmdir(historyBesideTest());
-    // Lines of a row that could not write the history wait there for the next.
-    QFile::remove(
-        QFileInfo(historyBesideTest()).dir().filePath(QStringLiteral("history.pending.csv")));
+    HistoryFile::removeAll(historyBesideTest());
 }
 
 // The command that the arguments name, run in this thread as the program

@@ -6,6 +6,7 @@
 
 #include "app/desktop.h"
 #include "app/mainwindow.h"
+#include "historyfile.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -98,14 +99,9 @@ inline QString historyPath()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/history.csv");
 }
 
-// A test may have made it a folder, which cannot be written.
 inline void removeHistory()
 {
-    QFile::remove(historyPath());
-    QDir().rmdir(historyPath());
-    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/history.1.csv"));
-    // Lines of a row that could not write the history wait there for the next.
-    QFile::remove(QCoreApplication::applicationDirPath() + QStringLiteral("/history.pending.csv"));
+    HistoryFile::removeAll(historyPath());
 }
 
 // What the window asked of the desktop.
