@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -61,7 +62,7 @@ inline double percentile(std::vector<double> values, double p)
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
-    return values[size_t(p / 100.0 * double(values.size() - 1) + 0.5)];
+    return values[size_t(std::lround(p / 100.0 * double(values.size() - 1)))];
 }
 
 inline double median(const std::vector<double> &values)

@@ -109,7 +109,7 @@ QString SettingsFile::defaultReceiveFolder(bool installed)
 {
     if (!installed)
         return QCoreApplication::applicationDirPath();
-    const QString folder = userReceiveFolder();
+    QString folder = userReceiveFolder();
     QDir().mkpath(folder);
     return folder;
 }

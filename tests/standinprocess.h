@@ -103,7 +103,7 @@ public:
     {
         const QDeadlineTimer deadline(timeoutMs);
         for (;;) {
-            const QString line = takeLineContaining(text);
+            QString line = takeLineContaining(text);
             if (!line.isNull())
                 return line;
             if (deadline.hasExpired() ||
@@ -147,7 +147,7 @@ private:
     QString takeLineContaining(const QString &text)
     {
         while (m_process->canReadLine()) {
-            const QString line = QString::fromUtf8(m_process->readLine()).chopped(1);
+            QString line = QString::fromUtf8(m_process->readLine()).chopped(1);
             m_seen.append(line);
             if (line.contains(text))
                 return line;

@@ -67,7 +67,7 @@ ReceiveEvent receiveEvent(int code, Figures figures, const Extras &extras = {})
 
 QString historyBesideTest()
 {
-    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/history.csv");
+    QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/history.csv");
     HistoryFile::removeAll(path);
     return path;
 }

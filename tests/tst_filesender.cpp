@@ -136,7 +136,7 @@ private slots:
 private:
     QString makeFile(const QString &name, const QByteArray &contents)
     {
-        const QString path = dir.path() + QLatin1Char('/') + name;
+        QString path = dir.path() + QLatin1Char('/') + name;
         writeFile(path, contents);
         return path;
     }

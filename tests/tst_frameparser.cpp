@@ -123,7 +123,7 @@ void tst_FrameParser::streams_data()
 
     const QByteArray contents = "hello world";
     const QByteArray md5 = md5Hex(contents);
-    const QByteArray end = Protocol::endMarker();
+    const QByteArray &end = Protocol::endMarker();
 
     QTest::newRow("greeting") << greeting << QStringList{raw(greeting)};
     QTest::newRow("small file, one chunk, with md5")

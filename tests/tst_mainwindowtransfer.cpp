@@ -45,7 +45,8 @@ constexpr int MiB = 1024 * 1024;
 // transfer lasts at least this long; half of it leaves room for late reports.
 double minSecondsFor(int size)
 {
-    return 0.0005 * (size / Defaults::BufferSize);
+    const int wholeBlocks = size / Defaults::BufferSize;
+    return 0.0005 * wholeBlocks;
 }
 
 // The bytes one file takes on the wire, markers and MD5 section included.

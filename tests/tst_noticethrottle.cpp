@@ -74,7 +74,7 @@ void tst_NoticeThrottle::throttles()
         } else if (words.at(1) == QLatin1String("?")) {
             said(QLatin1Char('?') + QString::number(throttle.msUntilDue()));
         } else {
-            const QString about = words.at(2);
+            const QString &about = words.at(2);
             const bool run = about.startsWith(QLatin1Char('*'));
             said(throttle.post(
                 {words.at(1), run ? QString() : about, run ? about.mid(1).toInt() : 1}));

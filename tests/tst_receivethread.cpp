@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <mutex>
 
 using namespace TestFiles;
 
@@ -25,7 +26,7 @@ struct Engine
         QObject::connect(
             &thread, &receiveThread::sendRecState, &thread,
             [this](int code) {
-                QMutexLocker locker(&mutex);
+                const std::lock_guard<QMutex> locker(mutex);
                 codes << code;
                 if (code == RecTimeout)
                     msToTimeout = sinceAppend.elapsed();

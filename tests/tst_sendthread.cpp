@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 using namespace TestFiles;
 
@@ -99,7 +100,7 @@ struct Fixture
         QObject::connect(
             worker.recThread, &receiveThread::sendRecState, worker.recThread,
             [this](int code) {
-                QMutexLocker locker(&engineMutex);
+                const std::lock_guard<QMutex> locker(engineMutex);
                 engineCodes << code;
                 if (code == RecRawData)
                     rawChunks << rawData.get();

@@ -157,7 +157,7 @@ bool replace(const QString &partPath, const QString &target)
 QString moveToFreeName(const QString &partPath, const QString &target)
 {
     for (int n = 1; n <= FreeNames; ++n) {
-        const QString candidate = numberedPath(target, n);
+        QString candidate = numberedPath(target, n);
         if (moveFile(partPath, candidate, false))
             return candidate;
     }
