@@ -9,62 +9,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QStorageInfo>
-
-#include <atomic>
 
 namespace {
 
-// A stand-in that tests install for the whole process; cheap to look for
-// while none is.
-template <typename Function> class Hook
+ReceiveDisk::Space diskSpaceOf(const QString &directory)
 {
-public:
-    void install(Function function)
-    {
-        QMutexLocker locker(&m_mutex);
-        m_set = bool(function);
-        m_function = std::move(function);
-    }
-    // False, and result untouched, without a hook.
-    template <typename Result, typename... Args> bool run(Result *result, Args... args)
-    {
-        if (!m_set.load(std::memory_order_acquire))
-            return false;
-        QMutexLocker locker(&m_mutex);
-        if (!m_function)
-            return false;
-        *result = m_function(args...);
-        return true;
-    }
-
-private:
-    QMutex m_mutex;
-    Function m_function; // guarded by m_mutex
-    std::atomic<bool> m_set{false};
-};
-
-Hook<FileReceiver::WriteHook> writeHook;
-Hook<FileReceiver::DiskSpaceHook> diskSpaceHook;
-
-bool runWriteHook(const char *data, qsizetype size)
-{
-    bool written = true;
-    writeHook.run(&written, data, size);
-    return written;
-}
-
-FileReceiver::DiskSpace diskSpaceOf(const QString &directory)
-{
-    FileReceiver::DiskSpace space;
-    if (diskSpaceHook.run(&space, directory))
-        return space;
     const QStorageInfo storage(directory);
-    if (storage.isValid() && storage.isReady())
-        space = {storage.bytesAvailable(), storage.bytesTotal()};
-    return space;
+    if (!storage.isValid() || !storage.isReady())
+        return {};
+    return {storage.bytesAvailable(), storage.bytesTotal()};
 }
 
 // The free space a reception leaves: 1 % of the disk, at most 256 MiB.
@@ -75,10 +29,12 @@ qint64 reserveOf(qint64 diskBytes)
 
 } // namespace
 
-FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode)
+FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode, ReceiveDisk disk)
     : m_parser(this), m_directory(std::move(directory)), m_onCode(std::move(onCode)),
-      m_hasher(std::make_unique<HashThread>())
+      m_disk(std::move(disk)), m_hasher(std::make_unique<HashThread>())
 {
+    if (!m_disk.freeSpace)
+        m_disk.freeSpace = diskSpaceOf;
     m_filling.reserve(size_t(WriteBytes));
     m_writing.reserve(size_t(WriteBytes));
 }
@@ -146,6 +102,8 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
         return refuse();
     m_file = std::move(file);
     m_partPath = m_file->fileName();
+    if (m_disk.device)
+        m_device = m_disk.device(m_file.get());
     m_finalPath = directory + QLatin1Char('/') + name;
     m_startDue = true;
     return true;
@@ -175,23 +133,14 @@ bool FileReceiver::refuse()
     return false;
 }
 
-void FileReceiver::setWriteHook(WriteHook hook)
-{
-    writeHook.install(std::move(hook));
-}
-
-void FileReceiver::setDiskSpaceHook(DiskSpaceHook hook)
-{
-    diskSpaceHook.install(std::move(hook));
-}
-
 bool FileReceiver::write(const char *data, qsizetype size)
 {
     if (!leavesReserve(size)) {
         m_writeFailure = WriteFailure::FreeSpace;
         return false;
     }
-    if (runWriteHook(data, size) && m_file->write(data, size) == size)
+    QIODevice *device = m_device ? m_device.get() : m_file.get();
+    if (device->write(data, size) == size)
         return true;
     m_writeFailure = WriteFailure::Disk;
     return false;
@@ -203,7 +152,7 @@ bool FileReceiver::write(const char *data, qsizetype size)
 bool FileReceiver::leavesReserve(qsizetype size)
 {
     if (size > m_roomBeforeLook) {
-        const DiskSpace space = diskSpaceOf(QFileInfo(m_partPath).path());
+        const ReceiveDisk::Space space = m_disk.freeSpace(QFileInfo(m_partPath).path());
         // A disk that does not tell leaves it to a failing write.
         qint64 room = SpaceCheckBytes;
         if (space.available >= 0 && space.total > 0)
@@ -331,6 +280,7 @@ void FileReceiver::transferTimedOut()
 bool FileReceiver::closeFile()
 {
     const bool flushed = m_file && m_file->flush();
+    m_device.reset();
     m_file.reset();
     return flushed;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/frameparser.h"
+#include "transfer/receivedisk.h"
 #include "transfer/transfercodes.h"
 
 #include <QFile>
@@ -43,7 +44,8 @@ public:
     using OnCode = std::function<void(int code, const FileReceiver &receiver)>;
     using DirectoryProvider = std::function<QString()>;
 
-    FileReceiver(DirectoryProvider directory, OnCode onCode);
+    // Contents go to disk, the real one unless a stand-in is given.
+    FileReceiver(DirectoryProvider directory, OnCode onCode, ReceiveDisk disk = {});
     ~FileReceiver() override;
 
     // One chunk, or the chunks of one batch; their contents are written and
@@ -85,21 +87,6 @@ public:
     // Why the last RecWriteFailed ended its reception; None otherwise.
     WriteFailure writeFailure() const { return m_writeFailure; }
 
-    // Lets tests and benchmarks stand in for a slow or failing disk. The
-    // hook runs before every write of contents, in the writing thread; a
-    // false return fails that write as the device would. Process-wide; an
-    // empty hook removes it.
-    using WriteHook = std::function<bool(const char *data, qsizetype size)>;
-    static void setWriteHook(WriteHook hook);
-    // The same for the free space of the receive folder's disk.
-    struct DiskSpace
-    {
-        qint64 available = -1;
-        qint64 total = -1;
-    };
-    using DiskSpaceHook = std::function<DiskSpace(const QString &directory)>;
-    static void setDiskSpaceHook(DiskSpaceHook hook);
-
 private:
     void rawData(const QByteArray &bytes) override;
     bool transferOpened(const FrameHeader &header) override;
@@ -125,7 +112,9 @@ private:
     FrameParser m_parser;
     DirectoryProvider m_directory;
     OnCode m_onCode;
-    std::unique_ptr<QFile> m_file; // open while a transfer is written
+    ReceiveDisk m_disk;
+    std::unique_ptr<QFile> m_file;       // open while a transfer is written
+    std::unique_ptr<QIODevice> m_device; // the disk's, in front of m_file
     QString m_partPath;
     // Contents gather in one buffer while the other is written and hashed.
     std::vector<char> m_filling;
