@@ -2,39 +2,19 @@
 
 #include "transfer/hashthread.h"
 #include "transfer/partfile.h"
+#include "transfer/partwriter.h"
 #include "transfer/programfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QStorageInfo>
-
-namespace {
-
-ReceiveDisk::Space diskSpaceOf(const QString &directory)
-{
-    const QStorageInfo storage(directory);
-    if (!storage.isValid() || !storage.isReady())
-        return {};
-    return {storage.bytesAvailable(), storage.bytesTotal()};
-}
-
-// The free space a reception leaves: 1 % of the disk, at most 256 MiB.
-qint64 reserveOf(qint64 diskBytes)
-{
-    return qMin<qint64>(diskBytes / 100, 256 * 1024 * 1024);
-}
-
-} // namespace
+#include <QFile>
 
 FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode, ReceiveDisk disk)
     : m_parser(this), m_directory(std::move(directory)), m_onCode(std::move(onCode)),
       m_disk(std::move(disk)), m_hasher(std::make_unique<HashThread>())
 {
-    if (!m_disk.freeSpace)
-        m_disk.freeSpace = diskSpaceOf;
     m_filling.reserve(size_t(WriteBytes));
     m_writing.reserve(size_t(WriteBytes));
 }
@@ -42,7 +22,7 @@ FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode, ReceiveDi
 // A file still open keeps what came in its partial file; no code.
 FileReceiver::~FileReceiver()
 {
-    if (m_file)
+    if (m_part)
         writeFilled();
 }
 
@@ -62,7 +42,7 @@ void FileReceiver::feed(const QList<QByteArray> &chunks, qint64 nowMs)
 // What a batch brought is on disk before its code says so.
 void FileReceiver::endBatch()
 {
-    if (m_file && !writeFilled()) {
+    if (m_part && !writeFilled()) {
         m_parser.discardTransfer();
         failWrite();
         return;
@@ -100,10 +80,8 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
     std::unique_ptr<QFile> file = PartFile::create(directory, name);
     if (!file)
         return refuse();
-    m_file = std::move(file);
-    m_partPath = m_file->fileName();
-    if (m_disk.device)
-        m_device = m_disk.device(m_file.get());
+    m_partPath = file->fileName();
+    m_part = std::make_unique<PartWriter>(std::move(file), m_disk);
     m_finalPath = directory + QLatin1Char('/') + name;
     m_startDue = true;
     return true;
@@ -124,7 +102,6 @@ void FileReceiver::beginReception(const FrameHeader &header)
     m_announcedSize = header.size;
     m_fileBytes = 0;
     m_totalBytes = quint64(header.headerBytes);
-    m_roomBeforeLook = 0;
 }
 
 bool FileReceiver::refuse()
@@ -135,34 +112,10 @@ bool FileReceiver::refuse()
 
 bool FileReceiver::write(const char *data, qsizetype size)
 {
-    if (!leavesReserve(size)) {
-        m_writeFailure = WriteFailure::FreeSpace;
-        return false;
-    }
-    QIODevice *device = m_device ? m_device.get() : m_file.get();
-    if (device->write(data, size) == size)
-        return true;
-    m_writeFailure = WriteFailure::Disk;
-    return false;
-}
-
-// Whatever the sizes say, a reception never takes the disk's last free
-// space. The disk is looked at again only once the room found at the last
-// look is used up, and at most SpaceCheckBytes later.
-bool FileReceiver::leavesReserve(qsizetype size)
-{
-    if (size > m_roomBeforeLook) {
-        const ReceiveDisk::Space space = m_disk.freeSpace(QFileInfo(m_partPath).path());
-        // A disk that does not tell leaves it to a failing write.
-        qint64 room = SpaceCheckBytes;
-        if (space.available >= 0 && space.total > 0)
-            room = qMin(space.available - reserveOf(space.total), SpaceCheckBytes);
-        if (room < size)
-            return false;
-        m_roomBeforeLook = room;
-    }
-    m_roomBeforeLook -= size;
-    return true;
+    const WriteFailure failure = m_part->write(data, size);
+    if (failure != WriteFailure::None)
+        m_writeFailure = failure;
+    return failure == WriteFailure::None;
 }
 
 // Far past the size announced, the reception can no longer be the file
@@ -180,7 +133,7 @@ bool FileReceiver::pastAnnouncedSize() const
 // in one call each WriteBytes.
 bool FileReceiver::contents(const char *data, qsizetype size)
 {
-    if (!m_file)
+    if (!m_part)
         return false;
     m_fileBytes += quint64(size);
     m_wrote = true;
@@ -279,9 +232,8 @@ void FileReceiver::transferTimedOut()
 // (or the user can touch a partial file).
 bool FileReceiver::closeFile()
 {
-    const bool flushed = m_file && m_file->flush();
-    m_device.reset();
-    m_file.reset();
+    const bool flushed = m_part && m_part->flush();
+    m_part.reset();
     return flushed;
 }
 

@@ -4,7 +4,6 @@
 #include "transfer/receivedisk.h"
 #include "transfer/transfercodes.h"
 
-#include <QFile>
 #include <QList>
 #include <QString>
 
@@ -13,6 +12,7 @@
 #include <vector>
 
 class HashThread;
+class PartWriter;
 
 // Turns an incoming byte stream into files in a receive directory and
 // reports each step by a receive-state code (RecStarted, RecProgress,
@@ -37,8 +37,6 @@ public:
     // A reception fails once it is this far past the size announced, or 1 %
     // of that size if more (WriteFailure::PastAnnouncedSize).
     static constexpr quint64 OverrunMarginBytes = 64 * 1024;
-    // The disk's free space is looked at again after at most this much.
-    static constexpr qint64 SpaceCheckBytes = 4 * 1024 * 1024;
 
     // Called synchronously for every code, after the statistics are updated.
     using OnCode = std::function<void(int code, const FileReceiver &receiver)>;
@@ -99,7 +97,6 @@ private:
     bool refuse();
     QString receiveDirectory() const;
     bool write(const char *data, qsizetype size);
-    bool leavesReserve(qsizetype size);
     bool pastAnnouncedSize() const;
     void endBatch();
     bool writeFilled();
@@ -113,8 +110,7 @@ private:
     DirectoryProvider m_directory;
     OnCode m_onCode;
     ReceiveDisk m_disk;
-    std::unique_ptr<QFile> m_file;       // open while a transfer is written
-    std::unique_ptr<QIODevice> m_device; // the disk's, in front of m_file
+    std::unique_ptr<PartWriter> m_part; // while a transfer is written
     QString m_partPath;
     // Contents gather in one buffer while the other is written and hashed.
     std::vector<char> m_filling;
@@ -129,7 +125,6 @@ private:
     quint64 m_announcedSize = 0;
     quint64 m_fileBytes = 0;
     quint64 m_totalBytes = 0;
-    qint64 m_roomBeforeLook = 0; // bytes to write before the disk's free space is looked at
     QString m_fileName;
     WriteFailure m_writeFailure = WriteFailure::None;
     bool m_programFileRefused = false;
