@@ -8,12 +8,12 @@
 
 #include "app/mainwindow.h"
 #include "benchkit.h"
+#include "faildevice.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
-#include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
@@ -46,12 +46,11 @@ const QString FileName = QStringLiteral("bench.bin");
 
 // A slow disk: every write of the engine first waits until the bytes
 // written so far fit the rate.
-void throttleWrites(double bytesPerSecond)
+ReceiveDisk throttledDisk(double bytesPerSecond)
 {
     auto clock = std::make_shared<QElapsedTimer>();
     auto bytes = std::make_shared<qint64>(0);
-    // The engine calls the hook under a lock, one write at a time.
-    FileReceiver::setWriteHook([=](const char *, qsizetype size) {
+    return slowDisk([=](const char *, qint64 size) {
         if (!clock->isValid())
             clock->start();
         *bytes += size;
@@ -59,7 +58,6 @@ void throttleWrites(double bytesPerSecond)
             qint64(double(*bytes) * 1e9 / bytesPerSecond) - clock->nsecsElapsed();
         if (aheadNs > 0)
             std::this_thread::sleep_for(std::chrono::nanoseconds(aheadNs));
-        return true;
     });
 }
 
@@ -114,7 +112,7 @@ void watchSend(sendThread *worker, CodeClock &clock)
 class Worker
 {
 public:
-    explicit Worker(int bufferSize)
+    explicit Worker(int bufferSize, ReceiveDisk disk = {}) : thread(std::move(disk))
     {
         thread.bufferSize = bufferSize;
         thread.controllerAddress.set(QStringLiteral("127.0.0.1"));
@@ -607,8 +605,7 @@ Row memoryReceiveRow(Context &context)
     CodeClock codes;
     if (!startStandIn(standIn, context, sendArguments(source, true)))
         return failed(what, idle, QStringLiteral("the stand-in did not start"));
-    throttleWrites(diskRate);
-    Worker worker(65536);
+    Worker worker(65536, throttledDisk(diskRate));
     watchReceive(&worker.thread, codes);
     malloc_trim(0);
     Kit::PeakRss rss;
@@ -616,7 +613,6 @@ Row memoryReceiveRow(Context &context)
     Kit::waitUntil([&codes] { return codes.endCode >= 0; },
                    qint64(source.size * 3000 / diskRate) + 60000);
     const double above = rss.aboveIdleMiB();
-    FileReceiver::setWriteHook({});
     const Timed received = checkReceived(codes, codes.endNs, inbox, source);
     if (!received.failure.isEmpty())
         return failed(what, idle, received.failure);

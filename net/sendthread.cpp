@@ -19,13 +19,13 @@ constexpr int MaxErrorTexts = 64;
 
 } // namespace
 
-sendThread::sendThread() : QThread(nullptr)
+sendThread::sendThread(ReceiveDisk disk) : QThread(nullptr)
 {
     qRegisterMetaType<QAbstractSocket::SocketState>("QAbstractSocket::SocketState");
     qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
     qRegisterMetaType<QTcpSocket *>("QTcpSocket*");
     registerTransferEvents();
-    recThread = new receiveThread;
+    recThread = new receiveThread(std::move(disk));
     connect(recThread, &receiveThread::receiveEvent, this, &sendThread::forwardReceiveEvent,
             Qt::DirectConnection);
     // Passed on as it is emitted, in the receive thread: a hop through this

@@ -2,6 +2,7 @@
 
 #include "net/kvrcodes.h"
 #include "settings/defaults.h"
+#include "transfer/receivedisk.h"
 #include "transfer/sharedvalues.h"
 #include "transfer/transferevents.h"
 
@@ -32,7 +33,9 @@ class sendThread : public QThread
     Q_OBJECT
 
 public:
-    sendThread();
+    // The receive engine writes to disk, the real one unless a stand-in is
+    // given.
+    explicit sendThread(ReceiveDisk disk = {});
     ~sendThread() override;
 
     // Mirror of clientSocket's state, for threads other than the worker's.

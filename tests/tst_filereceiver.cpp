@@ -1,3 +1,4 @@
+#include "faildevice.h"
 #include "testfiles.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
@@ -18,14 +19,15 @@ namespace {
 // A receiver writing into a temporary directory, recording every code.
 struct Harness
 {
-    explicit Harness(const QString &directory = QString())
+    explicit Harness(const QString &directory = QString(), ReceiveDisk disk = {})
         : dirPath(directory.isNull() ? dir.path() : directory),
           receiver([this] { return dirPath; },
                    [this](int code, const FileReceiver &r) {
                        codes << code;
                        if (code == RecRawData)
                            raw += r.lastRawData();
-                   })
+                   },
+                   std::move(disk))
     {}
 
     void feed(const QList<QByteArray> &chunks)
@@ -129,11 +131,6 @@ class tst_FileReceiver : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        FileReceiver::setWriteHook({});
-        FileReceiver::setDiskSpaceHook({});
-    }
     void roundTrip_data();
     void roundTrip();
     void severalFilesInOneStream();
@@ -423,7 +420,7 @@ void tst_FileReceiver::createFailureDiscardsRestQuietly()
 void tst_FileReceiver::writeFailure_data()
 {
     QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<int>("failingWrite"); // 0: every write goes through
+    QTest::addColumn<qint64>("failAfter"); // bytes the disk takes; -1: all
     QTest::addColumn<qint64>("freeBytes"); // with diskBytes; -1: the disk's own figures
     QTest::addColumn<qint64>("diskBytes");
     QTest::addColumn<int>("endCode");
@@ -436,22 +433,25 @@ void tst_FileReceiver::writeFailure_data()
         Protocol::buildHeader(QStringLiteral("w"), size, md5Hex(noise(size, 4)));
     const qint64 MiB = 1024 * 1024;
     const QByteArray small = framed(QStringLiteral("w"), randomBytes(50000, 4));
-    QTest::newRow("the disk refuses a write")
-        << small << 2 << qint64(-1) << qint64(-1) << int(RecWriteFailed) << WriteFailure::Disk;
+    QTest::newRow("the disk fills up") << small << qint64(20000) << qint64(-1) << qint64(-1)
+                                       << int(RecWriteFailed) << WriteFailure::Disk;
+    QTest::newRow("the disk refuses the first write")
+        << small << qint64(0) << qint64(-1) << qint64(-1) << int(RecWriteFailed)
+        << WriteFailure::Disk;
     QTest::newRow("past the size announced, without an end marker")
-        << plain + noise(size + margin + 1, 4) << 0 << qint64(-1) << qint64(-1)
+        << plain + noise(size + margin + 1, 4) << qint64(-1) << qint64(-1) << qint64(-1)
         << int(RecWriteFailed) << WriteFailure::PastAnnouncedSize;
     QTest::newRow("past the size announced with a digest")
-        << digest + noise(size + margin + 1, 4) << 0 << qint64(-1) << qint64(-1)
+        << digest + noise(size + margin + 1, 4) << qint64(-1) << qint64(-1) << qint64(-1)
         << int(RecWriteFailed) << WriteFailure::PastAnnouncedSize;
     QTest::newRow("as far past the size as the margin allows")
-        << plain + noise(size + margin, 4) + Protocol::endMarker() << 0 << qint64(-1) << qint64(-1)
-        << int(RecDone) << WriteFailure::None;
+        << plain + noise(size + margin, 4) + Protocol::endMarker() << qint64(-1) << qint64(-1)
+        << qint64(-1) << int(RecDone) << WriteFailure::None;
     QTest::newRow("the last free space of a large disk")
-        << small << 0 << 256 * MiB << 1024 * 1024 * MiB << int(RecWriteFailed)
+        << small << qint64(-1) << 256 * MiB << 1024 * 1024 * MiB << int(RecWriteFailed)
         << WriteFailure::FreeSpace;
     QTest::newRow("a small disk keeps 1 % free")
-        << small << 0 << 20 * MiB << 1024 * MiB << int(RecDone) << WriteFailure::None;
+        << small << qint64(-1) << 20 * MiB << 1024 * MiB << int(RecDone) << WriteFailure::None;
 }
 
 // A reception that cannot be stored ends: the partial is removed so that it
@@ -460,18 +460,15 @@ void tst_FileReceiver::writeFailure_data()
 void tst_FileReceiver::writeFailure()
 {
     QFETCH(QByteArray, stream);
-    QFETCH(int, failingWrite);
+    QFETCH(qint64, failAfter);
     QFETCH(qint64, freeBytes);
     QFETCH(qint64, diskBytes);
     QFETCH(int, endCode);
     QFETCH(WriteFailure, failure);
-    int writes = 0;
-    FileReceiver::setWriteHook([&](const char *, qsizetype) { return ++writes != failingWrite; });
+    ReceiveDisk disk = failAfter >= 0 ? failingDisk(failAfter) : ReceiveDisk();
     if (diskBytes > 0)
-        FileReceiver::setDiskSpaceHook([=](const QString &) {
-            return FileReceiver::DiskSpace{freeBytes, diskBytes};
-        });
-    Harness h;
+        disk.freeSpace = [=](const QString &) { return ReceiveDisk::Space{freeBytes, diskBytes}; };
+    Harness h(QString(), disk);
     h.feed(chunked(stream + Protocol::greeting(), 12000));
     QList<int> endCodes;
     for (int code : qAsConst(h.codes)) {

@@ -1,5 +1,5 @@
+#include "faildevice.h"
 #include "testfiles.h"
-#include "transfer/filereceiver.h"
 #include "transfer/frameparser.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
@@ -20,7 +20,7 @@ namespace {
 // recorded in the receive thread, with the time since the last append.
 struct Engine
 {
-    explicit Engine(bool started = true)
+    explicit Engine(bool started = true, ReceiveDisk disk = {}) : thread(std::move(disk))
     {
         saveFilePath.set(dir.path());
         QObject::connect(
@@ -75,7 +75,6 @@ class tst_ReceiveThread : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { FileReceiver::setWriteHook({}); }
     void markers();
     void receivesFileAndPublishesStatistics();
     void rawDataIsPublished();
@@ -141,12 +140,10 @@ void tst_ReceiveThread::stallIsReportedAfterMoreThanOneSecond()
 void tst_ReceiveThread::slowWriteIsNoStall()
 {
     std::atomic<int> writes{0};
-    FileReceiver::setWriteHook([&writes](const char *, qsizetype) {
-        if (writes++ == 0)
-            QThread::msleep(FrameParser::TimeoutMs * 3 / 2);
-        return true;
-    });
-    Engine engine;
+    Engine engine(true, slowDisk([&writes](const char *, qint64) {
+                      if (writes++ == 0)
+                          QThread::msleep(FrameParser::TimeoutMs * 3 / 2);
+                  }));
     const QByteArray contents = randomBytes(50000, 26);
     engine.append(chunked(framed(QStringLiteral("slow.bin"), contents), 12000));
     QTRY_VERIFY_WITH_TIMEOUT(engine.recorded().size() >= 2 &&
@@ -155,6 +152,7 @@ void tst_ReceiveThread::slowWriteIsNoStall()
                              10000);
     QCOMPARE(engine.recorded().last(), int(RecDone));
     QCOMPARE(readFile(engine.path(QStringLiteral("slow.bin"))), contents);
+    QVERIFY(writes > 0);
 }
 
 void tst_ReceiveThread::stopWithOpenFileKeepsPartial()

@@ -3,12 +3,12 @@
 // namespace): sends, receives, back-pressure towards the controller, and
 // commands that arrive while a send runs.
 
+#include "faildevice.h"
 #include "net/kvrcodes.h"
 #include "net/sendthread.h"
 #include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
-#include "transfer/filereceiver.h"
 #include "transfer/limits.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
@@ -143,14 +143,13 @@ public:
         : m_fill(std::move(fill)), m_high(high), m_low(low)
     {}
 
-    bool write(const char *data, qsizetype size)
+    void write(const char *data, qint64 size)
     {
         QMutexLocker locker(&m_mutex);
         // Nothing tells when the fill changes: look again shortly.
         while (!mayWrite())
             m_paceChanged.wait(&m_mutex, 1);
         m_md5.addData(data, int(size));
-        return true;
     }
     // From now on every write goes through, and fill() is never called again.
     void stopPacing()
@@ -228,7 +227,7 @@ private:
     QString inboxDir() const { return workPath(QStringLiteral("inbox")); }
     QString writeBigFile();
     bool startSim(const QStringList &arguments = QStringList());
-    void startWorker();
+    void startWorker(ReceiveDisk disk = {});
     bool connectWorker();
     void sendFile(const QString &path);
     bool waitForSendEnd(int timeoutMs = WaitMs);
@@ -256,7 +255,6 @@ void tst_WorkerTransfer::cleanup()
     if (m_disk)
         m_disk->stopPacing();
     m_worker.reset();
-    FileReceiver::setWriteHook({});
     m_disk.reset();
     m_sim.stop();
     m_sent.reset();
@@ -277,9 +275,9 @@ bool tst_WorkerTransfer::startSim(const QStringList &arguments)
 }
 
 // Started the way the window starts it: the object moves into itself.
-void tst_WorkerTransfer::startWorker()
+void tst_WorkerTransfer::startWorker(ReceiveDisk disk)
 {
-    m_worker = std::make_unique<sendThread>();
+    m_worker = std::make_unique<sendThread>(std::move(disk));
     m_worker->controllerAddress.set(QStringLiteral("127.0.0.1"));
     connect(
         m_worker.get(), &sendThread::sendTransState, m_worker.get(),
@@ -406,14 +404,14 @@ void tst_WorkerTransfer::slowDiskHoldsQueueAtItsLimit()
     const QString name = QStringLiteral("big.bin");
     const QByteArray contents = noise(16 * 1024 * 1024 + 3, 31);
     QVERIFY(writeFile(workPath(name), contents));
-    startWorker();
-    receiveThread *const engine = m_worker->recThread;
-    m_disk = std::make_unique<PacedDisk>([engine] { return engine->queuedBytes(); },
+    // The engine writes only once the worker is connected, long after
+    // m_worker is set.
+    m_disk = std::make_unique<PacedDisk>([this] { return m_worker->recThread->queuedBytes(); },
                                          receiveThread::MaxQueuedBytes,
                                          receiveThread::MaxQueuedBytes / 2);
-    FileReceiver::setWriteHook([disk = m_disk.get()](const char *data, qsizetype size) {
-        return disk->write(data, size);
-    });
+    startWorker(slowDisk(
+        [disk = m_disk.get()](const char *data, qint64 size) { disk->write(data, size); }));
+    receiveThread *const engine = m_worker->recThread;
     QVERIFY2(startSim({QStringLiteral("--send"), workPath(name), QStringLiteral("--no-pace")}),
              qPrintable(m_sim.seenOutput()));
 

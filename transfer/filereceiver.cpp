@@ -2,82 +2,18 @@
 
 #include "transfer/hashthread.h"
 #include "transfer/partfile.h"
+#include "transfer/partwriter.h"
 #include "transfer/programfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QStorageInfo>
+#include <QFile>
 
-#include <atomic>
-
-namespace {
-
-// A stand-in that tests install for the whole process; cheap to look for
-// while none is.
-template <typename Function> class Hook
-{
-public:
-    void install(Function function)
-    {
-        QMutexLocker locker(&m_mutex);
-        m_set = bool(function);
-        m_function = std::move(function);
-    }
-    // False, and result untouched, without a hook.
-    template <typename Result, typename... Args> bool run(Result *result, Args... args)
-    {
-        if (!m_set.load(std::memory_order_acquire))
-            return false;
-        QMutexLocker locker(&m_mutex);
-        if (!m_function)
-            return false;
-        *result = m_function(args...);
-        return true;
-    }
-
-private:
-    QMutex m_mutex;
-    Function m_function; // guarded by m_mutex
-    std::atomic<bool> m_set{false};
-};
-
-Hook<FileReceiver::WriteHook> writeHook;
-Hook<FileReceiver::DiskSpaceHook> diskSpaceHook;
-
-bool runWriteHook(const char *data, qsizetype size)
-{
-    bool written = true;
-    writeHook.run(&written, data, size);
-    return written;
-}
-
-FileReceiver::DiskSpace diskSpaceOf(const QString &directory)
-{
-    FileReceiver::DiskSpace space;
-    if (diskSpaceHook.run(&space, directory))
-        return space;
-    const QStorageInfo storage(directory);
-    if (storage.isValid() && storage.isReady())
-        space = {storage.bytesAvailable(), storage.bytesTotal()};
-    return space;
-}
-
-// The free space a reception leaves: 1 % of the disk, at most 256 MiB.
-qint64 reserveOf(qint64 diskBytes)
-{
-    return qMin<qint64>(diskBytes / 100, 256 * 1024 * 1024);
-}
-
-} // namespace
-
-FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode)
+FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode, ReceiveDisk disk)
     : m_parser(this), m_directory(std::move(directory)), m_onCode(std::move(onCode)),
-      m_hasher(std::make_unique<HashThread>())
+      m_disk(std::move(disk)), m_hasher(std::make_unique<HashThread>())
 {
     m_filling.reserve(size_t(WriteBytes));
     m_writing.reserve(size_t(WriteBytes));
@@ -86,7 +22,7 @@ FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode)
 // A file still open keeps what came in its partial file; no code.
 FileReceiver::~FileReceiver()
 {
-    if (m_file)
+    if (m_part)
         writeFilled();
 }
 
@@ -106,7 +42,7 @@ void FileReceiver::feed(const QList<QByteArray> &chunks, qint64 nowMs)
 // What a batch brought is on disk before its code says so.
 void FileReceiver::endBatch()
 {
-    if (m_file && !writeFilled()) {
+    if (m_part && !writeFilled()) {
         m_parser.discardTransfer();
         failWrite();
         return;
@@ -144,8 +80,8 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
     std::unique_ptr<QFile> file = PartFile::create(directory, name);
     if (!file)
         return refuse();
-    m_file = std::move(file);
-    m_partPath = m_file->fileName();
+    m_partPath = file->fileName();
+    m_part = std::make_unique<PartWriter>(std::move(file), m_disk);
     m_finalPath = directory + QLatin1Char('/') + name;
     m_startDue = true;
     return true;
@@ -166,7 +102,6 @@ void FileReceiver::beginReception(const FrameHeader &header)
     m_announcedSize = header.size;
     m_fileBytes = 0;
     m_totalBytes = quint64(header.headerBytes);
-    m_roomBeforeLook = 0;
 }
 
 bool FileReceiver::refuse()
@@ -175,45 +110,12 @@ bool FileReceiver::refuse()
     return false;
 }
 
-void FileReceiver::setWriteHook(WriteHook hook)
-{
-    writeHook.install(std::move(hook));
-}
-
-void FileReceiver::setDiskSpaceHook(DiskSpaceHook hook)
-{
-    diskSpaceHook.install(std::move(hook));
-}
-
 bool FileReceiver::write(const char *data, qsizetype size)
 {
-    if (!leavesReserve(size)) {
-        m_writeFailure = WriteFailure::FreeSpace;
-        return false;
-    }
-    if (runWriteHook(data, size) && m_file->write(data, size) == size)
-        return true;
-    m_writeFailure = WriteFailure::Disk;
-    return false;
-}
-
-// Whatever the sizes say, a reception never takes the disk's last free
-// space. The disk is looked at again only once the room found at the last
-// look is used up, and at most SpaceCheckBytes later.
-bool FileReceiver::leavesReserve(qsizetype size)
-{
-    if (size > m_roomBeforeLook) {
-        const DiskSpace space = diskSpaceOf(QFileInfo(m_partPath).path());
-        // A disk that does not tell leaves it to a failing write.
-        qint64 room = SpaceCheckBytes;
-        if (space.available >= 0 && space.total > 0)
-            room = qMin(space.available - reserveOf(space.total), SpaceCheckBytes);
-        if (room < size)
-            return false;
-        m_roomBeforeLook = room;
-    }
-    m_roomBeforeLook -= size;
-    return true;
+    const WriteFailure failure = m_part->write(data, size);
+    if (failure != WriteFailure::None)
+        m_writeFailure = failure;
+    return failure == WriteFailure::None;
 }
 
 // Far past the size announced, the reception can no longer be the file
@@ -231,7 +133,7 @@ bool FileReceiver::pastAnnouncedSize() const
 // in one call each WriteBytes.
 bool FileReceiver::contents(const char *data, qsizetype size)
 {
-    if (!m_file)
+    if (!m_part)
         return false;
     m_fileBytes += quint64(size);
     m_wrote = true;
@@ -330,8 +232,8 @@ void FileReceiver::transferTimedOut()
 // (or the user can touch a partial file).
 bool FileReceiver::closeFile()
 {
-    const bool flushed = m_file && m_file->flush();
-    m_file.reset();
+    const bool flushed = m_part && m_part->flush();
+    m_part.reset();
     return flushed;
 }
 

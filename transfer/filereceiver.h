@@ -1,9 +1,9 @@
 #pragma once
 
 #include "transfer/frameparser.h"
+#include "transfer/receivedisk.h"
 #include "transfer/transfercodes.h"
 
-#include <QFile>
 #include <QList>
 #include <QString>
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 class HashThread;
+class PartWriter;
 
 // Turns an incoming byte stream into files in a receive directory and
 // reports each step by a receive-state code (RecStarted, RecProgress,
@@ -36,14 +37,13 @@ public:
     // A reception fails once it is this far past the size announced, or 1 %
     // of that size if more (WriteFailure::PastAnnouncedSize).
     static constexpr quint64 OverrunMarginBytes = 64 * 1024;
-    // The disk's free space is looked at again after at most this much.
-    static constexpr qint64 SpaceCheckBytes = 4 * 1024 * 1024;
 
     // Called synchronously for every code, after the statistics are updated.
     using OnCode = std::function<void(int code, const FileReceiver &receiver)>;
     using DirectoryProvider = std::function<QString()>;
 
-    FileReceiver(DirectoryProvider directory, OnCode onCode);
+    // Contents go to disk, the real one unless a stand-in is given.
+    FileReceiver(DirectoryProvider directory, OnCode onCode, ReceiveDisk disk = {});
     ~FileReceiver() override;
 
     // One chunk, or the chunks of one batch; their contents are written and
@@ -85,21 +85,6 @@ public:
     // Why the last RecWriteFailed ended its reception; None otherwise.
     WriteFailure writeFailure() const { return m_writeFailure; }
 
-    // Lets tests and benchmarks stand in for a slow or failing disk. The
-    // hook runs before every write of contents, in the writing thread; a
-    // false return fails that write as the device would. Process-wide; an
-    // empty hook removes it.
-    using WriteHook = std::function<bool(const char *data, qsizetype size)>;
-    static void setWriteHook(WriteHook hook);
-    // The same for the free space of the receive folder's disk.
-    struct DiskSpace
-    {
-        qint64 available = -1;
-        qint64 total = -1;
-    };
-    using DiskSpaceHook = std::function<DiskSpace(const QString &directory)>;
-    static void setDiskSpaceHook(DiskSpaceHook hook);
-
 private:
     void rawData(const QByteArray &bytes) override;
     bool transferOpened(const FrameHeader &header) override;
@@ -112,7 +97,6 @@ private:
     bool refuse();
     QString receiveDirectory() const;
     bool write(const char *data, qsizetype size);
-    bool leavesReserve(qsizetype size);
     bool pastAnnouncedSize() const;
     void endBatch();
     bool writeFilled();
@@ -125,7 +109,8 @@ private:
     FrameParser m_parser;
     DirectoryProvider m_directory;
     OnCode m_onCode;
-    std::unique_ptr<QFile> m_file; // open while a transfer is written
+    ReceiveDisk m_disk;
+    std::unique_ptr<PartWriter> m_part; // while a transfer is written
     QString m_partPath;
     // Contents gather in one buffer while the other is written and hashed.
     std::vector<char> m_filling;
@@ -140,7 +125,6 @@ private:
     quint64 m_announcedSize = 0;
     quint64 m_fileBytes = 0;
     quint64 m_totalBytes = 0;
-    qint64 m_roomBeforeLook = 0; // bytes to write before the disk's free space is looked at
     QString m_fileName;
     WriteFailure m_writeFailure = WriteFailure::None;
     bool m_programFileRefused = false;

@@ -12,11 +12,11 @@
 #include <QFile>
 #include <QMutexLocker>
 
-receiveThread::receiveThread()
+receiveThread::receiveThread(ReceiveDisk disk)
     : QThread(nullptr), recvQueue(new QList<QByteArray>), startMarker(Protocol::startMarkerText()),
       endMarker(Protocol::endMarkerText()), sizeMarker(Protocol::sizeMarkerText()),
       sizeEndMarker(Protocol::sizeEndMarkerText()), md5Marker(Protocol::md5MarkerText()),
-      md5EndMarker(Protocol::md5EndMarkerText())
+      md5EndMarker(Protocol::md5EndMarkerText()), m_disk(std::move(disk))
 {}
 
 receiveThread::~receiveThread()
@@ -88,7 +88,7 @@ void receiveThread::run()
         return;
     running = true;
     StreamReceiver stream([] { return saveFilePath.get(); },
-                          [this](int code, const FileReceiver &r) { publish(code, r); });
+                          [this](int code, const FileReceiver &r) { publish(code, r); }, m_disk);
     QList<QByteArray> batch;
     bool held = false;
     while (!m_stopRequested) {

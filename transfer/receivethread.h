@@ -1,5 +1,6 @@
 #pragma once
 
+#include "transfer/receivedisk.h"
 #include "transfer/transferevents.h"
 
 #include <QByteArray>
@@ -29,7 +30,8 @@ class receiveThread : public QThread
     Q_OBJECT
 
 public:
-    receiveThread();
+    // Files are written to disk, the real one unless a stand-in is given.
+    explicit receiveThread(ReceiveDisk disk = {});
     ~receiveThread() override;
 
     // Past either limit the producer should stop adding until queueHasRoom().
@@ -94,6 +96,7 @@ private:
     void publish(int code, const FileReceiver &receiver);
     ReceiveEvent eventOf(int code, const FileReceiver &receiver);
 
+    const ReceiveDisk m_disk;
     QWaitCondition m_queueChanged;
     // Receive thread only: runs from RecStarted to the reception's end.
     QElapsedTimer m_receptionClock;

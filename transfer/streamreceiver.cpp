@@ -1,8 +1,8 @@
 #include "transfer/streamreceiver.h"
 
 StreamReceiver::StreamReceiver(FileReceiver::DirectoryProvider directory,
-                               FileReceiver::OnCode onCode)
-    : m_receiver(std::move(directory), std::move(onCode))
+                               FileReceiver::OnCode onCode, ReceiveDisk disk)
+    : m_receiver(std::move(directory), std::move(onCode), std::move(disk))
 {
     m_clock.start();
 }

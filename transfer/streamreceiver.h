@@ -11,7 +11,8 @@
 class StreamReceiver
 {
 public:
-    StreamReceiver(FileReceiver::DirectoryProvider directory, FileReceiver::OnCode onCode);
+    StreamReceiver(FileReceiver::DirectoryProvider directory, FileReceiver::OnCode onCode,
+                   ReceiveDisk disk = {});
 
     void feed(const QByteArray &bytes);
     // The chunks of one batch, handled together.

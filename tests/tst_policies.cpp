@@ -1,0 +1,271 @@
+// Small rules with no thread or socket of their own: when a lost controller
+// is tried again, what settings.ini holds, and when the stall clock runs.
+
+#include "client/reconnectschedule.h"
+#include "settings/settingsfile.h"
+#include "testfiles.h"
+#include "transfer/stallclock.h"
+
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <algorithm>
+
+using namespace TestFiles;
+
+namespace {
+
+const QString SaveFilePath = QLatin1String(SettingsFile::KeySaveFilePath);
+const QString SocketType = QLatin1String(SettingsFile::KeySocketType);
+const QString ServerAddress = QLatin1String(SettingsFile::KeyServerAddress);
+const QString RecentAddresses = QLatin1String(SettingsFile::KeyRecentAddresses);
+const QString AutoReconnect = QLatin1String(SettingsFile::KeyAutoReconnect);
+
+// As Notepad starts a UTF-8 file.
+const QByteArray Bom = QByteArrayLiteral("\xef\xbb\xbf");
+
+constexpr qint64 PauseMs = 50;
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+template <typename T> void put(QVariantMap *map, const QString &key, const std::optional<T> &value)
+{
+    if (value)
+        map->insert(key, QVariant::fromValue(*value));
+}
+
+// The keys that are set, with their values.
+QVariantMap setKeys(const SettingsFile::Values &values)
+{
+    QVariantMap map;
+    put(&map, SaveFilePath, values.saveFilePath);
+    put(&map, SocketType, values.socketType);
+    put(&map, ServerAddress, values.serverAddress);
+    put(&map, RecentAddresses, values.recentAddresses);
+    put(&map, AutoReconnect, values.autoReconnect);
+    return map;
+}
+
+template <typename T> std::optional<T> take(const QVariantMap &map, const QString &key)
+{
+    return map.contains(key) ? std::optional<T>(map.value(key).value<T>()) : std::nullopt;
+}
+
+SettingsFile::Values valuesOf(const QVariantMap &map)
+{
+    return {take<QString>(map, SaveFilePath), take<QString>(map, SocketType),
+            take<QString>(map, ServerAddress), take<QStringList>(map, RecentAddresses),
+            take<bool>(map, AutoReconnect)};
+}
+
+// The toolkit orders the keys its own way on each system.
+QByteArrayList sortedLines(QByteArray file)
+{
+    QByteArrayList lines = file.replace("\r\n", "\n").split('\n');
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+} // namespace
+
+class tst_Policies : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void reconnectSchedule_data();
+    void reconnectSchedule();
+    void settingsRead_data();
+    void settingsRead();
+    void settingsWrite_data();
+    void settingsWrite();
+    void stallClock_data();
+    void stallClock();
+};
+
+void tst_Policies::reconnectSchedule_data()
+{
+    // What the caller reports: "connect" a connect began, "up" it succeeded,
+    // "lost" the link failed; "wait" and "settle" end the wait or the
+    // settling time at once; "stop" is the user's, "off"/"on" the switch.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QList<int>>("waits"); // each wait as it begins
+    QTest::addColumn<int>("waitingMs");    // at the end; -1 none
+    QTest::addColumn<int>("attempt");      // at the end
+
+    QTest::newRow("refused: 1, 2, 4, 8 s, then 10 s")
+        << QStringLiteral("connect lost wait lost wait lost wait lost wait lost wait lost")
+        << QList<int>{1000, 2000, 4000, 8000, 10000, 10000} << 10000 << 6;
+    QTest::newRow("dropped at once: the waits grow on")
+        << QStringLiteral("connect up lost wait up lost") << QList<int>{1000, 2000} << 2000 << 1;
+    QTest::newRow("a connection that lasted: short again")
+        << QStringLiteral("connect up lost wait up settle lost") << QList<int>{1000, 1000} << 1000
+        << 1;
+    QTest::newRow("one loss told twice: one wait")
+        << QStringLiteral("connect lost lost") << QList<int>{1000} << 1000 << 1;
+    QTest::newRow("stopped: no wait, and short again")
+        << QStringLiteral("connect lost wait lost stop connect lost wait stop")
+        << QList<int>{1000, 2000, 1000} << -1 << 0;
+    QTest::newRow("switched off, then on after a loss")
+        << QStringLiteral("off connect lost on") << QList<int>{1000} << 1000 << 1;
+}
+
+void tst_Policies::reconnectSchedule()
+{
+    QFETCH(QString, steps);
+    QFETCH(QList<int>, waits);
+    QFETCH(int, waitingMs);
+    QFETCH(int, attempt);
+    ReconnectSchedule schedule;
+    schedule.setEnabled(true);
+    QList<int> begun;
+    for (const QString &step : steps.split(QLatin1Char(' '))) {
+        const int before = schedule.waitingMs();
+        if (step == QLatin1String("connect"))
+            schedule.connectStarted();
+        else if (step == QLatin1String("up"))
+            schedule.connected();
+        else if (step == QLatin1String("lost"))
+            schedule.linkLost();
+        else if (step == QLatin1String("wait"))
+            schedule.endWaitNow();
+        else if (step == QLatin1String("settle"))
+            schedule.endSettlingNow();
+        else if (step == QLatin1String("stop"))
+            schedule.stop();
+        else
+            schedule.setEnabled(step == QLatin1String("on"));
+        if (schedule.waitingMs() >= 0 && schedule.waitingMs() != before)
+            begun << schedule.waitingMs();
+    }
+    QCOMPARE(begun, waits);
+    QCOMPARE(schedule.waitingMs(), waitingMs);
+    QCOMPARE(schedule.attempt(), attempt);
+}
+
+void tst_Policies::settingsRead_data()
+{
+    QTest::addColumn<QByteArray>("file"); // null: there is none
+    QTest::addColumn<QVariantMap>("values");
+
+    QTest::newRow("no file") << QByteArray() << QVariantMap();
+    QTest::newRow("every key, in UTF-8")
+        << QByteArray("[General]\nsaveFilePath=/srv/接收目录\nsocketType=client\n"
+                      "serverAddress=10.0.0.5\nrecentAddresses=10.0.0.5, kvr-b\n"
+                      "autoReconnect=true\n")
+        << QVariantMap{
+               {SaveFilePath, utf8("/srv/接收目录")},
+               {SocketType, QStringLiteral("client")},
+               {ServerAddress, QStringLiteral("10.0.0.5")},
+               {RecentAddresses, QStringList{QStringLiteral("10.0.0.5"), QStringLiteral("kvr-b")}},
+               {AutoReconnect, true}};
+    QTest::newRow("an empty value is set")
+        << QByteArray("[General]\nsaveFilePath=\n") << QVariantMap{{SaveFilePath, QString()}};
+    QTest::newRow("a switch behind a BOM, no section") << Bom + "autoReconnect=FALSE\n"
+                                                       << QVariantMap{{AutoReconnect, false}};
+    QTest::newRow("a switch neither true nor false is missing")
+        << QByteArray("[General]\nautoReconnect=sometimes\n") << QVariantMap();
+    QTest::newRow("a list that is not texts is missing")
+        << QByteArray("[General]\nrecentAddresses=@Rect(1 2 3 4)\n") << QVariantMap();
+}
+
+void tst_Policies::settingsRead()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QVariantMap, values);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QLatin1String(SettingsFile::FileName));
+    if (!file.isNull())
+        QVERIFY(writeFile(path, file));
+    QCOMPARE(setKeys(SettingsFile::read(path)), values);
+}
+
+void tst_Policies::settingsWrite_data()
+{
+    QTest::addColumn<QByteArray>("before"); // null: no file yet
+    QTest::addColumn<QVariantMap>("values");
+    QTest::addColumn<QByteArray>("after"); // in any order, line ends as on Linux
+
+    QTest::newRow("every key, in UTF-8")
+        << QByteArray()
+        << QVariantMap{{SaveFilePath, utf8("/srv/接收目录")},
+                       {SocketType, QStringLiteral("client")},
+                       {ServerAddress, QStringLiteral("10.0.0.5")},
+                       {RecentAddresses,
+                        QStringList{QStringLiteral("10.0.0.5"), QStringLiteral("kvr-b")}},
+                       {AutoReconnect, true}}
+        << QByteArray("[General]\nautoReconnect=true\nrecentAddresses=10.0.0.5, kvr-b\n"
+                      "saveFilePath=/srv/接收目录\nserverAddress=10.0.0.5\nsocketType=client\n");
+#ifdef Q_OS_WIN
+    const QByteArray folderLine = "saveFilePath=C:/接收/kvr\n";
+#else
+    // Here a backslash belongs to the name: escaped, it reads back.
+    const QByteArray folderLine = "saveFilePath=C:\\\\接收\\\\kvr\n";
+#endif
+    QTest::newRow("a Windows folder, with slashes")
+        << QByteArray() << QVariantMap{{SaveFilePath, utf8("C:\\接收\\kvr")}}
+        << QByteArray("[General]\n" + folderLine);
+    QTest::newRow("off and an empty list take their keys, the rest stays")
+        << QByteArray("[General]\nautoReconnect=true\nrecentAddresses=a, b\nserverAddress=x\n")
+        << QVariantMap{{AutoReconnect, false}, {RecentAddresses, QStringList()}}
+        << QByteArray("[General]\nserverAddress=x\n");
+    QTest::newRow("a key behind a BOM is written once")
+        << Bom + "serverAddress=10.0.0.1\n"
+        << QVariantMap{{ServerAddress, QStringLiteral("10.0.0.2")}}
+        << QByteArray("[General]\nserverAddress=10.0.0.2\n");
+}
+
+void tst_Policies::settingsWrite()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QVariantMap, values);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString path =
+        dir.filePath(QStringLiteral("new/") + QLatin1String(SettingsFile::FileName));
+    if (!before.isNull())
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && writeFile(path, before));
+    QVERIFY(SettingsFile::write(path, valuesOf(values)));
+    QCOMPARE(sortedLines(readFile(path)), sortedLines(after));
+}
+
+void tst_Policies::stallClock_data()
+{
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<bool>("released"); // the hold, before the pause
+    QTest::addColumn<bool>("busy");     // the pause is spent handling a chunk
+    QTest::addColumn<bool>("runs");     // the pause counts
+
+    QTest::newRow("quiet") << false << false << false << true;
+    QTest::newRow("held") << true << false << false << false;
+    QTest::newRow("held, then released") << true << true << false << true;
+    QTest::newRow("busy") << false << false << true << false;
+}
+
+void tst_Policies::stallClock()
+{
+    QFETCH(bool, held);
+    QFETCH(bool, released);
+    QFETCH(bool, busy);
+    QFETCH(bool, runs);
+    StallClock clock;
+    clock.start();
+    if (held)
+        clock.setHeld(true);
+    if (released)
+        clock.setHeld(false);
+    const qint64 before = clock.nowMs();
+    const auto pause = [] { QThread::msleep(PauseMs); };
+    if (busy)
+        clock.whileBusy(pause);
+    else
+        pause();
+    QCOMPARE(clock.nowMs() - before >= PauseMs, runs);
+}
+
+QTEST_GUILESS_MAIN(tst_Policies)
+#include "tst_policies.moc"
