@@ -21,12 +21,13 @@ public:
         const qint64 now = m_clock.elapsed();
         return now - m_leftOutMs - (m_heldSinceMs < 0 ? 0 : now - m_heldSinceMs);
     }
-    // Runs handle() and leaves its duration out of the clock.
+    // Runs handle() and leaves its duration out of the clock. Measured on
+    // the clock itself, so time both busy and held is left out once.
     template <typename Handle> void whileBusy(Handle handle)
     {
-        const qint64 startMs = m_clock.elapsed();
+        const qint64 startMs = nowMs();
         handle();
-        m_leftOutMs += m_clock.elapsed() - startMs;
+        m_leftOutMs += nowMs() - startMs;
     }
     // While held, the clock stands still.
     void setHeld(bool held)
