@@ -64,7 +64,7 @@ void Session::keepHistory(const QString &filePath)
     m_history = std::make_unique<TransferHistory>(filePath);
 }
 
-// Here, where FileReceiver is complete.
+// Here, where SocketReceiver and TransferHistory are complete.
 Session::~Session() = default;
 
 void Session::Tally::add(int code)
@@ -169,7 +169,7 @@ int Session::receive(const ReceiveOptions &options)
     m_socket.setReadBufferSize(ReadBufferSize);
     m_receiver = std::make_unique<SocketReceiver>(
         &m_socket, [&options] { return options.dir; },
-        [this](int code, const FileReceiver &r) { received(code, r); });
+        [this](const ReceiveEvent &event) { received(event); });
     m_idleTimer.setSingleShot(true);
     QObject::connect(m_receiver.get(), &SocketReceiver::received, [this] { restartIdleTimer(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { peerClosed(); });
@@ -229,65 +229,64 @@ int Session::receiveExitCode() const
     return m_peerClosed ? ExitConnectionLost : ExitTransferFailed;
 }
 
-void Session::received(int code, const FileReceiver &receiver)
+void Session::received(const ReceiveEvent &event)
 {
-    switch (code) {
+    switch (event.code) {
     case RecStarted:
-        m_fileClock.start();
         m_event = FileEvent();
         m_event.direction = QStringLiteral("receive");
-        m_event.name = QFileInfo(receiver.filePath()).fileName();
-        m_event.path = receiver.filePath();
-        m_event.size = receiver.announcedSize();
+        m_event.name = event.fileName;
+        m_event.path = event.filePath;
+        m_event.size = event.fileSize;
         m_output.fileStarted(m_event);
         break;
     case RecProgress:
-        m_output.progress(receiver.fileBytes(), receiver.announcedSize());
+        m_output.progress(event.fileBytes, event.fileSize);
         break;
     case RecRawData:
-        m_output.rawData(receiver.lastRawData());
+        // The event holds a short text of it; the user is shown it whole.
+        m_output.rawData(m_receiver->receiver().lastRawData());
         break;
     default:
-        endReceived(code, receiver);
+        endReceived(event);
         break;
     }
 }
 
-void Session::endReceived(int code, const FileReceiver &receiver)
+void Session::endReceived(const ReceiveEvent &event)
 {
     // A name that cannot be created never started.
-    if (code == RecCreateFailed) {
+    if (event.code == RecCreateFailed) {
         m_event = FileEvent();
         m_event.direction = QStringLiteral("receive");
-        m_event.name = receiver.fileName();
-        m_fileClock.invalidate();
+        m_event.name = event.fileName;
     }
     TransferOutcome::Reception reception;
-    reception.code = code;
+    reception.code = event.code;
     // Without a digest the size is all that vouches for the file; it stays
     // stored under its name all the same.
-    reception.sizeMismatch = code == RecDone && receiver.sizeMismatch();
-    reception.programFile = code == RecCreateFailed && receiver.programFileRefused();
+    reception.sizeMismatch = event.sizeMismatch;
+    reception.programFile = event.programFile;
     reception.cut = cutOfReception();
-    reception.writeFailure = receiver.writeFailure();
+    reception.writeFailure = event.writeFailure;
     if (reception.programFile)
         m_event.note = QStringLiteral("one of the program's own files, left as it was");
-    if (code == RecWriteFailed)
-        m_event.note = writeFailureNote(receiver.writeFailure());
+    if (event.code == RecWriteFailed)
+        m_event.note = writeFailureNote(event.writeFailure);
     // A verified file whose name was taken lies elsewhere: say where.
-    if (!receiver.savedAs().isEmpty()) {
-        m_event.path = receiver.savedAs();
-        m_event.note = code == RecDone ? QStringLiteral("its name was taken; stored as %1")
-                                       : QStringLiteral("verified; kept as %1");
+    if (!event.savedAs.isEmpty()) {
+        m_event.path = event.savedAs;
+        m_event.note = event.code == RecDone ? QStringLiteral("its name was taken; stored as %1")
+                                             : QStringLiteral("verified; kept as %1");
         m_event.note = m_event.note.arg(QDir::toNativeSeparators(m_event.path));
     }
-    m_event.bytes = receiver.fileBytes();
-    m_event.wireBytes = receiver.totalBytes();
-    m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
+    m_event.bytes = event.fileBytes;
+    m_event.wireBytes = event.totalBytes;
+    m_event.ms = event.elapsedMs;
     m_event.outcome = TransferOutcome::ofReception(reception);
     m_event.exitCode = exitCodeOf(m_event.outcome);
     m_output.fileEnded(m_event);
-    record(m_event, code == RecDone ? receiver.md5Hex() : QByteArray());
+    record(m_event, event.md5Hex);
     m_tally.add(m_event.exitCode);
 }
 

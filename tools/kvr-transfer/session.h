@@ -5,6 +5,7 @@
 #include "history/transferoutcome.h"
 #include "settings/defaults.h"
 #include "transfer/protocol.h"
+#include "transfer/transferevents.h"
 
 #include <QElapsedTimer>
 #include <QStringList>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 
-class FileReceiver;
 class SocketReceiver;
 class TransferHistory;
 
@@ -60,8 +60,8 @@ private:
     void peerClosed();
     void abandonReception();
     void restartIdleTimer();
-    void received(int code, const FileReceiver &receiver);
-    void endReceived(int code, const FileReceiver &receiver);
+    void received(const ReceiveEvent &event);
+    void endReceived(const ReceiveEvent &event);
     TransferOutcome::Cut cutOfReception() const;
     void record(const FileEvent &event, const QByteArray &md5Hex);
     int receiveExitCode() const;
@@ -75,7 +75,6 @@ private:
     std::unique_ptr<TransferHistory> m_history;
     Tally m_tally;
     FileEvent m_event;
-    QElapsedTimer m_fileClock;
     std::unique_ptr<SocketReceiver> m_receiver;
     QTimer m_idleTimer;
     qint64 m_idleMs = 0;
