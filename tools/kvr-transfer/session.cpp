@@ -306,16 +306,19 @@ void Session::record(const FileEvent &event, const QByteArray &md5Hex)
 {
     if (!m_history)
         return;
-    const HistoryEntry entry{QDateTime::currentDateTime(),
-                             event.direction,
-                             m_host,
-                             m_port,
-                             event.name,
-                             event.bytes,
-                             md5Hex,
-                             event.outcome,
-                             event.ms};
-    const QString error = m_history->append(entry);
+    TransferRecord record;
+    record.endTime = QDateTime::currentDateTime();
+    record.direction = event.direction == QLatin1String("send")
+                           ? TransferRecord::Direction::Send
+                           : TransferRecord::Direction::Receive;
+    record.host = m_host;
+    record.port = m_port;
+    record.fileName = event.name;
+    record.bytes = event.bytes;
+    record.md5Hex = md5Hex;
+    record.outcome = event.outcome;
+    record.ms = event.ms;
+    const QString error = m_history->append(record);
     if (!error.isEmpty())
         m_output.error(QStringLiteral("cannot write the history %1: %2")
                            .arg(QDir::toNativeSeparators(m_history->filePath()), error));
