@@ -39,22 +39,6 @@ int exitCodeOf(const QString &outcome)
     return codes.value(outcome, ExitTransferFailed);
 }
 
-// Why a reception was ended before its end marker; empty for a disk that
-// refused, which the outcome says.
-QString writeFailureNote(WriteFailure failure)
-{
-    switch (failure) {
-    case WriteFailure::PastAnnouncedSize:
-        return QStringLiteral("ran far past the size announced without an end marker; its "
-                              "partial file is removed");
-    case WriteFailure::FreeSpace:
-        return QStringLiteral("the disk's last free space is kept free; its partial file is "
-                              "removed");
-    default:
-        return QString();
-    }
-}
-
 } // namespace
 
 Session::Session(Output &output) : m_output(output) {}
@@ -130,34 +114,29 @@ int Session::send(const QStringList &paths, int bufferSize)
 
 int Session::sendFile(const QString &path)
 {
-    FileEvent event;
-    event.direction = QStringLiteral("send");
-    event.name = Protocol::fileNameOf(path);
-    event.path = QFileInfo(path).absoluteFilePath();
-    event.size = quint64(QFileInfo(path).size());
-    m_output.fileStarted(event);
+    const QFileInfo file(path);
+    const quint64 size = quint64(file.size());
+    m_output.fileStarted(TransferRecord::Direction::Send, Protocol::fileNameOf(path),
+                         file.absoluteFilePath(), size);
 
     FileSender::Options options;
     options.bufferSize = m_bufferSize;
     options.cancel = &Interrupt::flag();
     SendEvent last;
     FileSender sender(
-        [this, &event, &last](const SendEvent &sent) {
+        [this, size, &last](const SendEvent &sent) {
             last = sent;
             if (sent.code == TransProgress)
-                m_output.progress(sent.bytesRead, event.size);
+                m_output.progress(sent.bytesRead, size);
         },
         options);
     QElapsedTimer clock;
     clock.start();
-    event.outcome = TransferOutcome::ofSend(sender.send(&m_socket, path));
-    event.ms = clock.elapsed();
-    event.bytes = last.bytesRead;
-    event.wireBytes = last.bytesWritten;
-    event.exitCode = exitCodeOf(event.outcome);
-    m_output.fileEnded(event);
-    record(event, last.md5Hex);
-    return event.exitCode;
+    sender.send(&m_socket, path);
+    TransferRecord record = TransferRecord::ofSend(last, path, m_host, m_port);
+    // The user waited for the hashing too.
+    record.ms = clock.elapsed();
+    return ended(record);
 }
 
 int Session::receive(const ReceiveOptions &options)
@@ -233,12 +212,8 @@ void Session::received(const ReceiveEvent &event)
 {
     switch (event.code) {
     case RecStarted:
-        m_event = FileEvent();
-        m_event.direction = QStringLiteral("receive");
-        m_event.name = event.fileName;
-        m_event.path = event.filePath;
-        m_event.size = event.fileSize;
-        m_output.fileStarted(m_event);
+        m_output.fileStarted(TransferRecord::Direction::Receive, event.fileName, event.filePath,
+                             event.fileSize);
         break;
     case RecProgress:
         m_output.progress(event.fileBytes, event.fileSize);
@@ -248,46 +223,9 @@ void Session::received(const ReceiveEvent &event)
         m_output.rawData(m_receiver->receiver().lastRawData());
         break;
     default:
-        endReceived(event);
+        m_tally.add(ended(TransferRecord::ofReception(event, cutOfReception(), m_host, m_port)));
         break;
     }
-}
-
-void Session::endReceived(const ReceiveEvent &event)
-{
-    // A name that cannot be created never started.
-    if (event.code == RecCreateFailed) {
-        m_event = FileEvent();
-        m_event.direction = QStringLiteral("receive");
-        m_event.name = event.fileName;
-    }
-    TransferOutcome::Reception reception;
-    reception.code = event.code;
-    // Without a digest the size is all that vouches for the file; it stays
-    // stored under its name all the same.
-    reception.sizeMismatch = event.sizeMismatch;
-    reception.programFile = event.programFile;
-    reception.cut = cutOfReception();
-    reception.writeFailure = event.writeFailure;
-    if (reception.programFile)
-        m_event.note = QStringLiteral("one of the program's own files, left as it was");
-    if (event.code == RecWriteFailed)
-        m_event.note = writeFailureNote(event.writeFailure);
-    // A verified file whose name was taken lies elsewhere: say where.
-    if (!event.savedAs.isEmpty()) {
-        m_event.path = event.savedAs;
-        m_event.note = event.code == RecDone ? QStringLiteral("its name was taken; stored as %1")
-                                             : QStringLiteral("verified; kept as %1");
-        m_event.note = m_event.note.arg(QDir::toNativeSeparators(m_event.path));
-    }
-    m_event.bytes = event.fileBytes;
-    m_event.wireBytes = event.totalBytes;
-    m_event.ms = event.elapsedMs;
-    m_event.outcome = TransferOutcome::ofReception(reception);
-    m_event.exitCode = exitCodeOf(m_event.outcome);
-    m_output.fileEnded(m_event);
-    record(m_event, event.md5Hex);
-    m_tally.add(m_event.exitCode);
 }
 
 // Why an open reception ended without its end marker.
@@ -301,27 +239,20 @@ TransferOutcome::Cut Session::cutOfReception() const
                                   : TransferOutcome::Cut::WaitEnded;
 }
 
-// A history that cannot be written is told once, and the transfers go on.
-void Session::record(const FileEvent &event, const QByteArray &md5Hex)
+// Reports a file that ended and keeps its line of history; returns what
+// it means for the exit code. A history that cannot be written is told
+// once, and the transfers go on.
+int Session::ended(const TransferRecord &record)
 {
+    const int exitCode = exitCodeOf(record.outcome);
+    m_output.fileEnded(record, exitCode);
     if (!m_history)
-        return;
-    TransferRecord record;
-    record.endTime = QDateTime::currentDateTime();
-    record.direction = event.direction == QLatin1String("send")
-                           ? TransferRecord::Direction::Send
-                           : TransferRecord::Direction::Receive;
-    record.host = m_host;
-    record.port = m_port;
-    record.fileName = event.name;
-    record.bytes = event.bytes;
-    record.md5Hex = md5Hex;
-    record.outcome = event.outcome;
-    record.ms = event.ms;
+        return exitCode;
     const QString error = m_history->append(record);
     if (!error.isEmpty())
         m_output.error(QStringLiteral("cannot write the history %1: %2")
                            .arg(QDir::toNativeSeparators(m_history->filePath()), error));
+    return exitCode;
 }
 
 // Sent means the controller's side acknowledged the greeting, as for a

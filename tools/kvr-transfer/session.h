@@ -3,11 +3,11 @@
 #include "output.h"
 
 #include "history/transferoutcome.h"
+#include "history/transferrecord.h"
 #include "settings/defaults.h"
 #include "transfer/protocol.h"
 #include "transfer/transferevents.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
@@ -61,9 +61,8 @@ private:
     void abandonReception();
     void restartIdleTimer();
     void received(const ReceiveEvent &event);
-    void endReceived(const ReceiveEvent &event);
     TransferOutcome::Cut cutOfReception() const;
-    void record(const FileEvent &event, const QByteArray &md5Hex);
+    int ended(const TransferRecord &record);
     int receiveExitCode() const;
     int finish(int exitCode);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs = -1);
@@ -74,7 +73,6 @@ private:
     quint16 m_port = Protocol::ControllerPort;
     std::unique_ptr<TransferHistory> m_history;
     Tally m_tally;
-    FileEvent m_event;
     std::unique_ptr<SocketReceiver> m_receiver;
     QTimer m_idleTimer;
     qint64 m_idleMs = 0;
