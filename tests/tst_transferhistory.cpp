@@ -1,6 +1,7 @@
-// history.csv as the window and kvr-transfer write it: each field as a
-// spreadsheet reads it back, the roll-over at 10 MiB, a history that cannot
-// be written, and several writers at once. A full disk and a file held open
+// history.csv as the window and kvr-transfer write it: the word for each
+// end code, the record made of an end event, each field as a spreadsheet
+// reads it back, the roll-over at 10 MiB, a history that cannot be
+// written, and several writers at once. A full disk and a file held open
 // elsewhere come from a HistoryDisk that fails on demand.
 
 #include "historyfile.h"
@@ -49,6 +50,8 @@ SendEvent sendEvent(int code)
     return {code, 7000000000ULL, 6000000001ULL, 6000000321ULL, 1234, "0123456789abcdef"};
 }
 
+// As the receiver reports the code: a name refused has no path, a file
+// stored under a free name lies there, a digest comes with RecDone only.
 ReceiveEvent receiveEvent(int code, const QString &savedAs)
 {
     ReceiveEvent event;
