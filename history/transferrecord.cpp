@@ -4,6 +4,21 @@
 
 #include <QFileInfo>
 
+namespace {
+
+QString outcomeOf(const ReceiveEvent &event, TransferOutcome::Cut cut)
+{
+    TransferOutcome::Reception reception;
+    reception.code = event.code;
+    reception.sizeMismatch = event.sizeMismatch;
+    reception.programFile = event.programFile;
+    reception.cut = cut;
+    reception.writeFailure = event.writeFailure;
+    return TransferOutcome::ofReception(reception);
+}
+
+} // namespace
+
 TransferRecord TransferRecord::ofSend(const SendEvent &event, const QString &filePath,
                                       const QString &host, quint16 port)
 {
@@ -26,13 +41,6 @@ TransferRecord TransferRecord::ofSend(const SendEvent &event, const QString &fil
 TransferRecord TransferRecord::ofReception(const ReceiveEvent &event, TransferOutcome::Cut cut,
                                            const QString &host, quint16 port)
 {
-    TransferOutcome::Reception reception;
-    reception.code = event.code;
-    reception.sizeMismatch = event.sizeMismatch;
-    reception.programFile = event.programFile;
-    reception.cut = cut;
-    reception.writeFailure = event.writeFailure;
-
     TransferRecord record;
     record.direction = Direction::Receive;
     record.host = host;
@@ -44,7 +52,7 @@ TransferRecord TransferRecord::ofReception(const ReceiveEvent &event, TransferOu
     record.bytes = event.fileBytes;
     record.wireBytes = event.totalBytes;
     record.md5Hex = event.md5Hex;
-    record.outcome = TransferOutcome::ofReception(reception);
+    record.outcome = outcomeOf(event, cut);
     record.ms = event.elapsedMs;
     record.endTime = QDateTime::currentDateTime();
     record.programFile = event.programFile;
