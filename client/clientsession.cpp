@@ -8,7 +8,6 @@
 #include "transfer/protocol.h"
 #include "transfer/sharedvalues.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -491,8 +490,8 @@ void ClientSession::queuedFileEnded(const SendEvent &event)
     if (!m_sendQueue.sending())
         return;
     const SendQueue::Place place = m_sendQueue.current();
-    recordHistory("send", Protocol::fileNameOf(place.path), event.bytesRead, event.md5Hex,
-                  TransferOutcome::ofSend(event.code), event.elapsedMs);
+    recordHistory(TransferRecord::ofSend(event, place.path, m_worker->controllerAddress.get(),
+                                         Protocol::ControllerPort));
     const SendQueue::After after = m_sendQueue.fileEnded(event.code);
     if (after == SendQueue::After::Next)
         sendNextQueued();
@@ -526,36 +525,21 @@ void ClientSession::showQueuePlace()
 // A connection that is gone when the reception stalled took the file with it.
 void ClientSession::receptionEnded(const ReceiveEvent &event)
 {
-    TransferOutcome::Reception reception;
-    reception.code = event.code;
-    reception.sizeMismatch = event.sizeMismatch;
-    reception.programFile = event.programFile;
-    reception.writeFailure = event.writeFailure;
-    reception.cut = m_worker->clientState() == QAbstractSocket::ConnectedState
-                        ? TransferOutcome::Cut::Stall
-                        : TransferOutcome::Cut::PeerClosed;
+    TransferOutcome::Cut cut = m_worker->clientState() == QAbstractSocket::ConnectedState
+                                   ? TransferOutcome::Cut::Stall
+                                   : TransferOutcome::Cut::PeerClosed;
     if (std::exchange(m_receptionStopped, false))
-        reception.cut = TransferOutcome::Cut::Interrupted;
-    const QString outcome = TransferOutcome::ofReception(reception);
-    recordHistory("receive", event.fileName, event.fileBytes, event.md5Hex, outcome,
-                  event.elapsedMs);
-    const bool done = outcome == QLatin1String(TransferOutcome::Done);
-    emit notice({utf8(done ? "接收完成" : "接收失败"), Protocol::printable(event.fileName)});
+        cut = TransferOutcome::Cut::Interrupted;
+    const TransferRecord record = TransferRecord::ofReception(
+        event, cut, m_worker->controllerAddress.get(), Protocol::ControllerPort);
+    recordHistory(record);
+    emit notice(
+        {utf8(record.done() ? "接收完成" : "接收失败"), Protocol::printable(record.fileName)});
 }
 
-void ClientSession::recordHistory(const char *direction, const QString &fileName, quint64 bytes,
-                                  const QByteArray &md5Hex, const QString &outcome, qint64 ms)
+void ClientSession::recordHistory(const TransferRecord &record)
 {
-    const HistoryEntry entry{QDateTime::currentDateTime(),
-                             QString::fromLatin1(direction),
-                             m_worker->controllerAddress.get(),
-                             Protocol::ControllerPort,
-                             fileName,
-                             bytes,
-                             md5Hex,
-                             outcome,
-                             ms};
-    const QString error = m_history.append(entry);
+    const QString error = m_history.append(record);
     if (!error.isEmpty())
         log(utf8("无法写入传输记录 %1: %2")
                 .arg(QDir::toNativeSeparators(m_history.filePath()), error));

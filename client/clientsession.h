@@ -127,8 +127,7 @@ private:
     void queueRunEnded(SendQueue::After after, const SendQueue::Place &last);
     void showQueuePlace();
     void receptionEnded(const ReceiveEvent &event);
-    void recordHistory(const char *direction, const QString &fileName, quint64 bytes,
-                       const QByteArray &md5Hex, const QString &outcome, qint64 ms);
+    void recordHistory(const TransferRecord &record);
 
     sendThread *m_worker;
     ReconnectSchedule *m_reconnect;

@@ -69,18 +69,18 @@ QString resultOf(const QString &outcome)
     return outcome;
 }
 
-QByteArray lineOf(const HistoryEntry &entry)
+QByteArray lineOf(const TransferRecord &record)
 {
-    const QString result = resultOf(entry.outcome);
-    const QStringList fields{localTimeWithOffset(entry.time),
-                             field(entry.direction),
-                             field(entry.host),
-                             QString::number(entry.port),
-                             field(entry.fileName),
-                             QString::number(entry.bytes),
-                             QString::fromLatin1(entry.md5Hex.toLower()),
+    const QString result = resultOf(record.outcome);
+    const QStringList fields{localTimeWithOffset(record.endTime),
+                             field(TransferRecord::word(record.direction)),
+                             field(record.host),
+                             QString::number(record.port),
+                             field(record.fileName),
+                             QString::number(record.bytes),
+                             QString::fromLatin1(record.md5Hex.toLower()),
                              field(result),
-                             QString::number(double(entry.ms) / 1000.0, 'f', 3)};
+                             QString::number(double(record.ms) / 1000.0, 'f', 3)};
     return fields.join(QLatin1Char(',')).toUtf8() + LineEnd;
 }
 
@@ -108,7 +108,7 @@ QString TransferHistory::pendingPath() const
 // end and then writes): there each line also takes the lock file the
 // processes share. Without the lock (a folder that cannot be written, a
 // lock held too long) the line is still appended.
-QString TransferHistory::append(const HistoryEntry &entry)
+QString TransferHistory::append(const TransferRecord &record)
 {
 #ifdef Q_OS_WIN
     constexpr bool LockEveryLine = true;
@@ -124,7 +124,7 @@ QString TransferHistory::append(const HistoryEntry &entry)
     // make one.
     if (full && locked)
         rollOver();
-    const QByteArray line = lineOf(entry);
+    const QByteArray line = lineOf(record);
     // A line waits behind those already waiting, so that they stay in order.
     const bool behind = waiting && !(locked && moveWaiting());
     const QString error = behind ? QString() : appendLine(m_path, line);

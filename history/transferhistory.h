@@ -1,28 +1,11 @@
 #pragma once
 
 #include "history/historydisk.h"
+#include "history/transferrecord.h"
 
-#include <QByteArray>
-#include <QDateTime>
 #include <QString>
 
 #include <memory>
-
-// One finished send or reception, as history.csv records it.
-struct HistoryEntry
-{
-    QDateTime time;    // when it ended
-    QString direction; // "send" or "receive"
-    QString host;      // the controller's address
-    quint16 port = 0;
-    QString fileName;
-    quint64 bytes = 0; // contents read for sending, or stored
-    // The contents' digest when known: the one a send announced, the one a
-    // reception matched.
-    QByteArray md5Hex;
-    QString outcome; // TransferOutcome's word
-    qint64 ms = 0;
-};
 
 // history.csv: one line for every finished transfer of the window and of
 // kvr-transfer, beside the settings.ini they use. UTF-8 with a byte-order
@@ -55,11 +38,11 @@ public:
     QString filePath() const { return m_path; }
     // Where lines wait while history.csv cannot be written.
     QString pendingPath() const;
-    // Appends the entry as one line. Returns why it could not, and where the
+    // Appends the record as one line. Returns why it could not, and where the
     // line waits if it does, the first time only: a history that cannot be
     // written is told once, not for every file. Empty otherwise. A transfer
     // never waits long for it.
-    QString append(const HistoryEntry &entry);
+    QString append(const TransferRecord &record);
 
 private:
     void rollOver();

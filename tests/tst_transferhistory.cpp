@@ -1,6 +1,7 @@
-// history.csv as the window and kvr-transfer write it: each field as a
-// spreadsheet reads it back, the roll-over at 10 MiB, a history that cannot
-// be written, and several writers at once. A full disk and a file held open
+// history.csv as the window and kvr-transfer write it: the word for each
+// end code, the record made of an end event, each field as a spreadsheet
+// reads it back, the roll-over at 10 MiB, a history that cannot be
+// written, and several writers at once. A full disk and a file held open
 // elsewhere come from a HistoryDisk that fails on demand.
 
 #include "historyfile.h"
@@ -24,19 +25,50 @@
 
 namespace {
 
-HistoryEntry sampleEntry(const QString &fileName = QStringLiteral("program.bin"))
+TransferRecord sampleRecord(const QString &fileName = QStringLiteral("program.bin"))
 {
-    HistoryEntry entry;
-    entry.time = QDateTime(QDate(2026, 12, 8), QTime(14, 3, 27), Qt::OffsetFromUTC, 8 * 3600);
-    entry.direction = QStringLiteral("send");
-    entry.host = QStringLiteral("192.168.1.10");
-    entry.port = 8080;
-    entry.fileName = fileName;
-    entry.bytes = 3000000;
-    entry.md5Hex = "0123456789ABCDEF0123456789abcdef";
-    entry.outcome = QStringLiteral("done");
-    entry.ms = 1234;
-    return entry;
+    TransferRecord record;
+    record.endTime = QDateTime(QDate(2026, 12, 8), QTime(14, 3, 27), Qt::OffsetFromUTC, 8 * 3600);
+    record.direction = TransferRecord::Direction::Send;
+    record.host = QStringLiteral("192.168.1.10");
+    record.port = 8080;
+    record.fileName = fileName;
+    record.bytes = 3000000;
+    record.md5Hex = "0123456789ABCDEF0123456789abcdef";
+    record.outcome = QStringLiteral("done");
+    record.ms = 1234;
+    return record;
+}
+
+using Reception = TransferOutcome::Reception;
+using Cut = TransferOutcome::Cut;
+
+// Each figure of an event different, so a field taken from the wrong one
+// shows.
+SendEvent sendEvent(int code)
+{
+    return {code, 7000000000ULL, 6000000001ULL, 6000000321ULL, 1234, "0123456789abcdef"};
+}
+
+// As the receiver reports the code: a name refused has no path, a file
+// stored under a free name lies there, a digest comes with RecDone only.
+ReceiveEvent receiveEvent(int code, const QString &savedAs)
+{
+    ReceiveEvent event;
+    event.code = code;
+    event.fileSize = 7000000000ULL;
+    event.fileBytes = 6000000002ULL;
+    event.totalBytes = 6000000654ULL;
+    event.elapsedMs = 4321;
+    event.fileName = QStringLiteral("f.bin");
+    event.filePath =
+        code == RecCreateFailed
+            ? QString()
+            : (code == RecDone && !savedAs.isEmpty() ? savedAs : QStringLiteral("/in/f.bin"));
+    event.savedAs = savedAs;
+    event.md5Hex = code == RecDone ? "0123456789abcdef" : "";
+    event.writeFailure = code == RecWriteFailed ? WriteFailure::Disk : WriteFailure::None;
+    return event;
 }
 
 // Fails as a full disk does, part way into a write, or as a file that a
@@ -88,12 +120,19 @@ private:
 
 } // namespace
 
+Q_DECLARE_METATYPE(TransferOutcome::Reception)
+
 class tst_TransferHistory : public QObject
 {
     Q_OBJECT
 
 private slots:
     void init();
+
+    void outcomeWords_data();
+    void outcomeWords();
+    void recordOfEvent_data();
+    void recordOfEvent();
 
     void fieldsReadBack_data();
     void fieldsReadBack();
@@ -117,6 +156,113 @@ void tst_TransferHistory::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+}
+
+void tst_TransferHistory::outcomeWords_data()
+{
+    QTest::addColumn<bool>("send");
+    QTest::addColumn<Reception>("reception"); // of a send, the code alone
+    QTest::addColumn<QString>("word");
+
+    const auto row = [](const char *name, bool send, Reception reception, const char *word) {
+        QTest::newRow(name) << send << reception << QString::fromLatin1(word);
+    };
+    row("sent", true, {TransDone}, "done");
+    row("send stopped", true, {TransAborted}, "interrupted");
+    row("send lost", true, {TransDisconnected}, "connection-lost");
+    row("send not opened", true, {TransOpenFailed}, "open-failed");
+    row("send changed", true, {TransChanged}, "changed-during-send");
+    row("send not read", true, {TransReadFailed}, "read-failed");
+    row("received", false, {RecDone}, "done");
+    row("received, another size", false, {RecDone, true}, "size-mismatch");
+    row("digest mismatch", false, {RecMd5Mismatch}, "digest-mismatch");
+    row("stalled", false, {RecTimeout}, "timeout");
+    row("peer closed", false, {RecTimeout, false, false, Cut::PeerClosed}, "connection-lost");
+    row("wait ended", false, {RecTimeout, false, false, Cut::WaitEnded}, "incomplete");
+    row("interrupted", false, {RecTimeout, false, false, Cut::Interrupted}, "interrupted");
+    row("not created", false, {RecCreateFailed}, "create-failed");
+    row("a program file", false, {RecCreateFailed, false, true}, "program-file");
+    row("not written", false, {RecWriteFailed}, "write-failed");
+    row("far past its size", false,
+        {RecWriteFailed, false, false, Cut::Stall, WriteFailure::PastAnnouncedSize},
+        "size-exceeded");
+}
+
+void tst_TransferHistory::outcomeWords()
+{
+    QFETCH(bool, send);
+    QFETCH(Reception, reception);
+    QFETCH(QString, word);
+    QCOMPARE(send ? TransferOutcome::ofSend(reception.code)
+                  : TransferOutcome::ofReception(reception),
+             word);
+}
+
+void tst_TransferHistory::recordOfEvent_data()
+{
+    QTest::addColumn<bool>("send");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("cut");
+    QTest::addColumn<QString>("savedAs");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("path"); // where the file lies
+
+    const QString sent = QFileInfo(QStringLiteral("out/f.bin")).absoluteFilePath();
+    const QString own = QStringLiteral("/in/f.bin");
+    const QString free = QStringLiteral("/in/f (1).bin");
+    const QString part = QStringLiteral("/in/.f.bin.a1B2c3.part");
+    const int stall = int(Cut::Stall);
+    QTest::newRow("sent") << true << int(TransDone) << stall << QString() << "done" << sent;
+    QTest::newRow("send lost") << true << int(TransDisconnected) << stall << QString()
+                               << "connection-lost" << sent;
+    QTest::newRow("received") << false << int(RecDone) << stall << QString() << "done" << own;
+    QTest::newRow("under a free name") << false << int(RecDone) << stall << free << "done" << free;
+    QTest::newRow("verified, not stored")
+        << false << int(RecWriteFailed) << stall << part << "write-failed" << part;
+    QTest::newRow("digest mismatch")
+        << false << int(RecMd5Mismatch) << stall << QString() << "digest-mismatch" << own;
+    QTest::newRow("stalled") << false << int(RecTimeout) << stall << QString() << "timeout" << own;
+    QTest::newRow("peer closed") << false << int(RecTimeout) << int(Cut::PeerClosed) << QString()
+                                 << "connection-lost" << own;
+    QTest::newRow("interrupted") << false << int(RecTimeout) << int(Cut::Interrupted) << QString()
+                                 << "interrupted" << own;
+    QTest::newRow("name refused") << false << int(RecCreateFailed) << stall << QString()
+                                  << "create-failed" << QString();
+}
+
+// Every field from the event it ends, the host and port from the caller.
+void tst_TransferHistory::recordOfEvent()
+{
+    QFETCH(bool, send);
+    QFETCH(int, code);
+    QFETCH(int, cut);
+    QFETCH(QString, savedAs);
+    QFETCH(QString, outcome);
+    QFETCH(QString, path);
+    const QString host = QStringLiteral("192.168.1.10");
+    const SendEvent sent = sendEvent(code);
+    const ReceiveEvent received = receiveEvent(code, savedAs);
+
+    const QDateTime before = QDateTime::currentDateTime();
+    const TransferRecord record =
+        send ? TransferRecord::ofSend(sent, QStringLiteral("out/f.bin"), host, 8081)
+             : TransferRecord::ofReception(received, Cut(cut), host, 8081);
+
+    QCOMPARE(record.direction == TransferRecord::Direction::Send, send);
+    QCOMPARE(record.host, host);
+    QCOMPARE(record.port, quint16(8081));
+    QCOMPARE(record.fileName, QStringLiteral("f.bin"));
+    QCOMPARE(record.outcome, outcome);
+    QCOMPARE(record.path, path);
+    QCOMPARE(record.underOtherName, !savedAs.isEmpty());
+    // A name refused began no file, of no size.
+    QCOMPARE(record.size, path.isEmpty() ? 0 : 7000000000ULL);
+    QCOMPARE(record.bytes, send ? sent.bytesRead : received.fileBytes);
+    QCOMPARE(record.wireBytes, send ? sent.bytesWritten : received.totalBytes);
+    QCOMPARE(record.md5Hex, send ? sent.md5Hex : received.md5Hex);
+    QCOMPARE(record.ms, send ? sent.elapsedMs : received.elapsedMs);
+    QVERIFY(record.endTime >= before && record.endTime <= QDateTime::currentDateTime());
+    QVERIFY(record.writeFailure == (send ? WriteFailure::None : received.writeFailure));
 }
 
 void tst_TransferHistory::fieldsReadBack_data()
@@ -167,14 +313,14 @@ void tst_TransferHistory::fieldsReadBack()
     QFETCH(int, offsetMinutes);
     QFETCH(QString, outcome);
     QFETCH(QStringList, expected);
-    HistoryEntry entry = sampleEntry(fileName);
-    entry.time =
-        QDateTime(entry.time.date(), entry.time.time(), Qt::OffsetFromUTC, offsetMinutes * 60);
-    entry.outcome = outcome;
+    TransferRecord record = sampleRecord(fileName);
+    record.endTime = QDateTime(record.endTime.date(), record.endTime.time(), Qt::OffsetFromUTC,
+                               offsetMinutes * 60);
+    record.outcome = outcome;
     TransferHistory history(m_dir->filePath(QStringLiteral("new/history.csv")));
 
-    QCOMPARE(history.append(entry), QString());
-    QCOMPARE(history.append(sampleEntry()), QString());
+    QCOMPARE(history.append(record), QString());
+    QCOMPARE(history.append(sampleRecord()), QString());
 
     const QByteArray bytes =
         TestFiles::readFile(m_dir->filePath(QStringLiteral("new/history.csv")));
@@ -216,12 +362,12 @@ void tst_TransferHistory::rollsOver()
         disk->afterRename = [this] {
             auto stale = std::make_unique<FailingDisk>();
             stale->staleSize = TransferHistory::RollOverBytes - 1;
-            TransferHistory(historyPath(), std::move(stale)).append(sampleEntry());
+            TransferHistory(historyPath(), std::move(stale)).append(sampleRecord());
         };
     }
 
     TransferHistory history(historyPath(), std::move(disk));
-    QCOMPARE(history.append(sampleEntry()), QString());
+    QCOMPARE(history.append(sampleRecord()), QString());
 
     QCOMPARE(QFileInfo(oldPath()).size(), full ? size : qint64(5));
     if (full)
@@ -237,9 +383,9 @@ void tst_TransferHistory::unwritableToldOnce()
     QVERIFY(QDir().mkpath(historyPath()));
     TransferHistory history(historyPath());
 
-    QVERIFY(!history.append(sampleEntry()).isEmpty());
-    QCOMPARE(history.append(sampleEntry()), QString());
-    QCOMPARE(history.append(sampleEntry()), QString());
+    QVERIFY(!history.append(sampleRecord()).isEmpty());
+    QCOMPARE(history.append(sampleRecord()), QString());
+    QCOMPARE(history.append(sampleRecord()), QString());
 }
 
 void tst_TransferHistory::keptUntilWritable_data()
@@ -269,7 +415,7 @@ void tst_TransferHistory::keptUntilWritable()
     auto owned = std::make_unique<FailingDisk>();
     FailingDisk *disk = owned.get();
     auto history = std::make_unique<TransferHistory>(historyPath(), std::move(owned));
-    QCOMPARE(history->append(sampleEntry(QStringLiteral("before"))), QString());
+    QCOMPARE(history->append(sampleRecord(QStringLiteral("before"))), QString());
     QStringList failing{historyPath()};
     if (!keptAside)
         failing << pendingPath();
@@ -286,8 +432,8 @@ void tst_TransferHistory::keptUntilWritable()
     if (!realHandle)
         (heldOpen ? disk->held : disk->full) = failing;
 
-    const QString told = history->append(sampleEntry(QStringLiteral("during 1")));
-    QCOMPARE(history->append(sampleEntry(QStringLiteral("during 2"))), QString());
+    const QString told = history->append(sampleRecord(QStringLiteral("during 1")));
+    QCOMPARE(history->append(sampleRecord(QStringLiteral("during 2"))), QString());
     QVERIFY(!told.isEmpty());
     QCOMPARE(told.contains(QDir::toNativeSeparators(pendingPath())), keptAside);
 #ifdef Q_OS_WIN
@@ -298,7 +444,7 @@ void tst_TransferHistory::keptUntilWritable()
     disk->full.clear();
     if (startedAgain)
         history = std::make_unique<TransferHistory>(historyPath());
-    QCOMPARE(history->append(sampleEntry(QStringLiteral("after"))), QString());
+    QCOMPARE(history->append(sampleRecord(QStringLiteral("after"))), QString());
 
     QStringList expected{QStringLiteral("before"), QStringLiteral("during 1"),
                          QStringLiteral("during 2"), QStringLiteral("after")};
@@ -339,7 +485,7 @@ void tst_TransferHistory::writersAtOnce()
         writers.emplace_back(QThread::create([this, w] {
             TransferHistory history(historyPath());
             for (int i = 0; i < Lines; ++i) {
-                if (!history.append(sampleEntry(QStringLiteral("w%1-%2,x").arg(w).arg(i)))
+                if (!history.append(sampleRecord(QStringLiteral("w%1-%2,x").arg(w).arg(i)))
                          .isEmpty())
                     return;
             }

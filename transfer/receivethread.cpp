@@ -87,8 +87,10 @@ void receiveThread::run()
     if (m_stopRequested)
         return;
     running = true;
-    StreamReceiver stream([] { return saveFilePath.get(); },
-                          [this](int code, const FileReceiver &r) { publish(code, r); }, m_disk);
+    // The event carries a short text of raw data; rawData holds the chunk.
+    StreamReceiver stream(
+        [] { return saveFilePath.get(); },
+        [this, &stream](const ReceiveEvent &event) { publish(event, stream.receiver()); }, m_disk);
     QList<QByteArray> batch;
     bool held = false;
     while (!m_stopRequested) {
@@ -173,56 +175,22 @@ void receiveThread::release(const QList<QByteArray> &batch)
         emit queueHasRoom();
 }
 
-void receiveThread::publish(int code, const FileReceiver &receiver)
+void receiveThread::publish(const ReceiveEvent &event, const FileReceiver &receiver)
 {
-    if (code == RecProgress && m_sinceProgress.isValid() &&
+    if (event.code == RecProgress && m_sinceProgress.isValid() &&
         m_sinceProgress.elapsed() < ProgressIntervalMs)
         return; // the next code carries the newer figures
-    if (code == RecStarted || code == RecProgress)
+    if (event.code == RecStarted || event.code == RecProgress)
         m_sinceProgress.start();
-    if (code == RecTimeout && m_endStopped)
+    if (event.code == RecTimeout && m_endStopped)
         QFile::remove(receiver.partPath());
-    if (code == RecRawData) {
+    if (event.code == RecRawData) {
         rawData.set(receiver.lastRawData());
     } else {
-        recFileSize = receiver.announcedSize();
-        recFileBytes = receiver.fileBytes();
-        recTotalBytes = receiver.totalBytes();
+        recFileSize = event.fileSize;
+        recFileBytes = event.fileBytes;
+        recTotalBytes = event.totalBytes;
     }
-    emit receiveEvent(eventOf(code, receiver));
-    emit sendRecState(code);
-}
-
-// The duration runs from RecStarted, which every file announces first, even
-// one whose start and end came in one chunk.
-ReceiveEvent receiveThread::eventOf(int code, const FileReceiver &receiver)
-{
-    ReceiveEvent event;
-    event.code = code;
-    if (code == RecRawData) {
-        const QByteArray raw = receiver.lastRawData();
-        event.rawText =
-            Protocol::printable(raw, ReceiveEvent::MaxRawChars, Protocol::Controls::Kept);
-        event.rawSize = quint64(raw.size());
-        return event;
-    }
-    event.fileSize = receiver.announcedSize();
-    event.fileBytes = receiver.fileBytes();
-    event.totalBytes = receiver.totalBytes();
-    event.sizeMismatch = code == RecDone && receiver.sizeMismatch();
-    if (code == RecDone || code == RecWriteFailed)
-        event.savedAs = receiver.savedAs();
-    if (code == RecWriteFailed)
-        event.writeFailure = receiver.writeFailure();
-    event.fileName = receiver.fileName();
-    event.programFile = code == RecCreateFailed && receiver.programFileRefused();
-    if (code == RecDone)
-        event.md5Hex = receiver.md5Hex();
-    if (code == RecStarted)
-        m_receptionClock.start();
-    else if (m_receptionClock.isValid())
-        event.elapsedMs = m_receptionClock.elapsed();
-    if (code != RecStarted && code != RecProgress)
-        m_receptionClock.invalidate();
-    return event;
+    emit receiveEvent(event);
+    emit sendRecState(event.code);
 }

@@ -93,13 +93,11 @@ private:
     Taken take(QList<QByteArray> *batch, qint64 waitMs, bool *held);
     Taken takeLocked(QList<QByteArray> *batch);
     void release(const QList<QByteArray> &batch);
-    void publish(int code, const FileReceiver &receiver);
-    ReceiveEvent eventOf(int code, const FileReceiver &receiver);
+    void publish(const ReceiveEvent &event, const FileReceiver &receiver);
 
     const ReceiveDisk m_disk;
     QWaitCondition m_queueChanged;
-    // Receive thread only: runs from RecStarted to the reception's end.
-    QElapsedTimer m_receptionClock;
+    // Receive thread only.
     QElapsedTimer m_sinceProgress;
     // Guarded by queueMutex: chunks ever appended and taken, and for each
     // end of stream the append count at which it was marked.

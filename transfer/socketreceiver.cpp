@@ -5,8 +5,8 @@
 #include <QTcpSocket>
 
 SocketReceiver::SocketReceiver(QTcpSocket *socket, FileReceiver::DirectoryProvider directory,
-                               FileReceiver::OnCode onCode, Reading reading, QObject *parent)
-    : QObject(parent), m_socket(socket), m_stream(std::move(directory), std::move(onCode))
+                               StreamReceiver::OnEvent onEvent, Reading reading, QObject *parent)
+    : QObject(parent), m_socket(socket), m_stream(std::move(directory), std::move(onEvent))
 {
     m_stallTimer.setSingleShot(true);
     connect(&m_stallTimer, &QTimer::timeout, this, [this] {

@@ -23,7 +23,7 @@ public:
     };
 
     SocketReceiver(QTcpSocket *socket, FileReceiver::DirectoryProvider directory,
-                   FileReceiver::OnCode onCode, Reading reading = Reading::AsBytesArrive,
+                   StreamReceiver::OnEvent onEvent, Reading reading = Reading::AsBytesArrive,
                    QObject *parent = nullptr);
 
     // Bytes the owner read from the socket itself.

@@ -1,8 +1,12 @@
 #include "transfer/streamreceiver.h"
 
-StreamReceiver::StreamReceiver(FileReceiver::DirectoryProvider directory,
-                               FileReceiver::OnCode onCode, ReceiveDisk disk)
-    : m_receiver(std::move(directory), std::move(onCode), std::move(disk))
+StreamReceiver::StreamReceiver(FileReceiver::DirectoryProvider directory, OnEvent onEvent,
+                               ReceiveDisk disk)
+    : m_onEvent(std::move(onEvent)),
+      m_receiver(
+          std::move(directory),
+          [this](int code, const FileReceiver &receiver) { announce(code, receiver); },
+          std::move(disk))
 {
     m_clock.start();
 }
@@ -20,4 +24,20 @@ void StreamReceiver::feed(const QList<QByteArray> &chunks)
 void StreamReceiver::poll()
 {
     m_receiver.poll(m_clock.nowMs());
+}
+
+// The duration runs from RecStarted, which every file announces first, even
+// one whose start and end came in one chunk. Raw data comes between
+// receptions and leaves the clock alone.
+void StreamReceiver::announce(int code, const FileReceiver &receiver)
+{
+    qint64 elapsedMs = 0;
+    if (code == RecStarted)
+        m_receptionClock.start();
+    else if (code != RecRawData && m_receptionClock.isValid())
+        elapsedMs = m_receptionClock.elapsed();
+    if (code != RecStarted && code != RecProgress && code != RecRawData)
+        m_receptionClock.invalidate();
+    if (m_onEvent)
+        m_onEvent(ReceiveEvent::of(code, receiver, elapsedMs));
 }

@@ -2,16 +2,25 @@
 
 #include "transfer/filereceiver.h"
 #include "transfer/stallclock.h"
+#include "transfer/transferevents.h"
+
+#include <QElapsedTimer>
+
+#include <functional>
 
 // A FileReceiver fed from one stream, with the clock of its stall rule:
 // time spent handling the bytes (a slow disk) and time in which the tool
 // itself holds reading back never count as a stall of the controller.
+// Every code comes out as a ReceiveEvent with the reception's duration.
 // The receive engine's thread, the command line and the stand-in each
 // drive one; no thread or socket of its own.
 class StreamReceiver
 {
 public:
-    StreamReceiver(FileReceiver::DirectoryProvider directory, FileReceiver::OnCode onCode,
+    // Called synchronously for every code, after the statistics are updated.
+    using OnEvent = std::function<void(const ReceiveEvent &event)>;
+
+    StreamReceiver(FileReceiver::DirectoryProvider directory, OnEvent onEvent,
                    ReceiveDisk disk = {});
 
     void feed(const QByteArray &bytes);
@@ -30,6 +39,11 @@ public:
     const FileReceiver &receiver() const { return m_receiver; }
 
 private:
+    void announce(int code, const FileReceiver &receiver);
+
     StallClock m_clock;
+    // From RecStarted to the reception's end.
+    QElapsedTimer m_receptionClock;
+    OnEvent m_onEvent;
     FileReceiver m_receiver;
 };

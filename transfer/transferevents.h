@@ -10,6 +10,8 @@
 #include <QMetaType>
 #include <QString>
 
+class FileReceiver;
+
 struct ReceiveEvent
 {
     int code = -1;
@@ -39,8 +41,16 @@ struct ReceiveEvent
     QString savedAs;
     // RecWriteFailed: why.
     WriteFailure writeFailure = WriteFailure::None;
+    // The received file's path (FileReceiver::filePath): where it goes, or
+    // after RecDone where it lies, under a free name too; empty for a name
+    // refused.
+    QString filePath;
 
     static constexpr int MaxRawChars = 500;
+
+    // The code with the receiver's values for it. The elapsed time is the
+    // caller's, who keeps the reception's clock.
+    static ReceiveEvent of(int code, const FileReceiver &receiver, qint64 elapsedMs = 0);
 };
 
 struct SendEvent

@@ -18,6 +18,8 @@ constexpr int ReadTicksPerSecond = 1000 / ReadTickMs;
 constexpr qint64 MinReadBufferSize = 1024;
 // A flood shows only its beginning, so one event never prints gigabytes.
 constexpr int MaxRawCharsShown = 256;
+static_assert(MaxRawCharsShown < ReceiveEvent::MaxRawChars,
+              "raw data is cut from the event's text");
 
 // Tests read these lines while the process runs: never leave one buffered.
 void printLine(const QString &line)
@@ -27,26 +29,28 @@ void printLine(const QString &line)
     std::fflush(stdout);
 }
 
-QString nameOf(const FileReceiver &receiver)
+// The name it lies under, its own or a free one beside it.
+QString nameOf(const ReceiveEvent &event)
 {
-    return Protocol::printable(QFileInfo(receiver.filePath()).fileName());
+    return Protocol::printable(QFileInfo(event.filePath).fileName());
 }
 
 // A verified file that could not take its name stays somewhere else.
-QString keptNote(const FileReceiver &receiver)
+QString keptNote(const ReceiveEvent &event)
 {
-    if (receiver.savedAs().isEmpty())
+    if (event.savedAs.isEmpty())
         return QString();
     return QStringLiteral(", kept as %1")
-        .arg(Protocol::printable(QFileInfo(receiver.savedAs()).fileName()));
+        .arg(Protocol::printable(QFileInfo(event.savedAs).fileName()));
 }
 
-QString doneNote(const FileReceiver &receiver)
+// A file stored with a digest matched it.
+QString doneNote(const ReceiveEvent &event)
 {
-    if (receiver.announcedMd5())
+    if (!event.md5Hex.isEmpty())
         return QStringLiteral("MD5 ok");
-    if (receiver.sizeMismatch())
-        return QStringLiteral("no MD5, size mismatch (%1 announced)").arg(receiver.announcedSize());
+    if (event.sizeMismatch)
+        return QStringLiteral("no MD5, size mismatch (%1 announced)").arg(event.fileSize);
     return QStringLiteral("no MD5");
 }
 
@@ -55,11 +59,10 @@ QString endpoint(const QHostAddress &address, quint16 port)
     return address.toString() + QLatin1Char(':') + QString::number(port);
 }
 
-QString progressOf(const FileReceiver &receiver)
+QString progressOf(const ReceiveEvent &event)
 {
     return QStringLiteral("%1 (%2 of %3 bytes)")
-        .arg(nameOf(receiver), QString::number(receiver.fileBytes()),
-             QString::number(receiver.announcedSize()));
+        .arg(nameOf(event), QString::number(event.fileBytes), QString::number(event.fileSize));
 }
 
 } // namespace
@@ -121,7 +124,7 @@ void ControllerSim::adopt(QTcpSocket *socket)
     m_client = socket;
     m_receiver = std::make_unique<SocketReceiver>(
         socket, [this] { return m_settings.directory; },
-        [this](int code, const FileReceiver &receiver) { reportReceive(code, receiver); },
+        [this](const ReceiveEvent &event) { reportReceive(event); },
         m_settings.readRate > 0 ? SocketReceiver::Reading::ByCaller
                                 : SocketReceiver::Reading::AsBytesArrive);
     printLine(
@@ -166,44 +169,43 @@ void ControllerSim::readMetered()
         m_receiver->feed(m_client->read(qMin(quota, m_client->bytesAvailable())));
 }
 
-void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
+void ControllerSim::reportReceive(const ReceiveEvent &event)
 {
     const QString received = QStringLiteral("file received: %1 (%2 bytes) ")
-                                 .arg(nameOf(receiver), QString::number(receiver.fileBytes()));
-    switch (code) {
+                                 .arg(nameOf(event), QString::number(event.fileBytes));
+    switch (event.code) {
     case RecStarted:
         printLine(QStringLiteral("receiving %1 (%2 bytes)")
-                      .arg(nameOf(receiver), QString::number(receiver.announcedSize())));
+                      .arg(nameOf(event), QString::number(event.fileSize)));
         break;
     case RecDone:
-        printLine(received + doneNote(receiver) + keptNote(receiver));
+        printLine(received + doneNote(event) + keptNote(event));
         if (m_settings.echo)
-            queueSend(receiver.filePath());
+            queueSend(event.filePath);
         break;
     case RecMd5Mismatch:
         printLine(received + QLatin1String("MD5 mismatch"));
         break;
     case RecTimeout:
-        printLine(QStringLiteral("file timed out: ") + progressOf(receiver));
+        printLine(QStringLiteral("file timed out: ") + progressOf(event));
         break;
     case RecWriteFailed:
-        printLine(QStringLiteral("file write failed: ") + progressOf(receiver) +
-                  keptNote(receiver));
+        printLine(QStringLiteral("file write failed: ") + progressOf(event) + keptNote(event));
         break;
     case RecCreateFailed:
-        if (receiver.programFileRefused())
+        if (event.programFile)
             printLine(QStringLiteral("file create failed: %1 is one of the program's own files")
-                          .arg(Protocol::printable(receiver.fileName())));
+                          .arg(Protocol::printable(event.fileName)));
         else
             printLine(QStringLiteral("file create failed"));
         break;
-    case RecRawData: {
-        const QByteArray raw = receiver.lastRawData();
-        printLine(
-            QStringLiteral("raw data received (%1 bytes): %2")
-                .arg(QString::number(raw.size()), Protocol::printable(raw, MaxRawCharsShown)));
+    case RecRawData:
+        // The event's text runs further than this line shows: cut again, it
+        // reads as the chunk's own cut.
+        printLine(QStringLiteral("raw data received (%1 bytes): %2")
+                      .arg(QString::number(event.rawSize),
+                           Protocol::printable(event.rawText, MaxRawCharsShown)));
         break;
-    }
     default:
         break;
     }
@@ -213,7 +215,8 @@ void ControllerSim::reportReceive(int code, const FileReceiver &receiver)
 void ControllerSim::reportIncomplete()
 {
     if (m_receiver && m_receiver->receiving())
-        printLine(QStringLiteral("file incomplete: ") + progressOf(m_receiver->receiver()));
+        printLine(QStringLiteral("file incomplete: ") +
+                  progressOf(ReceiveEvent::of(RecProgress, m_receiver->receiver())));
 }
 
 // In one write, as a controller that frames its own files might.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transfer/protocol.h"
+#include "transfer/transferevents.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -13,7 +14,6 @@
 #include <atomic>
 #include <memory>
 
-class FileReceiver;
 class SocketReceiver;
 class QTcpSocket;
 
@@ -50,7 +50,7 @@ private:
     void adopt(QTcpSocket *socket);
     void dropClient();
     void readMetered();
-    void reportReceive(int code, const FileReceiver &receiver);
+    void reportReceive(const ReceiveEvent &event);
     void reportIncomplete();
     void sendRaw(const QString &path);
     void queueSend(const QString &path);

@@ -4,6 +4,7 @@
 
 #include "transfer/protocol.h"
 
+#include <QDir>
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -75,45 +76,84 @@ QString outcomeText(const QString &outcome)
     return text.replace(QLatin1Char('-'), QLatin1Char(' '));
 }
 
-QString endLine(const FileEvent &event)
+// Why a reception was ended before its end marker; empty for a disk that
+// refused, which the outcome says.
+QString writeFailureNote(WriteFailure failure)
 {
-    const QString name = Protocol::printable(event.name);
-    const QString note = event.note.isEmpty()
-                             ? QString()
-                             : QStringLiteral(" (%1)").arg(Protocol::printable(event.note));
-    if (event.exitCode == 0) {
-        return QStringLiteral("%1 %2: %3 bytes, %4 on the wire, %5 s, %6")
-                   .arg(event.direction == QLatin1String("send") ? QLatin1String("sent")
-                                                                 : QLatin1String("received"),
-                        name, QString::number(event.bytes), QString::number(event.wireBytes),
-                        QString::number(double(event.ms) / 1000.0, 'f', 2),
-                        TransferRate::rateText(bytesPerSecond(event.bytes, event.ms))) +
-               note;
+    switch (failure) {
+    case WriteFailure::PastAnnouncedSize:
+        return QStringLiteral("ran far past the size announced without an end marker; its "
+                              "partial file is removed");
+    case WriteFailure::FreeSpace:
+        return QStringLiteral("the disk's last free space is kept free; its partial file is "
+                              "removed");
+    default:
+        return QString();
     }
-    return QStringLiteral("%1 failed: %2: %3 after %4 of %5 bytes")
-               .arg(event.direction, name, outcomeText(event.outcome), QString::number(event.bytes),
-                    QString::number(event.size)) +
-           note;
 }
 
-QJsonObject toJson(const QString &type, const FileEvent &event)
+// Anything else the user must know of a file, such as where it lies.
+QString noteOf(const TransferRecord &record)
+{
+    if (record.underOtherName) {
+        const QString note = record.writeFailure == WriteFailure::None
+                                 ? QStringLiteral("its name was taken; stored as %1")
+                                 : QStringLiteral("verified; kept as %1");
+        return note.arg(QDir::toNativeSeparators(record.path));
+    }
+    if (record.programFile)
+        return QStringLiteral("one of the program's own files, left as it was");
+    return writeFailureNote(record.writeFailure);
+}
+
+QString endLine(const TransferRecord &record, int exitCode)
+{
+    const QString name = Protocol::printable(record.fileName);
+    const QString note = noteOf(record);
+    const QString shownNote =
+        note.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(Protocol::printable(note));
+    if (exitCode == 0) {
+        return QStringLiteral("%1 %2: %3 bytes, %4 on the wire, %5 s, %6")
+                   .arg(record.direction == TransferRecord::Direction::Send
+                            ? QLatin1String("sent")
+                            : QLatin1String("received"),
+                        name, QString::number(record.bytes), QString::number(record.wireBytes),
+                        QString::number(double(record.ms) / 1000.0, 'f', 2),
+                        TransferRate::rateText(bytesPerSecond(record.bytes, record.ms))) +
+               shownNote;
+    }
+    return QStringLiteral("%1 failed: %2: %3 after %4 of %5 bytes")
+               .arg(TransferRecord::word(record.direction), name, outcomeText(record.outcome),
+                    QString::number(record.bytes), QString::number(record.size)) +
+           shownNote;
+}
+
+// What a file's started and ended events both say.
+QJsonObject fileJson(const QString &type, TransferRecord::Direction direction, const QString &name,
+                     const QString &path, quint64 size)
 {
     QJsonObject object{{QStringLiteral("event"), type},
-                       {QStringLiteral("direction"), event.direction},
-                       {QStringLiteral("name"), event.name},
-                       {QStringLiteral("size"), double(event.size)}};
-    if (!event.path.isEmpty())
-        object.insert(QStringLiteral("path"), event.path);
-    if (type == QLatin1String("started"))
-        return object;
-    object.insert(QStringLiteral("outcome"), event.outcome);
-    if (!event.note.isEmpty())
-        object.insert(QStringLiteral("note"), event.note);
-    object.insert(QStringLiteral("exitCode"), event.exitCode);
-    object.insert(QStringLiteral("bytes"), double(event.bytes));
-    object.insert(QStringLiteral("wireBytes"), double(event.wireBytes));
-    object.insert(QStringLiteral("ms"), double(event.ms));
-    object.insert(QStringLiteral("bytesPerSecond"), bytesPerSecond(event.bytes, event.ms));
+                       {QStringLiteral("direction"), TransferRecord::word(direction)},
+                       {QStringLiteral("name"), name},
+                       {QStringLiteral("size"), double(size)}};
+    if (!path.isEmpty())
+        object.insert(QStringLiteral("path"), path);
+    return object;
+}
+
+QJsonObject endedJson(const TransferRecord &record, int exitCode)
+{
+    QJsonObject object = fileJson(QStringLiteral("ended"), record.direction, record.fileName,
+                                  record.path, record.size);
+    object.insert(QStringLiteral("outcome"), record.outcome);
+    const QString note = noteOf(record);
+    if (!note.isEmpty())
+        object.insert(QStringLiteral("note"), note);
+    object.insert(QStringLiteral("exitCode"), exitCode);
+    object.insert(QStringLiteral("bytes"), double(record.bytes));
+    object.insert(QStringLiteral("wireBytes"), double(record.wireBytes));
+    object.insert(QStringLiteral("ms"), double(record.ms));
+    object.insert(QStringLiteral("bytesPerSecond"), bytesPerSecond(record.bytes, record.ms));
     return object;
 }
 
@@ -150,14 +190,15 @@ void Output::printJson(const QJsonObject &object)
                      QLatin1Char('\n'));
 }
 
-void Output::fileStarted(const FileEvent &event)
+void Output::fileStarted(TransferRecord::Direction direction, const QString &name,
+                         const QString &path, quint64 size)
 {
-    m_name = Protocol::printable(event.name);
+    m_name = Protocol::printable(name);
     m_rate.reset();
     m_rate.add(m_clock.elapsed(), 0);
     m_lastDrawMs = -1;
     if (m_json)
-        printJson(toJson(QStringLiteral("started"), event));
+        printJson(fileJson(QStringLiteral("started"), direction, name, path, size));
 }
 
 // At most ten redraws a second: a terminal over SSH must not be flooded.
@@ -188,13 +229,13 @@ void Output::clearProgress()
     m_lineLength = 0;
 }
 
-void Output::fileEnded(const FileEvent &event)
+void Output::fileEnded(const TransferRecord &record, int exitCode)
 {
     clearProgress();
     if (m_json)
-        printJson(toJson(QStringLiteral("ended"), event));
+        printJson(endedJson(record, exitCode));
     else
-        print(m_out, endLine(event) + QLatin1Char('\n'));
+        print(m_out, endLine(record, exitCode) + QLatin1Char('\n'));
 }
 
 void Output::rawData(const QByteArray &bytes)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/transferrecord.h"
 #include "transfer/transferrate.h"
 
 #include <QElapsedTimer>
@@ -9,21 +10,6 @@
 
 class QIODevice;
 class QJsonObject;
-
-// One file's transfer, as the tool reports it.
-struct FileEvent
-{
-    QString direction; // "send" or "receive"
-    QString name;
-    QString path;
-    quint64 size = 0;      // the file's size, as announced
-    quint64 bytes = 0;     // content bytes read, or stored
-    quint64 wireBytes = 0; // markers included
-    qint64 ms = 0;
-    QString outcome; // "done", "digest-mismatch", "size-mismatch", "connection-lost", ...
-    QString note;    // anything else the user must know, such as where the file lies
-    int exitCode = 0;
-};
 
 // Everything kvr-transfer tells its user: a line per event on stdout, or a
 // JSON object per line with --json; a progress line redrawn in place while
@@ -41,9 +27,11 @@ public:
     // One JSON object per line from here on.
     void setJson(bool json);
 
-    void fileStarted(const FileEvent &event);
+    // size: as announced.
+    void fileStarted(TransferRecord::Direction direction, const QString &name, const QString &path,
+                     quint64 size);
     void progress(quint64 bytes, quint64 size);
-    void fileEnded(const FileEvent &event);
+    void fileEnded(const TransferRecord &record, int exitCode);
     void rawData(const QByteArray &bytes);
     void connectionLost();
     void greetingSent(const QString &peer);

@@ -39,22 +39,6 @@ int exitCodeOf(const QString &outcome)
     return codes.value(outcome, ExitTransferFailed);
 }
 
-// Why a reception was ended before its end marker; empty for a disk that
-// refused, which the outcome says.
-QString writeFailureNote(WriteFailure failure)
-{
-    switch (failure) {
-    case WriteFailure::PastAnnouncedSize:
-        return QStringLiteral("ran far past the size announced without an end marker; its "
-                              "partial file is removed");
-    case WriteFailure::FreeSpace:
-        return QStringLiteral("the disk's last free space is kept free; its partial file is "
-                              "removed");
-    default:
-        return QString();
-    }
-}
-
 } // namespace
 
 Session::Session(Output &output) : m_output(output) {}
@@ -64,7 +48,7 @@ void Session::keepHistory(const QString &filePath)
     m_history = std::make_unique<TransferHistory>(filePath);
 }
 
-// Here, where FileReceiver is complete.
+// Here, where SocketReceiver and TransferHistory are complete.
 Session::~Session() = default;
 
 void Session::Tally::add(int code)
@@ -130,34 +114,29 @@ int Session::send(const QStringList &paths, int bufferSize)
 
 int Session::sendFile(const QString &path)
 {
-    FileEvent event;
-    event.direction = QStringLiteral("send");
-    event.name = Protocol::fileNameOf(path);
-    event.path = QFileInfo(path).absoluteFilePath();
-    event.size = quint64(QFileInfo(path).size());
-    m_output.fileStarted(event);
+    const QFileInfo file(path);
+    const quint64 size = quint64(file.size());
+    m_output.fileStarted(TransferRecord::Direction::Send, Protocol::fileNameOf(path),
+                         file.absoluteFilePath(), size);
 
     FileSender::Options options;
     options.bufferSize = m_bufferSize;
     options.cancel = &Interrupt::flag();
     SendEvent last;
     FileSender sender(
-        [this, &event, &last](const SendEvent &sent) {
+        [this, size, &last](const SendEvent &sent) {
             last = sent;
             if (sent.code == TransProgress)
-                m_output.progress(sent.bytesRead, event.size);
+                m_output.progress(sent.bytesRead, size);
         },
         options);
     QElapsedTimer clock;
     clock.start();
-    event.outcome = TransferOutcome::ofSend(sender.send(&m_socket, path));
-    event.ms = clock.elapsed();
-    event.bytes = last.bytesRead;
-    event.wireBytes = last.bytesWritten;
-    event.exitCode = exitCodeOf(event.outcome);
-    m_output.fileEnded(event);
-    record(event, last.md5Hex);
-    return event.exitCode;
+    sender.send(&m_socket, path);
+    TransferRecord record = TransferRecord::ofSend(last, path, m_host, m_port);
+    // The user waited for the hashing too.
+    record.ms = clock.elapsed();
+    return ended(record);
 }
 
 int Session::receive(const ReceiveOptions &options)
@@ -169,7 +148,7 @@ int Session::receive(const ReceiveOptions &options)
     m_socket.setReadBufferSize(ReadBufferSize);
     m_receiver = std::make_unique<SocketReceiver>(
         &m_socket, [&options] { return options.dir; },
-        [this](int code, const FileReceiver &r) { received(code, r); });
+        [this](const ReceiveEvent &event) { received(event); });
     m_idleTimer.setSingleShot(true);
     QObject::connect(m_receiver.get(), &SocketReceiver::received, [this] { restartIdleTimer(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { peerClosed(); });
@@ -229,66 +208,24 @@ int Session::receiveExitCode() const
     return m_peerClosed ? ExitConnectionLost : ExitTransferFailed;
 }
 
-void Session::received(int code, const FileReceiver &receiver)
+void Session::received(const ReceiveEvent &event)
 {
-    switch (code) {
+    switch (event.code) {
     case RecStarted:
-        m_fileClock.start();
-        m_event = FileEvent();
-        m_event.direction = QStringLiteral("receive");
-        m_event.name = QFileInfo(receiver.filePath()).fileName();
-        m_event.path = receiver.filePath();
-        m_event.size = receiver.announcedSize();
-        m_output.fileStarted(m_event);
+        m_output.fileStarted(TransferRecord::Direction::Receive, event.fileName, event.filePath,
+                             event.fileSize);
         break;
     case RecProgress:
-        m_output.progress(receiver.fileBytes(), receiver.announcedSize());
+        m_output.progress(event.fileBytes, event.fileSize);
         break;
     case RecRawData:
-        m_output.rawData(receiver.lastRawData());
+        // The event holds a short text of it; the user is shown it whole.
+        m_output.rawData(m_receiver->receiver().lastRawData());
         break;
     default:
-        endReceived(code, receiver);
+        m_tally.add(ended(TransferRecord::ofReception(event, cutOfReception(), m_host, m_port)));
         break;
     }
-}
-
-void Session::endReceived(int code, const FileReceiver &receiver)
-{
-    // A name that cannot be created never started.
-    if (code == RecCreateFailed) {
-        m_event = FileEvent();
-        m_event.direction = QStringLiteral("receive");
-        m_event.name = receiver.fileName();
-        m_fileClock.invalidate();
-    }
-    TransferOutcome::Reception reception;
-    reception.code = code;
-    // Without a digest the size is all that vouches for the file; it stays
-    // stored under its name all the same.
-    reception.sizeMismatch = code == RecDone && receiver.sizeMismatch();
-    reception.programFile = code == RecCreateFailed && receiver.programFileRefused();
-    reception.cut = cutOfReception();
-    reception.writeFailure = receiver.writeFailure();
-    if (reception.programFile)
-        m_event.note = QStringLiteral("one of the program's own files, left as it was");
-    if (code == RecWriteFailed)
-        m_event.note = writeFailureNote(receiver.writeFailure());
-    // A verified file whose name was taken lies elsewhere: say where.
-    if (!receiver.savedAs().isEmpty()) {
-        m_event.path = receiver.savedAs();
-        m_event.note = code == RecDone ? QStringLiteral("its name was taken; stored as %1")
-                                       : QStringLiteral("verified; kept as %1");
-        m_event.note = m_event.note.arg(QDir::toNativeSeparators(m_event.path));
-    }
-    m_event.bytes = receiver.fileBytes();
-    m_event.wireBytes = receiver.totalBytes();
-    m_event.ms = m_fileClock.isValid() ? m_fileClock.elapsed() : 0;
-    m_event.outcome = TransferOutcome::ofReception(reception);
-    m_event.exitCode = exitCodeOf(m_event.outcome);
-    m_output.fileEnded(m_event);
-    record(m_event, code == RecDone ? receiver.md5Hex() : QByteArray());
-    m_tally.add(m_event.exitCode);
 }
 
 // Why an open reception ended without its end marker.
@@ -302,24 +239,20 @@ TransferOutcome::Cut Session::cutOfReception() const
                                   : TransferOutcome::Cut::WaitEnded;
 }
 
-// A history that cannot be written is told once, and the transfers go on.
-void Session::record(const FileEvent &event, const QByteArray &md5Hex)
+// Reports a file that ended and keeps its line of history; returns what
+// it means for the exit code. A history that cannot be written is told
+// once, and the transfers go on.
+int Session::ended(const TransferRecord &record)
 {
+    const int exitCode = exitCodeOf(record.outcome);
+    m_output.fileEnded(record, exitCode);
     if (!m_history)
-        return;
-    const HistoryEntry entry{QDateTime::currentDateTime(),
-                             event.direction,
-                             m_host,
-                             m_port,
-                             event.name,
-                             event.bytes,
-                             md5Hex,
-                             event.outcome,
-                             event.ms};
-    const QString error = m_history->append(entry);
+        return exitCode;
+    const QString error = m_history->append(record);
     if (!error.isEmpty())
         m_output.error(QStringLiteral("cannot write the history %1: %2")
                            .arg(QDir::toNativeSeparators(m_history->filePath()), error));
+    return exitCode;
 }
 
 // Sent means the controller's side acknowledged the greeting, as for a

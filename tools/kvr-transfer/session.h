@@ -3,10 +3,11 @@
 #include "output.h"
 
 #include "history/transferoutcome.h"
+#include "history/transferrecord.h"
 #include "settings/defaults.h"
 #include "transfer/protocol.h"
+#include "transfer/transferevents.h"
 
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QTimer>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 
-class FileReceiver;
 class SocketReceiver;
 class TransferHistory;
 
@@ -60,10 +60,9 @@ private:
     void peerClosed();
     void abandonReception();
     void restartIdleTimer();
-    void received(int code, const FileReceiver &receiver);
-    void endReceived(int code, const FileReceiver &receiver);
+    void received(const ReceiveEvent &event);
     TransferOutcome::Cut cutOfReception() const;
-    void record(const FileEvent &event, const QByteArray &md5Hex);
+    int ended(const TransferRecord &record);
     int receiveExitCode() const;
     int finish(int exitCode);
     bool waitUntil(const std::function<bool()> &done, int timeoutMs = -1);
@@ -74,8 +73,6 @@ private:
     quint16 m_port = Protocol::ControllerPort;
     std::unique_ptr<TransferHistory> m_history;
     Tally m_tally;
-    FileEvent m_event;
-    QElapsedTimer m_fileClock;
     std::unique_ptr<SocketReceiver> m_receiver;
     QTimer m_idleTimer;
     qint64 m_idleMs = 0;
