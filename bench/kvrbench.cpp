@@ -7,15 +7,15 @@
 // name starts with one of them (--only receive, --only send-65536).
 
 #include "app/mainwindow.h"
-#include "benchkit.h"
 #include "faildevice.h"
-#include "net/kvrcodes.h"
+#include "measure.h"
 #include "net/sendthread.h"
+#include "net/workercommands.h"
 #include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/protocol.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
 #include "windowtest.h"
 
@@ -81,9 +81,9 @@ void watchReceive(sendThread *worker, CodeClock &clock)
         [&clock](int code) {
             ++clock.emitted;
             if (code == RecStarted && clock.startNs < 0)
-                clock.startNs = Kit::nowNs();
+                clock.startNs = Measure::nowNs();
             if (endsReception(code) && clock.endCode < 0) {
-                clock.endNs = Kit::nowNs();
+                clock.endNs = Measure::nowNs();
                 clock.endCode = code;
             }
         },
@@ -95,7 +95,7 @@ void watchSend(sendThread *worker, CodeClock &clock)
     QObject::connect(
         worker, &sendThread::sendTransState, worker,
         [&clock](int code) {
-            const qint64 now = Kit::nowNs();
+            const qint64 now = Measure::nowNs();
             if (code == TransStarted)
                 clock.startNs = now;
             else if (code == TransProgress)
@@ -133,7 +133,7 @@ public:
     {
         command(CmdConnect);
         return !standIn.waitForLine(QStringLiteral("connected 127.0.0.1")).isNull() &&
-               Kit::waitUntil(
+               Measure::waitUntil(
                    [this] { return thread.clientState() == QAbstractSocket::ConnectedState; },
                    WaitMs);
     }
@@ -161,7 +161,7 @@ bool waitRefused(MainWindow &window)
 {
     window.show();
     auto *action = window.findChild<QAction *>(QStringLiteral("act_connect"));
-    return Kit::waitUntil([action] { return action->isEnabled(); }, WaitMs);
+    return Measure::waitUntil([action] { return action->isEnabled(); }, WaitMs);
 }
 
 void connectWindow(MainWindow &window)
@@ -336,11 +336,11 @@ Timed receiveByWorker(Context &context, bool withMd5, double *cpuSeconds)
     CodeClock codes;
     Worker worker(Defaults::BufferSize);
     watchReceive(&worker.thread, codes);
-    const double cpuBefore = Kit::cpuSeconds();
+    const double cpuBefore = Measure::cpuSeconds();
     worker.command(CmdConnect);
-    Kit::waitUntil([&codes] { return codes.endCode >= 0; }, 300000);
+    Measure::waitUntil([&codes] { return codes.endCode >= 0; }, 300000);
     if (cpuSeconds)
-        *cpuSeconds = Kit::cpuSeconds() - cpuBefore;
+        *cpuSeconds = Measure::cpuSeconds() - cpuBefore;
     return checkReceived(codes, codes.endNs, inbox, context.source());
 }
 
@@ -366,10 +366,10 @@ Timed receiveByWindow(Context &context, bool withMd5)
     QObject gui; // queued after the window's own slot
     QObject::connect(window.worker(), &sendThread::sendRecState, &gui, [&handledEndNs](int code) {
         if (endsReception(code) && handledEndNs < 0)
-            handledEndNs = Kit::nowNs();
+            handledEndNs = Measure::nowNs();
     });
     connectWindow(window);
-    Kit::waitUntil([&handledEndNs] { return handledEndNs >= 0; }, 300000);
+    Measure::waitUntil([&handledEndNs] { return handledEndNs >= 0; }, 300000);
     return checkReceived(codes, handledEndNs, inbox, context.source());
 }
 
@@ -381,7 +381,7 @@ Timed receiveByCli(Context &context, bool withMd5)
     StandInProcess standIn(WaitMs);
     if (!startStandIn(standIn, context, sendArguments(context.source(), withMd5)))
         return {-1, QStringLiteral("the stand-in did not start")};
-    Kit::ChildProcess cli;
+    Measure::ChildProcess cli;
     cli.start(QStringLiteral(KVR_TRANSFER),
               {QStringLiteral("receive"), QStringLiteral("--from"), QStringLiteral("127.0.0.1"),
                QStringLiteral("--dir"), inbox, QStringLiteral("--count"), QStringLiteral("1"),
@@ -416,21 +416,21 @@ Timed receiveBySocat(Context &context, bool withMd5)
     StandInProcess standIn(WaitMs);
     if (!startStandIn(standIn, context, sendArguments(source, withMd5)))
         return {-1, QStringLiteral("the stand-in did not start")};
-    Kit::ChildProcess socat;
+    Measure::ChildProcess socat;
     socat.start(QStringLiteral("socat"),
                 {QStringLiteral("-u"), QStringLiteral("TCP:127.0.0.1:8080"),
                  QStringLiteral("CREATE:") + target});
-    const qint64 startedNs = Kit::nowNs();
+    const qint64 startedNs = Measure::nowNs();
     qint64 firstNs = -1;
     qint64 size = 0;
-    while ((size = sizeOf(target)) < expected && Kit::nowNs() - startedNs < 300e9) {
+    while ((size = sizeOf(target)) < expected && Measure::nowNs() - startedNs < 300e9) {
         if (size > 0 && firstNs < 0)
-            firstNs = Kit::nowNs();
+            firstNs = Measure::nowNs();
         if (socat.state() == QProcess::NotRunning && sizeOf(target) < expected)
             return {-1, QStringLiteral("socat stopped at %1 of %2 bytes").arg(size).arg(expected)};
         usleep(500);
     }
-    const qint64 endNs = Kit::nowNs();
+    const qint64 endNs = Measure::nowNs();
     QFile::remove(target);
     if (size != expected)
         return {-1, QStringLiteral("socat got %1 of %2 bytes").arg(size).arg(expected)};
@@ -457,7 +457,7 @@ QList<Row> receiveRows(Context &context, const QString &what, Receive receive, b
         rates.push_back(megabytes / run.seconds);
         socatRates.push_back(megabytes / socat.seconds);
     }
-    return {{what, Kit::median(rates), name, Kit::median(socatRates),
+    return {{what, Measure::median(rates), name, Measure::median(socatRates),
              QStringLiteral("median of %1, %2 MiB, bufferSize %3")
                  .arg(context.options.repeats)
                  .arg(context.options.sizeMiB)
@@ -477,14 +477,14 @@ QList<Row> digestRows(Context &context)
     for (int repeat = 0; repeat < context.options.repeats; ++repeat) {
         double cpu = 0;
         const Timed run = receiveByWorker(context, true, &cpu);
-        const double childBefore = Kit::cpuSeconds(RUSAGE_CHILDREN);
-        const qint64 digestStartNs = Kit::nowNs();
+        const double childBefore = Measure::cpuSeconds(RUSAGE_CHILDREN);
+        const qint64 digestStartNs = Measure::nowNs();
         QProcess md5sum;
         md5sum.start(QStringLiteral("md5sum"), {source.path});
         const bool digested = md5sum.waitForFinished(300000) &&
                               md5sum.readAllStandardOutput().startsWith(source.md5Hex);
-        const double digestSeconds = (Kit::nowNs() - digestStartNs) / 1e9;
-        const double digestCpu = Kit::cpuSeconds(RUSAGE_CHILDREN) - childBefore;
+        const double digestSeconds = (Measure::nowNs() - digestStartNs) / 1e9;
+        const double digestCpu = Measure::cpuSeconds(RUSAGE_CHILDREN) - childBefore;
         if (!run.failure.isEmpty() || !digested)
             return {failed(what, name,
                            run.failure.isEmpty() ? QStringLiteral("md5sum failed") : run.failure)};
@@ -497,9 +497,9 @@ QList<Row> digestRows(Context &context)
                              .arg(context.options.repeats)
                              .arg(context.options.sizeMiB)
                              .arg(Defaults::BufferSize);
-    return {{what, Kit::median(rates), name, Kit::median(digestRates), note},
-            {QStringLiteral("receive, worker, MD5: CPU ns per byte"), Kit::median(nsPerByte),
-             QStringLiteral("md5sum ns/byte"), Kit::median(digestNsPerByte), note}};
+    return {{what, Measure::median(rates), name, Measure::median(digestRates), note},
+            {QStringLiteral("receive, worker, MD5: CPU ns per byte"), Measure::median(nsPerByte),
+             QStringLiteral("md5sum ns/byte"), Measure::median(digestNsPerByte), note}};
 }
 
 // ---- Send throughput against the pacing ceiling ---------------------------
@@ -540,7 +540,7 @@ QList<Row> sendRows(Context &context, int bufferSize)
         return {failed(what + QStringLiteral("MB/s"), ceiling, QStringLiteral("no connection"))};
     watchSend(&worker.thread, codes);
     worker.sendFile(path);
-    Kit::waitUntil([&codes] { return codes.endCode >= 0; }, size / bufferSize * 20 + 60000);
+    Measure::waitUntil([&codes] { return codes.endCode >= 0; }, size / bufferSize * 20 + 60000);
     QString failure = codes.endCode == TransDone ? checkStored(standIn, name)
                                                  : QStringLiteral("end code %1").arg(codes.endCode);
     if (!failure.isEmpty())
@@ -549,9 +549,9 @@ QList<Row> sendRows(Context &context, int bufferSize)
     const QString note = QStringLiteral("worker to stand-in, %1 MB").arg(size / 1e6, 0, 'f', 0);
     return {{what + QStringLiteral("MB/s"), size / 1e6 / codes.seconds(), ceiling, bufferSize / 1e3,
              note},
-            {what + QStringLiteral("block period p50 (us)"), Kit::percentile(periods, 50),
+            {what + QStringLiteral("block period p50 (us)"), Measure::percentile(periods, 50),
              QStringLiteral("pacing us"), 1000, note},
-            {what + QStringLiteral("block period p99 (us)"), Kit::percentile(periods, 99),
+            {what + QStringLiteral("block period p99 (us)"), Measure::percentile(periods, 99),
              QStringLiteral("pacing us"), 1000, note}};
 }
 
@@ -577,10 +577,10 @@ Row memorySendRow(Context &context)
         return failed(what, idle, QStringLiteral("no connection"));
     watchSend(&worker.thread, codes);
     malloc_trim(0);
-    Kit::PeakRss rss;
+    Measure::PeakRss rss;
     worker.sendFile(path);
-    Kit::waitUntil([&codes] { return codes.endCode >= 0; },
-                   context.options.slowMiB * 1048576 * 3000 / readRate + 60000);
+    Measure::waitUntil([&codes] { return codes.endCode >= 0; },
+                       context.options.slowMiB * 1048576 * 3000 / readRate + 60000);
     const double above = rss.aboveIdleMiB();
     const QString failure = codes.endCode == TransDone
                                 ? checkStored(standIn, QStringLiteral("slow.bin"))
@@ -608,10 +608,10 @@ Row memoryReceiveRow(Context &context)
     Worker worker(65536, throttledDisk(diskRate));
     watchReceive(&worker.thread, codes);
     malloc_trim(0);
-    Kit::PeakRss rss;
+    Measure::PeakRss rss;
     worker.command(CmdConnect);
-    Kit::waitUntil([&codes] { return codes.endCode >= 0; },
-                   qint64(source.size * 3000 / diskRate) + 60000);
+    Measure::waitUntil([&codes] { return codes.endCode >= 0; },
+                       qint64(source.size * 3000 / diskRate) + 60000);
     const double above = rss.aboveIdleMiB();
     const Timed received = checkReceived(codes, codes.endNs, inbox, source);
     if (!received.failure.isEmpty())
@@ -634,15 +634,15 @@ Row idleCpuRow(Context &context)
     Worker worker(Defaults::BufferSize);
     if (!worker.connectTo(standIn))
         return failed(what, reference, QStringLiteral("no connection"));
-    Kit::settle(500);
+    Measure::settle(500);
     const qint64 pid = standIn.process().processId();
-    const double before = Kit::cpuSeconds();
-    const double standInBefore = Kit::processCpuSeconds(pid);
+    const double before = Measure::cpuSeconds();
+    const double standInBefore = Measure::processCpuSeconds(pid);
     // Nothing here needs this thread meanwhile.
     std::this_thread::sleep_for(std::chrono::seconds(context.options.idleSeconds));
     const double share = 100.0 / context.options.idleSeconds;
-    return {what, (Kit::cpuSeconds() - before) * share, reference,
-            (Kit::processCpuSeconds(pid) - standInBefore) * share,
+    return {what, (Measure::cpuSeconds() - before) * share, reference,
+            (Measure::processCpuSeconds(pid) - standInBefore) * share,
             QStringLiteral("%1 s, all threads of each").arg(context.options.idleSeconds)};
 }
 
@@ -689,28 +689,28 @@ Flood flood(Context &context, bool lineBreaks)
     if (!writeFloodScript(script, context.options.floodMiB * 1048576, lineBreaks))
         return {0, 0, 0, {}, false, QStringLiteral("cannot write %1").arg(script)};
     const WindowSettings settings(context.freshDir(QStringLiteral("inbox")));
-    Kit::ChildProcess socat;
+    Measure::ChildProcess socat;
     MainWindow window;
     if (!waitRefused(window))
         return {0, 0, 0, {}, false, QStringLiteral("the first connection attempt did not end")};
     socat.start(QStringLiteral("socat"),
                 {QStringLiteral("-U"), QStringLiteral("TCP-LISTEN:8080,bind=127.0.0.1,reuseaddr"),
                  QStringLiteral("EXEC:sh ") + script});
-    if (!Kit::waitUntil([] { return Kit::listening(8080); }, WaitMs))
+    if (!Measure::waitUntil([] { return Measure::listening(8080); }, WaitMs))
         return {0, 0, 0, {}, false, QStringLiteral("socat does not listen")};
     bool fileDone = false;
     QObject gui; // queued after the window's own slot
     QObject::connect(window.worker(), &sendThread::sendRecState, &gui,
                      [&fileDone](int code) { fileDone = fileDone || code == RecDone; });
     malloc_trim(0);
-    Kit::settle(300);
-    Kit::PeakRss rss;
-    Kit::GuiLatency latency;
-    const qint64 startNs = Kit::nowNs();
+    Measure::settle(300);
+    Measure::PeakRss rss;
+    Measure::GuiLatency latency;
+    const qint64 startNs = Measure::nowNs();
     connectWindow(window);
-    if (!Kit::waitUntil([&fileDone] { return fileDone; }, 600000))
+    if (!Measure::waitUntil([&fileDone] { return fileDone; }, 600000))
         result.failure = QStringLiteral("the file after the flood did not come within 600 s");
-    result.seconds = (Kit::nowNs() - startNs) / 1e9;
+    result.seconds = (Measure::nowNs() - startNs) / 1e9;
     result.latencyMs = latency.millisecondsWaited(WaitMs);
     result.aboveIdleMiB = rss.aboveIdleMiB();
     result.idleMiB = rss.idleMiB();
@@ -725,8 +725,8 @@ QList<Row> floodRows(Context &context, bool lineBreaks)
     const QString memory = what + QStringLiteral("peak MiB above idle");
     std::vector<double> idleMs;
     {
-        Kit::GuiLatency probe;
-        Kit::settle(1000);
+        Measure::GuiLatency probe;
+        Measure::settle(1000);
         idleMs = probe.millisecondsWaited(1000);
     }
     const Flood result = flood(context, lineBreaks);
@@ -737,10 +737,11 @@ QList<Row> floodRows(Context &context, bool lineBreaks)
             .arg(context.options.floodMiB)
             .arg(result.seconds, 0, 'f', 1)
             .arg(result.fileLogged ? QStringLiteral("shown") : QStringLiteral("MISSING"));
-    return {{memory, result.aboveIdleMiB, QStringLiteral("idle RSS MiB"), result.idleMiB, note},
-            {what + QStringLiteral("GUI latency p99 ms"), Kit::percentile(result.latencyMs, 99),
-             QStringLiteral("idle p99 ms"), Kit::percentile(idleMs, 99),
-             QStringLiteral("worst %1 ms").arg(number(Kit::percentile(result.latencyMs, 100)))}};
+    return {
+        {memory, result.aboveIdleMiB, QStringLiteral("idle RSS MiB"), result.idleMiB, note},
+        {what + QStringLiteral("GUI latency p99 ms"), Measure::percentile(result.latencyMs, 99),
+         QStringLiteral("idle p99 ms"), Measure::percentile(idleMs, 99),
+         QStringLiteral("worst %1 ms").arg(number(Measure::percentile(result.latencyMs, 100)))}};
 }
 
 // ---- The rows and the command line -----------------------------------------

@@ -3,10 +3,10 @@
 #include "client/ratemeter.h"
 #include "client/reconnectschedule.h"
 #include "history/transferoutcome.h"
-#include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "net/workercommands.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/protocol.h"
-#include "transfer/sharedvalues.h"
 
 #include <QDebug>
 #include <QDir>

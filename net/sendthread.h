@@ -1,9 +1,9 @@
 #pragma once
 
-#include "net/kvrcodes.h"
+#include "net/workercommands.h"
 #include "settings/defaults.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/receivedisk.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/transferevents.h"
 
 #include <QAbstractSocket>

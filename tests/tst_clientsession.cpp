@@ -5,8 +5,8 @@
 
 #include "client/clientsession.h"
 #include "historyfile.h"
-#include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "net/workercommands.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,7 +2,7 @@
 // (each test binary runs in its own network namespace) and checks what it
 // stores, sends and prints.
 
-#include "net/kvrcodes.h"
+#include "net/workercommands.h"
 #include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/filereceiver.h"

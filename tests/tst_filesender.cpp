@@ -1,8 +1,8 @@
 #include "testfiles.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/filesender.h"
 #include "transfer/pacing.h"
 #include "transfer/protocol.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/transfercodes.h"
 
 #include <QTcpServer>

@@ -1,9 +1,9 @@
 #include "faildevice.h"
 #include "testfiles.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/frameparser.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
 #include "transfer/transfercodes.h"
 

@@ -2,14 +2,14 @@
 // connection states, error texts, the greeting and the hand-off of incoming
 // bytes to the receive engine.
 
-#include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "net/workercommands.h"
 #include "settings/defaults.h"
 #include "testfiles.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/limits.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
 
 #include <QDir>

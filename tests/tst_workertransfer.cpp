@@ -4,15 +4,15 @@
 // commands that arrive while a send runs.
 
 #include "faildevice.h"
-#include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "net/workercommands.h"
 #include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/limits.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
-#include "transfer/sharedvalues.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "transfer/filereceiver.h"
 
 #include "transfer/hashthread.h"
+#include "transfer/ownfiles.h"
 #include "transfer/partfile.h"
 #include "transfer/partwriter.h"
-#include "transfer/programfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
 
@@ -73,7 +73,7 @@ bool FileReceiver::transferOpened(const FrameHeader &header)
     if (name.isEmpty())
         return refuse();
     const QString directory = receiveDirectory();
-    if (ProgramFiles::isOwnFile(directory, name)) {
+    if (OwnFiles::contains(directory, name)) {
         m_programFileRefused = true;
         return refuse();
     }

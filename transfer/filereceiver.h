@@ -67,7 +67,7 @@ public:
     // the size announced: the file is stored, but not verified.
     bool sizeMismatch() const { return !m_header.hasMd5 && m_fileBytes != m_announcedSize; }
     // The last RecCreateFailed refused the name as one of the program's own
-    // files (ProgramFiles), not for a file that could not be created.
+    // files (OwnFiles), not for a file that could not be created.
     bool programFileRefused() const { return m_programFileRefused; }
     // The received name, once it passed the name rules; for RecCreateFailed
     // too.

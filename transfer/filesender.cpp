@@ -1,9 +1,9 @@
 #include "transfer/filesender.h"
 
+#include "transfer/crossthreadvalues.h"
 #include "transfer/limits.h"
 #include "transfer/pacing.h"
 #include "transfer/protocol.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/transfercodes.h"
 
 #include <QCoreApplication>

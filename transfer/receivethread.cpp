@@ -1,8 +1,8 @@
 #include "transfer/receivethread.h"
 
+#include "transfer/crossthreadvalues.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
-#include "transfer/sharedvalues.h"
 #include "transfer/stopthread.h"
 #include "transfer/streamreceiver.h"
 #include "transfer/transfercodes.h"

@@ -3,10 +3,10 @@
 // and the receive folder that follows the last file sent. The controller is
 // a QTcpServer on 127.0.0.1:8080 that keeps what arrives.
 
-#include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "net/workercommands.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/protocol.h"
-#include "transfer/sharedvalues.h"
 #include "windowtest.h"
 
 #include <QAction>

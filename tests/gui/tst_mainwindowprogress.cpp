@@ -4,11 +4,11 @@
 // left for them; the window's own worker is connected to a QTcpServer on
 // 127.0.0.1:8080 wherever the connection matters.
 
-#include "net/kvrcodes.h"
 #include "net/sendthread.h"
+#include "net/workercommands.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
-#include "transfer/sharedvalues.h"
 #include "windowtest.h"
 
 #include <QAction>

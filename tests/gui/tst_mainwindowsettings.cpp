@@ -6,7 +6,7 @@
 
 #include "net/sendthread.h"
 #include "settings/recentaddresses.h"
-#include "transfer/sharedvalues.h"
+#include "transfer/crossthreadvalues.h"
 
 #include <QAbstractItemView>
 #include <QAction>

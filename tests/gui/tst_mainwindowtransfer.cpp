@@ -9,9 +9,9 @@
 #include "settings/defaults.h"
 #include "standinprocess.h"
 #include "testfiles.h"
+#include "transfer/crossthreadvalues.h"
 #include "transfer/protocol.h"
 #include "transfer/receivethread.h"
-#include "transfer/sharedvalues.h"
 #include "windowtest.h"
 
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "transfer/sharedvalues.h"
+#include "transfer/crossthreadvalues.h"
 
 GuardedValue<QString> saveFilePath;
 GuardedValue<QByteArray> rawData;

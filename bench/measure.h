@@ -22,7 +22,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace Kit {
+namespace Measure {
 
 inline double cpuSeconds(int who = RUSAGE_SELF)
 {
@@ -224,4 +224,4 @@ inline bool listening(quint16 port)
     });
 }
 
-} // namespace Kit
+} // namespace Measure

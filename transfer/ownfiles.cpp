@@ -1,4 +1,4 @@
-#include "transfer/programfiles.h"
+#include "transfer/ownfiles.h"
 
 #include "transfer/win32path.h"
 
@@ -118,7 +118,7 @@ bool isProgramFileByIdentity(const QString &path)
 
 } // namespace
 
-bool ProgramFiles::isOwnFile(const QString &directory, const QString &name)
+bool OwnFiles::contains(const QString &directory, const QString &name)
 {
     const QString path = QDir(directory).filePath(name);
     if (isProgramFolder(directory) && (isProgramName(name) || QFileInfo(path).isDir()))
