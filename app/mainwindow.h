@@ -94,6 +94,7 @@ private:
     void showQueuePlace(const QString &place, bool shown);
     void fillLogMenu(QMenu *menu);
 
+    // NOLINTBEGIN(readability-identifier-naming)
     QString versionTag;
     QString settingsFilePath;
     // An installed copy keeps settings.ini in the user's folder.
@@ -111,6 +112,7 @@ private:
     RateLabel *recRateLabel = nullptr;
     RecentAddressCompleter *recentAddresses = nullptr;
     QLabel *sendQueueLabel = nullptr; // "2/5", beside the send's progress
+    // NOLINTEND(readability-identifier-naming)
 
     ClientSession *m_session = nullptr;
     LogView *m_log = nullptr;

@@ -86,7 +86,7 @@ inline ReceiveDisk failingDisk(qint64 failAfter)
 }
 
 // beforeWrite runs in the receiving thread, one write at a time.
-inline ReceiveDisk slowDisk(SlowDevice::BeforeWrite beforeWrite)
+inline ReceiveDisk slowDisk(const SlowDevice::BeforeWrite &beforeWrite)
 {
     ReceiveDisk disk;
     disk.device = [beforeWrite](QIODevice *partFile) {

@@ -112,7 +112,7 @@ class tst_FileSender : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { QVERIFY(dir.isValid()); }
+    void init() { QVERIFY(m_dir.isValid()); }
     void streamIsExact_data();
     void streamIsExact();
     void writesAreAtLeastOneMillisecondApart();
@@ -136,11 +136,11 @@ private slots:
 private:
     QString makeFile(const QString &name, const QByteArray &contents)
     {
-        QString path = dir.path() + QLatin1Char('/') + name;
+        QString path = m_dir.path() + QLatin1Char('/') + name;
         writeFile(path, contents);
         return path;
     }
-    QTemporaryDir dir;
+    QTemporaryDir m_dir;
 };
 
 void tst_FileSender::streamIsExact_data()
@@ -366,7 +366,7 @@ void tst_FileSender::openFailures()
 #ifdef Q_OS_WIN
         QSKIP("Windows has no FIFO in the file system");
 #else
-        path = dir.path() + QStringLiteral("/fifo");
+        path = m_dir.path() + QStringLiteral("/fifo");
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
 #endif
     }

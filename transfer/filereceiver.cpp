@@ -239,7 +239,7 @@ bool FileReceiver::closeFile()
 
 QString FileReceiver::receiveDirectory() const
 {
-    const QString directory = m_directory ? m_directory() : QString();
+    QString directory = m_directory ? m_directory() : QString();
     if (!directory.isEmpty())
         return directory;
     // Never the filesystem root: an unset directory is the program's own.

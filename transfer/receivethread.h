@@ -111,7 +111,7 @@ private:
     bool m_readingHeld = false;
     std::atomic<int> m_peakChunks{0};
     std::atomic<qint64> m_peakBytes{0};
-    std::atomic<bool> running{false};
+    std::atomic<bool> running{false}; // NOLINT(readability-identifier-naming)
     std::atomic<bool> m_stopRequested{false};
     std::atomic<int> m_queuedChunks{0};
     std::atomic<qint64> m_queuedBytes{0};

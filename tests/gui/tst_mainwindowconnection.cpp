@@ -155,53 +155,53 @@ private slots:
     void retriesStop();
 
 private:
-    bool listen() { return server->listen(QHostAddress::LocalHost, Protocol::ControllerPort); }
+    bool listen() { return m_server->listen(QHostAddress::LocalHost, Protocol::ControllerPort); }
     MainWindow &openWindow(bool autoReconnect = false);
     QTcpSocket *waitForPeer();
     void waitUntilRefusalShown();
 
-    QTemporaryDir receiveDir;
-    std::unique_ptr<QTcpServer> server;
-    std::unique_ptr<MainWindow> window;
+    QTemporaryDir m_receiveDir;
+    std::unique_ptr<QTcpServer> m_server;
+    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestMainWindowConnection::init()
 {
     WindowTest::removeHistory();
-    QVERIFY(receiveDir.isValid());
-    server = std::make_unique<QTcpServer>();
+    QVERIFY(m_receiveDir.isValid());
+    m_server = std::make_unique<QTcpServer>();
 }
 
 void TestMainWindowConnection::cleanup()
 {
-    window.reset();
-    server.reset();
+    m_window.reset();
+    m_server.reset();
 }
 
 // The window connects as it is built, so a listening server must be up first.
 MainWindow &TestMainWindowConnection::openWindow(bool autoReconnect)
 {
-    WindowTest::writeClientSettings(receiveDir.path());
+    WindowTest::writeClientSettings(m_receiveDir.path());
     if (autoReconnect)
         QSettings(WindowTest::settingsFilePath(), QSettings::IniFormat)
             .setValue(QStringLiteral("autoReconnect"), true);
-    window = std::make_unique<MainWindow>();
-    return *window;
+    m_window = std::make_unique<MainWindow>();
+    return *m_window;
 }
 
 QTcpSocket *TestMainWindowConnection::waitForPeer()
 {
-    if (!QTest::qWaitFor([this] { return server->hasPendingConnections(); }, WaitMs))
+    if (!QTest::qWaitFor([this] { return m_server->hasPendingConnections(); }, WaitMs))
         return nullptr;
-    return server->nextPendingConnection();
+    return m_server->nextPendingConnection();
 }
 
 // With nothing listening, the start-up connect is refused: the state and the
 // error both arrive, and nothing else follows.
 void TestMainWindowConnection::waitUntilRefusalShown()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!messageLabel(*window)->text().isEmpty(), WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(stateLabel(*window)->text(), utf8("已断开连接"), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!messageLabel(*m_window)->text().isEmpty(), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(stateLabel(*m_window)->text(), utf8("已断开连接"), WaitMs);
 }
 
 void TestMainWindowConnection::connectsAtStartAndShowsItGreen()
@@ -285,7 +285,7 @@ void TestMainWindowConnection::actionsDisconnectAndConnectAgain()
         QTRY_VERIFY_WITH_TIMEOUT(WindowTest::logText(w).contains(stopped), WaitMs);
         QVERIFY(WindowTest::logText(w).contains(disconnectedLine()));
         QVERIFY(!WindowTest::logText(w).contains(utf8("接收超时")));
-        QCOMPARE(QDir(receiveDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(m_receiveDir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
         const QList<QStringList> history = HistoryFile::entries(WindowTest::historyPath());
         QCOMPARE(history.size(), 1);
         QCOMPARE(HistoryFile::value(history[0], "result"), QStringLiteral("interrupted"));
@@ -495,7 +495,7 @@ void TestMainWindowConnection::retriesEndWhenConnected()
     QTcpSocket *peer = waitForPeer();
     QVERIFY(peer);
     QTRY_COMPARE_WITH_TIMEOUT(stateLabel(w)->text(), utf8("已建立连接"), WaitMs);
-    server->close();
+    m_server->close();
     peer->disconnectFromHost();
     QTRY_COMPARE_WITH_TIMEOUT(schedule->waitingMs(), 1000, WaitMs);
     schedule->endWaitNow();
@@ -550,7 +550,7 @@ void TestMainWindowConnection::retriesStop()
              disconnectedLine() + QLatin1Char('\n') + utf8("开始自动重连\n已停止自动重连"));
 
     QVERIFY(listen());
-    QVERIFY(!QTest::qWaitFor([this] { return server->hasPendingConnections(); }, 2500));
+    QVERIFY(!QTest::qWaitFor([this] { return m_server->hasPendingConnections(); }, 2500));
     QCOMPARE(connects.count, 0);
 }
 

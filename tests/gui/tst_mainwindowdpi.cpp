@@ -33,28 +33,28 @@ private slots:
     void toolBarIconsHaveDoubleImages();
 
 private:
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestMainWindowDpi::init()
 {
     WindowTest::writeSettings({{QStringLiteral("serverAddress"), QStringLiteral("127.0.0.1")}});
-    window = std::make_unique<MainWindow>();
+    m_window = std::make_unique<MainWindow>();
     // Laid out as shown. Offscreen under Wine, a window is never exposed.
-    window->show();
+    m_window->show();
 }
 
 void TestMainWindowDpi::cleanup()
 {
-    window.reset();
+    m_window.reset();
 }
 
 // Not rounded to 2, which would make the window a third larger than asked;
 // its width in pixels is half as much again as at 100 %.
 void TestMainWindowDpi::scalesByOneAndAHalf()
 {
-    QCOMPARE(window->devicePixelRatioF(), 1.5);
-    QCOMPARE(window->width(), 544);
+    QCOMPARE(m_window->devicePixelRatioF(), 1.5);
+    QCOMPARE(m_window->width(), 544);
 }
 
 void TestMainWindowDpi::snapsToWindowsSteps_data()
@@ -94,7 +94,7 @@ void TestMainWindowDpi::textsFit_data()
 void TestMainWindowDpi::textsFit()
 {
     QFETCH(QString, name);
-    const auto *widget = window->findChild<QWidget *>(name);
+    const auto *widget = m_window->findChild<QWidget *>(name);
     QVERIFY(widget);
     const QString text = widget->property("text").toString();
     int room = widget->contentsRect().width();
@@ -120,7 +120,7 @@ void TestMainWindowDpi::toolBarIconsHaveDoubleImages()
 {
     QFETCH(QString, name);
     QFETCH(int, side);
-    const auto *action = window->findChild<QAction *>(name);
+    const auto *action = m_window->findChild<QAction *>(name);
     QVERIFY(action);
     QCOMPARE(action->icon().availableSizes(),
              (QList<QSize>{QSize(side, side), QSize(2 * side, 2 * side)}));

@@ -182,46 +182,46 @@ private:
     bool openConnectedWindow();
     bool openUnconnectedWindow();
 
-    QTemporaryDir receiveDir;
-    std::unique_ptr<QTcpServer> server;
-    QTcpSocket *peer = nullptr;
-    std::unique_ptr<MainWindow> window;
+    QTemporaryDir m_receiveDir;
+    std::unique_ptr<QTcpServer> m_server;
+    QTcpSocket *m_peer = nullptr;
+    std::unique_ptr<MainWindow> m_window;
 };
 
 void TestMainWindowProgress::init()
 {
-    QVERIFY(receiveDir.isValid());
-    server = std::make_unique<QTcpServer>();
+    QVERIFY(m_receiveDir.isValid());
+    m_server = std::make_unique<QTcpServer>();
 }
 
 void TestMainWindowProgress::cleanup()
 {
-    window.reset();
-    peer = nullptr;
-    server.reset();
+    m_window.reset();
+    m_peer = nullptr;
+    m_server.reset();
     WindowTest::removeHistory();
 }
 
 MainWindow &TestMainWindowProgress::openWindow()
 {
-    WindowTest::writeClientSettings(receiveDir.path());
-    window = std::make_unique<MainWindow>();
-    return *window;
+    WindowTest::writeClientSettings(m_receiveDir.path());
+    m_window = std::make_unique<MainWindow>();
+    return *m_window;
 }
 
 // Connected and settled: act_disconnect enabled, the log empty.
 bool TestMainWindowProgress::openConnectedWindow()
 {
-    if (!server->listen(QHostAddress::LocalHost, Protocol::ControllerPort))
+    if (!m_server->listen(QHostAddress::LocalHost, Protocol::ControllerPort))
         return false;
     MainWindow &w = openWindow();
     QLabel *state = w.findChild<QLabel *>(QStringLiteral("clientStateLabel"));
     const bool connected = QTest::qWaitFor(
-        [&] { return server->hasPendingConnections() && state->text() == utf8("已建立连接"); },
+        [&] { return m_server->hasPendingConnections() && state->text() == utf8("已建立连接"); },
         WaitMs);
     if (!connected)
         return false;
-    peer = server->nextPendingConnection();
+    m_peer = m_server->nextPendingConnection();
     clearLog(w);
     return enabledControls(w) == allControls();
 }
@@ -261,7 +261,7 @@ void TestMainWindowProgress::sendStart()
     QFETCH(int, link);
     QFETCH(QString, controls);
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     w.worker()->sendLink = link;
 
     sendState(w, TransStarted);
@@ -275,7 +275,7 @@ void TestMainWindowProgress::sendStart()
 void TestMainWindowProgress::sendBarKeepsItsValueBetweenSends()
 {
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     sendState(w, TransStarted);
     QVERIFY(shown(w, sendBar(w)));
     QVERIFY2(sendBar(w)->value() <= 0, "the first send starts from an empty bar");
@@ -316,7 +316,7 @@ void TestMainWindowProgress::receiveStart()
     QFETCH(QString, controls);
     QFETCH(int, value);
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     receiveState(w, RecProgress, {100, 42, 0});
     w.worker()->recvLink = link;
 
@@ -345,7 +345,7 @@ void TestMainWindowProgress::rateShownWhileRunning()
 {
     QFETCH(bool, send);
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     auto *label = w.findChild<QLabel *>(send ? QStringLiteral("sendRateLabel")
                                              : QStringLiteral("recRateLabel"));
     QVERIFY(label);
@@ -383,7 +383,7 @@ void TestMainWindowProgress::rateShownWhileRunning()
 void TestMainWindowProgress::durationsAreMeasuredWhereTheyHappen()
 {
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     std::atomic<int> received{-1};
     std::atomic<qint64> receivedMs{-1};
     std::atomic<qint64> sentMs{-1};
@@ -404,20 +404,20 @@ void TestMainWindowProgress::durationsAreMeasuredWhereTheyHappen()
         Qt::DirectConnection);
     const QByteArray contents("0123456789");
     const QByteArray md5 = QCryptographicHash::hash(contents, QCryptographicHash::Md5).toHex();
-    peer->write(Protocol::buildHeader(QStringLiteral("timed.bin"), 10, md5) + contents.left(5));
-    QVERIFY(peer->waitForBytesWritten(WaitMs));
+    m_peer->write(Protocol::buildHeader(QStringLiteral("timed.bin"), 10, md5) + contents.left(5));
+    QVERIFY(m_peer->waitForBytesWritten(WaitMs));
     QVERIFY(busyUntil([&] { return received == RecStarted; }));
 
     // 200 blocks of one byte, at least 1 ms apart.
-    QFile file(receiveDir.filePath(QStringLiteral("paced.bin")));
+    QFile file(m_receiveDir.filePath(QStringLiteral("paced.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(200, 'p')) == 200);
     file.close();
     w.findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"))->setValue(1);
     w.sendQueue().add({file.fileName()});
     button(w, "fileTransmitBtn")->click();
     QVERIFY(busyUntil([&] { return sentMs >= 0; }));
-    peer->write(contents.mid(5) + Protocol::endMarker());
-    QVERIFY(peer->waitForBytesWritten(WaitMs));
+    m_peer->write(contents.mid(5) + Protocol::endMarker());
+    QVERIFY(m_peer->waitForBytesWritten(WaitMs));
     QVERIFY(busyUntil([&] { return receivedMs >= 0; }));
 
     QTRY_VERIFY_WITH_TIMEOUT(loggedSeconds(w, utf8("接收耗时:")) >= 0, WaitMs);
@@ -432,7 +432,7 @@ void TestMainWindowProgress::durationsAreMeasuredWhereTheyHappen()
 void TestMainWindowProgress::rawBurstKeepsEachChunk()
 {
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     w.findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"))->setValue(8);
     std::atomic<int> rawCodes{0};
     connect(
@@ -445,8 +445,8 @@ void TestMainWindowProgress::rawBurstKeepsEachChunk()
         burst += text + ' ';
         lines << QStringLiteral("[in] ") + QString::fromLatin1(text + ' ');
     }
-    peer->write(burst);
-    QVERIFY(peer->waitForBytesWritten(WaitMs));
+    m_peer->write(burst);
+    QVERIFY(m_peer->waitForBytesWritten(WaitMs));
     // Enough waiting together, but fewer than make the window hold the
     // controller back.
     QVERIFY(busyUntil([&] { return rawCodes >= 32; }));
@@ -472,20 +472,20 @@ void TestMainWindowProgress::disconnectOnlyWhileConnected()
     QAction *disconnectAction = nullptr;
     if (connected) {
         QVERIFY(openConnectedWindow());
-        peer->write(Protocol::buildHeader(QStringLiteral("cut.bin"), 1000, QByteArray()) + "abc");
-        QTRY_VERIFY_WITH_TIMEOUT(shown(*window, receiveBar(*window)), WaitMs);
-        peer->abort();
+        m_peer->write(Protocol::buildHeader(QStringLiteral("cut.bin"), 1000, QByteArray()) + "abc");
+        QTRY_VERIFY_WITH_TIMEOUT(shown(*m_window, receiveBar(*m_window)), WaitMs);
+        m_peer->abort();
         QTRY_VERIFY_WITH_TIMEOUT(
-            WindowTest::logText(*window).contains(utf8("接收超时，已强制中断!\n")), WaitMs);
+            WindowTest::logText(*m_window).contains(utf8("接收超时，已强制中断!\n")), WaitMs);
     } else {
         QVERIFY(openUnconnectedWindow());
-        button(*window, "fileTransmitBtn")->click();
-        QCOMPARE(WindowTest::logText(*window), utf8("未建立连接，传送失败!"));
-        receiveState(*window, RecStarted);
-        receiveState(*window, RecTimeout);
+        button(*m_window, "fileTransmitBtn")->click();
+        QCOMPARE(WindowTest::logText(*m_window), utf8("未建立连接，传送失败!"));
+        receiveState(*m_window, RecStarted);
+        receiveState(*m_window, RecTimeout);
     }
-    connectAction = window->findChild<QAction *>(QStringLiteral("act_connect"));
-    disconnectAction = window->findChild<QAction *>(QStringLiteral("act_disconnect"));
+    connectAction = m_window->findChild<QAction *>(QStringLiteral("act_connect"));
+    disconnectAction = m_window->findChild<QAction *>(QStringLiteral("act_disconnect"));
     QVERIFY(connectAction->isEnabled());
     QVERIFY(!disconnectAction->isEnabled());
 }
@@ -506,7 +506,7 @@ void TestMainWindowProgress::overlappingTransfers()
     QFETCH(bool, sendEndsFirst);
     QFETCH(QString, controls);
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     sendThread *worker = w.worker();
     worker->sendLink = LinkClient;
     worker->recvLink = LinkClient;
@@ -562,8 +562,8 @@ void TestMainWindowProgress::rawDataShownAsPlainText()
     QFETCH(QByteArray, raw);
     QFETCH(QString, line);
     QVERIFY(openConnectedWindow());
-    peer->write(raw);
-    QTRY_COMPARE_WITH_TIMEOUT(WindowTest::logText(*window), line, WaitMs);
+    m_peer->write(raw);
+    QTRY_COMPARE_WITH_TIMEOUT(WindowTest::logText(*m_window), line, WaitMs);
 }
 
 void TestMainWindowProgress::noticeOnlyWhileInactive_data()
@@ -597,7 +597,7 @@ void TestMainWindowProgress::noticeOnlyWhileInactive()
     QFETCH(bool, active);
     QFETCH(QStringList, notices);
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     const WindowTest::DesktopRecord &desktop = WindowTest::recordDesktop(w);
     QWidget elsewhere;
     w.show();
@@ -610,7 +610,7 @@ void TestMainWindowProgress::noticeOnlyWhileInactive()
     QTRY_VERIFY(activeWindow->isActiveWindow());
 
     if (code == TransDone) {
-        QFile file(receiveDir.filePath(QStringLiteral("sent.bin")));
+        QFile file(m_receiveDir.filePath(QStringLiteral("sent.bin")));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("sent") == 4);
         file.close();
         w.sendQueue().add({file.fileName()});
@@ -631,7 +631,7 @@ void TestMainWindowProgress::noticeOnlyWhileInactive()
 void TestMainWindowProgress::greetingWithoutConnection()
 {
     QVERIFY(openUnconnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     button(w, "testBtn")->click();
     QCOMPARE(WindowTest::logText(w), utf8("未建立连接，无法发送!"));
 }
@@ -639,10 +639,10 @@ void TestMainWindowProgress::greetingWithoutConnection()
 void TestMainWindowProgress::greetingReachesTheController()
 {
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     button(w, "testBtn")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(peer->bytesAvailable() >= greeting().size(), WaitMs);
-    QCOMPARE(peer->readAll(), greeting());
+    QTRY_VERIFY_WITH_TIMEOUT(m_peer->bytesAvailable() >= greeting().size(), WaitMs);
+    QCOMPARE(m_peer->readAll(), greeting());
     QCOMPARE(w.worker()->currentDevice.load(), w.worker()->clientSocket.load());
     // Not a transfer: nothing logged, nothing locked.
     QCOMPARE(WindowTest::logText(w), QString());
@@ -653,7 +653,7 @@ void TestMainWindowProgress::greetingReachesTheController()
 void TestMainWindowProgress::clearButtonEmptiesTheLog()
 {
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     sendState(w, TransStarted);
     sendState(w, TransAborted);
     QVERIFY(!WindowTest::logText(w).isEmpty());
@@ -667,7 +667,7 @@ void TestMainWindowProgress::clearButtonEmptiesTheLog()
 void TestMainWindowProgress::stopButtonOnlyRequestsTheStop()
 {
     QVERIFY(openConnectedWindow());
-    MainWindow &w = *window;
+    MainWindow &w = *m_window;
     QVERIFY(!w.worker()->stopRequested);
     button(w, "stopSendBtn")->click();
     QVERIFY(w.worker()->stopRequested);
@@ -679,10 +679,10 @@ void TestMainWindowProgress::stopButtonOnlyRequestsTheStop()
 void TestMainWindowProgress::spinBoxSetsTheBufferSize()
 {
     QVERIFY(openConnectedWindow());
-    auto *spinBox = window->findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"));
+    auto *spinBox = m_window->findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"));
     for (int size : {1, 65536, 4096}) {
         spinBox->setValue(size);
-        QCOMPARE(window->worker()->bufferSize.load(), size);
+        QCOMPARE(m_window->worker()->bufferSize.load(), size);
     }
 }
 

@@ -217,15 +217,15 @@ private slots:
     void autoReconnectSetting();
 
 private:
-    QTemporaryDir configHome;
+    QTemporaryDir m_configHome;
 };
 
 // The per-user settings file goes to a folder of the test's own; the
 // application name is the one main() gives the window.
 void TestMainWindowSettings::initTestCase()
 {
-    QVERIFY(configHome.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    QVERIFY(m_configHome.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configHome.path()));
     QCoreApplication::setApplicationName(QStringLiteral("kvr-file-transfer"));
 }
 
