@@ -345,7 +345,8 @@ bool ClientSession::logReceiveEvent(const ReceiveEvent &event)
                     .arg(Protocol::printable(event.fileName)));
         break;
     case RecTimeout:
-        log(m_receptionStopped ? utf8(ReceptionStoppedLine) : utf8("接收超时，已强制中断!\n"));
+        log(event.cut == ReceptionCut::Stopped ? utf8(ReceptionStoppedLine)
+                                               : utf8("接收超时，已强制中断!\n"));
         break;
     case RecRawData:
         log(QStringLiteral("[in] ") + event.rawText);
@@ -522,14 +523,29 @@ void ClientSession::showQueuePlace()
 
 // ---- History and notices ----
 
-// A connection that is gone when the reception stalled took the file with it.
+namespace {
+
+// The engine says what cut a reception: the end of the connection took the
+// file with it.
+TransferOutcome::Cut cutOf(ReceptionCut cut)
+{
+    switch (cut) {
+    case ReceptionCut::StreamEnded:
+        return TransferOutcome::Cut::PeerClosed;
+    case ReceptionCut::Stopped:
+        return TransferOutcome::Cut::Interrupted;
+    case ReceptionCut::Stall:
+        break;
+    }
+    return TransferOutcome::Cut::Stall;
+}
+
+} // namespace
+
 void ClientSession::receptionEnded(const ReceiveEvent &event)
 {
-    TransferOutcome::Cut cut = m_worker->clientState() == QAbstractSocket::ConnectedState
-                                   ? TransferOutcome::Cut::Stall
-                                   : TransferOutcome::Cut::PeerClosed;
-    if (std::exchange(m_receptionStopped, false))
-        cut = TransferOutcome::Cut::Interrupted;
+    m_receptionStopped = false;
+    const TransferOutcome::Cut cut = cutOf(event.cut);
     const TransferRecord record = TransferRecord::ofReception(
         event, cut, m_worker->controllerAddress.get(), Protocol::ControllerPort);
     recordHistory(record);

@@ -42,6 +42,8 @@ struct Extras
     QString refusedName; // one of the program's own files
     QString savedAs;
     WriteFailure writeFailure = WriteFailure::None;
+    ReceptionCut cut = ReceptionCut::Stall;
+    QString result = {}; // the history's word for the file, when checked
 };
 
 SendEvent sendEvent(int code, Figures figures)
@@ -62,6 +64,7 @@ ReceiveEvent receiveEvent(int code, Figures figures, const Extras &extras = {})
     event.programFile = !extras.refusedName.isEmpty();
     event.savedAs = extras.savedAs;
     event.writeFailure = extras.writeFailure;
+    event.cut = extras.cut;
     return event;
 }
 
@@ -236,7 +239,13 @@ void tst_ClientSession::receiveStates_data()
     QTest::newRow("create failed without start")
         << int(RecCreateFailed) << false << utf8("创建文件失败,接收失败!\n") << false << Extras();
     QTest::newRow("timeout") << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true
-                             << Extras();
+                             << Extras{false, {}, {}, {}, {}, QStringLiteral("timeout")};
+    QTest::newRow("timeout, the connection ended")
+        << int(RecTimeout) << true << utf8("接收超时，已强制中断!\n") << true
+        << Extras{false, {}, {}, {}, ReceptionCut::StreamEnded, QStringLiteral("connection-lost")};
+    QTest::newRow("timeout, stopped by the user")
+        << int(RecTimeout) << true << utf8("已停止接收，未完成的文件已删除") << true
+        << Extras{false, {}, {}, {}, ReceptionCut::Stopped, QStringLiteral("interrupted")};
     QTest::newRow("raw data") << int(RecRawData) << true << QStringLiteral("[in] abc") << false
                               << Extras();
     QTest::newRow("md5 mismatch") << int(RecMd5Mismatch) << true
@@ -277,6 +286,11 @@ void tst_ClientSession::receiveStates()
     QCOMPARE(f.locked[Receive], running);
     QCOMPARE(f.worker.recvLink.load(), int(ends ? LinkNone : LinkClient));
     QVERIFY(!f.running[Send]);
+    if (!extras.result.isEmpty()) {
+        const QList<QStringList> history = HistoryFile::entries(f.session.historyPath());
+        QCOMPARE(history.size(), 1);
+        QCOMPARE(HistoryFile::value(history.first(), "result"), extras.result);
+    }
 }
 
 void tst_ClientSession::sendPercentage()

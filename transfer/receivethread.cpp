@@ -103,8 +103,8 @@ void receiveThread::run()
             batch.clear();
             break;
         case Taken::EndOfStream:
-            stream.endOfStream();
-            m_endStopped = false;
+            stream.endOfStream(std::exchange(m_endStopped, false) ? ReceptionCut::Stopped
+                                                                  : ReceptionCut::StreamEnded);
             break;
         case Taken::Nothing:
             // Only an empty queue can mean a stall.
@@ -182,7 +182,7 @@ void receiveThread::publish(const ReceiveEvent &event, const FileReceiver &recei
         return; // the next code carries the newer figures
     if (event.code == RecStarted || event.code == RecProgress)
         m_sinceProgress.start();
-    if (event.code == RecTimeout && m_endStopped)
+    if (event.code == RecTimeout && event.cut == ReceptionCut::Stopped)
         QFile::remove(receiver.partPath());
     if (event.code == RecRawData) {
         rawData.set(receiver.lastRawData());

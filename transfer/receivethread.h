@@ -105,7 +105,7 @@ private:
     quint64 m_taken = 0;
     QList<quint64> m_streamEnds;
     QList<StreamEnd> m_streamEndKinds; // beside m_streamEnds
-    // Receive thread only: while the engine handles a stopped stream's end.
+    // Receive thread only: the end of stream taken last was a stop.
     bool m_endStopped = false;
     bool m_roomWanted = false;
     bool m_readingHeld = false;

@@ -21,6 +21,13 @@ void StreamReceiver::feed(const QList<QByteArray> &chunks)
     m_clock.whileBusy([&] { m_receiver.feed(chunks, m_clock.nowMs()); });
 }
 
+void StreamReceiver::endOfStream(ReceptionCut cut)
+{
+    m_cut = cut;
+    m_receiver.endOfStream();
+    m_cut = ReceptionCut::Stall;
+}
+
 void StreamReceiver::poll()
 {
     m_receiver.poll(m_clock.nowMs());
@@ -38,6 +45,10 @@ void StreamReceiver::announce(int code, const FileReceiver &receiver)
         elapsedMs = m_receptionClock.elapsed();
     if (code != RecStarted && code != RecProgress && code != RecRawData)
         m_receptionClock.invalidate();
-    if (m_onEvent)
-        m_onEvent(ReceiveEvent::of(code, receiver, elapsedMs));
+    if (!m_onEvent)
+        return;
+    ReceiveEvent event = ReceiveEvent::of(code, receiver, elapsedMs);
+    if (code == RecTimeout)
+        event.cut = m_cut;
+    m_onEvent(event);
 }

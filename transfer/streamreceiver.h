@@ -28,8 +28,8 @@ public:
     void feed(const QList<QByteArray> &chunks);
     // Ends a transfer that has stalled.
     void poll();
-    // No more bytes will come: an open transfer ends now.
-    void endOfStream() { m_receiver.endOfStream(); }
+    // No more bytes will come: an open transfer ends now, cut as said.
+    void endOfStream(ReceptionCut cut = ReceptionCut::StreamEnded);
     // While held, the stall clock stands still.
     void setHeld(bool held) { m_clock.setHeld(held); }
     // Milliseconds until poll() would act; -1 when nothing waits.
@@ -44,6 +44,8 @@ private:
     StallClock m_clock;
     // From RecStarted to the reception's end.
     QElapsedTimer m_receptionClock;
+    // What cuts a reception that ends without its end marker now.
+    ReceptionCut m_cut = ReceptionCut::Stall;
     OnEvent m_onEvent;
     FileReceiver m_receiver;
 };

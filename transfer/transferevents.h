@@ -12,6 +12,13 @@
 
 class FileReceiver;
 
+// What cut a reception short of its end marker (RecTimeout).
+enum class ReceptionCut {
+    Stall,       // the controller went quiet
+    StreamEnded, // no more bytes would come: the connection ended
+    Stopped,     // the user stopped it
+};
+
 struct ReceiveEvent
 {
     int code = -1;
@@ -41,6 +48,8 @@ struct ReceiveEvent
     QString savedAs;
     // RecWriteFailed: why.
     WriteFailure writeFailure = WriteFailure::None;
+    // RecTimeout: why.
+    ReceptionCut cut = ReceptionCut::Stall;
     // The received file's path (FileReceiver::filePath): where it goes, or
     // after RecDone where it lies, under a free name too; empty for a name
     // refused.
