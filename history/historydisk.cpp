@@ -6,7 +6,7 @@
 #include <QTemporaryFile>
 
 #ifdef Q_OS_WIN
-#include <qt_windows.h>
+#include "transfer/win32path.h"
 #else
 #include <cerrno>
 #include <fcntl.h>
@@ -36,14 +36,14 @@ bool HistoryDisk::rename(const QString &from, const QString &to)
 }
 
 #ifdef Q_OS_WIN
-// Made under a name of its own, then given the file's, which a rename
-// without replacing refuses if another process made it first.
+// Made in place: every line here takes the lock file, so none can come
+// between the file's creation and its header. (A temporary file renamed
+// over the name failed under Wine, and every line with it.)
 bool HistoryDisk::create(const QString &path, const QByteArray &bytes)
 {
-    // Made in place: every line here takes the lock file, so none can come
-    // between the file's creation and its header. (A temporary file renamed
-    // over the name failed under Wine, and every line with it.)
-    const auto *name = reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16());
+    // The native path outlives every call that is given its characters.
+    const QString nativePath = win32Path(path);
+    const auto *name = reinterpret_cast<const wchar_t *>(nativePath.utf16());
     const HANDLE file =
         CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -68,9 +68,9 @@ QString HistoryDisk::open(const QString &path, bool mayCreate)
     close();
     m_path = path;
     const HANDLE file = CreateFileW(
-        reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
-        FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, mayCreate ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        reinterpret_cast<const wchar_t *>(win32Path(path).utf16()), FILE_APPEND_DATA | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        mayCreate ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return m_error = qt_error_string(int(GetLastError()));
     m_handle = file;
@@ -100,9 +100,9 @@ bool HistoryDisk::cutBack(qint64 bytes)
     if (m_end < bytes || !GetFileSizeEx(m_handle, &size) || size.QuadPart != m_end)
         return false;
     const HANDLE file =
-        CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(m_path).utf16()),
-                    GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(reinterpret_cast<const wchar_t *>(win32Path(m_path).utf16()), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     LARGE_INTEGER lineStart{};

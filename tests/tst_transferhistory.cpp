@@ -331,6 +331,9 @@ void tst_TransferHistory::fieldsReadBack()
     QCOMPARE(entries.size(), 2);
     QCOMPARE(entries.at(0), expected);
     QCOMPARE(HistoryFile::value(entries.at(1), "file"), QStringLiteral("program.bin"));
+    // Nothing made under another name.
+    QCOMPARE(QDir(m_dir->filePath(QStringLiteral("new"))).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("history.csv")});
 }
 
 void tst_TransferHistory::rollsOver_data()
