@@ -135,9 +135,14 @@ public:
     {
         if (!isRunning())
             return true;
-        interrupt();
-        if (m_process->waitForFinished(m_waitMs))
-            return true;
+        // Asked again each second: under load, Wine may lose a console's
+        // Ctrl+C.
+        const QDeadlineTimer deadline(m_waitMs);
+        do {
+            interrupt();
+            if (m_process->waitForFinished(int(qMin<qint64>(1000, deadline.remainingTime()))))
+                return true;
+        } while (!deadline.hasExpired());
         m_process->kill();
         m_process->waitForFinished(m_waitMs);
         return false;
