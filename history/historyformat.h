@@ -3,18 +3,58 @@
 #include "history/transferhistory.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
+#include <QVector>
 
-// The one definition of a line of history.csv: its fields in order, their
-// quoting (RFC 4180, and an apostrophe before what a spreadsheet would run
-// as a formula), the time with its offset, and the result words a
-// spreadsheet filters on.
+#include <optional>
+
+// The one definition of a line of history.csv, for the writer and the
+// reader: its fields in order, their quoting (RFC 4180, and an apostrophe
+// before what a spreadsheet would run as a formula), the time with its
+// offset, and the result words a spreadsheet filters on.
 namespace HistoryFormat {
 
 enum Column { Time, Direction, Controller, Port, File, Bytes, Md5, Result, Seconds, ColumnCount };
 
+// HistoryEntry::direction.
+constexpr char SendDirection[] = "send";
+constexpr char ReceiveDirection[] = "receive";
+
 // The byte-order mark, the header and its line end: how a file starts.
 QByteArray head();
 QByteArray lineOf(const HistoryEntry &entry);
+
+// The fields of one record as they stand in the file, unquoted.
+using Fields = QVector<QByteArray>;
+bool isHeader(const Fields &fields);
+
+// Cuts CSV text into records. A record that breaks the quoting (a quote
+// inside a field, a quoted field that never closes) comes back as broken
+// and the reading goes on after its line, so that one bad line costs only
+// itself. Line ends may be CRLF or a bare LF.
+class Records
+{
+public:
+    explicit Records(const QByteArray &text);
+    // False at the end; else the record, and whether it kept to the quoting.
+    bool next(Fields &fields, bool &wellFormed);
+
+private:
+    bool field(Fields &fields);
+    bool quotedField(QByteArray &field);
+    void skipLine(qsizetype from);
+    bool atLineEnd() const;
+    void passLineEnd();
+
+    const QByteArray m_text;
+    qsizetype m_at = 0;
+};
+
+// Turns a record back into an entry: the reverse of lineOf(). Reuses the
+// texts that repeat (directions, controllers, results) through shared, so
+// that a long history takes little memory. Nothing if a field does not
+// parse.
+std::optional<HistoryEntry> entryOf(const Fields &fields, QHash<QByteArray, QString> &shared);
 
 } // namespace HistoryFormat
