@@ -1,18 +1,27 @@
-// The transfer list without a window: the history read back, its files in
-// order and the lines it skips.
+// The transfer list without a window: the history read back (its files in
+// order, the lines it skips), the rows of each tab, the words of each
+// outcome, and how often a running transfer's row changes. Every model is
+// watched by QAbstractItemModelTester.
 
+#include "historyfile.h"
 #include "testfiles.h"
 
+#include "client/transferlistmodel.h"
 #include "history/historyformat.h"
 #include "history/historyreader.h"
 #include "history/transferhistory.h"
 
+#include <QAbstractItemModelTester>
+#include <QAbstractProxyModel>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
+
+using Tab = TransferListModel::Tab;
 
 const QDateTime Base(QDate(2026, 12, 8), QTime(14, 3, 27), Qt::OffsetFromUTC, 8 * 3600);
 
@@ -27,6 +36,15 @@ HistoryEntry entryOf(const QString &fileName, const QString &outcome = QStringLi
     const QString host = QStringLiteral("192.168.1.10");
     return {Base,    direction, host, 8080, fileName, 3000000, "0123456789abcdef0123456789abcdef",
             outcome, 1500};
+}
+
+// A transfer just begun.
+HistoryEntry begun(const QString &fileName, const QString &direction)
+{
+    HistoryEntry entry = entryOf(fileName, QString(), direction);
+    entry.bytes = 0;
+    entry.ms = 0;
+    return entry;
 }
 
 // A line the writer makes, with one field put as given.
@@ -61,6 +79,36 @@ void writeLines(const QString &path, const QStringList &lines, int &second)
     }
 }
 
+// The list, with a tester on the model and on each tab.
+struct List
+{
+    List()
+    {
+        for (Tab tab : {Tab::Queue, Tab::Failed, Tab::Done})
+            testers.push_back(std::make_unique<QAbstractItemModelTester>(
+                model.tab(tab), QAbstractItemModelTester::FailureReportingMode::QtTest));
+    }
+
+    // Each row of a tab as "方向 文件 结果".
+    QStringList rows(Tab tab) const
+    {
+        const QAbstractItemModel *view = model.tab(tab);
+        QStringList rows;
+        for (int row = 0; row < view->rowCount(); ++row) {
+            QStringList texts;
+            for (int column :
+                 {TransferListModel::Direction, TransferListModel::File, TransferListModel::Result})
+                texts << view->index(row, column).data().toString();
+            rows << texts.join(QLatin1Char(' '));
+        }
+        return rows;
+    }
+
+    TransferListModel model;
+    QAbstractItemModelTester tester{&model, QAbstractItemModelTester::FailureReportingMode::QtTest};
+    std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
+};
+
 } // namespace
 
 class tst_TransferList : public QObject
@@ -75,16 +123,26 @@ private slots:
     void entryReadBack_data();
     void entryReadBack();
 
+    void outcomes_data();
+    void outcomes();
+    void rows_data();
+    void rows();
+    void progressCoalesced_data();
+    void progressCoalesced();
+
 private:
     QString path(const char *name) const { return m_dir->filePath(QLatin1String(name)); }
+    void runStep(List &list, const QStringList &words);
 
     std::unique_ptr<QTemporaryDir> m_dir;
+    QByteArray m_history; // history.csv as the last step wrote it
 };
 
 void tst_TransferList::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
+    m_history.clear();
 }
 
 void tst_TransferList::readsHistory_data()
@@ -231,6 +289,224 @@ void tst_TransferList::entryReadBack()
     QCOMPARE(back.md5Hex, entry.md5Hex);
     QCOMPARE(back.outcome, entry.outcome);
     QCOMPARE(back.ms, entry.ms);
+}
+
+void tst_TransferList::outcomes_data()
+{
+    QTest::addColumn<QString>("direction");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QByteArray>("md5");
+    QTest::addColumn<Tab>("tab");
+    QTest::addColumn<QString>("result");
+
+    const QString send = QStringLiteral("send");
+    const QString receive = QStringLiteral("receive");
+    const QByteArray md5 = "0123456789abcdef0123456789abcdef";
+    const auto row = [&](const char *word, const QString &direction, Tab tab, const char *text) {
+        QTest::newRow(word) << direction << QString::fromLatin1(word) << md5 << tab << utf8(text);
+    };
+    row("done", send, Tab::Done, "完成");
+    row("size-mismatch", receive, Tab::Failed, "大小与声明不符, 未经 MD5 校验");
+    row("connection-lost", send, Tab::Failed, "连接已断开");
+    row("interrupted", send, Tab::Failed, "已被中断");
+    row("incomplete", receive, Tab::Failed, "未接收完: 已停止等待");
+    row("timeout", receive, Tab::Failed, "接收超时");
+    row("open-failed", send, Tab::Failed, "打开文件失败");
+    row("changed-during-send", send, Tab::Failed, "文件在发送中被修改");
+    row("read-failed", send, Tab::Failed, "读取文件失败");
+    row("program-file", receive, Tab::Failed, "拒绝接收: 不能覆盖本程序自己的文件");
+    row("create-failed", receive, Tab::Failed, "创建文件失败");
+    row("size-exceeded", receive, Tab::Failed, "远超声明的大小, 仍无结束标记");
+    row("write-failed", receive, Tab::Failed, "写入文件失败");
+    row("a word of a later version", receive, Tab::Failed, "a word of a later version");
+    QTest::newRow("digest-mismatch")
+        << receive << QStringLiteral("digest-mismatch") << md5 << Tab::Failed
+        << utf8("MD5 校验失败: 声明 0123456789abcdef0123456789abcdef, 计算 未记录");
+    QTest::newRow("digest-mismatch, neither digest kept")
+        << receive << QStringLiteral("digest-mismatch") << QByteArray() << Tab::Failed
+        << utf8("MD5 校验失败: 声明 未记录, 计算 未记录");
+}
+
+void tst_TransferList::outcomes()
+{
+    QFETCH(QString, direction);
+    QFETCH(QString, outcome);
+    QFETCH(QByteArray, md5);
+    QFETCH(Tab, tab);
+    QFETCH(QString, result);
+    List list;
+    HistoryEntry entry = entryOf(QStringLiteral("f.bin"), outcome, direction);
+    entry.md5Hex = md5;
+
+    list.model.addRecord(entry);
+
+    QCOMPARE(list.model.rowCount(), 1);
+    QCOMPARE(list.model.tabOf(0), tab);
+    QCOMPARE(list.model.tab(tab)->rowCount(), 1);
+    const QString shownDirection = utf8(direction == QLatin1String("send") ? "发送" : "接收");
+    QCOMPARE(list.rows(tab), QStringList{shownDirection + QStringLiteral(" f.bin ") + result});
+}
+
+void tst_TransferList::rows_data()
+{
+    // "queue a b" the files that wait; "send a 100", "receive r 0" one
+    // begins, of that size; "move send 40" its bytes so far; "end send a
+    // done" its record; "history x y" lines of history.csv, then loaded;
+    // "remove done 0" the first row of a tab; "clear" what is done.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("queue");
+    QTest::addColumn<QStringList>("failed");
+    QTest::addColumn<QStringList>("done");
+
+    QTest::newRow("the queue in order")
+        << QStringLiteral("queue a b c")
+        << QStringList{utf8("发送 a 等待发送"), utf8("发送 b 等待发送"), utf8("发送 c 等待发送")}
+        << QStringList() << QStringList();
+    QTest::newRow("the running send above the files that wait")
+        << QStringLiteral("queue a b; queue b; send a 200; move send 50")
+        << QStringList{utf8("发送 a 发送中 25%"), utf8("发送 b 等待发送")} << QStringList()
+        << QStringList();
+    QTest::newRow("a reception beside a send, its size unknown")
+        << QStringLiteral("send a 100; receive r 0; move receive 5")
+        << QStringList{utf8("发送 a 发送中 0%"), utf8("接收 r 接收中")} << QStringList()
+        << QStringList();
+    QTest::newRow("a queue run that stops at a failure")
+        << QStringLiteral("queue a b c; queue b c; send a 10; end send a done; queue c; send b 10; "
+                          "end send b connection-lost")
+        << QStringList{utf8("发送 c 等待发送")} << QStringList{utf8("发送 b 连接已断开")}
+        << QStringList{utf8("发送 a 完成")};
+    QTest::newRow("a failed file queued again stays in its tab")
+        << QStringLiteral("end send b read-failed; queue b") << QStringList{utf8("发送 b 等待发送")}
+        << QStringList{utf8("发送 b 读取文件失败")} << QStringList();
+    QTest::newRow("this run above the history, newest first")
+        << QStringLiteral("history x y; end send a done; end receive b done") << QStringList()
+        << QStringList()
+        << QStringList{utf8("接收 b 完成"), utf8("发送 a 完成"), utf8("发送 y 完成"),
+                       utf8("发送 x 完成")};
+    QTest::newRow("history loaded late still goes below")
+        << QStringLiteral("end send a done; history x y") << QStringList() << QStringList()
+        << QStringList{utf8("发送 a 完成"), utf8("发送 y 完成"), utf8("发送 x 完成")};
+    QTest::newRow("history loaded again replaces its rows")
+        << QStringLiteral("history x; history y") << QStringList() << QStringList()
+        << QStringList{utf8("发送 y 完成")};
+    QTest::newRow("remove a row of this run and one of the history")
+        << QStringLiteral("history x y; end send a done; remove done 0; remove done 1")
+        << QStringList() << QStringList() << QStringList{utf8("发送 y 完成")};
+    QTest::newRow("the queue's rows are not removed")
+        << QStringLiteral("queue a; remove queue 0") << QStringList{utf8("发送 a 等待发送")}
+        << QStringList() << QStringList();
+    QTest::newRow("clear what is done, the failed stay")
+        << QStringLiteral("history x; end send a done; end send b read-failed; end send c done; "
+                          "queue d; clear")
+        << QStringList{utf8("发送 d 等待发送")} << QStringList{utf8("发送 b 读取文件失败")}
+        << QStringList();
+    QStringList scattered;
+    QStringList failedLeft;
+    for (int i = 0; i < 20; ++i) {
+        scattered << QStringLiteral("end send f%1 read-failed; end send d%1 done").arg(i);
+        failedLeft.prepend(utf8("发送 f%1 读取文件失败").arg(i));
+    }
+    QTest::newRow("clear done rows scattered among many failed")
+        << scattered.join(QStringLiteral("; ")) + QStringLiteral("; clear") << QStringList()
+        << failedLeft << QStringList();
+}
+
+void tst_TransferList::runStep(List &list, const QStringList &words)
+{
+    const QString &verb = words.at(0);
+    if (verb == QLatin1String("queue")) {
+        QStringList paths;
+        for (const QString &name : words.mid(1))
+            paths << m_dir->filePath(name);
+        list.model.setWaiting(paths);
+    } else if (verb == QLatin1String("send") || verb == QLatin1String("receive")) {
+        list.model.transferStarted(begun(words.at(1), verb), words.at(2).toULongLong(),
+                                   m_dir->filePath(words.at(1)));
+    } else if (verb == QLatin1String("move")) {
+        list.model.transferMoved(words.at(1), words.at(2).toULongLong(), 10);
+    } else if (verb == QLatin1String("end")) {
+        list.model.addRecord(entryOf(words.at(2), words.at(3), words.at(1)));
+    } else if (verb == QLatin1String("history")) {
+        HistoryFile::removeAll(path(TransferHistory::FileName));
+        int second = 0;
+        writeLines(path(TransferHistory::FileName), words.mid(1), second);
+        m_history = TestFiles::readFile(path(TransferHistory::FileName));
+        QSignalSpy loaded(&list.model, &TransferListModel::historyLoaded);
+        list.model.loadHistory(path(TransferHistory::FileName), QDateTime());
+        QVERIFY(loaded.wait());
+    } else if (verb == QLatin1String("remove")) {
+        const QMetaEnum tabs = QMetaEnum::fromType<Tab>();
+        const QByteArray name = words.at(1).toLatin1();
+        const QByteArray key = name.left(1).toUpper() + name.mid(1);
+        auto *view = list.model.tab(Tab(tabs.keyToValue(key.constData())));
+        list.model.remove(QModelIndexList{view->mapToSource(view->index(words.at(2).toInt(), 0))});
+    } else if (verb == QLatin1String("clear")) {
+        list.model.clearDone();
+    }
+}
+
+void tst_TransferList::rows()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, queue);
+    QFETCH(QStringList, failed);
+    QFETCH(QStringList, done);
+    List list;
+
+    for (const QString &step : steps.split(QStringLiteral("; ")))
+        runStep(list, step.split(QLatin1Char(' ')));
+
+    QCOMPARE(list.rows(Tab::Queue), queue);
+    QCOMPARE(list.rows(Tab::Failed), failed);
+    QCOMPARE(list.rows(Tab::Done), done);
+    // What was removed from the list is still in the history.
+    QCOMPARE(TestFiles::readFile(path(TransferHistory::FileName)), m_history);
+}
+
+void tst_TransferList::progressCoalesced_data()
+{
+    // "burst send 1000": the send moves to 1 .. 1000 of its 1000 bytes at
+    // once; "wait" until the rows change.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("queue");
+
+    QTest::newRow("one move, one change")
+        << QStringLiteral("burst send 1; wait")
+        << QStringList{utf8("发送 a 发送中 0%"), utf8("接收 r 接收中 0%")};
+    QTest::newRow("a burst, one change with the last share")
+        << QStringLiteral("burst send 1000; wait")
+        << QStringList{utf8("发送 a 发送中 100%"), utf8("接收 r 接收中 0%")};
+    QTest::newRow("both sides in one change")
+        << QStringLiteral("burst send 500; burst receive 250; wait")
+        << QStringList{utf8("发送 a 发送中 50%"), utf8("接收 r 接收中 25%")};
+    QTest::newRow("a change for each burst an update apart")
+        << QStringLiteral("burst send 100; wait; burst send 900; wait")
+        << QStringList{utf8("发送 a 发送中 90%"), utf8("接收 r 接收中 0%")};
+}
+
+void tst_TransferList::progressCoalesced()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, queue);
+    List list;
+    list.model.transferStarted(begun(QStringLiteral("a"), QStringLiteral("send")), 1000);
+    list.model.transferStarted(begun(QStringLiteral("r"), QStringLiteral("receive")), 1000);
+    QSignalSpy changed(&list.model, &QAbstractItemModel::dataChanged);
+    int changes = 0;
+
+    for (const QString &step : steps.split(QStringLiteral("; "))) {
+        const QStringList words = step.split(QLatin1Char(' '));
+        if (words.at(0) == QLatin1String("wait")) {
+            ++changes;
+            QTRY_COMPARE(changed.count(), changes);
+            continue;
+        }
+        for (quint64 bytes = 1; bytes <= words.at(2).toULongLong(); ++bytes)
+            list.model.transferMoved(words.at(1), bytes, qint64(bytes));
+        QCOMPARE(changed.count(), changes);
+    }
+
+    QCOMPARE(list.rows(Tab::Queue), queue);
 }
 
 QTEST_GUILESS_MAIN(tst_TransferList)

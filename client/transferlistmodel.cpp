@@ -1,0 +1,514 @@
+#include "client/transferlistmodel.h"
+
+#include "history/historyformat.h"
+#include "history/historyreader.h"
+#include "history/transferoutcome.h"
+#include "transfer/protocol.h"
+#include "transfer/transferrate.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <QSet>
+#include <QSortFilterProxyModel>
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+const char *const Headers[TransferListModel::ColumnCount] = {
+    "时间", "方向", "控制器", "文件", "大小", "耗时", "速率", "MD5", "结果"};
+
+// What each outcome says to a user.
+struct Said
+{
+    const char *outcome;
+    const char *text;
+};
+const Said Texts[] = {
+    {TransferOutcome::Done, "完成"},
+    {TransferOutcome::SizeMismatch, "大小与声明不符, 未经 MD5 校验"},
+    {TransferOutcome::ConnectionLost, "连接已断开"},
+    {TransferOutcome::Interrupted, "已被中断"},
+    {TransferOutcome::Incomplete, "未接收完: 已停止等待"},
+    {TransferOutcome::Timeout, "接收超时"},
+    {TransferOutcome::OpenFailed, "打开文件失败"},
+    {TransferOutcome::ChangedDuringSend, "文件在发送中被修改"},
+    {TransferOutcome::ReadFailed, "读取文件失败"},
+    {TransferOutcome::ProgramFile, "拒绝接收: 不能覆盖本程序自己的文件"},
+    {TransferOutcome::CreateFailed, "创建文件失败"},
+    {TransferOutcome::SizeExceeded, "远超声明的大小, 仍无结束标记"},
+    {TransferOutcome::WriteFailed, "写入文件失败"},
+};
+
+// Removing more scattered rows than this at once resets the model instead:
+// each removal costs every view a pass over its rows.
+constexpr int MaxRemovals = 16;
+
+QString utf8(const char *text)
+{
+    return QString::fromUtf8(text);
+}
+
+bool isSend(const HistoryEntry &entry)
+{
+    return entry.direction == QLatin1String(HistoryFormat::SendDirection);
+}
+
+QString outcomeText(const QString &outcome)
+{
+    for (const Said &said : Texts) {
+        if (outcome == QLatin1String(said.outcome))
+            return utf8(said.text);
+    }
+    return outcome; // a word of a later version
+}
+
+QString digestText(const QByteArray &hex)
+{
+    return hex.isEmpty() ? utf8("未记录") : QString::fromLatin1(hex);
+}
+
+// The history keeps the announced digest at most; the one computed is not
+// kept anywhere yet.
+QString mismatchText(const QByteArray &announced, const QByteArray &computed)
+{
+    return utf8("MD5 校验失败: 声明 %1, 计算 %2").arg(digestText(announced), digestText(computed));
+}
+
+// Decimal units, as the rate shows them.
+QString sizeText(quint64 bytes)
+{
+    if (bytes < 1000)
+        return QStringLiteral("%1 B").arg(bytes);
+    const char *const units[] = {"kB", "MB", "GB", "TB"};
+    double value = double(bytes) / 1000.0;
+    int unit = 0;
+    for (; value >= 1000.0 && unit < 3; ++unit)
+        value /= 1000.0;
+    return QString::number(value, 'f', 1) + QLatin1Char(' ') + QLatin1String(units[unit]);
+}
+
+QString durationText(qint64 ms)
+{
+    if (ms < 60000)
+        return QString::number(double(ms) / 1000.0, 'f', 1) + QLatin1String(" s");
+    return TransferRate::timeText(ms / 1000);
+}
+
+QString controllerText(const HistoryEntry &entry)
+{
+    if (entry.port == 0 || entry.port == Protocol::ControllerPort)
+        return entry.host;
+    return entry.host + QLatin1Char(':') + QString::number(entry.port);
+}
+
+int percent(quint64 bytes, quint64 total)
+{
+    return int(std::min<quint64>(100, bytes * 100 / total));
+}
+
+class TabFilter : public QSortFilterProxyModel
+{
+public:
+    TabFilter(TransferListModel::Tab tab, TransferListModel *list)
+        : QSortFilterProxyModel(list), m_tab(tab), m_list(list)
+    {
+        setSourceModel(list);
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex &) const override
+    {
+        return m_list->tabOf(row) == m_tab;
+    }
+
+private:
+    const TransferListModel::Tab m_tab;
+    const TransferListModel *m_list;
+};
+
+} // namespace
+
+TransferListModel::TransferListModel(QObject *parent) : QAbstractTableModel(parent)
+{
+    m_update.setSingleShot(true);
+    m_update.setInterval(UpdateMs);
+    connect(&m_update, &QTimer::timeout, this, &TransferListModel::showProgress);
+    m_reader.setMaxThreadCount(1);
+    for (Tab tab : {Tab::Queue, Tab::Failed, Tab::Done})
+        m_tabs[int(tab)] = new TabFilter(tab, this);
+}
+
+// A history still being read is waited for: its rows come to this model.
+TransferListModel::~TransferListModel()
+{
+    m_reader.waitForDone();
+}
+
+QAbstractProxyModel *TransferListModel::tab(Tab tab) const
+{
+    return m_tabs[int(tab)];
+}
+
+TransferListModel::Tab TransferListModel::tabOf(int row) const
+{
+    const Row &at = rowAt(row);
+    if (at.stage != Stage::Ended)
+        return Tab::Queue;
+    return at.entry.outcome == QLatin1String(TransferOutcome::Done) ? Tab::Done : Tab::Failed;
+}
+
+int TransferListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_queue.size() + m_finished.size());
+}
+
+int TransferListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant TransferListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Row &row = rowAt(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return text(row, index.column());
+    case TabRole:
+        return int(tabOf(index.row()));
+    case DirectionRole:
+        return row.entry.direction;
+    case OutcomeRole:
+        return row.stage == Stage::Ended ? row.entry.outcome : QString();
+    case PathRole:
+        return row.path;
+    case ProgressRole:
+        if (row.stage == Stage::Running && row.total > 0)
+            return percent(row.entry.bytes, row.total);
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant TransferListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= ColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return utf8(Headers[section]);
+}
+
+bool TransferListModel::removeRows(int row, int count, const QModelIndex &parent)
+{
+    if (parent.isValid() || count <= 0 || row < int(m_queue.size()) || row + count > rowCount())
+        return false;
+    removeRange(row, row + count - 1);
+    return true;
+}
+
+void TransferListModel::remove(const QModelIndexList &indexes)
+{
+    QSet<int> rows;
+    for (const QModelIndex &index : indexes) {
+        if (index.model() == this)
+            rows.insert(index.row());
+    }
+    removeFinished([&rows](int row) { return rows.contains(row); });
+}
+
+void TransferListModel::loadHistory(const QString &historyPath, const QDateTime &runStarted)
+{
+    const int load = ++m_loads;
+    m_reader.start([this, load, historyPath, runStarted] {
+        HistoryReader::Result read = HistoryReader::read(historyPath, runStarted);
+        std::vector<Row> rows = rowsOf(std::move(read.entries));
+        QMetaObject::invokeMethod(
+            this,
+            [this, load, rows = std::move(rows), skipped = read.skipped,
+             error = read.error]() mutable {
+                // A later load replaces this one.
+                if (load == m_loads)
+                    setHistory(std::move(rows), skipped, error);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// A file that leaves the front of the queue was handed over; files that
+// join go at its end. The rows in between stay, and with them what a view
+// has selected.
+void TransferListModel::setWaiting(const QStringList &paths)
+{
+    const int first = runningCount();
+    const int waiting = int(m_queue.size()) - first;
+    const auto stays = [&](int gone) {
+        if (waiting - gone > paths.size())
+            return false;
+        for (int i = 0; i < waiting - gone; ++i) {
+            if (m_queue[size_t(first + gone + i)].path != paths.at(i))
+                return false;
+        }
+        return true;
+    };
+    int gone = 0;
+    while (gone < waiting && !stays(gone))
+        ++gone;
+    if (gone > 0) {
+        beginRemoveRows(QModelIndex(), first, first + gone - 1);
+        m_queue.erase(m_queue.begin() + first, m_queue.begin() + first + gone);
+        endRemoveRows();
+    }
+    replaceWaiting(paths.mid(waiting - gone));
+}
+
+void TransferListModel::transferStarted(const HistoryEntry &begun, quint64 total,
+                                        const QString &path)
+{
+    Row running = rowOf(begun, path);
+    running.total = total;
+    running.stage = Stage::Running;
+    const int row = runningRow(begun.direction);
+    if (row >= 0) {
+        m_queue[size_t(row)] = std::move(running);
+        emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+        return;
+    }
+    const int at = runningCount();
+    beginInsertRows(QModelIndex(), at, at);
+    m_queue.insert(m_queue.begin() + at, std::move(running));
+    endInsertRows();
+}
+
+// Only the numbers change now; the rows show them when the update is due.
+void TransferListModel::transferMoved(const QString &direction, quint64 bytes, qint64 elapsedMs)
+{
+    const int row = runningRow(direction);
+    if (row < 0)
+        return;
+    m_queue[size_t(row)].entry.bytes = bytes;
+    m_queue[size_t(row)].entry.ms = elapsedMs;
+    if (!m_update.isActive())
+        m_update.start();
+}
+
+void TransferListModel::addRecord(const HistoryEntry &entry, const QString &path)
+{
+    const QString runningPath = endRunning(entry.direction);
+    const int at = int(m_queue.size());
+    beginInsertRows(QModelIndex(), at, at);
+    m_finished.push_back(rowOf(entry, path.isEmpty() ? runningPath : path));
+    endInsertRows();
+}
+
+void TransferListModel::clearDone()
+{
+    removeFinished([this](int row) { return tabOf(row) == Tab::Done; });
+}
+
+// ---- Rows ----
+
+// The one place that knows what a finished transfer's record holds.
+TransferListModel::Row TransferListModel::rowOf(HistoryEntry entry, const QString &path)
+{
+    return Row{std::move(entry), path};
+}
+
+std::vector<TransferListModel::Row> TransferListModel::rowsOf(std::vector<HistoryEntry> newestFirst)
+{
+    std::vector<Row> rows;
+    rows.reserve(newestFirst.size());
+    for (auto it = newestFirst.rbegin(); it != newestFirst.rend(); ++it)
+        rows.push_back(rowOf(std::move(*it), QString()));
+    return rows;
+}
+
+// The finished rows are kept oldest first, so that a new one is added at
+// the end of a long history rather than in front of it.
+const TransferListModel::Row &TransferListModel::rowAt(int row) const
+{
+    if (size_t(row) < m_queue.size())
+        return m_queue[size_t(row)];
+    return m_finished[finishedIndex(row)];
+}
+
+size_t TransferListModel::finishedIndex(int row) const
+{
+    return m_finished.size() - 1 - (size_t(row) - m_queue.size());
+}
+
+// The running rows come first: a long queue costs a progress report nothing.
+int TransferListModel::runningCount() const
+{
+    const auto waiting = std::find_if(m_queue.cbegin(), m_queue.cend(),
+                                      [](const Row &row) { return row.stage != Stage::Running; });
+    return int(waiting - m_queue.cbegin());
+}
+
+int TransferListModel::runningRow(const QString &direction) const
+{
+    for (int row = 0; row < runningCount(); ++row) {
+        if (m_queue[size_t(row)].entry.direction == direction)
+            return row;
+    }
+    return -1;
+}
+
+QString TransferListModel::endRunning(const QString &direction)
+{
+    const int row = runningRow(direction);
+    if (row < 0)
+        return QString();
+    beginRemoveRows(QModelIndex(), row, row);
+    const QString path = m_queue[size_t(row)].path;
+    m_queue.erase(m_queue.begin() + row);
+    endRemoveRows();
+    return path;
+}
+
+void TransferListModel::setHistory(std::vector<Row> rows, int skipped, const QString &error)
+{
+    if (m_historyRows > 0) {
+        const int last = rowCount() - 1;
+        beginRemoveRows(QModelIndex(), last - int(m_historyRows) + 1, last);
+        m_finished.erase(m_finished.begin(), m_finished.begin() + qsizetype(m_historyRows));
+        m_historyRows = 0;
+        endRemoveRows();
+    }
+    const int entries = int(rows.size());
+    if (entries > 0) {
+        const int first = rowCount();
+        beginInsertRows(QModelIndex(), first, first + entries - 1);
+        m_finished.insert(m_finished.begin(), std::make_move_iterator(rows.begin()),
+                          std::make_move_iterator(rows.end()));
+        m_historyRows = size_t(entries);
+        endInsertRows();
+    }
+    emit historyLoaded(entries, skipped, error);
+}
+
+void TransferListModel::replaceWaiting(const QStringList &joining)
+{
+    if (joining.isEmpty())
+        return;
+    const int first = int(m_queue.size());
+    beginInsertRows(QModelIndex(), first, first + int(joining.size()) - 1);
+    for (const QString &path : joining) {
+        HistoryEntry entry;
+        entry.direction = QString::fromLatin1(HistoryFormat::SendDirection);
+        entry.fileName = Protocol::fileNameOf(path);
+        entry.bytes = quint64(std::max<qint64>(0, QFileInfo(path).size()));
+        Row row = rowOf(std::move(entry), path);
+        row.stage = Stage::Waiting;
+        m_queue.push_back(std::move(row));
+    }
+    endInsertRows();
+}
+
+// Rows in runs from the bottom up, so that the rows of a run still to come
+// keep their numbers.
+template <typename Pick> void TransferListModel::removeFinished(Pick pick)
+{
+    QVector<QPair<int, int>> runs;
+    for (int row = rowCount() - 1; row >= int(m_queue.size()); --row) {
+        if (!pick(row))
+            continue;
+        if (!runs.isEmpty() && runs.last().first == row + 1)
+            runs.last().first = row;
+        else
+            runs.append({row, row});
+    }
+    if (runs.size() <= MaxRemovals) {
+        for (const auto &run : runs)
+            removeRange(run.first, run.second);
+        return;
+    }
+    std::vector<bool> picked(m_finished.size());
+    for (const auto &run : runs) {
+        for (int row = run.first; row <= run.second; ++row)
+            picked[finishedIndex(row)] = true;
+    }
+    beginResetModel();
+    std::vector<Row> kept;
+    size_t historyKept = 0;
+    for (size_t i = 0; i < m_finished.size(); ++i) {
+        if (picked[i])
+            continue;
+        historyKept += i < m_historyRows ? 1 : 0;
+        kept.push_back(std::move(m_finished[i]));
+    }
+    m_finished = std::move(kept);
+    m_historyRows = historyKept;
+    endResetModel();
+}
+
+void TransferListModel::removeRange(int first, int last)
+{
+    const size_t from = finishedIndex(last);
+    const size_t to = finishedIndex(first) + 1;
+    beginRemoveRows(QModelIndex(), first, last);
+    m_historyRows -= std::min(to, m_historyRows) - std::min(from, m_historyRows);
+    m_finished.erase(m_finished.begin() + qsizetype(from), m_finished.begin() + qsizetype(to));
+    endRemoveRows();
+}
+
+void TransferListModel::showProgress()
+{
+    const int running = runningCount();
+    if (running > 0)
+        emit dataChanged(index(0, 0), index(running - 1, ColumnCount - 1));
+}
+
+// ---- Texts ----
+
+QVariant TransferListModel::text(const Row &row, int column)
+{
+    const HistoryEntry &entry = row.entry;
+    const bool waiting = row.stage == Stage::Waiting;
+    switch (column) {
+    case Time:
+        return entry.time.isValid() ? QLocale::c().toString(entry.time.toLocalTime(),
+                                                            QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                    : QString();
+    case Direction:
+        return utf8(isSend(entry) ? "发送" : "接收");
+    case Controller:
+        return controllerText(entry);
+    case File:
+        return Protocol::printable(entry.fileName);
+    case Size:
+        return sizeText(row.stage == Stage::Running && row.total > 0 ? row.total : entry.bytes);
+    case Duration:
+        return waiting ? QString() : durationText(entry.ms);
+    case Rate:
+        return waiting || entry.ms <= 0
+                   ? QString()
+                   : TransferRate::rateText(double(entry.bytes) * 1000.0 / double(entry.ms));
+    case Md5:
+        return QString::fromLatin1(entry.md5Hex);
+    default:
+        return resultText(row);
+    }
+}
+
+QString TransferListModel::resultText(const Row &row)
+{
+    const HistoryEntry &entry = row.entry;
+    switch (row.stage) {
+    case Stage::Waiting:
+        return utf8("等待发送");
+    case Stage::Running: {
+        const QString doing = utf8(isSend(entry) ? "发送中" : "接收中");
+        return row.total > 0 ? doing + QStringLiteral(" %1%").arg(percent(entry.bytes, row.total))
+                             : doing;
+    }
+    case Stage::Ended:
+        break;
+    }
+    if (entry.outcome == QLatin1String(TransferOutcome::DigestMismatch))
+        return mismatchText(entry.md5Hex, QByteArray());
+    return outcomeText(entry.outcome);
+}
