@@ -41,6 +41,15 @@ const Said Texts[] = {
     {TransferOutcome::WriteFailed, "写入文件失败"},
 };
 
+// Erases the elements whose index picked() picks.
+template <typename T, typename Picked> void eraseIf(std::vector<T> &items, Picked picked)
+{
+    size_t index = 0;
+    items.erase(
+        std::remove_if(items.begin(), items.end(), [&](const T &) { return picked(index++); }),
+        items.end());
+}
+
 // Removing more scattered rows than this at once resets the model instead:
 // each removal costs every view a pass over its rows.
 constexpr int MaxRemovals = 16;
@@ -153,15 +162,14 @@ QAbstractProxyModel *TransferListModel::tab(Tab tab) const
 
 TransferListModel::Tab TransferListModel::tabOf(int row) const
 {
-    const Row &at = rowAt(row);
-    if (at.stage != Stage::Ended)
+    if (row < runStart())
         return Tab::Queue;
-    return at.entry.outcome == QLatin1String(TransferOutcome::Done) ? Tab::Done : Tab::Failed;
+    return entryAt(row).outcome == QLatin1String(TransferOutcome::Done) ? Tab::Done : Tab::Failed;
 }
 
 int TransferListModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_queue.size() + m_finished.size());
+    return parent.isValid() ? 0 : historyStart() + int(m_history.size());
 }
 
 int TransferListModel::columnCount(const QModelIndex &parent) const
@@ -173,7 +181,8 @@ QVariant TransferListModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Row &row = rowAt(index.row());
+    const Row *live = liveRow(index.row());
+    const Row row = live ? *live : rowOf(entryAt(index.row()), QString());
     switch (role) {
     case Qt::DisplayRole:
         return text(row, index.column());
@@ -204,7 +213,7 @@ QVariant TransferListModel::headerData(int section, Qt::Orientation orientation,
 
 bool TransferListModel::removeRows(int row, int count, const QModelIndex &parent)
 {
-    if (parent.isValid() || count <= 0 || row < int(m_queue.size()) || row + count > rowCount())
+    if (parent.isValid() || count <= 0 || row < runStart() || row + count > rowCount())
         return false;
     removeRange(row, row + count - 1);
     return true;
@@ -225,14 +234,12 @@ void TransferListModel::loadHistory(const QString &historyPath, const QDateTime 
     const int load = ++m_loads;
     m_reader.start([this, load, historyPath, runStarted] {
         HistoryReader::Result read = HistoryReader::read(historyPath, runStarted);
-        std::vector<Row> rows = rowsOf(std::move(read.entries));
         QMetaObject::invokeMethod(
             this,
-            [this, load, rows = std::move(rows), skipped = read.skipped,
-             error = read.error]() mutable {
+            [this, load, read = std::move(read)]() mutable {
                 // A later load replaces this one.
                 if (load == m_loads)
-                    setHistory(std::move(rows), skipped, error);
+                    setHistory(std::move(read));
             },
             Qt::QueuedConnection);
     });
@@ -298,9 +305,8 @@ void TransferListModel::transferMoved(const QString &direction, quint64 bytes, q
 void TransferListModel::addRecord(const HistoryEntry &entry, const QString &path)
 {
     const QString runningPath = endRunning(entry.direction);
-    const int at = int(m_queue.size());
-    beginInsertRows(QModelIndex(), at, at);
-    m_finished.push_back(rowOf(entry, path.isEmpty() ? runningPath : path));
+    beginInsertRows(QModelIndex(), runStart(), runStart());
+    m_run.push_back(rowOf(entry, path.isEmpty() ? runningPath : path));
     endInsertRows();
 }
 
@@ -317,27 +323,31 @@ TransferListModel::Row TransferListModel::rowOf(HistoryEntry entry, const QStrin
     return Row{std::move(entry), path};
 }
 
-std::vector<TransferListModel::Row> TransferListModel::rowsOf(std::vector<HistoryEntry> newestFirst)
+int TransferListModel::runStart() const
 {
-    std::vector<Row> rows;
-    rows.reserve(newestFirst.size());
-    for (auto it = newestFirst.rbegin(); it != newestFirst.rend(); ++it)
-        rows.push_back(rowOf(std::move(*it), QString()));
-    return rows;
+    return int(m_queue.size());
 }
 
-// The finished rows are kept oldest first, so that a new one is added at
-// the end of a long history rather than in front of it.
-const TransferListModel::Row &TransferListModel::rowAt(int row) const
+int TransferListModel::historyStart() const
 {
-    if (size_t(row) < m_queue.size())
-        return m_queue[size_t(row)];
-    return m_finished[finishedIndex(row)];
+    return runStart() + int(m_run.size());
 }
 
-size_t TransferListModel::finishedIndex(int row) const
+// This run's records are kept oldest first, so that a new one is added at
+// the end; the history as it was read.
+const TransferListModel::Row *TransferListModel::liveRow(int row) const
 {
-    return m_finished.size() - 1 - (size_t(row) - m_queue.size());
+    if (row < runStart())
+        return &m_queue[size_t(row)];
+    if (row < historyStart())
+        return &m_run[m_run.size() - 1 - size_t(row - runStart())];
+    return nullptr;
+}
+
+const HistoryEntry &TransferListModel::entryAt(int row) const
+{
+    const Row *live = liveRow(row);
+    return live ? live->entry : m_history[size_t(row - historyStart())];
 }
 
 // The running rows come first: a long queue costs a progress report nothing.
@@ -369,32 +379,27 @@ QString TransferListModel::endRunning(const QString &direction)
     return path;
 }
 
-void TransferListModel::setHistory(std::vector<Row> rows, int skipped, const QString &error)
+void TransferListModel::setHistory(HistoryReader::Result read)
 {
-    if (m_historyRows > 0) {
-        const int last = rowCount() - 1;
-        beginRemoveRows(QModelIndex(), last - int(m_historyRows) + 1, last);
-        m_finished.erase(m_finished.begin(), m_finished.begin() + qsizetype(m_historyRows));
-        m_historyRows = 0;
+    if (!m_history.empty()) {
+        beginRemoveRows(QModelIndex(), historyStart(), rowCount() - 1);
+        m_history.clear();
         endRemoveRows();
     }
-    const int entries = int(rows.size());
+    const int entries = int(read.entries.size());
     if (entries > 0) {
-        const int first = rowCount();
-        beginInsertRows(QModelIndex(), first, first + entries - 1);
-        m_finished.insert(m_finished.begin(), std::make_move_iterator(rows.begin()),
-                          std::make_move_iterator(rows.end()));
-        m_historyRows = size_t(entries);
+        beginInsertRows(QModelIndex(), historyStart(), historyStart() + entries - 1);
+        m_history = std::move(read.entries);
         endInsertRows();
     }
-    emit historyLoaded(entries, skipped, error);
+    emit historyLoaded(entries, read.skipped, read.error);
 }
 
 void TransferListModel::replaceWaiting(const QStringList &joining)
 {
     if (joining.isEmpty())
         return;
-    const int first = int(m_queue.size());
+    const int first = runStart();
     beginInsertRows(QModelIndex(), first, first + int(joining.size()) - 1);
     for (const QString &path : joining) {
         HistoryEntry entry;
@@ -413,7 +418,7 @@ void TransferListModel::replaceWaiting(const QStringList &joining)
 template <typename Pick> void TransferListModel::removeFinished(Pick pick)
 {
     QVector<QPair<int, int>> runs;
-    for (int row = rowCount() - 1; row >= int(m_queue.size()); --row) {
+    for (int row = rowCount() - 1; row >= runStart(); --row) {
         if (!pick(row))
             continue;
         if (!runs.isEmpty() && runs.last().first == row + 1)
@@ -421,37 +426,33 @@ template <typename Pick> void TransferListModel::removeFinished(Pick pick)
         else
             runs.append({row, row});
     }
-    if (runs.size() <= MaxRemovals) {
+    if (runs.size() > MaxRemovals) {
+        std::vector<bool> picked(static_cast<size_t>(rowCount()));
         for (const auto &run : runs)
-            removeRange(run.first, run.second);
+            std::fill(picked.begin() + run.first, picked.begin() + run.second + 1, true);
+        beginResetModel();
+        const int newest = historyStart() - 1;
+        eraseIf(m_run, [&](size_t i) { return picked[size_t(newest) - i]; });
+        eraseIf(m_history, [&](size_t i) { return picked[size_t(newest + 1) + i]; });
+        endResetModel();
         return;
     }
-    std::vector<bool> picked(m_finished.size());
-    for (const auto &run : runs) {
-        for (int row = run.first; row <= run.second; ++row)
-            picked[finishedIndex(row)] = true;
-    }
-    beginResetModel();
-    std::vector<Row> kept;
-    size_t historyKept = 0;
-    for (size_t i = 0; i < m_finished.size(); ++i) {
-        if (picked[i])
-            continue;
-        historyKept += i < m_historyRows ? 1 : 0;
-        kept.push_back(std::move(m_finished[i]));
-    }
-    m_finished = std::move(kept);
-    m_historyRows = historyKept;
-    endResetModel();
+    for (const auto &run : runs)
+        removeRange(run.first, run.second);
 }
 
 void TransferListModel::removeRange(int first, int last)
 {
-    const size_t from = finishedIndex(last);
-    const size_t to = finishedIndex(first) + 1;
+    const int history = historyStart();
     beginRemoveRows(QModelIndex(), first, last);
-    m_historyRows -= std::min(to, m_historyRows) - std::min(from, m_historyRows);
-    m_finished.erase(m_finished.begin() + qsizetype(from), m_finished.begin() + qsizetype(to));
+    if (last >= history)
+        m_history.erase(m_history.begin() + std::max(first - history, 0),
+                        m_history.begin() + (last - history + 1));
+    if (first < history) {
+        const int newest = history - 1;
+        m_run.erase(m_run.begin() + (newest - std::min(last, newest)),
+                    m_run.begin() + (newest - first + 1));
+    }
     endRemoveRows();
 }
 

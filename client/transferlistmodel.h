@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/historyreader.h"
 #include "history/transferhistory.h"
 
 #include <QAbstractTableModel>
@@ -94,13 +95,14 @@ private:
     };
 
     static Row rowOf(HistoryEntry entry, const QString &path);
-    static std::vector<Row> rowsOf(std::vector<HistoryEntry> newestFirst);
-    const Row &rowAt(int row) const;
-    size_t finishedIndex(int row) const;
+    int runStart() const;
+    int historyStart() const;
+    const Row *liveRow(int row) const;
+    const HistoryEntry &entryAt(int row) const;
     int runningCount() const;
     int runningRow(const QString &direction) const;
     QString endRunning(const QString &direction);
-    void setHistory(std::vector<Row> rows, int skipped, const QString &error);
+    void setHistory(HistoryReader::Result read);
     void replaceWaiting(const QStringList &paths);
     template <typename Pick> void removeFinished(Pick pick);
     void removeRange(int first, int last);
@@ -108,9 +110,9 @@ private:
     static QVariant text(const Row &row, int column);
     static QString resultText(const Row &row);
 
-    std::vector<Row> m_queue;    // running rows first, then the waiting ones
-    std::vector<Row> m_finished; // oldest first: the history's, then this run's
-    size_t m_historyRows = 0;
+    std::vector<Row> m_queue;            // running rows first, then the waiting ones
+    std::vector<Row> m_run;              // this run's records, oldest first
+    std::vector<HistoryEntry> m_history; // newest first
     int m_loads = 0;
     QTimer m_update;
     QAbstractProxyModel *m_tabs[3] = {};

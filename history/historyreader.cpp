@@ -44,10 +44,13 @@ void readFile(Reading &reading, const QString &path)
                 QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), file.errorString());
         return;
     }
-    HistoryFormat::Records records(file.readAll());
+    const QByteArray text = file.readAll();
     file.close();
     std::vector<HistoryEntry> &entries = reading.result.entries;
     const size_t first = entries.size();
+    // A line at most for each line end: a long history grows no spare room.
+    entries.reserve(first + size_t(text.count('\n')) + 1);
+    HistoryFormat::Records records(text);
     HistoryFormat::Fields fields;
     bool wellFormed = false;
     while (records.next(fields, wellFormed))

@@ -407,8 +407,9 @@ void tst_TransferList::rows_data()
         failedLeft.prepend(utf8("发送 f%1 读取文件失败").arg(i));
     }
     QTest::newRow("clear done rows scattered among many failed")
-        << scattered.join(QStringLiteral("; ")) + QStringLiteral("; clear") << QStringList()
-        << failedLeft << QStringList();
+        << QStringLiteral("history x y; ") + scattered.join(QStringLiteral("; ")) +
+               QStringLiteral("; clear")
+        << QStringList() << failedLeft << QStringList();
 }
 
 void tst_TransferList::runStep(List &list, const QStringList &words)
