@@ -269,7 +269,7 @@ void TransferListModel::setWaiting(const QStringList &paths)
         m_queue.erase(m_queue.begin() + first, m_queue.begin() + first + gone);
         endRemoveRows();
     }
-    replaceWaiting(paths.mid(waiting - gone));
+    appendWaiting(paths.mid(waiting - gone));
 }
 
 void TransferListModel::transferStarted(const HistoryEntry &begun, quint64 total,
@@ -395,7 +395,7 @@ void TransferListModel::setHistory(HistoryReader::Result read)
     emit historyLoaded(entries, read.skipped, read.error);
 }
 
-void TransferListModel::replaceWaiting(const QStringList &joining)
+void TransferListModel::appendWaiting(const QStringList &joining)
 {
     if (joining.isEmpty())
         return;

@@ -103,7 +103,7 @@ private:
     int runningRow(const QString &direction) const;
     QString endRunning(const QString &direction);
     void setHistory(HistoryReader::Result read);
-    void replaceWaiting(const QStringList &paths);
+    void appendWaiting(const QStringList &paths);
     template <typename Pick> void removeFinished(Pick pick);
     void removeRange(int first, int last);
     void showProgress();
