@@ -77,8 +77,7 @@ QString digestText(const QByteArray &hex)
     return hex.isEmpty() ? utf8("未记录") : QString::fromLatin1(hex);
 }
 
-// The history keeps the announced digest at most; the one computed is not
-// kept anywhere yet.
+// Only this run's records know them: the history keeps neither.
 QString mismatchText(const QByteArray &announced, const QByteArray &computed)
 {
     return utf8("MD5 校验失败: 声明 %1, 计算 %2").arg(digestText(announced), digestText(computed));
@@ -509,6 +508,6 @@ QString TransferListModel::resultText(const Row &row)
         break;
     }
     if (record.outcome == QLatin1String(TransferOutcome::DigestMismatch))
-        return mismatchText(record.md5Hex, QByteArray());
+        return mismatchText(record.announcedMd5Hex, record.computedMd5Hex);
     return outcomeText(record.outcome);
 }

@@ -311,6 +311,7 @@ void tst_TransferList::outcomes_data()
     QTest::addColumn<QString>("direction");
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<QByteArray>("md5");
+    QTest::addColumn<QByteArray>("computed"); // of a digest that failed in this run
     QTest::addColumn<Tab>("tab");
     QTest::addColumn<QString>("result");
 
@@ -318,7 +319,8 @@ void tst_TransferList::outcomes_data()
     const QString receive = QStringLiteral("receive");
     const QByteArray md5 = "0123456789abcdef0123456789abcdef";
     const auto row = [&](const char *word, const QString &direction, Tab tab, const char *text) {
-        QTest::newRow(word) << direction << QString::fromLatin1(word) << md5 << tab << utf8(text);
+        QTest::newRow(word) << direction << QString::fromLatin1(word) << md5 << QByteArray() << tab
+                            << utf8(text);
     };
     row("done", send, Tab::Done, "完成");
     row("size-mismatch", receive, Tab::Failed, "大小与声明不符, 未经 MD5 校验");
@@ -334,12 +336,14 @@ void tst_TransferList::outcomes_data()
     row("size-exceeded", receive, Tab::Failed, "远超声明的大小, 仍无结束标记");
     row("write-failed", receive, Tab::Failed, "写入文件失败");
     row("a word of a later version", receive, Tab::Failed, "a word of a later version");
-    QTest::newRow("digest-mismatch")
-        << receive << QStringLiteral("digest-mismatch") << md5 << Tab::Failed
-        << utf8("MD5 校验失败: 声明 0123456789abcdef0123456789abcdef, 计算 未记录");
-    QTest::newRow("digest-mismatch, neither digest kept")
-        << receive << QStringLiteral("digest-mismatch") << QByteArray() << Tab::Failed
-        << utf8("MD5 校验失败: 声明 未记录, 计算 未记录");
+    QTest::newRow("digest-mismatch of this run")
+        << receive << QStringLiteral("digest-mismatch") << md5
+        << QByteArray("fedcba9876543210fedcba9876543210") << Tab::Failed
+        << utf8("MD5 校验失败: 声明 0123456789abcdef0123456789abcdef, 计算 "
+                "fedcba9876543210fedcba9876543210");
+    QTest::newRow("digest-mismatch of the history, which keeps neither")
+        << receive << QStringLiteral("digest-mismatch") << QByteArray() << QByteArray()
+        << Tab::Failed << utf8("MD5 校验失败: 声明 未记录, 计算 未记录");
 }
 
 void tst_TransferList::outcomes()
@@ -347,11 +351,14 @@ void tst_TransferList::outcomes()
     QFETCH(QString, direction);
     QFETCH(QString, outcome);
     QFETCH(QByteArray, md5);
+    QFETCH(QByteArray, computed);
     QFETCH(Tab, tab);
     QFETCH(QString, result);
     List list;
     TransferRecord record = recordOf(QStringLiteral("f.bin"), outcome, directionOf(direction));
-    record.md5Hex = md5;
+    record.md5Hex = computed.isEmpty() ? md5 : QByteArray();
+    record.announcedMd5Hex = computed.isEmpty() ? QByteArray() : md5;
+    record.computedMd5Hex = computed;
 
     list.model.addRecord(record);
 
