@@ -54,6 +54,8 @@ public:
     // The rows of one tab, for the view that shows it; owned by the model.
     QAbstractProxyModel *tab(Tab tab) const;
     Tab tabOf(int row) const;
+    // What a row shows: a record, or a transfer waiting or running.
+    const TransferRecord &recordAt(int row) const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -97,7 +99,6 @@ private:
     int runStart() const;
     int historyStart() const;
     const Row *liveRow(int row) const;
-    const TransferRecord &recordAt(int row) const;
     int runningCount() const;
     int runningRow(TransferRecord::Direction direction) const;
     void endRunning(TransferRecord::Direction direction);
