@@ -209,6 +209,30 @@ QVariant TransferListModel::headerData(int section, Qt::Orientation orientation,
     return utf8(Headers[section]);
 }
 
+QString TransferListModel::tabSeparated(const QModelIndexList &rows) const
+{
+    const auto line = [](const QStringList &fields) -> QString {
+        QStringList cells = fields;
+        // A tab or line break inside a field would open another cell.
+        for (QString &cell : cells)
+            cell.replace(QLatin1Char('\t'), QLatin1Char(' '))
+                .replace(QLatin1Char('\n'), QLatin1Char(' '))
+                .replace(QLatin1Char('\r'), QLatin1Char(' '));
+        return cells.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    };
+    QStringList header;
+    for (const char *text : Headers)
+        header << utf8(text);
+    QString text = line(header);
+    for (const QModelIndex &row : rows) {
+        QStringList fields;
+        for (int column = 0; column < ColumnCount; ++column)
+            fields << data(index(row.row(), column)).toString();
+        text += line(fields);
+    }
+    return text;
+}
+
 bool TransferListModel::removeRows(int row, int count, const QModelIndex &parent)
 {
     if (parent.isValid() || count <= 0 || row < runStart() || row + count > rowCount())

@@ -62,6 +62,9 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
+    // The rows as a spreadsheet pastes them: a header line, then a line a
+    // row, each field as shown, separated by tabs.
+    QString tabSeparated(const QModelIndexList &rows) const;
     // Finished rows only: the queue's rows go with the queue.
     bool removeRows(int row, int count, const QModelIndex &parent = QModelIndex()) override;
     void remove(const QModelIndexList &indexes);
