@@ -353,8 +353,10 @@ Timed receiveByWorker(Context &context, bool withMd5)
     return receiveByWorker(context, withMd5, nullptr);
 }
 
-// Until the GUI thread has handled the end code: what the user sees.
-Timed receiveByWindow(Context &context, bool withMd5)
+// Until the GUI thread has handled the end code: what the user sees. With
+// listOpen, the transfer list shows its queue, where the reception's row
+// moves, all the while.
+Timed receiveByWindow(Context &context, bool withMd5, bool listOpen)
 {
     const QString inbox = context.freshDir(QStringLiteral("inbox"));
     const WindowSettings settings(inbox);
@@ -367,6 +369,8 @@ Timed receiveByWindow(Context &context, bool withMd5)
     if (!startStandIn(standIn, context, sendArguments(context.source(), withMd5)))
         return {-1, QStringLiteral("the stand-in did not start")};
     watchReceive(window.worker(), codes);
+    if (listOpen)
+        window.findChild<QAction *>(QStringLiteral("act_transferList"))->trigger();
     QObject gui; // queued after the window's own slot
     QObject::connect(window.worker(), &sendThread::sendRecState, &gui, [&handledEndNs](int code) {
         if (endsReception(code) && handledEndNs < 0)
@@ -375,6 +379,11 @@ Timed receiveByWindow(Context &context, bool withMd5)
     connectWindow(window);
     Measure::waitUntil([&handledEndNs] { return handledEndNs >= 0; }, 300000);
     return checkReceived(codes, handledEndNs, inbox, context.source());
+}
+
+Timed receiveByWindow(Context &context, bool withMd5)
+{
+    return receiveByWindow(context, withMd5, false);
 }
 
 // kvr-transfer receive as a script would run it; the time is its own, from
@@ -444,24 +453,26 @@ Timed receiveBySocat(Context &context, bool withMd5)
 
 using Receive = Timed (*)(Context &, bool);
 
-// The runs alternate with socat's, so that both see the same load.
-QList<Row> receiveRows(Context &context, const QString &what, Receive receive, bool withMd5)
+// Each run alternates with one of the reference, socat's unless another is
+// given, so that both see the same load.
+QList<Row> receiveRows(Context &context, const QString &what, Receive receive, bool withMd5,
+                       const QString &name = QStringLiteral("socat MB/s"),
+                       Receive reference = receiveBySocat)
 {
-    const QString name = QStringLiteral("socat MB/s");
     if (context.source().md5Hex.isEmpty())
         return {failed(what, name, QStringLiteral("cannot write the source file"))};
     std::vector<double> rates;
-    std::vector<double> socatRates;
+    std::vector<double> referenceRates;
     const double megabytes = context.source().size / 1e6;
     for (int repeat = 0; repeat < context.options.repeats; ++repeat) {
         const Timed run = receive(context, withMd5);
-        const Timed socat = receiveBySocat(context, withMd5);
-        if (!run.failure.isEmpty() || !socat.failure.isEmpty())
-            return {failed(what, name, run.failure.isEmpty() ? socat.failure : run.failure)};
+        const Timed other = reference(context, withMd5);
+        if (!run.failure.isEmpty() || !other.failure.isEmpty())
+            return {failed(what, name, run.failure.isEmpty() ? other.failure : run.failure)};
         rates.push_back(megabytes / run.seconds);
-        socatRates.push_back(megabytes / socat.seconds);
+        referenceRates.push_back(megabytes / other.seconds);
     }
-    return {{what, Measure::median(rates), name, Measure::median(socatRates),
+    return {{what, Measure::median(rates), name, Measure::median(referenceRates),
              QStringLiteral("median of %1, %2 MiB, bufferSize %3")
                  .arg(context.options.repeats)
                  .arg(context.options.sizeMiB)
@@ -906,6 +917,14 @@ const QList<Measurement> &measurements()
         {"flood-lines", [](Context &c) { return floodRows(c, true); }},
         {"flood-no-lines", [](Context &c) { return floodRows(c, false); }},
         {"history-100000", [](Context &c) { return historyRows(c); }},
+        // The transfer list open, against it closed.
+        {"list-receive-md5",
+         [](Context &c) {
+             return receiveRows(
+                 c, QStringLiteral("receive, window, MD5, list open (MB/s)"),
+                 [](Context &c, bool withMd5) { return receiveByWindow(c, withMd5, true); }, true,
+                 QStringLiteral("list closed MB/s"), receiveByWindow);
+         }},
     };
     return all;
 }
