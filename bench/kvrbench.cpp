@@ -998,6 +998,12 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // The engine logs every digest it takes; that would bury the table.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    static const QtMessageHandler toolkits = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            // The offscreen platform's word on each window that is raised.
+            if (!message.startsWith(QLatin1String("This plugin does not support")))
+                toolkits(type, context, message);
+        });
     const Command command = parse(app);
     if (command.list) {
         for (const Measurement &m : measurements())
