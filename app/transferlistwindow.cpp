@@ -35,16 +35,12 @@ constexpr Tab Tabs[] = {Tab::Queue, Tab::Failed, Tab::Done};
 const char *const TabTexts[] = {"队列", "失败", "完成"};
 const char *const ViewNames[] = {"queueView", "failedView", "doneView"};
 // The widest text each column usually shows, for its width at first; the
-// last column, the result, takes what is left.
+// last column, the result, takes what is left. A digest shows its start,
+// enough to tell two apart, so that the result fits on a laptop's screen.
 const char *const WidestTexts[TransferListModel::ColumnCount - 1] = {
-    "2026-12-08 14:03:27",
-    "接收",
-    "192.168.100.100",
-    "kvr-program-0001.txt",
-    "999.9 MB",
-    "0:00:00",
-    "999.9 MB/s",
-    "0123456789abcdef0123456789abcdef"};
+    "2026-12-08 14:03:27",  "接收",         "192.168.100.100",
+    "kvr-program-0001.txt", "999.9 MB",     "0:00:00",
+    "999.9 MB/s",           "0123456789abc"};
 constexpr int RowsAtFirst = 16;
 
 QString utf8(const char *text)
@@ -125,6 +121,7 @@ void TransferListWindow::buildTabs()
         view->setRootIsDecorated(false);
         view->setUniformRowHeights(true);
         view->setAlternatingRowColors(true);
+        view->setAllColumnsShowFocus(true);
         view->setSelectionMode(QAbstractItemView::ExtendedSelection);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setItemDelegate(new ProgressDelegate(view));

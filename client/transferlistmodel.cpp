@@ -96,10 +96,11 @@ QString sizeText(quint64 bytes)
     return QString::number(value, 'f', 1) + QLatin1Char(' ') + QLatin1String(units[unit]);
 }
 
+// A small file takes milliseconds, which "0.0 s" beside its rate would hide.
 QString durationText(qint64 ms)
 {
     if (ms < 60000)
-        return QString::number(double(ms) / 1000.0, 'f', 1) + QLatin1String(" s");
+        return QString::number(double(ms) / 1000.0, 'f', ms < 1000 ? 3 : 1) + QLatin1String(" s");
     return TransferRate::timeText(ms / 1000);
 }
 
