@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
+#include <QProcess>
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QWidget>
@@ -14,6 +17,11 @@ constexpr int MessageMs = 10000;
 } // namespace
 
 Desktop::~Desktop() = default;
+
+bool Desktop::showFile(const QString &path)
+{
+    return open(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+}
 
 SystemDesktop::SystemDesktop(QWidget *window) : m_window(window)
 {
@@ -41,6 +49,18 @@ void SystemDesktop::notify(const QString &text)
 bool SystemDesktop::open(const QUrl &url)
 {
     return QDesktopServices::openUrl(url);
+}
+
+// Other file managers take no such request alike: they are shown the folder.
+bool SystemDesktop::showFile(const QString &path)
+{
+#ifdef Q_OS_WIN
+    if (QFileInfo(path).isFile())
+        return QProcess::startDetached(
+            QStringLiteral("explorer.exe"),
+            {QStringLiteral("/select,"), QDir::toNativeSeparators(path)});
+#endif
+    return Desktop::showFile(path);
 }
 
 // The icon is there to call the user back; once back, it goes.

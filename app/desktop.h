@@ -17,6 +17,8 @@ public:
     virtual void notify(const QString &text) = 0;
     // Opens a folder or file as the file manager would.
     virtual bool open(const QUrl &url) = 0;
+    // Shows a file where it lies: here the folder it is in.
+    virtual bool showFile(const QString &path);
 };
 
 // The system's: a message from the notification area while there is one,
@@ -33,6 +35,8 @@ public:
 
     void notify(const QString &text) override;
     bool open(const QUrl &url) override;
+    // Selected in Explorer on Windows.
+    bool showFile(const QString &path) override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -6,6 +6,7 @@
 #include "app/logview.h"
 #include "app/ratelabel.h"
 #include "app/recentaddresscompleter.h"
+#include "app/transferlistwindow.h"
 #include "kvrversion.h"
 #include "net/sendthread.h"
 #include "settings/settingsfile.h"
@@ -69,6 +70,8 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     connect(workThread, &sendThread::sendEvent, this, &MainWindow::getTransState);
     workThread->start(QThread::InheritPriority);
     createSession();
+    m_transferList = new TransferListWindow(
+        m_session, [this]() -> Desktop & { return m_notices->desktop(); }, this);
 
     fillLocalIpList();
     loadSettings();
@@ -137,6 +140,7 @@ void MainWindow::loadSettings()
     const QString defaultAddress = utf8(Defaults::ControllerAddress);
     // A missing file reads as all unset.
     const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
+    m_transferList->restore(stored);
     m_session->setRecentAddresses(stored.recentAddresses.value_or(QStringList()));
     recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit, m_session);
     if (!QFileInfo::exists(settingsFilePath)) {
@@ -163,6 +167,7 @@ void MainWindow::saveSettings()
     values.serverAddress = ui->serverAddressLineEdit->text();
     values.recentAddresses = m_session->recentAddresses();
     values.autoReconnect = ui->act_autoReconnect->isChecked();
+    m_transferList->store(values);
     if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
@@ -258,6 +263,11 @@ void MainWindow::on_act_autoReconnect_toggled(bool checked)
     m_session->setAutoReconnect(checked);
 }
 
+void MainWindow::on_act_transferList_triggered()
+{
+    m_transferList->open();
+}
+
 void MainWindow::on_stackedWidget_currentChanged(int arg1)
 {
     if (arg1 != ServerPage && arg1 != ClientPage)
@@ -266,6 +276,7 @@ void MainWindow::on_stackedWidget_currentChanged(int arg1)
     ui->act_connect->setVisible(client);
     ui->act_disconnect->setVisible(client);
     ui->act_autoReconnect->setVisible(client);
+    ui->act_transferList->setVisible(client);
     clientStateLabel->setVisible(client);
     clientMsgLabel->setVisible(client);
     serverStateLabel->setVisible(!client);
@@ -437,6 +448,7 @@ void MainWindow::showQueuePlace(const QString &place, bool shown)
 // The places the log's lines speak of.
 void MainWindow::fillLogMenu(QMenu *menu)
 {
+    menu->addAction(ui->act_transferList);
     menu->addAction(utf8("打开接收文件夹"), this, [this] {
         const QString folder = ui->dirShowLineEdit->text();
         m_notices->desktop().open(QUrl::fromLocalFile(

@@ -20,13 +20,14 @@ class QProgressBar;
 class RateLabel;
 class RecentAddressCompleter;
 class ReconnectSchedule;
+class TransferListWindow;
 class sendThread;
 
 namespace Ui {
 class MainWindow;
 }
 
-// The one window of the tool. It shows what its ClientSession decides and
+// The main window of the tool. It shows what its ClientSession decides and
 // passes the user's clicks and drops to it; it never touches the
 // connection or a transferred file itself. The session's commands reach
 // the network worker through handleCmd.
@@ -64,6 +65,7 @@ private slots:
     void on_act_connect_triggered();
     void on_act_disconnect_triggered();
     void on_act_autoReconnect_toggled(bool checked);
+    void on_act_transferList_triggered();
     void on_stackedWidget_currentChanged(int arg1);
     void on_testBtn_clicked();
     void on_clearTextBtn_clicked();
@@ -117,4 +119,5 @@ private:
     ClientSession *m_session = nullptr;
     LogView *m_log = nullptr;
     std::unique_ptr<AwayNotices> m_notices;
+    TransferListWindow *m_transferList = nullptr;
 };

@@ -7,7 +7,10 @@
 // name starts with one of them (--only receive, --only send-65536).
 
 #include "app/mainwindow.h"
+#include "client/transferlistmodel.h"
 #include "faildevice.h"
+#include "history/historyformat.h"
+#include "history/transferoutcome.h"
 #include "measure.h"
 #include "net/sendthread.h"
 #include "net/workercommands.h"
@@ -19,6 +22,7 @@
 #include "transfer/stopthread.h"
 #include "windowtest.h"
 
+#include <QAbstractProxyModel>
 #include <QAction>
 #include <QApplication>
 #include <QCommandLineParser>
@@ -349,8 +353,10 @@ Timed receiveByWorker(Context &context, bool withMd5)
     return receiveByWorker(context, withMd5, nullptr);
 }
 
-// Until the GUI thread has handled the end code: what the user sees.
-Timed receiveByWindow(Context &context, bool withMd5)
+// Until the GUI thread has handled the end code: what the user sees. With
+// listOpen, the transfer list shows its queue, where the reception's row
+// moves, all the while.
+Timed receiveByWindow(Context &context, bool withMd5, bool listOpen)
 {
     const QString inbox = context.freshDir(QStringLiteral("inbox"));
     const WindowSettings settings(inbox);
@@ -363,6 +369,8 @@ Timed receiveByWindow(Context &context, bool withMd5)
     if (!startStandIn(standIn, context, sendArguments(context.source(), withMd5)))
         return {-1, QStringLiteral("the stand-in did not start")};
     watchReceive(window.worker(), codes);
+    if (listOpen)
+        window.findChild<QAction *>(QStringLiteral("act_transferList"))->trigger();
     QObject gui; // queued after the window's own slot
     QObject::connect(window.worker(), &sendThread::sendRecState, &gui, [&handledEndNs](int code) {
         if (endsReception(code) && handledEndNs < 0)
@@ -371,6 +379,11 @@ Timed receiveByWindow(Context &context, bool withMd5)
     connectWindow(window);
     Measure::waitUntil([&handledEndNs] { return handledEndNs >= 0; }, 300000);
     return checkReceived(codes, handledEndNs, inbox, context.source());
+}
+
+Timed receiveByWindow(Context &context, bool withMd5)
+{
+    return receiveByWindow(context, withMd5, false);
 }
 
 // kvr-transfer receive as a script would run it; the time is its own, from
@@ -440,24 +453,26 @@ Timed receiveBySocat(Context &context, bool withMd5)
 
 using Receive = Timed (*)(Context &, bool);
 
-// The runs alternate with socat's, so that both see the same load.
-QList<Row> receiveRows(Context &context, const QString &what, Receive receive, bool withMd5)
+// Each run alternates with one of the reference, socat's unless another is
+// given, so that both see the same load.
+QList<Row> receiveRows(Context &context, const QString &what, Receive receive, bool withMd5,
+                       const QString &name = QStringLiteral("socat MB/s"),
+                       Receive reference = receiveBySocat)
 {
-    const QString name = QStringLiteral("socat MB/s");
     if (context.source().md5Hex.isEmpty())
         return {failed(what, name, QStringLiteral("cannot write the source file"))};
     std::vector<double> rates;
-    std::vector<double> socatRates;
+    std::vector<double> referenceRates;
     const double megabytes = context.source().size / 1e6;
     for (int repeat = 0; repeat < context.options.repeats; ++repeat) {
         const Timed run = receive(context, withMd5);
-        const Timed socat = receiveBySocat(context, withMd5);
-        if (!run.failure.isEmpty() || !socat.failure.isEmpty())
-            return {failed(what, name, run.failure.isEmpty() ? socat.failure : run.failure)};
+        const Timed other = reference(context, withMd5);
+        if (!run.failure.isEmpty() || !other.failure.isEmpty())
+            return {failed(what, name, run.failure.isEmpty() ? other.failure : run.failure)};
         rates.push_back(megabytes / run.seconds);
-        socatRates.push_back(megabytes / socat.seconds);
+        referenceRates.push_back(megabytes / other.seconds);
     }
-    return {{what, Measure::median(rates), name, Measure::median(socatRates),
+    return {{what, Measure::median(rates), name, Measure::median(referenceRates),
              QStringLiteral("median of %1, %2 MiB, bufferSize %3")
                  .arg(context.options.repeats)
                  .arg(context.options.sizeMiB)
@@ -744,6 +759,119 @@ QList<Row> floodRows(Context &context, bool lineBreaks)
          QStringLiteral("worst %1 ms").arg(number(Measure::percentile(result.latencyMs, 100)))}};
 }
 
+// ---- The transfer list's history ------------------------------------------
+// A long history in the two files it rolls over between, as the writer
+// makes it: a failure every tenth line, a quoted name every fiftieth.
+
+constexpr int HistoryLines = 100000;
+
+bool writeHistory(const QString &path, int first, int count)
+{
+    QByteArray text = HistoryFormat::head();
+    const QDateTime start = QDateTime::currentDateTime().addDays(-30);
+    for (int i = first; i < first + count; ++i) {
+        const bool failed = i % 10 == 9;
+        const QString name =
+            i % 50 == 49 ? QStringLiteral("log,%1.bin") : QStringLiteral("log-%1.bin");
+        TransferRecord record;
+        record.endTime = start.addSecs(i);
+        record.direction =
+            failed ? TransferRecord::Direction::Receive : TransferRecord::Direction::Send;
+        record.host = QStringLiteral("192.168.1.%1").arg(10 + i % 3);
+        record.port = 8080;
+        record.fileName = name.arg(i);
+        record.bytes = quint64(i) * 977;
+        record.md5Hex = failed ? QByteArray() : TestFiles::md5Hex(QByteArray::number(i));
+        record.outcome = QLatin1String(failed ? TransferOutcome::Timeout : TransferOutcome::Done);
+        record.ms = 1000 + i % 5000;
+        text += HistoryFormat::lineOf(record);
+    }
+    return TestFiles::writeFile(path, text);
+}
+
+// The bare reading of the same bytes, cut into lines.
+double readLinesMs(const QStringList &paths)
+{
+    QElapsedTimer timer;
+    timer.start();
+    qsizetype lines = 0;
+    for (const QString &path : paths)
+        lines += TestFiles::readFile(path).split('\n').size();
+    return lines > 0 ? double(timer.nsecsElapsed()) / 1e6 : -1;
+}
+
+struct HistoryLoad
+{
+    double ms = -1;
+    int rows = -1;
+    int skipped = -1;
+    int shown = 0; // in the tabs
+    double aboveIdleMiB = 0;
+    double idleMiB = 0;
+    std::vector<double> latencyMs;
+};
+
+// From the call until the rows are in the model and its tabs, while the
+// GUI thread is watched for how long it is held up.
+HistoryLoad loadHistory(const QString &path)
+{
+    HistoryLoad load;
+    malloc_trim(0);
+    Measure::PeakRss rss;
+    Measure::GuiLatency latency;
+    TransferListModel model;
+    QObject::connect(&model, &TransferListModel::historyLoaded,
+                     [&load](int entries, int skipped, const QString &) {
+                         load.rows = entries;
+                         load.skipped = skipped;
+                     });
+    const qint64 startNs = Measure::nowNs();
+    model.loadHistory(path, QDateTime());
+    if (Measure::waitUntil([&load] { return load.rows >= 0; }, 60000))
+        load.ms = double(Measure::nowNs() - startNs) / 1e6;
+    load.latencyMs = latency.millisecondsWaited(WaitMs);
+    load.aboveIdleMiB = rss.aboveIdleMiB();
+    load.idleMiB = rss.idleMiB();
+    load.shown = model.tab(TransferListModel::Tab::Done)->rowCount() +
+                 model.tab(TransferListModel::Tab::Failed)->rowCount();
+    return load;
+}
+
+QList<Row> historyRows(Context &context)
+{
+    const QString what = QStringLiteral("history %1 lines: ").arg(HistoryLines);
+    const QString reference = QStringLiteral("read lines ms");
+    const QString dir = context.freshDir(QStringLiteral("history"));
+    const QStringList files{dir + QLatin1Char('/') + QLatin1String(TransferHistory::OldFileName),
+                            dir + QLatin1Char('/') + QLatin1String(TransferHistory::FileName)};
+    if (!writeHistory(files.at(0), 0, HistoryLines / 2) ||
+        !writeHistory(files.at(1), HistoryLines / 2, HistoryLines - HistoryLines / 2))
+        return {failed(what + QStringLiteral("ms in the list"), reference,
+                       QStringLiteral("cannot write the history"))};
+    const double referenceMs = readLinesMs(files);
+    std::vector<double> idleMs;
+    {
+        Measure::GuiLatency probe;
+        Measure::settle(500);
+        idleMs = probe.millisecondsWaited(1000);
+    }
+    const HistoryLoad load = loadHistory(files.at(1));
+    if (load.ms < 0)
+        return {failed(what + QStringLiteral("ms in the list"), reference,
+                       QStringLiteral("the history did not load within 60 s"))};
+    const QString note =
+        QStringLiteral("%1 rows in the tabs, %2 skipped, files of %3 MiB")
+            .arg(load.shown)
+            .arg(load.skipped)
+            .arg(double(sizeOf(files.at(0)) + sizeOf(files.at(1))) / 1048576.0, 0, 'f', 1);
+    return {{what + QStringLiteral("ms in the list"), load.ms, reference, referenceMs, note},
+            {what + QStringLiteral("peak MiB above idle"), load.aboveIdleMiB,
+             QStringLiteral("idle RSS MiB"), load.idleMiB, QString()},
+            {what + QStringLiteral("GUI latency p99 ms"), Measure::percentile(load.latencyMs, 99),
+             QStringLiteral("idle p99 ms"), Measure::percentile(idleMs, 99),
+             QStringLiteral("worst %1 ms").arg(number(Measure::percentile(load.latencyMs, 100)))}};
+}
+
 // ---- The rows and the command line -----------------------------------------
 
 struct Measurement
@@ -788,6 +916,15 @@ const QList<Measurement> &measurements()
         {"idle-cpu", [](Context &c) { return QList<Row>{idleCpuRow(c)}; }},
         {"flood-lines", [](Context &c) { return floodRows(c, true); }},
         {"flood-no-lines", [](Context &c) { return floodRows(c, false); }},
+        {"history-100000", [](Context &c) { return historyRows(c); }},
+        // The transfer list open, against it closed.
+        {"list-receive-md5",
+         [](Context &c) {
+             return receiveRows(
+                 c, QStringLiteral("receive, window, MD5, list open (MB/s)"),
+                 [](Context &c, bool withMd5) { return receiveByWindow(c, withMd5, true); }, true,
+                 QStringLiteral("list closed MB/s"), receiveByWindow);
+         }},
     };
     return all;
 }
@@ -861,6 +998,12 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     // The engine logs every digest it takes; that would bury the table.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    static const QtMessageHandler toolkits = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            // The offscreen platform's word on each window that is raised.
+            if (!message.startsWith(QLatin1String("This plugin does not support")))
+                toolkits(type, context, message);
+        });
     const Command command = parse(app);
     if (command.list) {
         for (const Measurement &m : measurements())

@@ -2,16 +2,19 @@
 
 #include "client/ratemeter.h"
 #include "client/reconnectschedule.h"
+#include "client/transferlistmodel.h"
 #include "history/transferoutcome.h"
 #include "net/sendthread.h"
 #include "net/workercommands.h"
 #include "transfer/crossthreadvalues.h"
 #include "transfer/protocol.h"
 
+#include <QAbstractProxyModel>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -35,11 +38,40 @@ QString fileNames(const QStringList &paths)
     return names.join(QLatin1String(", "));
 }
 
+// "a.bin, b.bin 等 12 个": a line stays readable however many there are.
+QString someNames(const QStringList &names)
+{
+    constexpr int Shown = 10;
+    QStringList shown;
+    for (const QString &name : names.mid(0, Shown))
+        shown << Protocol::printable(name);
+    const QString list = shown.join(QLatin1String(", "));
+    return names.size() > Shown ? utf8("%1 等 %2 个").arg(list).arg(names.size()) : list;
+}
+
+// Why a failed transfer cannot be sent again from here; empty if it can.
+QString whyNotRetried(const TransferRecord &record)
+{
+    if (record.direction == TransferRecord::Direction::Receive)
+        return utf8("接收失败的文件无法从本机重试, 请让控制器重新发送");
+    // history.csv keeps no path.
+    if (record.path.isEmpty())
+        return utf8("无法重试, 传输记录未保存文件的位置");
+    const QFileInfo info(record.path);
+    if (!info.exists())
+        return utf8("无法重试, 文件已不存在");
+    QFile file(record.path);
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        return utf8("无法重试, 文件无法读取");
+    return QString();
+}
+
 } // namespace
 
 ClientSession::ClientSession(sendThread *worker, const QString &historyPath, QObject *parent)
     : QObject(parent), m_worker(worker), m_reconnect(new ReconnectSchedule(this)),
-      m_sendRate(new RateMeter(this)), m_receiveRate(new RateMeter(this)), m_history(historyPath)
+      m_sendRate(new RateMeter(this)), m_receiveRate(new RateMeter(this)),
+      m_transferList(new TransferListModel(this)), m_history(historyPath)
 {
     qRegisterMetaType<ClientSession::State>();
     qRegisterMetaType<NoticeThrottle::Notice>();
@@ -49,6 +81,10 @@ ClientSession::ClientSession(sendThread *worker, const QString &historyPath, QOb
             [this](const QString &text) { emit rateChanged(Side::Send, text); });
     connect(m_receiveRate, &RateMeter::textChanged, this,
             [this](const QString &text) { emit rateChanged(Side::Receive, text); });
+    connect(m_transferList, &TransferListModel::historyLoaded, this,
+            [this](int, int skipped, const QString &error) { historyLoaded(skipped, error); });
+    // Lines from the run's start on come to the list as the transfers end.
+    m_transferList->loadHistory(historyPath, QDateTime::currentDateTime());
 }
 
 ClientSession::~ClientSession() = default;
@@ -241,6 +277,7 @@ void ClientSession::sendEventArrived(const SendEvent &event)
 {
     if (!logSendEvent(event))
         return;
+    listProgress(event);
     if (endsSend(event.code)) {
         endProgress(Side::Send);
         setTransferControlsEnabled(true, Side::Send);
@@ -293,6 +330,7 @@ void ClientSession::receiveEventArrived(const ReceiveEvent &event)
     m_worker->receiveEventHandled();
     if (!logReceiveEvent(event))
         return;
+    listProgress(event);
     switch (event.code) {
     case RecStarted:
         m_receiving = true;
@@ -424,6 +462,7 @@ bool ClientSession::readyToSend()
 void ClientSession::send(const QStringList &paths)
 {
     m_sendQueue.add(paths);
+    showWaiting();
     if (m_sendQueue.hasWaiting())
         sendNextQueued();
 }
@@ -434,6 +473,7 @@ void ClientSession::queue(const QStringList &paths)
 {
     const bool running = m_sendQueue.sending();
     m_sendQueue.add(paths);
+    showWaiting();
     if (running && m_sendQueue.stopping()) {
         log(utf8("已加入发送队列: %1 (停止后待发送)").arg(fileNames(paths)));
     } else if (running) {
@@ -451,6 +491,7 @@ void ClientSession::stop()
 {
     m_worker->stopRequested = true;
     const QStringList unsent = m_sendQueue.stop();
+    showWaiting();
     if (!unsent.isEmpty())
         log(utf8("以下文件未发送: ") + fileNames(unsent));
     showQueuePlace();
@@ -472,6 +513,11 @@ void ClientSession::sendNextQueued()
                 .arg(place.total)
                 .arg(fileNames({place.path})));
     showQueuePlace();
+    showWaiting();
+    m_transferList->transferStarted(begun(TransferRecord::Direction::Send,
+                                          Protocol::fileNameOf(place.path),
+                                          QFileInfo(place.path).absoluteFilePath()),
+                                    quint64(std::max<qint64>(0, QFileInfo(place.path).size())));
     m_worker->filePath.set(place.path);
     qDebug() << "mulu_xuanzhe=" << place.path;
     const QString folder = QFileInfo(place.path).absolutePath();
@@ -491,8 +537,8 @@ void ClientSession::queuedFileEnded(const SendEvent &event)
     if (!m_sendQueue.sending())
         return;
     const SendQueue::Place place = m_sendQueue.current();
-    recordHistory(TransferRecord::ofSend(event, place.path, m_worker->controllerAddress.get(),
-                                         Protocol::ControllerPort));
+    recordEnded(TransferRecord::ofSend(event, place.path, m_worker->controllerAddress.get(),
+                                       Protocol::ControllerPort));
     const SendQueue::After after = m_sendQueue.fileEnded(event.code);
     if (after == SendQueue::After::Next)
         sendNextQueued();
@@ -548,15 +594,135 @@ void ClientSession::receptionEnded(const ReceiveEvent &event)
     const TransferOutcome::Cut cut = cutOf(event.cut);
     const TransferRecord record = TransferRecord::ofReception(
         event, cut, m_worker->controllerAddress.get(), Protocol::ControllerPort);
-    recordHistory(record);
+    recordEnded(record);
     emit notice(
         {utf8(record.done() ? "接收完成" : "接收失败"), Protocol::printable(record.fileName)});
 }
 
-void ClientSession::recordHistory(const TransferRecord &record)
+void ClientSession::recordEnded(const TransferRecord &record)
 {
+    m_transferList->addRecord(record);
     const QString error = m_history.append(record);
     if (!error.isEmpty())
         log(utf8("无法写入传输记录 %1: %2")
                 .arg(QDir::toNativeSeparators(m_history.filePath()), error));
+}
+
+// ---- The transfer list ----
+
+void ClientSession::showWaiting()
+{
+    m_transferList->setWaiting(m_sendQueue.waiting());
+}
+
+// A running transfer's row: what is known of it when it begins, the time
+// in endTime until it ends.
+TransferRecord ClientSession::begun(TransferRecord::Direction direction, const QString &fileName,
+                                    const QString &path) const
+{
+    TransferRecord record;
+    record.direction = direction;
+    record.host = m_worker->controllerAddress.get();
+    record.port = Protocol::ControllerPort;
+    record.fileName = fileName;
+    record.path = path;
+    record.endTime = QDateTime::currentDateTime();
+    return record;
+}
+
+// A send's row begins when its file is handed over, before the MD5 pass;
+// it ends with its record.
+void ClientSession::listProgress(const SendEvent &event)
+{
+    if (event.code == TransProgress)
+        m_transferList->transferMoved(TransferRecord::Direction::Send, event.bytesRead,
+                                      event.elapsedMs);
+}
+
+void ClientSession::listProgress(const ReceiveEvent &event)
+{
+    if (event.code == RecStarted)
+        m_transferList->transferStarted(
+            begun(TransferRecord::Direction::Receive, event.fileName, event.filePath),
+            event.fileSize);
+    else if (event.code == RecProgress)
+        m_transferList->transferMoved(TransferRecord::Direction::Receive, event.fileBytes,
+                                      event.elapsedMs);
+}
+
+// Told once: the history is read once a run.
+void ClientSession::historyLoaded(int skipped, const QString &error)
+{
+    if (!error.isEmpty())
+        log(utf8("无法读取传输记录 ") + error);
+    if (skipped > 0)
+        log(utf8("传输记录中有 %1 行无法读取, 已跳过").arg(skipped));
+}
+
+void ClientSession::retry(const QModelIndexList &rows)
+{
+    QList<int> failed;
+    for (const QModelIndex &index : rows) {
+        if (index.model() == m_transferList && !failed.contains(index.row()) &&
+            m_transferList->tabOf(index.row()) == TransferListModel::Tab::Failed)
+            failed << index.row();
+    }
+    // The list is newest first; the files go as they went before.
+    std::sort(failed.begin(), failed.end(), std::greater<int>());
+    QStringList reasons;
+    QList<QStringList> refused;
+    QStringList accepted;
+    QModelIndexList leaving;
+    for (const int row : failed) {
+        const TransferRecord &record = m_transferList->recordAt(row);
+        const QString why = whyNotRetried(record);
+        if (why.isEmpty()) {
+            if (!accepted.contains(record.path) && !inSendQueue(record.path))
+                accepted << record.path;
+            leaving << m_transferList->index(row, 0);
+            continue;
+        }
+        if (!reasons.contains(why)) {
+            reasons << why;
+            refused.append(QStringList());
+        }
+        refused[reasons.indexOf(why)] << record.fileName;
+    }
+    for (int i = 0; i < reasons.size(); ++i)
+        log(reasons.at(i) + QLatin1String(": ") + someNames(refused.at(i)));
+    m_transferList->remove(leaving);
+    requeue(accepted);
+}
+
+void ClientSession::retryAll()
+{
+    const QAbstractProxyModel *failed = m_transferList->tab(TransferListModel::Tab::Failed);
+    QModelIndexList sends;
+    for (int row = 0; row < failed->rowCount(); ++row) {
+        const QModelIndex index = failed->mapToSource(failed->index(row, 0));
+        if (m_transferList->recordAt(index.row()).direction == TransferRecord::Direction::Send)
+            sends << index;
+    }
+    retry(sends);
+}
+
+// While a queue runs, files tried again join its end, as dropped files do.
+void ClientSession::requeue(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    if (m_sendQueue.sending()) {
+        queue(paths);
+        return;
+    }
+    m_sendQueue.addFirst(paths);
+    showWaiting();
+    if (readyToSend())
+        sendNextQueued();
+}
+
+bool ClientSession::inSendQueue(const QString &path) const
+{
+    return m_sendQueue.waiting().contains(path) ||
+           (m_sendQueue.sending() && m_sendQueue.current().path == path);
 }

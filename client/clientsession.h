@@ -7,6 +7,7 @@
 #include "transfer/transferevents.h"
 
 #include <QAbstractSocket>
+#include <QModelIndexList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -15,14 +16,16 @@
 
 class RateMeter;
 class ReconnectSchedule;
+class TransferListModel;
 class sendThread;
 
 // The decisions behind the window, without a widget: what the network
 // worker is told to do, and what the user is told of it. It is the only
 // writer of the worker's hand-over fields, owns the send queue, the
-// reconnect schedule, the recent addresses and the history, and turns each
-// event of the worker into plain values (log lines, the state label, the
-// progress of each side, notices) that a view shows and a test reads.
+// reconnect schedule, the recent addresses, the history and the transfer
+// list's rows, and turns each event of the worker into plain values (log
+// lines, the state label, the progress of each side, notices) that a view
+// shows and a test reads.
 // GUI thread only; the worker is not owned.
 class ClientSession : public QObject
 {
@@ -61,6 +64,16 @@ public:
     // The recent addresses as settings.ini kept them.
     void setRecentAddresses(const QStringList &stored);
     void forgetAddress(const QString &address);
+    // Failed sends among these rows of transferList() join the send queue,
+    // oldest first, ahead of the files that waited after a failure, and
+    // start at once when connected and idle; while a queue runs they join
+    // its end. A file gone or unreadable is refused with a log line and
+    // stays in "失败", as does a reception, which only the controller can
+    // send again. Rows that join the queue leave "失败" (history.csv keeps
+    // them).
+    void retry(const QModelIndexList &rows);
+    // Every row of "失败" that is a send.
+    void retryAll();
 
     // ---- What the worker reports ----
     void socketStateChanged(QAbstractSocket::SocketState state);
@@ -75,6 +88,8 @@ public:
     QString historyPath() const { return m_history.filePath(); }
     ReconnectSchedule *reconnectSchedule() const { return m_reconnect; }
     SendQueue &sendQueue() { return m_sendQueue; }
+    // This run's transfers, those waiting and running, and the history's.
+    TransferListModel *transferList() const { return m_transferList; }
 
 signals:
     // The one command channel to the worker (through the window's handleCmd).
@@ -123,16 +138,25 @@ private:
     bool logSendEvent(const SendEvent &event);
     bool logReceiveEvent(const ReceiveEvent &event);
     void sendNextQueued();
+    void showWaiting();
+    void requeue(const QStringList &paths);
+    bool inSendQueue(const QString &path) const;
+    TransferRecord begun(TransferRecord::Direction direction, const QString &fileName,
+                         const QString &path) const;
+    void listProgress(const SendEvent &event);
+    void listProgress(const ReceiveEvent &event);
+    void historyLoaded(int skipped, const QString &error);
     void queuedFileEnded(const SendEvent &event);
     void queueRunEnded(SendQueue::After after, const SendQueue::Place &last);
     void showQueuePlace();
     void receptionEnded(const ReceiveEvent &event);
-    void recordHistory(const TransferRecord &record);
+    void recordEnded(const TransferRecord &record);
 
     sendThread *m_worker;
     ReconnectSchedule *m_reconnect;
     RateMeter *m_sendRate;
     RateMeter *m_receiveRate;
+    TransferListModel *m_transferList;
     // What the last connect was sent to: it joins the recent addresses only
     // once a connection to it is made.
     QString m_connectingTo;

@@ -9,6 +9,12 @@ void SendQueue::add(const QStringList &paths)
     m_waiting += paths;
 }
 
+void SendQueue::addFirst(const QStringList &paths)
+{
+    Q_ASSERT(!sending());
+    m_waiting = paths + m_waiting;
+}
+
 SendQueue::Place SendQueue::handOver()
 {
     Q_ASSERT(hasWaiting() && !sending());

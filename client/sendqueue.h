@@ -27,6 +27,9 @@ public:
     enum class After { Next, Finished, Stopped, Failed };
 
     void add(const QStringList &paths);
+    // Before the files that wait: files tried again, which the files that
+    // waited after their failure follow. Only while not sending().
+    void addFirst(const QStringList &paths);
     // Not yet handed over, oldest first.
     QStringList waiting() const { return m_waiting; }
     bool hasWaiting() const { return !m_waiting.isEmpty(); }

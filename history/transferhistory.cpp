@@ -1,88 +1,18 @@
 #include "history/transferhistory.h"
 
 #include "history/historydisk.h"
-#include "history/transferoutcome.h"
+#include "history/historyformat.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QLockFile>
-#include <QStringList>
 
 namespace {
 
 // Long enough for another process to roll the file over, short enough that
 // a transfer's end is not held up by a lock that never frees.
 constexpr int LockWaitMs = 1000;
-
-const char ByteOrderMark[] = "\xEF\xBB\xBF";
-const char Header[] = "time,direction,controller,port,file,bytes,md5,result,seconds";
-const char LineEnd[] = "\r\n";
-
-// A spreadsheet runs a field that starts so as a formula; a controller
-// names its files as it likes. The apostrophe makes it text.
-bool startsLikeFormula(const QString &text)
-{
-    return !text.isEmpty() && QStringLiteral("=+-@\t\r").contains(text.at(0));
-}
-
-bool needsQuotes(const QString &text)
-{
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"') || c == QLatin1Char(',') || c == QLatin1Char('\r') ||
-            c == QLatin1Char('\n'))
-            return true;
-    }
-    return false;
-}
-
-QString field(QString text)
-{
-    if (startsLikeFormula(text))
-        text.prepend(QLatin1Char('\''));
-    if (!needsQuotes(text))
-        return text;
-    return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-           QLatin1Char('"');
-}
-
-// 2026-12-08T14:03:27+08:00: the local time, and how far it is from UTC.
-QString localTimeWithOffset(const QDateTime &time)
-{
-    const int minutes = time.offsetFromUtc() / 60;
-    const QChar sign = minutes < 0 ? QLatin1Char('-') : QLatin1Char('+');
-    return QLocale::c().toString(time, QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + sign +
-           QStringLiteral("%1:%2")
-               .arg(qAbs(minutes) / 60, 2, 10, QLatin1Char('0'))
-               .arg(qAbs(minutes) % 60, 2, 10, QLatin1Char('0'));
-}
-
-// A spreadsheet filters on "ok", and a digest that failed goes by its
-// code's own name; every other result is kvr-transfer's word.
-QString resultOf(const QString &outcome)
-{
-    if (outcome == QLatin1String(TransferOutcome::Done))
-        return QStringLiteral("ok");
-    if (outcome == QLatin1String(TransferOutcome::DigestMismatch))
-        return QStringLiteral("md5-mismatch");
-    return outcome;
-}
-
-QByteArray lineOf(const TransferRecord &record)
-{
-    const QString result = resultOf(record.outcome);
-    const QStringList fields{localTimeWithOffset(record.endTime),
-                             field(TransferRecord::word(record.direction)),
-                             field(record.host),
-                             QString::number(record.port),
-                             field(record.fileName),
-                             QString::number(record.bytes),
-                             QString::fromLatin1(record.md5Hex.toLower()),
-                             field(result),
-                             QString::number(double(record.ms) / 1000.0, 'f', 3)};
-    return fields.join(QLatin1Char(',')).toUtf8() + LineEnd;
-}
 
 } // namespace
 
@@ -124,7 +54,7 @@ QString TransferHistory::append(const TransferRecord &record)
     // make one.
     if (full && locked)
         rollOver();
-    const QByteArray line = lineOf(record);
+    const QByteArray line = HistoryFormat::lineOf(record);
     // A line waits behind those already waiting, so that they stay in order.
     const bool behind = waiting && !(locked && moveWaiting());
     const QString error = behind ? QString() : appendLine(m_path, line);
@@ -157,7 +87,7 @@ bool TransferHistory::moveWaiting()
         return false;
     QByteArray lines = file.readAll();
     file.close();
-    const QByteArray head = QByteArray(ByteOrderMark) + Header + LineEnd;
+    const QByteArray head = HistoryFormat::head();
     if (lines.startsWith(head))
         lines.remove(0, head.size());
     if (!lines.isEmpty() && !appendLine(m_path, lines).isEmpty())
@@ -191,7 +121,7 @@ QString TransferHistory::appendLine(const QString &path, const QByteArray &line)
     QString error = appendBytes(path, line);
     if (!error.isEmpty() && m_disk->size(path) < 0) {
         QDir().mkpath(QFileInfo(path).absolutePath());
-        if (m_disk->create(path, QByteArray(ByteOrderMark) + Header + LineEnd))
+        if (m_disk->create(path, HistoryFormat::head()))
             error = appendBytes(path, line);
     }
     return error;

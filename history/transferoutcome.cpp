@@ -15,13 +15,13 @@ QString ofCut(TransferOutcome::Cut cut)
     case TransferOutcome::Cut::PeerClosed:
         return word(TransferOutcome::ConnectionLost);
     case TransferOutcome::Cut::WaitEnded:
-        return word("incomplete");
+        return word(TransferOutcome::Incomplete);
     case TransferOutcome::Cut::Interrupted:
         return word(TransferOutcome::Interrupted);
     case TransferOutcome::Cut::Stall:
         break;
     }
-    return word("timeout");
+    return word(TransferOutcome::Timeout);
 }
 
 } // namespace
@@ -36,11 +36,11 @@ QString TransferOutcome::ofSend(int code)
     case TransDisconnected:
         return word(ConnectionLost);
     case TransOpenFailed:
-        return word("open-failed");
+        return word(OpenFailed);
     case TransChanged:
-        return word("changed-during-send");
+        return word(ChangedDuringSend);
     default:
-        return word("read-failed");
+        return word(ReadFailed);
     }
 }
 
@@ -55,10 +55,10 @@ QString TransferOutcome::ofReception(const Reception &reception)
     case RecTimeout:
         return ofCut(reception.cut);
     case RecCreateFailed:
-        return word(reception.programFile ? "program-file" : "create-failed");
+        return word(reception.programFile ? ProgramFile : CreateFailed);
     default:
         // A stream that ran on far past its size was no longer that file.
-        return word(reception.writeFailure == WriteFailure::PastAnnouncedSize ? "size-exceeded"
-                                                                              : "write-failed");
+        return word(reception.writeFailure == WriteFailure::PastAnnouncedSize ? SizeExceeded
+                                                                              : WriteFailed);
     }
 }

@@ -14,6 +14,15 @@ constexpr char DigestMismatch[] = "digest-mismatch";
 constexpr char SizeMismatch[] = "size-mismatch";
 constexpr char ConnectionLost[] = "connection-lost";
 constexpr char Interrupted[] = "interrupted";
+constexpr char Incomplete[] = "incomplete";
+constexpr char Timeout[] = "timeout";
+constexpr char OpenFailed[] = "open-failed";
+constexpr char ChangedDuringSend[] = "changed-during-send";
+constexpr char ReadFailed[] = "read-failed";
+constexpr char ProgramFile[] = "program-file";
+constexpr char CreateFailed[] = "create-failed";
+constexpr char SizeExceeded[] = "size-exceeded";
+constexpr char WriteFailed[] = "write-failed";
 
 // The end code of a send (FileSender).
 QString ofSend(int code);

@@ -51,7 +51,10 @@ TransferRecord TransferRecord::ofReception(const ReceiveEvent &event, TransferOu
     record.size = event.code == RecCreateFailed ? 0 : event.fileSize;
     record.bytes = event.fileBytes;
     record.wireBytes = event.totalBytes;
-    record.md5Hex = event.md5Hex;
+    const bool mismatch = event.code == RecMd5Mismatch;
+    record.md5Hex = mismatch ? QByteArray() : event.md5Hex;
+    record.announcedMd5Hex = mismatch ? event.md5Hex : QByteArray();
+    record.computedMd5Hex = event.computedMd5Hex;
     record.outcome = outcomeOf(event, cut);
     record.ms = event.elapsedMs;
     record.endTime = QDateTime::currentDateTime();

@@ -42,6 +42,11 @@ struct TransferRecord
     // The contents' digest when known: the one a send announced, the one a
     // reception matched.
     QByteArray md5Hex;
+    // A reception's digest that failed: the one announced and the one the
+    // contents gave. history.csv keeps neither, as its digest of a
+    // reception is one that vouched for the file.
+    QByteArray announcedMd5Hex;
+    QByteArray computedMd5Hex;
     QString outcome; // TransferOutcome's word
     qint64 ms = 0;
     QDateTime endTime;

@@ -55,6 +55,31 @@ std::optional<QStringList> readList(const QSettings &settings, const char *key)
     }
 }
 
+std::optional<QByteArray> readBytes(const QSettings &settings, const char *key)
+{
+    const QVariant value = settings.value(storedName(settings, key));
+    if (value.userType() != QMetaType::QByteArray)
+        return std::nullopt;
+    return value.toByteArray();
+}
+
+// Repeats are kept: unlike addresses, two columns may be as wide.
+std::optional<QList<int>> readWidths(const QSettings &settings, const char *key)
+{
+    const QVariant value = settings.value(storedName(settings, key));
+    if (value.userType() != QMetaType::QString && value.userType() != QMetaType::QStringList)
+        return std::nullopt;
+    QList<int> widths;
+    for (const QString &text : value.toStringList()) {
+        bool ok = false;
+        const int width = text.toInt(&ok);
+        if (!ok || width < 1 || width > SettingsFile::MaxColumnWidth)
+            return std::nullopt;
+        widths << width;
+    }
+    return widths;
+}
+
 std::optional<bool> readSwitch(const QSettings &settings, const char *key)
 {
     const QString value = readKey(settings, key).value_or(QString()).trimmed().toLower();
@@ -71,14 +96,26 @@ void writeKey(QSettings &settings, const char *key, const std::optional<QString>
         settings.setValue(QLatin1String(key), *value);
 }
 
-void writeList(QSettings &settings, const char *key, const std::optional<QStringList> &value)
+// Empty, the key goes.
+template <typename T>
+void writeUnlessEmpty(QSettings &settings, const char *key, const std::optional<T> &value)
 {
     if (!value)
         return;
     if (value->isEmpty())
         settings.remove(QLatin1String(key));
     else
-        settings.setValue(QLatin1String(key), *value);
+        settings.setValue(QLatin1String(key), QVariant::fromValue(*value));
+}
+
+std::optional<QStringList> textsOf(const std::optional<QList<int>> &numbers)
+{
+    if (!numbers)
+        return std::nullopt;
+    QStringList texts;
+    for (const int number : *numbers)
+        texts << QString::number(number);
+    return texts;
 }
 
 } // namespace
@@ -123,9 +160,11 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    return {readKey(settings, KeySaveFilePath), readKey(settings, KeySocketType),
-            readKey(settings, KeyServerAddress), readList(settings, KeyRecentAddresses),
-            readSwitch(settings, KeyAutoReconnect)};
+    return {
+        readKey(settings, KeySaveFilePath),          readKey(settings, KeySocketType),
+        readKey(settings, KeyServerAddress),         readList(settings, KeyRecentAddresses),
+        readSwitch(settings, KeyAutoReconnect),      readBytes(settings, KeyTransferListGeometry),
+        readWidths(settings, KeyTransferListColumns)};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -133,8 +172,8 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    for (const char *key :
-         {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses, KeyAutoReconnect})
+    for (const char *key : {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses,
+                            KeyAutoReconnect, KeyTransferListGeometry, KeyTransferListColumns})
         settings.remove(markedName(key));
     // A backslash starts an escape in a hand-edited INI value.
     std::optional<QString> folder = values.saveFilePath;
@@ -143,7 +182,9 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeKey(settings, KeySaveFilePath, folder);
     writeKey(settings, KeySocketType, values.socketType);
     writeKey(settings, KeyServerAddress, values.serverAddress);
-    writeList(settings, KeyRecentAddresses, values.recentAddresses);
+    writeUnlessEmpty(settings, KeyRecentAddresses, values.recentAddresses);
+    writeUnlessEmpty(settings, KeyTransferListGeometry, values.transferListGeometry);
+    writeUnlessEmpty(settings, KeyTransferListColumns, textsOf(values.transferListColumns));
     // Off is the default and is not written, so a file at the default
     // settings holds the keys it always held.
     if (values.autoReconnect && *values.autoReconnect)

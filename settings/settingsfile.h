@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +19,8 @@ constexpr char KeyServerAddress[] = "serverAddress";
 constexpr char KeySocketType[] = "socketType";
 constexpr char KeyRecentAddresses[] = "recentAddresses";
 constexpr char KeyAutoReconnect[] = "autoReconnect";
+constexpr char KeyTransferListGeometry[] = "transferListGeometry";
+constexpr char KeyTransferListColumns[] = "transferListColumns";
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -55,7 +59,17 @@ struct Values
     std::optional<QStringList> recentAddresses;
     // "true" or "false", as written; anything else is left unset.
     std::optional<bool> autoReconnect;
+    // The transfer list's window as the toolkit saves a window's place and
+    // size; a value that is not bytes is left unset. Written empty, the key
+    // goes.
+    std::optional<QByteArray> transferListGeometry;
+    // Its column widths in pixels; a list with a width that is not a whole
+    // number from 1 to MaxColumnWidth is left unset. Written empty, the key
+    // goes.
+    std::optional<QList<int>> transferListColumns;
 };
+
+constexpr int MaxColumnWidth = 10000;
 
 // A missing or unreadable file reads as all unset.
 Values read(const QString &filePath);

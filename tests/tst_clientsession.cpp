@@ -1,18 +1,23 @@
 // What the session tells of each end code, without a window or a server:
 // the log lines, whether the transfer's progress still shows, which controls
-// it locks, and the worker's link fields it resets. Its worker is never
-// started; only the fields and counters the session reads are used.
+// it locks, and the worker's link fields it resets; and what a retry from
+// the transfer list does. Its worker is never started, so it never
+// connects; only the fields and counters the session reads are used.
 
 #include "client/clientsession.h"
+#include "client/transferlistmodel.h"
 #include "historyfile.h"
 #include "net/sendthread.h"
 #include "net/workercommands.h"
+#include "testfiles.h"
 
+#include <QAbstractProxyModel>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -149,6 +154,8 @@ private slots:
     void sendPercentage();
     void receivePercentage_data() { addPercentageRows(); }
     void receivePercentage();
+    void retry_data();
+    void retry();
 };
 
 void tst_ClientSession::sendStates_data()
@@ -311,6 +318,106 @@ void tst_ClientSession::receivePercentage()
     Fixture f;
     f.session.receiveEventArrived(receiveEvent(RecProgress, {total, done, 0}));
     QCOMPARE(f.percent, value);
+}
+
+void tst_ClientSession::retry_data()
+{
+    // "files a b": files in a folder; "send a b": sent, the first handed
+    // over; "end open" its end code; "receive r": a reception begins, "end
+    // timeout" ends it; "remove a": the file goes; "retry a b": those rows
+    // of "失败", "retry all" all of it.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("queue");  // names in "队列"
+    QTest::addColumn<QStringList>("failed"); // names in "失败"
+    QTest::addColumn<QStringList>("told");   // the log from the first retry on
+
+    const QStringList a{QStringLiteral("a")};
+    const QString unconnected = utf8("未建立连接，传送失败!");
+    QTest::newRow("a failed send goes before the files that waited after it")
+        << QStringLiteral("files a b c; send a b c; end open; retry a")
+        << QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}
+        << QStringList() << QStringList{unconnected};
+    QTest::newRow("a file gone is refused and stays")
+        << QStringLiteral("files a b; send a b; end open; remove a; retry a")
+        << QStringList{QStringLiteral("b")} << a << QStringList{utf8("无法重试, 文件已不存在: a")};
+    QTest::newRow("a failed reception is for the controller to send again")
+        << QStringLiteral("receive r; end timeout; retry r") << QStringList()
+        << QStringList{QStringLiteral("r")}
+        << QStringList{utf8("接收失败的文件无法从本机重试, 请让控制器重新发送: r")};
+    QTest::newRow("all, oldest first, without the receptions")
+        << QStringLiteral("files a b; send a; end open; receive r; end timeout; send b; end lost; "
+                          "retry all")
+        << QStringList{QStringLiteral("a"), QStringLiteral("b")} << QStringList{QStringLiteral("r")}
+        << QStringList{unconnected};
+}
+
+// The rule behind "重试": every failed send that can still be read joins
+// the queue, ahead of what waited; what cannot is told and stays.
+void tst_ClientSession::retry()
+{
+    QFETCH(QString, steps);
+    QFETCH(QStringList, queue);
+    QFETCH(QStringList, failed);
+    QFETCH(QStringList, told);
+    QTemporaryDir dir;
+    Fixture f;
+    TransferListModel &list = *f.session.transferList();
+    const auto rowsOf = [&list](TransferListModel::Tab tab) {
+        QAbstractProxyModel *view = list.tab(tab);
+        QStringList names;
+        QModelIndexList rows;
+        for (int row = 0; row < view->rowCount(); ++row) {
+            names << view->index(row, TransferListModel::File).data().toString();
+            rows << view->mapToSource(view->index(row, 0));
+        }
+        return std::make_pair(names, rows);
+    };
+    int logged = -1;
+    QString receiving;
+    const auto reception = [&receiving](int code) {
+        ReceiveEvent event = receiveEvent(code, Received);
+        event.fileName = receiving;
+        return event;
+    };
+    for (const QString &step : steps.split(QStringLiteral("; "))) {
+        const QStringList words = step.split(QLatin1Char(' '));
+        QStringList paths;
+        for (const QString &name : words.mid(1))
+            paths << dir.filePath(name);
+        const QString &verb = words.at(0);
+        if (verb == QLatin1String("files")) {
+            for (const QString &path : paths)
+                QVERIFY(TestFiles::writeFile(path, "contents"));
+        } else if (verb == QLatin1String("send")) {
+            f.session.send(paths);
+        } else if (verb == QLatin1String("receive")) {
+            receiving = words.at(1);
+            f.session.receiveEventArrived(reception(RecStarted));
+        } else if (verb == QLatin1String("end")) {
+            const QMap<QString, int> codes{{QStringLiteral("open"), TransOpenFailed},
+                                           {QStringLiteral("lost"), TransDisconnected}};
+            if (codes.contains(words.at(1)))
+                f.session.sendEventArrived(sendEvent(codes.value(words.at(1)), Sent));
+            else
+                f.session.receiveEventArrived(reception(RecTimeout));
+        } else if (verb == QLatin1String("remove")) {
+            QVERIFY(QFile::remove(paths.at(0)));
+        } else if (words.at(1) == QLatin1String("all")) {
+            logged = logged < 0 ? f.log.size() : logged;
+            f.session.retryAll();
+        } else {
+            logged = logged < 0 ? f.log.size() : logged;
+            const auto [names, rows] = rowsOf(TransferListModel::Tab::Failed);
+            QModelIndexList picked;
+            for (const QString &name : words.mid(1))
+                picked << rows.value(int(names.indexOf(name)));
+            f.session.retry(picked);
+        }
+    }
+
+    QCOMPARE(rowsOf(TransferListModel::Tab::Queue).first, queue);
+    QCOMPARE(rowsOf(TransferListModel::Tab::Failed).first, failed);
+    QCOMPARE(f.log.mid(logged), told);
 }
 
 QTEST_GUILESS_MAIN(tst_ClientSession)

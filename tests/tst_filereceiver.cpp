@@ -3,6 +3,7 @@
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 #include "transfer/transfercodes.h"
+#include "transfer/transferevents.h"
 
 #include <QtTest>
 
@@ -16,7 +17,8 @@ using namespace TestFiles;
 
 namespace {
 
-// A receiver writing into a temporary directory, recording every code.
+// A receiver writing into a temporary directory, recording every code and
+// the event of the last end code.
 struct Harness
 {
     explicit Harness(const QString &directory = QString(), ReceiveDisk disk = {})
@@ -26,6 +28,8 @@ struct Harness
                        codes << code;
                        if (code == RecRawData)
                            raw += r.lastRawData();
+                       if (endsReception(code))
+                           ended = ReceiveEvent::of(code, r);
                    },
                    std::move(disk))
     {}
@@ -52,6 +56,7 @@ struct Harness
     QString dirPath;
     QList<int> codes;
     QByteArray raw;
+    ReceiveEvent ended;
     qint64 now = 0;
     FileReceiver receiver;
 };
@@ -228,22 +233,27 @@ void tst_FileReceiver::announcedHeader_data()
     QTest::addColumn<QByteArray>("md5Field");
     QTest::addColumn<int>("overAnnounced");
     QTest::addColumn<int>("endCode");
+    QTest::addColumn<QByteArray>("announced"); // as the end event carries it
     const QByteArray md5 = md5Hex(randomBytes(18, 7));
-    QTest::newRow("31 hex digits") << md5.left(31) << 0 << int(RecMd5Mismatch);
-    QTest::newRow("33 hex digits") << md5 + "a" << 0 << int(RecMd5Mismatch);
-    QTest::newRow("not hex") << "x" + md5.mid(1) << 0 << int(RecMd5Mismatch);
-    QTest::newRow("empty") << QByteArray() << 0 << int(RecMd5Mismatch);
-    QTest::newRow("upper case") << md5.toUpper() << 0 << int(RecDone);
-    QTest::newRow("size over-announced") << md5 << 1000 << int(RecDone);
+    const QByteArray other = md5Hex("other");
+    QTest::newRow("31 hex digits") << md5.left(31) << 0 << int(RecMd5Mismatch) << QByteArray();
+    QTest::newRow("33 hex digits") << md5 + "a" << 0 << int(RecMd5Mismatch) << QByteArray();
+    QTest::newRow("not hex") << "x" + md5.mid(1) << 0 << int(RecMd5Mismatch) << QByteArray();
+    QTest::newRow("empty") << QByteArray() << 0 << int(RecMd5Mismatch) << QByteArray();
+    QTest::newRow("another file's") << other << 0 << int(RecMd5Mismatch) << other;
+    QTest::newRow("upper case") << md5.toUpper() << 0 << int(RecDone) << md5;
+    QTest::newRow("size over-announced") << md5 << 1000 << int(RecDone) << md5;
 }
 
 // A digest that cannot be checked fails the file, its section never
-// reaches the file, and what follows the end marker is not swallowed.
+// reaches the file, and what follows the end marker is not swallowed. A
+// failed digest's event carries both digests.
 void tst_FileReceiver::announcedHeader()
 {
     QFETCH(QByteArray, md5Field);
     QFETCH(int, overAnnounced);
     QFETCH(int, endCode);
+    QFETCH(QByteArray, announced);
     const QByteArray contents = randomBytes(18, 7);
     Harness h;
     const QByteArray stream = Protocol::startMarker() + "m.bin" + Protocol::sizeMarker() +
@@ -255,6 +265,8 @@ void tst_FileReceiver::announcedHeader()
     QCOMPARE(h.codes, (QList<int>{RecStarted, endCode, RecRawData}));
     QCOMPARE(h.raw, Protocol::greeting());
     QCOMPARE(h.onlyFile(), contents);
+    QCOMPARE(h.ended.md5Hex, announced);
+    QCOMPARE(h.ended.computedMd5Hex, endCode == RecMd5Mismatch ? md5Hex(contents) : QByteArray());
 }
 
 void tst_FileReceiver::hostileNames_data()

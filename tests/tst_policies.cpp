@@ -21,6 +21,8 @@ const QString SocketType = QLatin1String(SettingsFile::KeySocketType);
 const QString ServerAddress = QLatin1String(SettingsFile::KeyServerAddress);
 const QString RecentAddresses = QLatin1String(SettingsFile::KeyRecentAddresses);
 const QString AutoReconnect = QLatin1String(SettingsFile::KeyAutoReconnect);
+const QString ListGeometry = QLatin1String(SettingsFile::KeyTransferListGeometry);
+const QString ListColumns = QLatin1String(SettingsFile::KeyTransferListColumns);
 
 // As Notepad starts a UTF-8 file.
 const QByteArray Bom = QByteArrayLiteral("\xef\xbb\xbf");
@@ -38,6 +40,17 @@ template <typename T> void put(QVariantMap *map, const QString &key, const std::
         map->insert(key, QVariant::fromValue(*value));
 }
 
+// Widths as a list of variants, which compare by value.
+void put(QVariantMap *map, const QString &key, const std::optional<QList<int>> &widths)
+{
+    if (!widths)
+        return;
+    QVariantList list;
+    for (const int width : *widths)
+        list << width;
+    map->insert(key, list);
+}
+
 // The keys that are set, with their values.
 QVariantMap setKeys(const SettingsFile::Values &values)
 {
@@ -47,6 +60,8 @@ QVariantMap setKeys(const SettingsFile::Values &values)
     put(&map, ServerAddress, values.serverAddress);
     put(&map, RecentAddresses, values.recentAddresses);
     put(&map, AutoReconnect, values.autoReconnect);
+    put(&map, ListGeometry, values.transferListGeometry);
+    put(&map, ListColumns, values.transferListColumns);
     return map;
 }
 
@@ -57,9 +72,19 @@ template <typename T> std::optional<T> take(const QVariantMap &map, const QStrin
 
 SettingsFile::Values valuesOf(const QVariantMap &map)
 {
-    return {take<QString>(map, SaveFilePath), take<QString>(map, SocketType),
-            take<QString>(map, ServerAddress), take<QStringList>(map, RecentAddresses),
-            take<bool>(map, AutoReconnect)};
+    std::optional<QList<int>> widths;
+    if (map.contains(ListColumns)) {
+        widths.emplace();
+        for (const QVariant &width : map.value(ListColumns).toList())
+            widths->append(width.toInt());
+    }
+    return {take<QString>(map, SaveFilePath),
+            take<QString>(map, SocketType),
+            take<QString>(map, ServerAddress),
+            take<QStringList>(map, RecentAddresses),
+            take<bool>(map, AutoReconnect),
+            take<QByteArray>(map, ListGeometry),
+            widths};
 }
 
 // The toolkit orders the keys its own way on each system.
@@ -171,6 +196,16 @@ void tst_Policies::settingsRead_data()
         << QByteArray("[General]\nautoReconnect=sometimes\n") << QVariantMap();
     QTest::newRow("a list that is not texts is missing")
         << QByteArray("[General]\nrecentAddresses=@Rect(1 2 3 4)\n") << QVariantMap();
+    QTest::newRow("the transfer list's window and columns")
+        << QByteArray("[General]\ntransferListGeometry=@ByteArray(\\x1zz)\n"
+                      "transferListColumns=150, 60, 60\n")
+        << QVariantMap{{ListGeometry, QByteArray("\x01zz")},
+                       {ListColumns, QVariantList{150, 60, 60}}};
+    QTest::newRow("a window that is text and widths that are not are missing")
+        << QByteArray("[General]\ntransferListGeometry=tall\ntransferListColumns=150, wide\n")
+        << QVariantMap();
+    QTest::newRow("a width of nothing is missing")
+        << QByteArray("[General]\ntransferListColumns=150, 0\n") << QVariantMap();
 }
 
 void tst_Policies::settingsRead()
@@ -209,9 +244,18 @@ void tst_Policies::settingsWrite_data()
     QTest::newRow("a Windows folder, with slashes")
         << QByteArray() << QVariantMap{{SaveFilePath, utf8("C:\\接收\\kvr")}}
         << QByteArray("[General]\n" + folderLine);
-    QTest::newRow("off and an empty list take their keys, the rest stays")
-        << QByteArray("[General]\nautoReconnect=true\nrecentAddresses=a, b\nserverAddress=x\n")
-        << QVariantMap{{AutoReconnect, false}, {RecentAddresses, QStringList()}}
+    QTest::newRow("the transfer list's window and columns")
+        << QByteArray()
+        << QVariantMap{{ListGeometry, QByteArray("\x01zz")}, {ListColumns, QVariantList{150, 60}}}
+        << QByteArray("[General]\ntransferListColumns=150, 60\n"
+                      "transferListGeometry=@ByteArray(\\x1zz)\n");
+    QTest::newRow("off and empty lists take their keys, the rest stays")
+        << QByteArray("[General]\nautoReconnect=true\nrecentAddresses=a, b\nserverAddress=x\n"
+                      "transferListColumns=1, 2\ntransferListGeometry=@ByteArray(x)\n")
+        << QVariantMap{{AutoReconnect, false},
+                       {RecentAddresses, QStringList()},
+                       {ListGeometry, QByteArray()},
+                       {ListColumns, QVariantList()}}
         << QByteArray("[General]\nserverAddress=x\n");
     QTest::newRow("a key behind a BOM is written once")
         << Bom + "serverAddress=10.0.0.1\n"

@@ -24,7 +24,7 @@ void tst_SendQueue::runs_data()
     QTest::addColumn<QString>("answers");
     QTest::addColumn<QStringList>("waiting"); // at the end
 
-    // +files: add; >: hand over; ?: the current place; done, open, lost,
+    // +files: add; ^files: add first; >: hand over; ?: the current place; done, open, lost,
     // abort: the file's end code; stop.
     QTest::newRow("one file") << "+a > done"
                               << "a 1/1 finished" << QStringList();
@@ -56,6 +56,9 @@ void tst_SendQueue::runs_data()
     QTest::newRow("a stop while nothing is out drops what waits")
         << "+a,b,c > open stop +d >"
         << "a 1/3 failed -b,c d 1/1" << QStringList();
+    QTest::newRow("files added first go before those that waited")
+        << "+a,b,c > open ^a > done > done > done"
+        << "a 1/3 failed a 1/3 next b 2/3 next c 3/3 finished" << QStringList();
     QTest::newRow("an abort without a stop keeps what waits")
         << "+a,b > abort"
         << "a 1/2 stopped" << QStringList{QStringLiteral("b")};
@@ -81,6 +84,8 @@ void tst_SendQueue::runs()
     for (const QString &step : steps.split(QLatin1Char(' '))) {
         if (step.startsWith(QLatin1Char('+'))) {
             queue.add(step.mid(1).split(QLatin1Char(',')));
+        } else if (step.startsWith(QLatin1Char('^'))) {
+            queue.addFirst(step.mid(1).split(QLatin1Char(',')));
         } else if (step == QLatin1String(">")) {
             QVERIFY(queue.hasWaiting() && !queue.sending());
             said << placeText(queue.handOver());

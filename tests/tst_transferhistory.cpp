@@ -51,7 +51,8 @@ SendEvent sendEvent(int code)
 }
 
 // As the receiver reports the code: a name refused has no path, a file
-// stored under a free name lies there, a digest comes with RecDone only.
+// stored under a free name lies there, the digest announced comes with
+// RecDone and RecMd5Mismatch, and the one computed with the latter.
 ReceiveEvent receiveEvent(int code, const QString &savedAs)
 {
     ReceiveEvent event;
@@ -66,7 +67,8 @@ ReceiveEvent receiveEvent(int code, const QString &savedAs)
             ? QString()
             : (code == RecDone && !savedAs.isEmpty() ? savedAs : QStringLiteral("/in/f.bin"));
     event.savedAs = savedAs;
-    event.md5Hex = code == RecDone ? "0123456789abcdef" : "";
+    event.md5Hex = code == RecDone || code == RecMd5Mismatch ? "0123456789abcdef" : "";
+    event.computedMd5Hex = code == RecMd5Mismatch ? "fedcba9876543210" : "";
     event.writeFailure = code == RecWriteFailed ? WriteFailure::Disk : WriteFailure::None;
     return event;
 }
@@ -259,7 +261,12 @@ void tst_TransferHistory::recordOfEvent()
     QCOMPARE(record.size, path.isEmpty() ? 0 : 7000000000ULL);
     QCOMPARE(record.bytes, send ? sent.bytesRead : received.fileBytes);
     QCOMPARE(record.wireBytes, send ? sent.bytesWritten : received.totalBytes);
-    QCOMPARE(record.md5Hex, send ? sent.md5Hex : received.md5Hex);
+    // history.csv keeps a reception's digest only when it vouched for the
+    // file; the list shows both of one that failed.
+    const bool mismatch = !send && code == RecMd5Mismatch;
+    QCOMPARE(record.md5Hex, send ? sent.md5Hex : mismatch ? QByteArray() : received.md5Hex);
+    QCOMPARE(record.announcedMd5Hex, mismatch ? received.md5Hex : QByteArray());
+    QCOMPARE(record.computedMd5Hex, received.computedMd5Hex);
     QCOMPARE(record.ms, send ? sent.elapsedMs : received.elapsedMs);
     QVERIFY(record.endTime >= before && record.endTime <= QDateTime::currentDateTime());
     QVERIFY(record.writeFailure == (send ? WriteFailure::None : received.writeFailure));

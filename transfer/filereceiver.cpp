@@ -96,6 +96,7 @@ void FileReceiver::beginReception(const FrameHeader &header)
     m_partPath.clear();
     m_finalPath.clear();
     m_savedAs.clear();
+    m_computedMd5Hex.clear();
     m_programFileRefused = false;
     m_writeFailure = WriteFailure::None;
     m_hasher->reset();
@@ -181,6 +182,7 @@ void FileReceiver::transferEnded()
     }
     // A digest field that is not 32 hex digits cannot vouch for the file.
     if (m_header.hasMd5 && !digestMatches()) {
+        m_computedMd5Hex = m_hasher->result().toHex();
         announce(RecMd5Mismatch);
         return;
     }

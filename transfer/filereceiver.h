@@ -63,6 +63,8 @@ public:
     bool announcedMd5() const { return m_header.hasMd5; }
     // The digest announced, lower case; empty without a valid one.
     QByteArray md5Hex() const { return m_header.md5Hex; }
+    // After RecMd5Mismatch: the digest the contents gave.
+    QByteArray computedMd5Hex() const { return m_computedMd5Hex; }
     // No MD5 section vouched for the file, and the bytes stored differ from
     // the size announced: the file is stored, but not verified.
     bool sizeMismatch() const { return !m_header.hasMd5 && m_fileBytes != m_announcedSize; }
@@ -119,6 +121,7 @@ private:
     quint64 m_writingTicket = 0;
     std::unique_ptr<HashThread> m_hasher;
     FrameHeader m_header;
+    QByteArray m_computedMd5Hex;
     QString m_finalPath;
     QString m_savedAs;
     QByteArray m_rawData;

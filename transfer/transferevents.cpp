@@ -25,7 +25,9 @@ ReceiveEvent ReceiveEvent::of(int code, const FileReceiver &receiver, qint64 ela
     event.fileName = receiver.fileName();
     event.filePath = receiver.filePath();
     event.programFile = code == RecCreateFailed && receiver.programFileRefused();
-    if (code == RecDone)
+    if (code == RecDone || code == RecMd5Mismatch)
         event.md5Hex = receiver.md5Hex();
+    if (code == RecMd5Mismatch)
+        event.computedMd5Hex = receiver.computedMd5Hex();
     return event;
 }

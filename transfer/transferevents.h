@@ -41,8 +41,11 @@ struct ReceiveEvent
     QString fileName;
     bool programFile = false;
     // RecDone: the digest the header announced, which the contents matched;
-    // empty for a file that came without one.
+    // empty for a file that came without one. RecMd5Mismatch: the one
+    // announced, empty if it was not 32 hex digits.
     QByteArray md5Hex;
+    // RecMd5Mismatch: the digest the contents gave.
+    QByteArray computedMd5Hex;
     // RecDone, RecWriteFailed: where a verified file lies when it could not
     // take its own name (FileReceiver::savedAs).
     QString savedAs;

@@ -452,6 +452,7 @@ void TestMainWindowConnection::pageChange()
     QCOMPARE(action(w, "act_connect")->isVisible(), clientShown);
     QCOMPARE(action(w, "act_disconnect")->isVisible(), clientShown);
     QCOMPARE(action(w, "act_autoReconnect")->isVisible(), clientShown);
+    QCOMPARE(action(w, "act_transferList")->isVisible(), clientShown);
     QCOMPARE(stateLabel(w)->isVisibleTo(&w), clientShown);
     QCOMPARE(messageLabel(w)->isVisibleTo(&w), clientShown);
     QCOMPARE(label(w, "serverStateLabel")->isVisibleTo(&w), !clientShown);

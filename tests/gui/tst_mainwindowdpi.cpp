@@ -113,6 +113,7 @@ void TestMainWindowDpi::toolBarIconsHaveDoubleImages_data()
     QTest::newRow("act_connect") << QStringLiteral("act_connect") << 512;
     QTest::newRow("act_disconnect") << QStringLiteral("act_disconnect") << 650;
     QTest::newRow("act_autoReconnect") << QStringLiteral("act_autoReconnect") << 512;
+    QTest::newRow("act_transferList") << QStringLiteral("act_transferList") << 512;
 }
 
 // Above 100 % each toolbar icon also takes its image drawn at twice the size.

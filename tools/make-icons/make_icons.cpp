@@ -299,6 +299,19 @@ void drawAutoReconnect(QPainter &p)
     p.restore();
 }
 
+// The transfer list: a sheet of rows, each with the light of its tab (done,
+// failed, waiting).
+void drawTransferList(QPainter &p)
+{
+    outlinedRoundRect(p, QRectF(12, 10, 76, 80), 10, paper());
+    const QColor lights[] = {green(), red(), blue()};
+    for (int row = 0; row < 3; ++row) {
+        const qreal y = 31 + row * 19;
+        fillCircle(p, QPointF(29, y), 6, lights[row]);
+        strokePath(p, polyline({{43, y}, {74, y}}), slot(), 6);
+    }
+}
+
 void drawMonitor(QPainter &p, const QRectF &screen)
 {
     const qreal cx = screen.center().x();
@@ -410,6 +423,7 @@ const std::vector<Icon> &icons()
         {"disconnect.png", 650, drawDisconnect, true},
         {"connect.png", 512, drawConnect, true},
         {"autoReconnect.png", 512, drawAutoReconnect, true},
+        {"transferList.png", 512, drawTransferList, true},
         {"开始监听.png", 512, drawStartListening},
         {"client.png", 512, drawClient},
         {"test.png", 700, drawTest},
