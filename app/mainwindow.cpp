@@ -72,6 +72,7 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     createSession();
     m_transferList = new TransferListWindow(
         m_session, [this]() -> Desktop & { return m_notices->desktop(); }, this);
+    connect(ui->act_transferList, &QAction::triggered, m_transferList, &TransferListWindow::open);
 
     fillLocalIpList();
     loadSettings();
@@ -199,10 +200,7 @@ void MainWindow::createSession()
             &MainWindow::showConnectActions);
     connect(m_session, &ClientSession::transferControlsChanged, this,
             &MainWindow::showTransferControls);
-    connect(m_session, &ClientSession::progressStarted, this,
-            [this](ClientSession::Side side) { showProgress(side, true); });
-    connect(m_session, &ClientSession::progressEnded, this,
-            [this](ClientSession::Side side) { showProgress(side, false); });
+    connect(m_session, &ClientSession::progressShown, this, &MainWindow::showProgress);
     connect(m_session, &ClientSession::progressMoved, this,
             [this](ClientSession::Side side, int percent) {
                 (side == ClientSession::Side::Send ? sendProgressBar : recProgressBar)
@@ -261,11 +259,6 @@ void MainWindow::on_act_disconnect_triggered()
 void MainWindow::on_act_autoReconnect_toggled(bool checked)
 {
     m_session->setAutoReconnect(checked);
-}
-
-void MainWindow::on_act_transferList_triggered()
-{
-    m_transferList->open();
 }
 
 void MainWindow::on_stackedWidget_currentChanged(int arg1)
@@ -425,18 +418,8 @@ void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 void MainWindow::dropEvent(QDropEvent *event)
 {
     const QMimeData *data = event->mimeData();
-    if (!data->hasUrls() || data->urls().isEmpty())
-        return;
-    QStringList paths;
-    for (const QUrl &url : data->urls()) {
-        qDebug() << "用户拖放访问目录:" << url.toLocalFile();
-        if (!url.toLocalFile().isEmpty())
-            paths << url.toLocalFile();
-    }
-    if (paths.isEmpty())
+    if (data->hasUrls() && !data->urls().isEmpty() && !m_session->queueDropped(data->urls()))
         on_fileTransmitBtn_clicked();
-    else
-        m_session->queue(paths);
 }
 
 void MainWindow::showQueuePlace(const QString &place, bool shown)
@@ -450,9 +433,7 @@ void MainWindow::fillLogMenu(QMenu *menu)
 {
     menu->addAction(ui->act_transferList);
     menu->addAction(utf8("打开接收文件夹"), this, [this] {
-        const QString folder = ui->dirShowLineEdit->text();
-        m_notices->desktop().open(QUrl::fromLocalFile(
-            folder.isEmpty() ? QCoreApplication::applicationDirPath() : folder));
+        m_notices->desktop().open(QUrl::fromLocalFile(m_session->receiveFolder()));
     });
     QAction *history = menu->addAction(utf8("打开传输记录"), this, [this] {
         m_notices->desktop().open(QUrl::fromLocalFile(m_session->historyPath()));

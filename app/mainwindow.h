@@ -65,7 +65,6 @@ private slots:
     void on_act_connect_triggered();
     void on_act_disconnect_triggered();
     void on_act_autoReconnect_toggled(bool checked);
-    void on_act_transferList_triggered();
     void on_stackedWidget_currentChanged(int arg1);
     void on_testBtn_clicked();
     void on_clearTextBtn_clicked();

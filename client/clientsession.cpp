@@ -7,6 +7,7 @@
 #include "net/sendthread.h"
 #include "net/workercommands.h"
 #include "transfer/crossthreadvalues.h"
+#include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
 
 #include <QAbstractProxyModel>
@@ -262,6 +263,11 @@ void ClientSession::setReceiveFolder(const QString &folder)
     saveFilePath.set(folder);
 }
 
+QString ClientSession::receiveFolder() const
+{
+    return FileReceiver::directoryFor(saveFilePath.get());
+}
+
 // The disconnect action follows the connection as the session knows it: it
 // is offered exactly while "建立连接" is not, whatever link a transfer had.
 void ClientSession::setTransferControlsEnabled(bool enabled, Side side)
@@ -426,7 +432,7 @@ RateMeter *ClientSession::rateMeter(Side side) const
 
 void ClientSession::startProgress(Side side, qint64 elapsedMs, quint64 bytes)
 {
-    emit progressStarted(side);
+    emit progressShown(side, true);
     rateMeter(side)->start(elapsedMs, bytes);
 }
 
@@ -444,7 +450,7 @@ void ClientSession::showPercentage(Side side, quint64 done, quint64 total)
 void ClientSession::endProgress(Side side)
 {
     rateMeter(side)->stop();
-    emit progressEnded(side);
+    emit progressShown(side, false);
 }
 
 // ---- The send queue ----
@@ -469,6 +475,19 @@ void ClientSession::send(const QStringList &paths)
 
 // While a send runs the files join its run; otherwise they start one, or
 // wait for a connection.
+bool ClientSession::queueDropped(const QList<QUrl> &urls)
+{
+    QStringList paths;
+    for (const QUrl &url : urls) {
+        qDebug() << "用户拖放访问目录:" << url.toLocalFile();
+        if (!url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    }
+    if (!paths.isEmpty())
+        queue(paths);
+    return !paths.isEmpty();
+}
+
 void ClientSession::queue(const QStringList &paths)
 {
     const bool running = m_sendQueue.sending();

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <optional>
 
@@ -57,10 +58,15 @@ public:
     void send(const QStringList &paths);
     // Files dropped: they join a running queue, or start one.
     void queue(const QStringList &paths);
+    // The local files among what was dropped are queued; false when there
+    // is none (a web address, say).
+    bool queueDropped(const QList<QUrl> &urls);
     // Stops the file being sent and drops the files after it.
     void stop();
     void setBufferSize(int bytes);
     void setReceiveFolder(const QString &folder);
+    // The folder received files go to.
+    QString receiveFolder() const;
     // The recent addresses as settings.ini kept them.
     void setRecentAddresses(const QStringList &stored);
     void forgetAddress(const QString &address);
@@ -102,10 +108,10 @@ signals:
     void connectActionsChanged();
     // The controls a running send or reception locks, and the buffer size.
     void transferControlsChanged(ClientSession::Side side, bool enabled);
-    void progressStarted(ClientSession::Side side);
+    // A side's progress is shown from its start to its end.
+    void progressShown(ClientSession::Side side, bool shown);
     // A share of 0 to 100; none while the total is unknown or exceeded.
     void progressMoved(ClientSession::Side side, int percent);
-    void progressEnded(ClientSession::Side side);
     void rateChanged(ClientSession::Side side, const QString &text);
     // "2/5": the place of the file handed over last, shown while a queue of
     // more than one file runs.

@@ -88,10 +88,9 @@ public:
     {
         QObject::connect(&session, &ClientSession::logLine, &session,
                          [this](const QString &line) { log << line; });
-        QObject::connect(&session, &ClientSession::progressStarted, &session,
-                         [this](ClientSession::Side side) { running[int(side)] = true; });
-        QObject::connect(&session, &ClientSession::progressEnded, &session,
-                         [this](ClientSession::Side side) { running[int(side)] = false; });
+        QObject::connect(
+            &session, &ClientSession::progressShown, &session,
+            [this](ClientSession::Side side, bool shown) { running[int(side)] = shown; });
         QObject::connect(&session, &ClientSession::progressMoved, &session,
                          [this](ClientSession::Side, int value) { percent = value; });
         QObject::connect(

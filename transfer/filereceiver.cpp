@@ -241,9 +241,13 @@ bool FileReceiver::closeFile()
 
 QString FileReceiver::receiveDirectory() const
 {
-    QString directory = m_directory ? m_directory() : QString();
-    if (!directory.isEmpty())
-        return directory;
+    return directoryFor(m_directory ? m_directory() : QString());
+}
+
+QString FileReceiver::directoryFor(const QString &chosen)
+{
+    if (!chosen.isEmpty())
+        return chosen;
     // Never the filesystem root: an unset directory is the program's own.
     return QCoreApplication::instance() ? QCoreApplication::applicationDirPath()
                                         : QDir::currentPath();

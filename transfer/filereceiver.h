@@ -87,6 +87,9 @@ public:
     // Why the last RecWriteFailed ended its reception; None otherwise.
     WriteFailure writeFailure() const { return m_writeFailure; }
 
+    // Where files go for the directory chosen: an unset one is the program's.
+    static QString directoryFor(const QString &chosen);
+
 private:
     void rawData(const QByteArray &bytes) override;
     bool transferOpened(const FrameHeader &header) override;

@@ -164,8 +164,8 @@ bool renameHostUnresolvable()
 #endif
 }
 
-// The log's menu holds the standard actions and the two of the window's
-// own, each opening its place.
+// The log's menu holds the standard actions and the window's own, the last
+// two each opening its place: the folder files go to, and the history.
 void opensFromLogMenu(MainWindow &window, const QString &history)
 {
     const WindowTest::DesktopRecord &desktop = WindowTest::recordDesktop(window);
@@ -180,9 +180,10 @@ void opensFromLogMenu(MainWindow &window, const QString &history)
     menu->actions().at(texts.size() - 2)->trigger();
     menu->actions().at(texts.size() - 1)->trigger();
     menu->close();
-    const QString shown = lineEdit(window, "dirShowLineEdit")->text();
-    QCOMPARE(desktop.opened, (QList<QUrl>{QUrl::fromLocalFile(shown.isEmpty() ? appDir() : shown),
-                                          QUrl::fromLocalFile(history)}));
+    const QString folder = saveFilePath.get();
+    QCOMPARE(desktop.opened.mid(desktop.opened.size() - 2),
+             (QList<QUrl>{QUrl::fromLocalFile(folder.isEmpty() ? appDir() : folder),
+                          QUrl::fromLocalFile(history)}));
 }
 
 } // namespace
@@ -498,6 +499,7 @@ void TestMainWindowSettings::settingsLocation()
     // Emptied by hand, the field of an installed copy still means its folder.
     lineEdit(*window, "dirShowLineEdit")->clear();
     QCOMPARE(saveFilePath.get(), portable ? QString() : userDir);
+    opensFromLogMenu(*window, history);
     lineEdit(*window, "serverAddressLineEdit")->setText(Loopback);
     window.reset();
     qputenv("HOME", oldHome);
