@@ -279,7 +279,7 @@ void TransferListModel::setWaiting(const QStringList &paths)
         if (waiting - gone > paths.size())
             return false;
         for (int i = 0; i < waiting - gone; ++i) {
-            if (m_queue[size_t(first + gone + i)].record.path != paths.at(i))
+            if (m_queue[size_t(first) + size_t(gone) + size_t(i)].record.path != paths.at(i))
                 return false;
         }
         return true;
