@@ -80,6 +80,26 @@ std::optional<QList<int>> readWidths(const QSettings &settings, const char *key)
     return widths;
 }
 
+// One of words, exactly; the first is the default.
+template <std::size_t N>
+std::optional<QString> readWord(const QSettings &settings, const char *key,
+                                const char *const (&words)[N])
+{
+    const std::optional<QString> value = readKey(settings, key);
+    return value && SettingsFile::isOneOf(*value, words) ? value : std::nullopt;
+}
+
+// At the default, the key goes, so a file at the default settings holds
+// the keys it always held.
+void writeUnlessDefault(QSettings &settings, const char *key, const std::optional<QString> &value,
+                        const char *defaultWord)
+{
+    if (value && *value == QLatin1String(defaultWord))
+        settings.remove(QLatin1String(key));
+    else if (value)
+        settings.setValue(QLatin1String(key), *value);
+}
+
 std::optional<bool> readSwitch(const QSettings &settings, const char *key)
 {
     const QString value = readKey(settings, key).value_or(QString()).trimmed().toLower();
@@ -160,11 +180,15 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    return {
-        readKey(settings, KeySaveFilePath),          readKey(settings, KeySocketType),
-        readKey(settings, KeyServerAddress),         readList(settings, KeyRecentAddresses),
-        readSwitch(settings, KeyAutoReconnect),      readBytes(settings, KeyTransferListGeometry),
-        readWidths(settings, KeyTransferListColumns)};
+    return {readKey(settings, KeySaveFilePath),
+            readKey(settings, KeySocketType),
+            readKey(settings, KeyServerAddress),
+            readList(settings, KeyRecentAddresses),
+            readSwitch(settings, KeyAutoReconnect),
+            readBytes(settings, KeyTransferListGeometry),
+            readWidths(settings, KeyTransferListColumns),
+            readWord(settings, KeyLanguage, Languages),
+            readWord(settings, KeyAppearance, Appearances)};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -172,8 +196,9 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    for (const char *key : {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses,
-                            KeyAutoReconnect, KeyTransferListGeometry, KeyTransferListColumns})
+    for (const char *key :
+         {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses, KeyAutoReconnect,
+          KeyTransferListGeometry, KeyTransferListColumns, KeyLanguage, KeyAppearance})
         settings.remove(markedName(key));
     // A backslash starts an escape in a hand-edited INI value.
     std::optional<QString> folder = values.saveFilePath;
@@ -185,6 +210,8 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeUnlessEmpty(settings, KeyRecentAddresses, values.recentAddresses);
     writeUnlessEmpty(settings, KeyTransferListGeometry, values.transferListGeometry);
     writeUnlessEmpty(settings, KeyTransferListColumns, textsOf(values.transferListColumns));
+    writeUnlessDefault(settings, KeyLanguage, values.language, Languages[0]);
+    writeUnlessDefault(settings, KeyAppearance, values.appearance, Appearances[0]);
     // Off is the default and is not written, so a file at the default
     // settings holds the keys it always held.
     if (values.autoReconnect && *values.autoReconnect)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstddef>
 #include <optional>
 
 // settings.ini: where it is, and what it holds, for every program that
@@ -21,6 +22,23 @@ constexpr char KeyRecentAddresses[] = "recentAddresses";
 constexpr char KeyAutoReconnect[] = "autoReconnect";
 constexpr char KeyTransferListGeometry[] = "transferListGeometry";
 constexpr char KeyTransferListColumns[] = "transferListColumns";
+constexpr char KeyLanguage[] = "language";
+constexpr char KeyAppearance[] = "appearance";
+
+// The words the window's language and look are kept as; the first of each
+// is the default, which no key means.
+constexpr const char *Languages[] = {"zh_CN", "en"};
+constexpr const char *Appearances[] = {"light", "dark", "system"};
+
+// Whether value is one of words, exactly.
+template <std::size_t N> bool isOneOf(const QString &value, const char *const (&words)[N])
+{
+    for (const char *word : words) {
+        if (value == QLatin1String(word))
+            return true;
+    }
+    return false;
+}
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -67,6 +85,10 @@ struct Values
     // number from 1 to MaxColumnWidth is left unset. Written empty, the key
     // goes.
     std::optional<QList<int>> transferListColumns;
+    // One of Languages and one of Appearances; a word it does not know is
+    // left unset. Written as the default, the key goes.
+    std::optional<QString> language;
+    std::optional<QString> appearance;
 };
 
 constexpr int MaxColumnWidth = 10000;

@@ -23,6 +23,8 @@ const QString RecentAddresses = QLatin1String(SettingsFile::KeyRecentAddresses);
 const QString AutoReconnect = QLatin1String(SettingsFile::KeyAutoReconnect);
 const QString ListGeometry = QLatin1String(SettingsFile::KeyTransferListGeometry);
 const QString ListColumns = QLatin1String(SettingsFile::KeyTransferListColumns);
+const QString Language = QLatin1String(SettingsFile::KeyLanguage);
+const QString Appearance = QLatin1String(SettingsFile::KeyAppearance);
 
 // As Notepad starts a UTF-8 file.
 const QByteArray Bom = QByteArrayLiteral("\xef\xbb\xbf");
@@ -62,6 +64,8 @@ QVariantMap setKeys(const SettingsFile::Values &values)
     put(&map, AutoReconnect, values.autoReconnect);
     put(&map, ListGeometry, values.transferListGeometry);
     put(&map, ListColumns, values.transferListColumns);
+    put(&map, Language, values.language);
+    put(&map, Appearance, values.appearance);
     return map;
 }
 
@@ -84,7 +88,9 @@ SettingsFile::Values valuesOf(const QVariantMap &map)
             take<QStringList>(map, RecentAddresses),
             take<bool>(map, AutoReconnect),
             take<QByteArray>(map, ListGeometry),
-            widths};
+            widths,
+            take<QString>(map, Language),
+            take<QString>(map, Appearance)};
 }
 
 // The toolkit orders the keys its own way on each system.
@@ -206,6 +212,11 @@ void tst_Policies::settingsRead_data()
         << QVariantMap();
     QTest::newRow("a width of nothing is missing")
         << QByteArray("[General]\ntransferListColumns=150, 0\n") << QVariantMap();
+    QTest::newRow("English and dark")
+        << QByteArray("[General]\nlanguage=en\nappearance=dark\n")
+        << QVariantMap{{Language, QStringLiteral("en")}, {Appearance, QStringLiteral("dark")}};
+    QTest::newRow("a language and a look it does not know are missing")
+        << QByteArray("[General]\nlanguage=fr\nappearance=Dark\n") << QVariantMap();
 }
 
 void tst_Policies::settingsRead()
@@ -256,6 +267,14 @@ void tst_Policies::settingsWrite_data()
                        {RecentAddresses, QStringList()},
                        {ListGeometry, QByteArray()},
                        {ListColumns, QVariantList()}}
+        << QByteArray("[General]\nserverAddress=x\n");
+    QTest::newRow("a language and a look beside the defaults")
+        << QByteArray()
+        << QVariantMap{{Language, QStringLiteral("en")}, {Appearance, QStringLiteral("system")}}
+        << QByteArray("[General]\nappearance=system\nlanguage=en\n");
+    QTest::newRow("the default language and look take their keys")
+        << QByteArray("[General]\nappearance=dark\nlanguage=en\nserverAddress=x\n")
+        << QVariantMap{{Language, QStringLiteral("zh_CN")}, {Appearance, QStringLiteral("light")}}
         << QByteArray("[General]\nserverAddress=x\n");
     QTest::newRow("a key behind a BOM is written once")
         << Bom + "serverAddress=10.0.0.1\n"
