@@ -1,14 +1,17 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/appearance.h"
 #include "app/awaynotices.h"
 #include "app/desktop.h"
 #include "app/logview.h"
 #include "app/ratelabel.h"
 #include "app/recentaddresscompleter.h"
+#include "app/settingsdialog.h"
 #include "app/transferlistwindow.h"
 #include "kvrversion.h"
 #include "net/sendthread.h"
+#include "settings/language.h"
 #include "settings/settingsfile.h"
 #include "transfer/stopthread.h"
 
@@ -73,6 +76,9 @@ MainWindow::MainWindow(const QString &programDir, QWidget *parent)
     m_transferList = new TransferListWindow(
         m_session, [this]() -> Desktop & { return m_notices->desktop(); }, this);
     connect(ui->act_transferList, &QAction::triggered, m_transferList, &TransferListWindow::open);
+    connect(ui->act_settings, &QAction::triggered, this, &MainWindow::openSettings);
+    ui->fileTransmitBtn->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_appearance = new Appearance(this);
 
     fillLocalIpList();
     loadSettings();
@@ -101,6 +107,11 @@ void MainWindow::fitButtonRow()
     const int missing = ui->layoutWidget->geometry().bottom() + 1 - ui->centralwidget->height();
     if (missing > 0)
         resize(width(), height() + missing);
+}
+
+void MainWindow::showLookForThisRun(const QString &appearance)
+{
+    m_appearance->apply(Appearance::lookOf(appearance));
 }
 
 void MainWindow::setDesktop(std::unique_ptr<Desktop> desktop)
@@ -142,6 +153,9 @@ void MainWindow::loadSettings()
     // A missing file reads as all unset.
     const SettingsFile::Values stored = SettingsFile::read(settingsFilePath);
     m_transferList->restore(stored);
+    m_language = stored.language;
+    m_look = stored.appearance;
+    m_appearance->apply(Appearance::lookOf(m_look));
     m_session->setRecentAddresses(stored.recentAddresses.value_or(QStringList()));
     recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit, m_session);
     if (!QFileInfo::exists(settingsFilePath)) {
@@ -169,6 +183,8 @@ void MainWindow::saveSettings()
     values.recentAddresses = m_session->recentAddresses();
     values.autoReconnect = ui->act_autoReconnect->isChecked();
     m_transferList->store(values);
+    values.language = m_language.value_or(QLatin1String(Language::Chinese));
+    values.appearance = m_look.value_or(Appearance::wordOf(Appearance::Look::Light));
     if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
@@ -274,7 +290,7 @@ void MainWindow::on_stackedWidget_currentChanged(int arg1)
     clientMsgLabel->setVisible(client);
     serverStateLabel->setVisible(!client);
     serverMsgLabel->setVisible(!client);
-    setWindowTitle((client ? utf8("KVR文件网络传输助手") : utf8("服务端")) + versionTag);
+    setWindowTitle((client ? tr("KVR文件网络传输助手") : tr("服务端")) + versionTag);
 }
 
 void MainWindow::fillLocalIpList()
@@ -307,10 +323,10 @@ void MainWindow::initStatusBar()
     ui->statusbar->addWidget(clientStateLabel);
     ui->statusbar->addPermanentWidget(clientMsgLabel);
 
-    const auto makeBar = [this](const char *name, const char *format) {
+    const auto makeBar = [this](const char *name, const QString &format) {
         auto *bar = new QProgressBar(this);
         bar->setObjectName(QLatin1String(name));
-        bar->setFormat(QString::fromUtf8(format));
+        bar->setFormat(format);
         ui->statusbar->addWidget(bar);
         bar->hide();
         return bar;
@@ -325,9 +341,9 @@ void MainWindow::initStatusBar()
     sendQueueLabel = makeLabel("sendQueueLabel");
     ui->statusbar->addWidget(sendQueueLabel);
     sendQueueLabel->hide();
-    sendProgressBar = makeBar("sendProgressBar", "发送:%p%");
+    sendProgressBar = makeBar("sendProgressBar", tr("发送:%p%"));
     sendRateLabel = makeRateLabel("sendRateLabel");
-    recProgressBar = makeBar("recProgressBar", "接收:%p%");
+    recProgressBar = makeBar("recProgressBar", tr("接收:%p%"));
     recRateLabel = makeRateLabel("recRateLabel");
 }
 
@@ -383,9 +399,8 @@ void MainWindow::on_spinBox_bufferSize_valueChanged(int arg1)
 
 void MainWindow::on_chooseDirBtn_clicked()
 {
-    const QString dir = QFileDialog::getExistingDirectory(this, utf8("选择文件夹"),
-                                                          QCoreApplication::applicationDirPath(),
-                                                          QFileDialog::ShowDirsOnly);
+    const QString dir = QFileDialog::getExistingDirectory(
+        this, tr("选择文件夹"), QCoreApplication::applicationDirPath(), QFileDialog::ShowDirsOnly);
     if (!dir.isEmpty())
         ui->dirShowLineEdit->setText(dir);
 }
@@ -402,7 +417,7 @@ void MainWindow::on_fileTransmitBtn_clicked()
         return;
     QStringList chosen;
     if (!m_session->hasWaiting())
-        chosen = QFileDialog::getOpenFileNames(this, utf8("选择文件"), ui->dirShowLineEdit->text(),
+        chosen = QFileDialog::getOpenFileNames(this, tr("选择文件"), ui->dirShowLineEdit->text(),
                                                QString());
     m_session->send(chosen);
 }
@@ -432,11 +447,36 @@ void MainWindow::showQueuePlace(const QString &place, bool shown)
 void MainWindow::fillLogMenu(QMenu *menu)
 {
     menu->addAction(ui->act_transferList);
-    menu->addAction(utf8("打开接收文件夹"), this, [this] {
+    menu->addAction(tr("打开接收文件夹"), this, [this] {
         m_notices->desktop().open(QUrl::fromLocalFile(m_session->receiveFolder()));
     });
-    QAction *history = menu->addAction(utf8("打开传输记录"), this, [this] {
+    QAction *history = menu->addAction(tr("打开传输记录"), this, [this] {
         m_notices->desktop().open(QUrl::fromLocalFile(m_session->historyPath()));
     });
     history->setEnabled(QFileInfo::exists(m_session->historyPath()));
+}
+
+// The dialog's folder and buffer size go through the form's own fields, so
+// that they behave as the fields always did.
+void MainWindow::openSettings()
+{
+    SettingsDialog::Choices current;
+    current.receiveFolder = ui->dirShowLineEdit->text();
+    current.bufferSize = ui->spinBox_bufferSize->value();
+    current.language = m_language.value_or(QLatin1String(Language::Chinese));
+    current.appearance = Appearance::wordOf(m_appearance->look());
+    SettingsDialog dialog(current, Language::current(), this);
+    dialog.setReceiveFolderEnabled(ui->dirShowLineEdit->isEnabled());
+    dialog.setBufferSizeEnabled(ui->spinBox_bufferSize->isEnabled());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const SettingsDialog::Choices chosen = dialog.choices();
+    if (chosen.receiveFolder != QDir::fromNativeSeparators(current.receiveFolder))
+        ui->dirShowLineEdit->setText(chosen.receiveFolder);
+    ui->spinBox_bufferSize->setValue(chosen.bufferSize);
+    m_language = chosen.language;
+    m_look = chosen.appearance;
+    m_appearance->apply(Appearance::lookOf(m_look));
+    // Kept now: a change of language waits for the next start.
+    saveSettings();
 }

@@ -10,7 +10,9 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
+class Appearance;
 class AwayNotices;
 class Desktop;
 class LogView;
@@ -51,6 +53,9 @@ public:
     SendQueue &sendQueue() { return m_session->sendQueue(); }
     // In place of the system's notifications and file manager.
     void setDesktop(std::unique_ptr<Desktop> desktop);
+    // A look the command line chose, over settings.ini's, for this run only.
+    void showLookForThisRun(const QString &appearance);
+    Appearance *appearance() const { return m_appearance; }
 
 signals:
     void handleCmd(int cmd_type);
@@ -94,6 +99,7 @@ private:
     void showProgress(ClientSession::Side side, bool shown);
     void showQueuePlace(const QString &place, bool shown);
     void fillLogMenu(QMenu *menu);
+    void openSettings();
 
     // NOLINTBEGIN(readability-identifier-naming)
     QString versionTag;
@@ -119,4 +125,8 @@ private:
     LogView *m_log = nullptr;
     std::unique_ptr<AwayNotices> m_notices;
     TransferListWindow *m_transferList = nullptr;
+    Appearance *m_appearance = nullptr;
+    // As settings.ini keeps them, whatever this run's command line chose.
+    std::optional<QString> m_language;
+    std::optional<QString> m_look;
 };

@@ -32,21 +32,23 @@ namespace {
 using Tab = TransferListModel::Tab;
 
 constexpr Tab Tabs[] = {Tab::Queue, Tab::Failed, Tab::Done};
-const char *const TabTexts[] = {"队列", "失败", "完成"};
+const char *const TabTexts[] = {QT_TRANSLATE_NOOP("TransferListWindow", "队列"),
+                                QT_TRANSLATE_NOOP("TransferListWindow", "失败"),
+                                QT_TRANSLATE_NOOP("TransferListWindow", "完成")};
 const char *const ViewNames[] = {"queueView", "failedView", "doneView"};
 // The widest text each column usually shows, for its width at first; the
 // last column, the result, takes what is left. A digest shows its start,
 // enough to tell two apart, so that the result fits on a laptop's screen.
 const char *const WidestTexts[TransferListModel::ColumnCount - 1] = {
-    "2026-12-08 14:03:27",  "接收",         "192.168.100.100",
-    "kvr-program-0001.txt", "999.9 MB",     "0:00:00",
-    "999.9 MB/s",           "0123456789abc"};
+    "2026-12-08 14:03:27",
+    QT_TRANSLATE_NOOP("TransferListModel", "接收"),
+    "192.168.100.100",
+    "kvr-program-0001.txt",
+    "999.9 MB",
+    "0:00:00",
+    "999.9 MB/s",
+    "0123456789abc"};
 constexpr int RowsAtFirst = 16;
-
-QString utf8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
 
 // A running transfer's result as a bar with its text on it.
 class ProgressDelegate : public QStyledItemDelegate
@@ -83,7 +85,7 @@ TransferListWindow::TransferListWindow(ClientSession *session, DesktopOf desktop
       m_desktop(std::move(desktop))
 {
     setObjectName(QStringLiteral("transferListWindow"));
-    setWindowTitle(utf8("传输列表"));
+    setWindowTitle(tr("传输列表"));
     // The window's font, as its other widgets have it.
     setAttribute(Qt::WA_WindowPropagation);
     buildTabs();
@@ -141,7 +143,7 @@ void TransferListWindow::buildTabs()
                     m_syncingWidths = false;
                 });
         m_views[i] = view;
-        m_tabs->addTab(view, utf8(TabTexts[i]));
+        m_tabs->addTab(view, tr(TabTexts[i]));
     }
     connect(m_tabs, &QTabWidget::currentChanged, this, &TransferListWindow::showTab);
 }
@@ -149,24 +151,24 @@ void TransferListWindow::buildTabs()
 void TransferListWindow::buildActions()
 {
     const auto keys = [](QKeySequence::StandardKey key) { return QKeySequence::keyBindings(key); };
-    m_retry = addListAction("act_retry", "重试", {QKeySequence(Qt::CTRL | Qt::Key_R)},
+    m_retry = addListAction("act_retry", tr("重试"), {QKeySequence(Qt::CTRL | Qt::Key_R)},
                             &TransferListWindow::retrySelected);
-    m_retryAll =
-        addListAction("act_retryAll", "全部重试", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)},
-                      &TransferListWindow::retryAll);
+    m_retryAll = addListAction("act_retryAll", tr("全部重试"),
+                               {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R)},
+                               &TransferListWindow::retryAll);
     // As Windows' search opens a file's location.
     m_openFolder = addListAction(
-        "act_openFolder", "打开所在文件夹",
+        "act_openFolder", tr("打开所在文件夹"),
         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)},
         &TransferListWindow::openFolder);
-    m_copy =
-        addListAction("act_copy", "复制", keys(QKeySequence::Copy), &TransferListWindow::copyRows);
-    m_copyDigests =
-        addListAction("act_copyMd5", "复制 MD5", {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
-                      &TransferListWindow::copyDigests);
-    m_remove = addListAction("act_remove", "移除", keys(QKeySequence::Delete),
+    m_copy = addListAction("act_copy", tr("复制"), keys(QKeySequence::Copy),
+                           &TransferListWindow::copyRows);
+    m_copyDigests = addListAction("act_copyMd5", tr("复制 MD5"),
+                                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
+                                  &TransferListWindow::copyDigests);
+    m_remove = addListAction("act_remove", tr("移除"), keys(QKeySequence::Delete),
                              &TransferListWindow::removeSelected);
-    m_clearDone = addListAction("act_clearDone", "清空已完成",
+    m_clearDone = addListAction("act_clearDone", tr("清空已完成"),
                                 {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Delete)},
                                 &TransferListWindow::clearDone);
     // Keys only: the tabs are the buttons.
@@ -180,11 +182,11 @@ void TransferListWindow::buildActions()
     addActions({next, previous});
 }
 
-QAction *TransferListWindow::addListAction(const char *name, const char *text,
+QAction *TransferListWindow::addListAction(const char *name, const QString &text,
                                            const QList<QKeySequence> &keys,
                                            void (TransferListWindow::*slot)())
 {
-    auto *action = new QAction(utf8(text), this);
+    auto *action = new QAction(text, this);
     action->setObjectName(QLatin1String(name));
     action->setShortcuts(keys);
     action->setToolTip(QStringLiteral("%1 (%2)").arg(
@@ -336,10 +338,10 @@ void TransferListWindow::activate(const QModelIndex &index)
 void TransferListWindow::openFile(const TransferRecord &record)
 {
     if (record.path.isEmpty())
-        tell(utf8("无法打开文件"), Protocol::printable(record.fileName),
-             utf8("传输记录未保存文件的位置"));
+        tell(tr("无法打开文件"), Protocol::printable(record.fileName),
+             tr("传输记录未保存文件的位置"));
     else if (!QFileInfo(record.path).isFile())
-        tell(utf8("无法打开文件"), QDir::toNativeSeparators(record.path), utf8("文件已不存在"));
+        tell(tr("无法打开文件"), QDir::toNativeSeparators(record.path), tr("文件已不存在"));
     else
         m_desktop().open(QUrl::fromLocalFile(record.path));
 }
@@ -349,7 +351,7 @@ void TransferListWindow::showReason(const QModelIndex &row)
     const TransferRecord &record = m_model->recordAt(row.row());
     const QString where = record.path.isEmpty() ? Protocol::printable(record.fileName)
                                                 : QDir::toNativeSeparators(record.path);
-    tell(utf8("失败原因"), where, row.siblingAtColumn(TransferListModel::Result).data().toString());
+    tell(tr("失败原因"), where, row.siblingAtColumn(TransferListModel::Result).data().toString());
 }
 
 // Not modal: the list stays usable beside it.
@@ -401,7 +403,7 @@ QList<int> TransferListWindow::defaultColumnWidths() const
                         fontMetrics().horizontalAdvance(QLatin1Char('M'));
     QList<int> widths;
     for (const char *text : WidestTexts)
-        widths << fontMetrics().horizontalAdvance(utf8(text)) + padding;
+        widths << fontMetrics().horizontalAdvance(TransferListModel::tr(text)) + padding;
     return widths;
 }
 

@@ -43,7 +43,7 @@ private:
 
     void buildTabs();
     void buildActions();
-    QAction *addListAction(const char *name, const char *text, const QList<QKeySequence> &keys,
+    QAction *addListAction(const char *name, const QString &text, const QList<QKeySequence> &keys,
                            void (TransferListWindow::*slot)());
     QTreeView *currentView() const;
     Tab currentTab() const;

@@ -11,6 +11,7 @@
 #include "transfer/protocol.h"
 
 #include <QAbstractProxyModel>
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
@@ -20,15 +21,12 @@
 
 namespace {
 
-constexpr char DisconnectedLine[] = "已和KVR控制器断开连接\n";
-constexpr char RetriesStartedLine[] = "开始自动重连";
-constexpr char RetriesStoppedLine[] = "已停止自动重连";
-constexpr char ReceptionStoppedLine[] = "已停止接收，未完成的文件已删除";
-
-QString utf8(const char *text)
-{
-    return QString::fromUtf8(text);
-}
+constexpr const char *DisconnectedLine =
+    QT_TRANSLATE_NOOP("ClientSession", "已和KVR控制器断开连接\n");
+constexpr const char *RetriesStartedLine = QT_TRANSLATE_NOOP("ClientSession", "开始自动重连");
+constexpr const char *RetriesStoppedLine = QT_TRANSLATE_NOOP("ClientSession", "已停止自动重连");
+constexpr const char *ReceptionStoppedLine =
+    QT_TRANSLATE_NOOP("ClientSession", "已停止接收，未完成的文件已删除");
 
 // "a.bin, b.bin": the names as they are sent.
 QString fileNames(const QStringList &paths)
@@ -47,23 +45,27 @@ QString someNames(const QStringList &names)
     for (const QString &name : names.mid(0, Shown))
         shown << Protocol::printable(name);
     const QString list = shown.join(QLatin1String(", "));
-    return names.size() > Shown ? utf8("%1 等 %2 个").arg(list).arg(names.size()) : list;
+    return names.size() > Shown ? QCoreApplication::translate("ClientSession", "%1 等 %2 个")
+                                      .arg(list)
+                                      .arg(names.size())
+                                : list;
 }
 
 // Why a failed transfer cannot be sent again from here; empty if it can.
 QString whyNotRetried(const TransferRecord &record)
 {
     if (record.direction == TransferRecord::Direction::Receive)
-        return utf8("接收失败的文件无法从本机重试, 请让控制器重新发送");
+        return QCoreApplication::translate("ClientSession",
+                                           "接收失败的文件无法从本机重试, 请让控制器重新发送");
     // history.csv keeps no path.
     if (record.path.isEmpty())
-        return utf8("无法重试, 传输记录未保存文件的位置");
+        return QCoreApplication::translate("ClientSession", "无法重试, 传输记录未保存文件的位置");
     const QFileInfo info(record.path);
     if (!info.exists())
-        return utf8("无法重试, 文件已不存在");
+        return QCoreApplication::translate("ClientSession", "无法重试, 文件已不存在");
     QFile file(record.path);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly))
-        return utf8("无法重试, 文件无法读取");
+        return QCoreApplication::translate("ClientSession", "无法重试, 文件无法读取");
     return QString();
 }
 
@@ -121,7 +123,7 @@ void ClientSession::endConnection(int cmd)
     emit command(cmd);
     if (wasRetrying) {
         // Nothing may be connected to report the end: show it here.
-        log(utf8(RetriesStoppedLine));
+        log(tr(RetriesStoppedLine));
         showDisconnected();
     }
     offerConnect(true, false);
@@ -134,7 +136,7 @@ void ClientSession::setAutoReconnect(bool enabled)
     if (wasRetrying && !m_reconnect->isRunning()) {
         showRetriesStopped();
     } else if (!wasRetrying && m_reconnect->isRunning()) {
-        log(utf8(RetriesStartedLine));
+        log(tr(RetriesStartedLine));
         showRetrying();
     }
 }
@@ -165,8 +167,8 @@ void ClientSession::socketStateChanged(QAbstractSocket::SocketState state)
                               state == QAbstractSocket::ConnectingState;
     if (m_reconnect->isRunning() && notConnected) {
         if (!wasRetrying) {
-            log(utf8(DisconnectedLine));
-            log(utf8(RetriesStartedLine));
+            log(tr(DisconnectedLine));
+            log(tr(RetriesStartedLine));
         }
         showRetrying();
         return;
@@ -174,7 +176,7 @@ void ClientSession::socketStateChanged(QAbstractSocket::SocketState state)
     switch (state) {
     case QAbstractSocket::UnconnectedState:
         showDisconnected();
-        log(utf8(DisconnectedLine));
+        log(tr(DisconnectedLine));
         break;
     case QAbstractSocket::HostLookupState:
         showState(tr("正在查找主机"));
@@ -184,7 +186,7 @@ void ClientSession::socketStateChanged(QAbstractSocket::SocketState state)
         break;
     case QAbstractSocket::ConnectedState:
         showState(tr("已建立连接"), Qt::green);
-        log(utf8("已和KVR控制器建立连接\n"));
+        log(tr("已和KVR控制器建立连接\n"));
         offerConnect(false, m_disconnectOffered);
         m_recentAddresses.remember(m_connectingTo);
         emit recentAddressesChanged();
@@ -236,7 +238,7 @@ void ClientSession::showDisconnected()
 // A connect of a run that was under way goes on and reports how it ended.
 void ClientSession::showRetriesStopped()
 {
-    log(utf8(RetriesStoppedLine));
+    log(tr(RetriesStoppedLine));
     if (m_worker->clientState() == QAbstractSocket::UnconnectedState)
         showDisconnected();
     else
@@ -250,7 +252,7 @@ void ClientSession::greet()
     if (m_worker->clientState() == QAbstractSocket::ConnectedState)
         emit command(CmdTest);
     else
-        log(utf8("未建立连接，无法发送!"));
+        log(tr("未建立连接，无法发送!"));
 }
 
 void ClientSession::setBufferSize(int bytes)
@@ -296,34 +298,34 @@ bool ClientSession::logSendEvent(const SendEvent &event)
 {
     switch (event.code) {
     case TransStarted:
-        log(utf8("开始传送中..."));
+        log(tr("开始传送中..."));
         startProgress(Side::Send, event.elapsedMs, event.bytesRead);
         setTransferControlsEnabled(false, Side::Send);
         break;
     case TransDone:
-        log(utf8("传送完成!"));
-        log(utf8("发送文件大小:") + QString::number(event.bytesRead));
-        log(utf8("总发送字节大小:") + QString::number(event.bytesWritten));
-        logDuration("发送耗时:", event.elapsedMs);
+        log(tr("传送完成!"));
+        log(tr("发送文件大小:") + QString::number(event.bytesRead));
+        log(tr("总发送字节大小:") + QString::number(event.bytesWritten));
+        logDuration(QT_TR_NOOP("发送耗时:"), event.elapsedMs);
         break;
     case TransProgress:
         showPercentage(Side::Send, event.bytesRead, event.fileSize);
         m_sendRate->progress(event.elapsedMs, event.bytesRead, event.fileSize);
         break;
     case TransAborted:
-        log(utf8("传送已被强制中断!\n"));
+        log(tr("传送已被强制中断!\n"));
         break;
     case TransDisconnected:
-        log(utf8("连接已断开,传送中断!"));
+        log(tr("连接已断开,传送中断!"));
         break;
     case TransOpenFailed:
-        log(utf8("打开文件失败，传送中断\n"));
+        log(tr("打开文件失败，传送中断\n"));
         break;
     case TransReadFailed:
-        log(utf8("读取文件失败，传送中断\n"));
+        log(tr("读取文件失败，传送中断\n"));
         break;
     case TransChanged:
-        log(utf8("文件在发送中被修改,传送失败!\n"));
+        log(tr("文件在发送中被修改,传送失败!\n"));
         break;
     default:
         return false;
@@ -367,47 +369,47 @@ bool ClientSession::logReceiveEvent(const ReceiveEvent &event)
 {
     switch (event.code) {
     case RecDone:
-        log(utf8("接收完成!"));
-        log(utf8("文件接收大小:") + QString::number(event.fileBytes));
-        log(utf8("总接收Byte大小:") + QString::number(event.totalBytes));
-        logDuration("接收耗时:", event.elapsedMs);
+        log(tr("接收完成!"));
+        log(tr("文件接收大小:") + QString::number(event.fileBytes));
+        log(tr("总接收Byte大小:") + QString::number(event.totalBytes));
+        logDuration(QT_TR_NOOP("接收耗时:"), event.elapsedMs);
         // Nothing vouched for a file that came without a digest but the size.
         if (event.sizeMismatch)
-            log(utf8("文件大小不符: 收到 %1, 声明 %2").arg(event.fileBytes).arg(event.fileSize));
+            log(tr("文件大小不符: 收到 %1, 声明 %2").arg(event.fileBytes).arg(event.fileSize));
         if (!event.savedAs.isEmpty())
-            log(utf8("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(event.savedAs));
+            log(tr("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(event.savedAs));
         break;
     case RecStarted:
-        log(utf8("\n开始接收..."));
+        log(tr("\n开始接收..."));
         break;
     case RecProgress:
         break;
     case RecCreateFailed:
-        log(utf8("创建文件失败,接收失败!\n"));
+        log(tr("创建文件失败,接收失败!\n"));
         if (event.programFile)
-            log(utf8("拒绝接收 %1: 不能覆盖本程序自己的文件")
+            log(tr("拒绝接收 %1: 不能覆盖本程序自己的文件")
                     .arg(Protocol::printable(event.fileName)));
         break;
     case RecTimeout:
-        log(event.cut == ReceptionCut::Stopped ? utf8(ReceptionStoppedLine)
-                                               : utf8("接收超时，已强制中断!\n"));
+        log(event.cut == ReceptionCut::Stopped ? tr(ReceptionStoppedLine)
+                                               : tr("接收超时，已强制中断!\n"));
         break;
     case RecRawData:
         log(QStringLiteral("[in] ") + event.rawText);
         break;
     case RecMd5Mismatch:
-        log(utf8("文件MD5校验失败,接收失败!\n"));
+        log(tr("文件MD5校验失败,接收失败!\n"));
         break;
     case RecWriteFailed:
-        log(utf8("写入文件失败,接收中断!\n"));
+        log(tr("写入文件失败,接收中断!\n"));
         if (event.writeFailure == WriteFailure::PastAnnouncedSize)
-            log(utf8("已收到 %1 字节, 远超声明的 %2, 仍无结束标记: 已删除部分文件")
+            log(tr("已收到 %1 字节, 远超声明的 %2, 仍无结束标记: 已删除部分文件")
                     .arg(event.fileBytes)
                     .arg(event.fileSize));
         else if (event.writeFailure == WriteFailure::FreeSpace)
-            log(utf8("磁盘剩余空间不足, 为保留磁盘最后的空间已停止接收: 已删除部分文件"));
+            log(tr("磁盘剩余空间不足, 为保留磁盘最后的空间已停止接收: 已删除部分文件"));
         if (!event.savedAs.isEmpty())
-            log(utf8("已校验的文件保留在: ") + QDir::toNativeSeparators(event.savedAs));
+            log(tr("已校验的文件保留在: ") + QDir::toNativeSeparators(event.savedAs));
         break;
     default:
         return false;
@@ -422,7 +424,7 @@ void ClientSession::log(const QString &line)
 
 void ClientSession::logDuration(const char *label, qint64 elapsedMs)
 {
-    log(utf8(label) + QString::number(elapsedMs * 0.001, 'f', 3) + QStringLiteral("s\n"));
+    log(tr(label) + QString::number(elapsedMs * 0.001, 'f', 3) + QStringLiteral("s\n"));
 }
 
 RateMeter *ClientSession::rateMeter(Side side) const
@@ -461,7 +463,7 @@ bool ClientSession::readyToSend()
         return false;
     if (m_worker->clientState() == QAbstractSocket::ConnectedState)
         return true;
-    log(utf8("未建立连接，传送失败!"));
+    log(tr("未建立连接，传送失败!"));
     return false;
 }
 
@@ -494,9 +496,9 @@ void ClientSession::queue(const QStringList &paths)
     m_sendQueue.add(paths);
     showWaiting();
     if (running && m_sendQueue.stopping()) {
-        log(utf8("已加入发送队列: %1 (停止后待发送)").arg(fileNames(paths)));
+        log(tr("已加入发送队列: %1 (停止后待发送)").arg(fileNames(paths)));
     } else if (running) {
-        log(utf8("已加入发送队列: %1 (共%2个)")
+        log(tr("已加入发送队列: %1 (共%2个)")
                 .arg(fileNames(paths))
                 .arg(m_sendQueue.current().total));
         showQueuePlace();
@@ -512,7 +514,7 @@ void ClientSession::stop()
     const QStringList unsent = m_sendQueue.stop();
     showWaiting();
     if (!unsent.isEmpty())
-        log(utf8("以下文件未发送: ") + fileNames(unsent));
+        log(tr("以下文件未发送: ") + fileNames(unsent));
     showQueuePlace();
     if (m_receiving && !m_receptionStopped) {
         m_receptionStopped = true;
@@ -527,7 +529,7 @@ void ClientSession::sendNextQueued()
 {
     const SendQueue::Place place = m_sendQueue.handOver();
     if (place.total > 1)
-        log(utf8("[%1/%2] 开始传送 %3")
+        log(tr("[%1/%2] 开始传送 %3")
                 .arg(place.number)
                 .arg(place.total)
                 .arg(fileNames({place.path})));
@@ -570,13 +572,13 @@ void ClientSession::queueRunEnded(SendQueue::After after, const SendQueue::Place
 {
     const QString name = fileNames({last.path});
     if (after == SendQueue::After::Finished)
-        emit notice({utf8("发送完成"), name, last.total});
+        emit notice({tr("发送完成"), name, last.total});
     // Files dropped after a stop wait as after a failure: the controller is
     // still inside the stopped file until it gives up on it.
     if (after != SendQueue::After::Next && m_sendQueue.hasWaiting())
-        log(utf8("以下文件等待发送,点击\"文件传输\"继续: ") + fileNames(m_sendQueue.waiting()));
+        log(tr("以下文件等待发送,点击\"文件传输\"继续: ") + fileNames(m_sendQueue.waiting()));
     if (after == SendQueue::After::Failed)
-        emit notice({utf8("发送失败"), name});
+        emit notice({tr("发送失败"), name});
 }
 
 void ClientSession::showQueuePlace()
@@ -615,7 +617,7 @@ void ClientSession::receptionEnded(const ReceiveEvent &event)
         event, cut, m_worker->controllerAddress.get(), Protocol::ControllerPort);
     recordEnded(record);
     emit notice(
-        {utf8(record.done() ? "接收完成" : "接收失败"), Protocol::printable(record.fileName)});
+        {record.done() ? tr("接收完成") : tr("接收失败"), Protocol::printable(record.fileName)});
 }
 
 void ClientSession::recordEnded(const TransferRecord &record)
@@ -623,7 +625,7 @@ void ClientSession::recordEnded(const TransferRecord &record)
     m_transferList->addRecord(record);
     const QString error = m_history.append(record);
     if (!error.isEmpty())
-        log(utf8("无法写入传输记录 %1: %2")
+        log(tr("无法写入传输记录 %1: %2")
                 .arg(QDir::toNativeSeparators(m_history.filePath()), error));
 }
 
@@ -673,9 +675,9 @@ void ClientSession::listProgress(const ReceiveEvent &event)
 void ClientSession::historyLoaded(int skipped, const QString &error)
 {
     if (!error.isEmpty())
-        log(utf8("无法读取传输记录 ") + error);
+        log(tr("无法读取传输记录 ") + error);
     if (skipped > 0)
-        log(utf8("传输记录中有 %1 行无法读取, 已跳过").arg(skipped));
+        log(tr("传输记录中有 %1 行无法读取, 已跳过").arg(skipped));
 }
 
 void ClientSession::retry(const QModelIndexList &rows)

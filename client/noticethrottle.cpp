@@ -1,5 +1,6 @@
 #include "client/noticethrottle.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <algorithm>
@@ -51,5 +52,6 @@ QString NoticeThrottle::textOf(const Notice &notice)
 {
     if (notice.files == 1)
         return notice.what + QStringLiteral(": ") + notice.name;
-    return notice.what + QStringLiteral(": %1 个文件").arg(notice.files);
+    return notice.what +
+           QCoreApplication::translate("NoticeThrottle", ": %1 个文件").arg(notice.files);
 }

@@ -54,7 +54,7 @@ void RateMeter::draw()
 {
     m_drawnMs = m_lastMs;
     const qint64 secondsLeft = m_rate.secondsLeft(m_total - qMin(m_lastBytes, m_total));
-    emit textChanged(TransferRate::rateText(m_rate.bytesPerSecond()) + QString::fromUtf8(" 剩余 ") +
+    emit textChanged(TransferRate::rateText(m_rate.bytesPerSecond()) + tr(" 剩余 ") +
                      TransferRate::timeText(secondsLeft));
 }
 

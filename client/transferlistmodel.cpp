@@ -16,7 +16,15 @@
 namespace {
 
 const char *const Headers[TransferListModel::ColumnCount] = {
-    "时间", "方向", "控制器", "文件", "大小", "耗时", "速率", "MD5", "结果"};
+    QT_TRANSLATE_NOOP("TransferListModel", "时间"),
+    QT_TRANSLATE_NOOP("TransferListModel", "方向"),
+    QT_TRANSLATE_NOOP("TransferListModel", "控制器"),
+    QT_TRANSLATE_NOOP("TransferListModel", "文件"),
+    QT_TRANSLATE_NOOP("TransferListModel", "大小"),
+    QT_TRANSLATE_NOOP("TransferListModel", "耗时"),
+    QT_TRANSLATE_NOOP("TransferListModel", "速率"),
+    "MD5",
+    QT_TRANSLATE_NOOP("TransferListModel", "结果")};
 
 // What each outcome says to a user.
 struct Said
@@ -25,19 +33,23 @@ struct Said
     const char *text;
 };
 const Said Texts[] = {
-    {TransferOutcome::Done, "完成"},
-    {TransferOutcome::SizeMismatch, "大小与声明不符, 未经 MD5 校验"},
-    {TransferOutcome::ConnectionLost, "连接已断开"},
-    {TransferOutcome::Interrupted, "已被中断"},
-    {TransferOutcome::Incomplete, "未接收完: 已停止等待"},
-    {TransferOutcome::Timeout, "接收超时"},
-    {TransferOutcome::OpenFailed, "打开文件失败"},
-    {TransferOutcome::ChangedDuringSend, "文件在发送中被修改"},
-    {TransferOutcome::ReadFailed, "读取文件失败"},
-    {TransferOutcome::ProgramFile, "拒绝接收: 不能覆盖本程序自己的文件"},
-    {TransferOutcome::CreateFailed, "创建文件失败"},
-    {TransferOutcome::SizeExceeded, "远超声明的大小, 仍无结束标记"},
-    {TransferOutcome::WriteFailed, "写入文件失败"},
+    {TransferOutcome::Done, QT_TRANSLATE_NOOP("TransferListModel", "完成")},
+    {TransferOutcome::SizeMismatch,
+     QT_TRANSLATE_NOOP("TransferListModel", "大小与声明不符, 未经 MD5 校验")},
+    {TransferOutcome::ConnectionLost, QT_TRANSLATE_NOOP("TransferListModel", "连接已断开")},
+    {TransferOutcome::Interrupted, QT_TRANSLATE_NOOP("TransferListModel", "已被中断")},
+    {TransferOutcome::Incomplete, QT_TRANSLATE_NOOP("TransferListModel", "未接收完: 已停止等待")},
+    {TransferOutcome::Timeout, QT_TRANSLATE_NOOP("TransferListModel", "接收超时")},
+    {TransferOutcome::OpenFailed, QT_TRANSLATE_NOOP("TransferListModel", "打开文件失败")},
+    {TransferOutcome::ChangedDuringSend,
+     QT_TRANSLATE_NOOP("TransferListModel", "文件在发送中被修改")},
+    {TransferOutcome::ReadFailed, QT_TRANSLATE_NOOP("TransferListModel", "读取文件失败")},
+    {TransferOutcome::ProgramFile,
+     QT_TRANSLATE_NOOP("TransferListModel", "拒绝接收: 不能覆盖本程序自己的文件")},
+    {TransferOutcome::CreateFailed, QT_TRANSLATE_NOOP("TransferListModel", "创建文件失败")},
+    {TransferOutcome::SizeExceeded,
+     QT_TRANSLATE_NOOP("TransferListModel", "远超声明的大小, 仍无结束标记")},
+    {TransferOutcome::WriteFailed, QT_TRANSLATE_NOOP("TransferListModel", "写入文件失败")},
 };
 
 // Erases the elements whose index picked() picks.
@@ -53,9 +65,9 @@ template <typename T, typename Picked> void eraseIf(std::vector<T> &items, Picke
 // each removal costs every view a pass over its rows.
 constexpr int MaxRemovals = 16;
 
-QString utf8(const char *text)
+QString translated(const char *text)
 {
-    return QString::fromUtf8(text);
+    return TransferListModel::tr(text);
 }
 
 bool isSend(const TransferRecord &record)
@@ -67,20 +79,21 @@ QString outcomeText(const QString &outcome)
 {
     for (const Said &said : Texts) {
         if (outcome == QLatin1String(said.outcome))
-            return utf8(said.text);
+            return translated(said.text);
     }
     return outcome; // a word of a later version
 }
 
 QString digestText(const QByteArray &hex)
 {
-    return hex.isEmpty() ? utf8("未记录") : QString::fromLatin1(hex);
+    return hex.isEmpty() ? TransferListModel::tr("未记录") : QString::fromLatin1(hex);
 }
 
 // Only this run's records know them: the history keeps neither.
 QString mismatchText(const QByteArray &announced, const QByteArray &computed)
 {
-    return utf8("MD5 校验失败: 声明 %1, 计算 %2").arg(digestText(announced), digestText(computed));
+    return TransferListModel::tr("MD5 校验失败: 声明 %1, 计算 %2")
+        .arg(digestText(announced), digestText(computed));
 }
 
 // Decimal units, as the rate shows them.
@@ -207,7 +220,7 @@ QVariant TransferListModel::headerData(int section, Qt::Orientation orientation,
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
         section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
-    return utf8(Headers[section]);
+    return translated(Headers[section]);
 }
 
 QString TransferListModel::tabSeparated(const QModelIndexList &rows) const
@@ -223,7 +236,7 @@ QString TransferListModel::tabSeparated(const QModelIndexList &rows) const
     };
     QStringList header;
     for (const char *text : Headers)
-        header << utf8(text);
+        header << translated(text);
     QString text = line(header);
     for (const QModelIndex &row : rows) {
         QStringList fields;
@@ -498,7 +511,7 @@ QVariant TransferListModel::text(const Row &row, int column)
                                            QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                    : QString();
     case Direction:
-        return utf8(isSend(record) ? "发送" : "接收");
+        return isSend(record) ? tr("发送") : tr("接收");
     case Controller:
         return controllerText(record);
     case File:
@@ -523,9 +536,9 @@ QString TransferListModel::resultText(const Row &row)
     const TransferRecord &record = row.record;
     switch (row.stage) {
     case Stage::Waiting:
-        return utf8("等待发送");
+        return tr("等待发送");
     case Stage::Running: {
-        const QString doing = utf8(isSend(record) ? "发送中" : "接收中");
+        const QString doing = isSend(record) ? tr("发送中") : tr("接收中");
         return row.total > 0 ? doing + QStringLiteral(" %1%").arg(percent(record.bytes, row.total))
                              : doing;
     }

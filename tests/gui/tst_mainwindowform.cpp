@@ -55,11 +55,12 @@ QList<QPair<QString, int>> formIcons()
     };
     return {icon("停止监听.png", 512), icon("清除文本.png", 512), icon("fileSend.png", 512),
             icon("disconnect.png", 650), icon("connect.png", 512), icon("autoReconnect.png", 512),
-            icon("transferList.png", 512), icon("开始监听.png", 512), icon("client.png", 512),
-            icon("test.png", 700), icon("server.png", 512),
+            icon("transferList.png", 512), icon("settings.png", 512), icon("开始监听.png", 512),
+            icon("client.png", 512), icon("test.png", 700), icon("server.png", 512),
             // The toolbar's, drawn at twice the size for scaled displays.
             icon("connect@2x.png", 1024), icon("disconnect@2x.png", 1300),
-            icon("autoReconnect@2x.png", 1024), icon("transferList@2x.png", 1024)};
+            icon("autoReconnect@2x.png", 1024), icon("transferList@2x.png", 1024),
+            icon("settings@2x.png", 1024)};
 }
 
 } // namespace
@@ -181,6 +182,7 @@ void TestMainWindowForm::actions_data()
     row("act_disconnect", "断开连接", "disconnect.png", 1);
     row("act_autoReconnect", "自动重连", "autoReconnect.png", 2);
     row("act_transferList", "传输列表", "transferList.png", 3);
+    row("act_settings", "设置", "settings.png", 4);
     row("act_test", "测试", "test.png", -1);
     row("act_fileTransmit", "文件传输", "fileSend.png", -1);
 }
@@ -208,9 +210,9 @@ void TestMainWindowForm::toolBar()
 {
     Form form;
     const QToolBar *bar = form.ui.toolBar;
-    QCOMPARE(bar->actions(),
-             (QList<QAction *>{form.ui.act_connect, form.ui.act_disconnect,
-                               form.ui.act_autoReconnect, form.ui.act_transferList}));
+    QCOMPARE(bar->actions(), (QList<QAction *>{form.ui.act_connect, form.ui.act_disconnect,
+                                               form.ui.act_autoReconnect, form.ui.act_transferList,
+                                               form.ui.act_settings}));
     // As a browser opens its downloads.
     QCOMPARE(form.ui.act_transferList->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_J));
     // A switch, off until settings.ini turns it on.

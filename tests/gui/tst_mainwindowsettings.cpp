@@ -4,6 +4,8 @@
 #include "testfiles.h"
 #include "windowtest.h"
 
+#include "app/appearance.h"
+#include "app/settingsdialog.h"
 #include "net/sendthread.h"
 #include "settings/recentaddresses.h"
 #include "transfer/crossthreadvalues.h"
@@ -17,6 +19,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -216,6 +219,8 @@ private slots:
     void recentAddressPopup();
     void autoReconnectSetting_data();
     void autoReconnectSetting();
+    void settingsDialog_data();
+    void settingsDialog();
 
 private:
     QTemporaryDir m_configHome;
@@ -716,6 +721,63 @@ void TestMainWindowSettings::autoReconnectSetting()
     window.reset();
     QCOMPARE(QSettings(settingsFilePath(), QSettings::IniFormat).value(KeyAutoReconnect).toBool(),
              !on);
+}
+
+void TestMainWindowSettings::settingsDialog_data()
+{
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("appearance");
+    QTest::addColumn<QByteArray>("keys"); // after the dialog closed, before the exit
+
+    QTest::newRow("OK: each through the form, kept at once")
+        << true << QStringLiteral("en") << QStringLiteral("dark")
+        << QByteArray("appearance=dark\nlanguage=en");
+    QTest::newRow("OK at the defaults: no key")
+        << true << QStringLiteral("zh_CN") << QStringLiteral("light") << QByteArray();
+    QTest::newRow("Cancel: nothing changes")
+        << false << QStringLiteral("en") << QStringLiteral("dark") << QByteArray();
+}
+
+// The dialog's folder and buffer size go through the form's fields, so the
+// session follows them as it follows the fields.
+void TestMainWindowSettings::settingsDialog()
+{
+    QFETCH(bool, accepted);
+    QFETCH(QString, language);
+    QFETCH(QString, appearance);
+    QFETCH(QByteArray, keys);
+    writeRawSettings(QByteArray());
+    const QString folder = appDir() + QStringLiteral("/chosen");
+    MainWindow window;
+    QTimer::singleShot(0, &window, [&] {
+        auto *dialog = window.findChild<SettingsDialog *>();
+        QVERIFY(dialog && dialog->isModal());
+        dialog->findChild<QLineEdit *>(QStringLiteral("receiveFolderEdit"))->setText(folder);
+        dialog->findChild<QSpinBox *>(QStringLiteral("bufferSizeSpinBox"))->setValue(4096);
+        for (const auto &[name, word] : {std::pair("languageComboBox", language),
+                                         std::pair("appearanceComboBox", appearance)}) {
+            auto *box = dialog->findChild<QComboBox *>(QLatin1String(name));
+            box->setCurrentIndex(box->findData(word));
+        }
+        accepted ? dialog->accept() : dialog->reject();
+    });
+    window.findChild<QAction *>(QStringLiteral("act_settings"))->trigger();
+
+    const auto *spinBox = window.findChild<QSpinBox *>(QStringLiteral("spinBox_bufferSize"));
+    QCOMPARE(lineEdit(window, "dirShowLineEdit")->text() == folder, accepted);
+    QCOMPARE(window.session()->receiveFolder() == folder, accepted);
+    QCOMPARE(spinBox->value(), accepted ? 4096 : 12000);
+    QCOMPARE(window.appearance()->dark(), accepted && appearance == QLatin1String("dark"));
+    QSettings stored(settingsFilePath(), QSettings::IniFormat);
+    QStringList lines;
+    for (const char *key : {"appearance", "language"}) {
+        if (stored.contains(QLatin1String(key)))
+            lines << QLatin1String(key) + QLatin1Char('=') +
+                         stored.value(QLatin1String(key)).toString();
+    }
+    QCOMPARE(lines.join(QLatin1Char('\n')).toUtf8(), keys);
+    window.appearance()->apply(Appearance::Look::Light);
 }
 
 QTEST_MAIN(TestMainWindowSettings)

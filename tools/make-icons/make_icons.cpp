@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSaveFile>
+#include <QTransform>
 
 #include <cstdio>
 #include <functional>
@@ -312,6 +313,28 @@ void drawTransferList(QPainter &p)
     }
 }
 
+// The settings: a gear with eight teeth.
+void drawSettings(QPainter &p)
+{
+    const QPointF center(50, 50);
+    QPainterPath gear;
+    gear.addEllipse(center, 30, 30);
+    for (int tooth = 0; tooth < 8; ++tooth) {
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(-9, -43, 18, 22), 4, 4);
+        QTransform turn;
+        turn.translate(center.x(), center.y());
+        turn.rotate(tooth * 45.0);
+        gear = gear.united(turn.map(shape));
+    }
+    QPainterPath hole;
+    hole.addEllipse(center, 12, 12);
+    gear = gear.subtracted(hole);
+    p.setPen(roundPen(ink()));
+    p.setBrush(paleBlue());
+    p.drawPath(gear);
+}
+
 void drawMonitor(QPainter &p, const QRectF &screen)
 {
     const qreal cx = screen.center().x();
@@ -424,6 +447,7 @@ const std::vector<Icon> &icons()
         {"connect.png", 512, drawConnect, true},
         {"autoReconnect.png", 512, drawAutoReconnect, true},
         {"transferList.png", 512, drawTransferList, true},
+        {"settings.png", 512, drawSettings, true},
         {"开始监听.png", 512, drawStartListening},
         {"client.png", 512, drawClient},
         {"test.png", 700, drawTest},
