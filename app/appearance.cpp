@@ -189,9 +189,9 @@ bool Appearance::systemIsDark()
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    QDBusMessage read = QDBusMessage::createMethodCall(
-        QLatin1String(Portal), QLatin1String(PortalPath), QLatin1String(PortalSettings),
-        QStringLiteral("Read"));
+    QDBusMessage read =
+        QDBusMessage::createMethodCall(QLatin1String(Portal), QLatin1String(PortalPath),
+                                       QLatin1String(PortalSettings), QStringLiteral("Read"));
     read << QLatin1String(AppearanceNamespace) << QLatin1String(ColorScheme);
     const QDBusMessage reply = bus.call(read, QDBus::Block, PortalTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())

@@ -119,6 +119,7 @@ void TransferListWindow::buildTabs()
     for (int i = 0; i < 3; ++i) {
         auto *view = new QTreeView(m_tabs);
         view->setObjectName(QLatin1String(ViewNames[i]));
+        view->setAccessibleName(tr(TabTexts[i]));
         view->setModel(m_model->tab(Tabs[i]));
         view->setRootIsDecorated(false);
         view->setUniformRowHeights(true);

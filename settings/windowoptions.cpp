@@ -24,7 +24,7 @@ template <std::size_t N>
 std::optional<QString> wordOf(const QStringList &arguments, const char *name,
                               const char *const (&words)[N], QString *error)
 {
-    const std::optional<QString> value = valueOf(arguments, QLatin1String(name));
+    std::optional<QString> value = valueOf(arguments, QLatin1String(name));
     if (!value || SettingsFile::isOneOf(*value, words))
         return value;
     QStringList known;
@@ -42,7 +42,6 @@ WindowOptions WindowOptions::parse(const QStringList &arguments)
 {
     WindowOptions options;
     options.language = wordOf(arguments, "lang", SettingsFile::Languages, &options.error);
-    options.appearance =
-        wordOf(arguments, "appearance", SettingsFile::Appearances, &options.error);
+    options.appearance = wordOf(arguments, "appearance", SettingsFile::Appearances, &options.error);
     return options;
 }

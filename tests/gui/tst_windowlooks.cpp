@@ -38,12 +38,16 @@ QString accessibleName(QWidget *widget)
 // the addresses and folders it was given) are left to the English check.
 bool showsRunningText(const QWidget *widget)
 {
-    static const QStringList names = {
-        QStringLiteral("clientStateLabel"),      QStringLiteral("clientMsgLabel"),
-        QStringLiteral("serverStateLabel"),      QStringLiteral("serverMsgLabel"),
-        QStringLiteral("textEdit"),              QStringLiteral("localIpComBox"),
-        QStringLiteral("serverAddressLineEdit"), QStringLiteral("dirShowLineEdit"),
-        QStringLiteral("receiveFolderEdit"),     QStringLiteral("qt_spinbox_lineedit")};
+    static const QStringList names = {QStringLiteral("clientStateLabel"),
+                                      QStringLiteral("clientMsgLabel"),
+                                      QStringLiteral("serverStateLabel"),
+                                      QStringLiteral("serverMsgLabel"),
+                                      QStringLiteral("textEdit"),
+                                      QStringLiteral("localIpComBox"),
+                                      QStringLiteral("serverAddressLineEdit"),
+                                      QStringLiteral("dirShowLineEdit"),
+                                      QStringLiteral("receiveFolderEdit"),
+                                      QStringLiteral("qt_spinbox_lineedit")};
     return names.contains(widget->objectName());
 }
 
@@ -106,16 +110,18 @@ QStringList textsOf(const QList<QWidget *> &windows, bool withRunningTexts)
 // the new ones of its settings.
 QStringList textsAsWritten()
 {
-    QStringList texts;
+    // The title with the version, as the window shows it.
+    QStringList texts{QString::fromUtf8("KVR文件网络传输助手") +
+                      QStringLiteral("(" KVR_VERSION ")")};
     for (const char *text :
-         {"KVR文件网络传输助手(" KVR_VERSION ")", "客户端:", "测试连接", "文件传输", "停止传输",
-          "清理信息", "接收目录", "缓冲区:", "请输入KVR控制器IP:", "本地IP:", "toolBar",
-          "建立连接", "断开连接", "自动重连", "传输列表", "设置", "发送:%p%",
-          "接收:%p%", "日志", "缓冲区大小", "KVR控制器IP", "本地IP", "客户端", "队列", "失败",
-          "完成", "重试", "全部重试", "打开所在文件夹", "复制", "复制 MD5", "移除", "清空已完成",
-          "时间", "方向", "控制器", "文件", "大小", "耗时", "速率", "MD5", "结果", "重试 (Ctrl+R)",
-          "全部重试 (Ctrl+Shift+R)", "打开所在文件夹 (Ctrl+Return)", "复制 (Ctrl+C)",
-          "复制 MD5 (Ctrl+Shift+C)", "移除 (Del)", "清空已完成 (Ctrl+Shift+Del)",
+         {"客户端:", "测试连接", "文件传输", "停止传输", "清理信息", "接收目录",
+          "缓冲区:", "请输入KVR控制器IP:", "本地IP:", "toolBar", "建立连接", "断开连接", "自动重连",
+          "传输列表", "设置", "发送:%p%", "接收:%p%", "日志", "缓冲区大小", "KVR控制器IP", "本地IP",
+          "客户端", "队列", "失败", "完成", "重试", "全部重试", "打开所在文件夹", "复制",
+          "复制 MD5", "移除", "清空已完成", "时间", "方向", "控制器", "文件", "大小", "耗时",
+          "速率", "MD5", "结果", "重试 (Ctrl+R)", "全部重试 (Ctrl+Shift+R)",
+          "打开所在文件夹 (Ctrl+Return)", "复制 (Ctrl+C)", "复制 MD5 (Ctrl+Shift+C)", "移除 (Del)",
+          "清空已完成 (Ctrl+Shift+Del)",
           // The toolkit's own, for its tabs' buttons.
           "Scroll Left", "Scroll Right"})
         texts << QString::fromUtf8(text);
@@ -201,9 +207,9 @@ void tst_WindowLooks::texts()
 
     if (language == QLatin1String(Language::Chinese)) {
         QStringList expected = textsAsWritten();
-        for (const char *text : {"设置", "接收目录:", "选择...", "选择接收目录", "语言:", "中文",
-                                 "English", "语言在程序重新启动后生效", "外观:", "浅色", "深色",
-                                 "跟随系统", "确定", "取消"})
+        for (const char *text :
+             {"设置", "接收目录:", "选择...", "选择接收目录", "语言:", "中文", "English",
+              "语言在程序重新启动后生效", "外观:", "浅色", "深色", "跟随系统", "确定", "取消"})
             expected << QString::fromUtf8(text);
         expected.removeDuplicates();
         expected.sort();
@@ -221,7 +227,8 @@ void tst_WindowLooks::darkPalette_data()
     QTest::addColumn<int>("background");
 
     const std::pair<const char *, QPalette::ColorGroup> groups[] = {
-        {"active", QPalette::Active}, {"inactive", QPalette::Inactive},
+        {"active", QPalette::Active},
+        {"inactive", QPalette::Inactive},
         {"disabled", QPalette::Disabled}};
     const std::tuple<const char *, QPalette::ColorRole, QPalette::ColorRole> pairs[] = {
         {"window text", QPalette::WindowText, QPalette::Window},
@@ -309,12 +316,22 @@ void tst_WindowLooks::keyboard()
         order << widget->objectName();
         QVERIFY2(!accessibleName(widget).isEmpty(), qPrintable(widget->objectName()));
     }
-    QCOMPARE(order, QStringList({QStringLiteral("serverAddressLineEdit"),
-                                 QStringLiteral("textEdit"), QStringLiteral("testBtn"),
-                                 QStringLiteral("fileTransmitBtn"), QStringLiteral("stopSendBtn"),
-                                 QStringLiteral("clearTextBtn")}));
-    for (const char *name : {"dirShowLineEdit", "spinBox_bufferSize"})
-        QVERIFY(!accessibleName(window->findChild<QWidget *>(QLatin1String(name))).isEmpty());
+    QCOMPARE(order,
+             QStringList({QStringLiteral("serverAddressLineEdit"), QStringLiteral("textEdit"),
+                          QStringLiteral("testBtn"), QStringLiteral("fileTransmitBtn"),
+                          QStringLiteral("stopSendBtn"), QStringLiteral("clearTextBtn")}));
+    for (const char *name :
+         {"dirShowLineEdit", "spinBox_bufferSize", "queueView", "failedView", "doneView"})
+        QVERIFY2(!accessibleName(window->findChild<QWidget *>(QLatin1String(name))).isEmpty(),
+                 name);
+    SettingsDialog dialog(
+        {QStringLiteral("/in"), 12000, QStringLiteral("zh_CN"), QStringLiteral("light")},
+        QStringLiteral("zh_CN"));
+    for (QWidget *field : dialog.findChildren<QWidget *>()) {
+        if ((field->focusPolicy() & Qt::TabFocus) &&
+            !field->objectName().startsWith(QLatin1String("qt_")))
+            QVERIFY2(!accessibleName(field).isEmpty(), qPrintable(field->objectName()));
+    }
 
     window->show();
     QApplication::setActiveWindow(window.get());
