@@ -104,6 +104,9 @@ Appearance::Appearance(QObject *parent)
     : QObject(parent), m_lightStyle(QApplication::style()->objectName()),
       m_lightPalette(QApplication::palette())
 {
+    // Every role counts as set, so that light again replaces each of the
+    // dark ones; left unset, a role such as Link kept its dark colour.
+    m_lightPalette.resolve(~0U);
     qApp->installEventFilter(this);
     qApp->installNativeEventFilter(this);
 #if defined(KVR_HAVE_DBUS)
