@@ -10,6 +10,7 @@
 #include "kvrversion.h"
 #include "output.h"
 #include "standinprocess.h"
+#include "targets.h"
 #include "testfiles.h"
 
 #include <QBuffer>
@@ -208,6 +209,8 @@ private slots:
     void help_data();
     void help();
     void version();
+    void targetsFile_data();
+    void targetsFile();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -779,6 +782,56 @@ void tst_KvrTransfer::version()
     const Run run = runProgram({QStringLiteral("--version")});
     QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
     QCOMPARE(run.out.trimmed(), QStringLiteral("kvr-transfer " KVR_VERSION));
+}
+
+// Each controller as address and label, or the first bad line's error.
+void tst_KvrTransfer::targetsFile_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("targets");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("comments, blank lines, labels")
+        << "# line 3\n\n127.0.0.1\n127.0.0.2:9000  bay 4, left  # spare\n   \n"
+        << QStringList{QStringLiteral("127.0.0.1:8080|"),
+                       QStringLiteral("127.0.0.2:9000|bay 4, left")}
+        << QString();
+    QTest::newRow("host names") << "localhost:8081 first\nbench-7.line.local\n"
+                                << QStringList{QStringLiteral("localhost:8081|first"),
+                                               QStringLiteral("bench-7.line.local:8080|")}
+                                << QString();
+    QTest::newRow("IPv6") << "[::1]:9000\n::1\n"
+                          << QStringList{QStringLiteral("[::1]:9000|"),
+                                         QStringLiteral("[::1]:8080|")}
+                          << QString();
+    QTest::newRow("port out of range")
+        << "127.0.0.1\n127.0.0.2:65536\n"
+        << QStringList() << "targets:2: port 65536 is not from 1 to 65535";
+    QTest::newRow("port 0") << "127.0.0.1:0" << QStringList() << "targets:1: port 0 is not";
+    QTest::newRow("no port after the colon")
+        << "\n\n127.0.0.1:" << QStringList() << "targets:3: no port after the colon";
+    QTest::newRow("not a host") << "# a\nbay_4!\n"
+                                << QStringList() << "targets:2: bay_4! is not a host";
+    QTest::newRow("duplicate") << "127.0.0.1:8080 a\nLOCALHOST\n127.0.0.1 b\n"
+                               << QStringList()
+                               << "targets:3: 127.0.0.1:8080 is there already, at targets:1";
+    QTest::newRow("same name in other case")
+        << "localhost\nLocalHost" << QStringList() << "targets:2: LocalHost:8080 is there already";
+}
+
+void tst_KvrTransfer::targetsFile()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, targets);
+    QFETCH(QString, error);
+    TargetList list(Port);
+    QCOMPARE(list.addText(text, QStringLiteral("targets")), error.isEmpty());
+    QVERIFY2(list.error().startsWith(error), qPrintable(list.error()));
+    QStringList parsed;
+    for (const Target &target : list.targets())
+        parsed << target.address() + QLatin1Char('|') + target.label;
+    if (error.isEmpty())
+        QCOMPARE(parsed, targets);
 }
 
 QTEST_MAIN(tst_KvrTransfer)
