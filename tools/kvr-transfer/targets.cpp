@@ -27,8 +27,8 @@ QString comparable(const QString &host)
 
 QString Target::address() const
 {
-    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']')
-                                                          : host;
+    const QString shown =
+        host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
     return shown + QLatin1Char(':') + QString::number(port);
 }
 
@@ -83,8 +83,9 @@ bool TargetList::add(const QString &entry, const QString &where)
     }
     const QString key = comparable(target.host) + QLatin1Char(' ') + QString::number(target.port);
     if (m_seen.contains(key))
-        return fail(where, QStringLiteral("%1 is there already, at %2")
-                               .arg(target.address(), m_seen.value(key)));
+        return fail(
+            where,
+            QStringLiteral("%1 is there already, at %2").arg(target.address(), m_seen.value(key)));
     m_seen.insert(key, where);
     m_targets.append(target);
     return true;
