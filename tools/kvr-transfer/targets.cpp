@@ -32,6 +32,11 @@ QString Target::address() const
     return shown + QLatin1Char(':') + QString::number(port);
 }
 
+QString Target::named() const
+{
+    return label.isEmpty() ? address() : address() + QLatin1Char(' ') + label;
+}
+
 bool TargetList::addFile(const QString &path)
 {
     QFile file(path);

@@ -13,6 +13,8 @@ struct Target
 
     // host:port, an IPv6 address in brackets.
     QString address() const;
+    // The address and the label after it.
+    QString named() const;
 };
 
 // The controllers of a run, from a targets file (one a line: host or
