@@ -15,6 +15,7 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -237,7 +238,8 @@ QJsonObject readJson(const QString &path)
 QStringList reportedStatuses(const QJsonObject &report)
 {
     QStringList statuses;
-    for (const QJsonValue &target : report.value(QStringLiteral("targets")).toArray())
+    const QJsonArray targets = report.value(QStringLiteral("targets")).toArray();
+    for (const QJsonValue &target : targets)
         statuses << target[QStringLiteral("target")].toString() + QLatin1Char(' ') +
                         target[QStringLiteral("status")].toString();
     return statuses;
@@ -1090,7 +1092,8 @@ void tst_KvrTransfer::interruptedManyTargets()
     QVERIFY2(run.exitCode == 130, qPrintable(describe(run)));
     const QJsonObject written = readJson(report);
     QCOMPARE(written.value(QStringLiteral("failed")).toInt(), 3);
-    for (const QJsonValue &target : written.value(QStringLiteral("targets")).toArray())
+    const QJsonArray targets = written.value(QStringLiteral("targets")).toArray();
+    for (const QJsonValue &target : targets)
         QCOMPARE(target[QStringLiteral("exitCode")].toInt(), 130);
     QCOMPARE(sinks.connections(), 2);
 }

@@ -5,19 +5,13 @@
 # Usage: check-ansible.sh KVR_TRANSFER KVR_CONTROLLER_SIM EXAMPLES_DIR
 # Exit 77 (skipped) without ansible-playbook.
 set -euo pipefail
-command -v ansible-playbook >/dev/null || {
-    echo "ansible-playbook is not installed: skipped"
-    exit 77
-}
 kvr=$1
 sim=$2
-examples=$3
+examples=$(realpath "$3")
 source "$(dirname "$0")/standins.sh"
-work=$(mktemp -d)
-trap 'stop_standins; rm -rf "$work"' EXIT
-export HOME=$work XDG_CONFIG_HOME=$work/config ANSIBLE_LOCAL_TEMP=$work/ansible-tmp \
-    ANSIBLE_CONFIG=$examples/ansible/ansible.cfg JUNIT_OUTPUT_DIR=$work/junit
-cd "$work"
+begin_check ansible-playbook "ansible-playbook"
+export ANSIBLE_LOCAL_TEMP=$work/ansible-tmp ANSIBLE_CONFIG=$examples/ansible/ansible.cfg \
+    JUNIT_OUTPUT_DIR=$work/junit
 
 head -c 3000000 /dev/urandom >firmware.bin
 addresses=(127.0.0.1:18091 127.0.0.2:18092 127.0.0.3:8080)

@@ -4,19 +4,12 @@
 # Usage: check-parallel.sh KVR_TRANSFER KVR_CONTROLLER_SIM EXAMPLES_DIR
 # Exit 77 (skipped) without GNU parallel.
 set -euo pipefail
-command -v parallel >/dev/null || {
-    echo "GNU parallel is not installed: skipped"
-    exit 77
-}
 kvr=$1
 sim=$2
-examples=$3
+examples=$(realpath "$3")
 source "$(dirname "$0")/standins.sh"
-work=$(mktemp -d)
-trap 'stop_standins; rm -rf "$work"' EXIT
-# parallel and kvr-transfer keep their own files under the home folder.
-export HOME=$work XDG_CONFIG_HOME=$work/config KVR_TRANSFER=$kvr
-cd "$work"
+begin_check parallel "GNU parallel"
+export KVR_TRANSFER=$kvr
 
 head -c 3000000 /dev/urandom >firmware.bin
 addresses=(127.0.0.1:18081 127.0.0.2:18082 127.0.0.3:8080 127.0.0.4:18084)

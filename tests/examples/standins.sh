@@ -3,6 +3,20 @@
 
 pids=()
 
+# begin_check COMMAND NAME: skipped (77) without COMMAND; else in a new work
+# folder, $work, which is also the home folder (GNU parallel, Ansible and
+# kvr-transfer keep files there), removed with the stand-ins at the end.
+begin_check() {
+    command -v "$1" >/dev/null || {
+        echo "$2 is not installed: skipped"
+        exit 77
+    }
+    work=$(mktemp -d)
+    trap 'stop_standins; rm -rf "$work"' EXIT
+    export HOME=$work XDG_CONFIG_HOME=$work/config
+    cd "$work"
+}
+
 fail() {
     echo "FAIL: $*" >&2
     exit 1

@@ -36,6 +36,10 @@ public:
     // the process, as for the program.
     int execute(const QStringList &arguments, Output &output);
 
+    // An option that is not given leaves *value as it is.
+    static bool readNumber(const QCommandLineParser &parser, const char *name, qint64 min,
+                           qint64 max, qint64 *value, QString *error);
+
 protected:
     // A positional argument, as the help names it.
     struct Argument
@@ -71,10 +75,6 @@ protected:
     quint16 port() const { return m_port; }
     // Empty without a history.
     QString historyPath() const;
-
-    // An option that is not given leaves *value as it is.
-    static bool readNumber(const QCommandLineParser &parser, const char *name, qint64 min,
-                           qint64 max, qint64 *value, QString *error);
 
 private:
     bool parse(const QStringList &arguments, QString *error);

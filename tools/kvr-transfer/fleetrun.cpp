@@ -77,7 +77,8 @@ TargetResult FleetRun::runOne(const Target &target)
     result.ms = clock.elapsed();
     result.files = output->endedFiles();
     if (result.exitCode == ExitOk) {
-        result.status = QLatin1String(m_options.dryRun ? TargetResult::Checked : TargetResult::Sent);
+        result.status =
+            QLatin1String(m_options.dryRun ? TargetResult::Checked : TargetResult::Sent);
     } else {
         result.error = output->failureReason();
         if (result.error.isEmpty())

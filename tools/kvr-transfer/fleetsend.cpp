@@ -19,18 +19,6 @@ const QString ReportOption = QStringLiteral("report");
 const QString JUnitOption = QStringLiteral("junit");
 const QString RetryOption = QStringLiteral("retry-failed");
 
-bool readParallel(const QCommandLineParser &parser, int *parallel, QString *error)
-{
-    if (!parser.isSet(ParallelOption))
-        return true;
-    bool ok = false;
-    *parallel = parser.value(ParallelOption).toInt(&ok);
-    if (ok && *parallel >= 1 && *parallel <= FleetSend::MaxParallel)
-        return true;
-    *error = QStringLiteral("--parallel needs a number from 1 to %1").arg(FleetSend::MaxParallel);
-    return false;
-}
-
 } // namespace
 
 QList<QCommandLineOption> FleetSend::options()
@@ -67,8 +55,10 @@ bool FleetSend::read(const QCommandLineParser &parser, quint16 defaultPort, QStr
     m_on = parser.values(ToOption).size() > 1 || parser.isSet(TargetsOption) ||
            parser.isSet(RetryOption) || m_dryRun || parser.isSet(ReportOption) ||
            parser.isSet(JUnitOption);
-    if (!readParallel(parser, &m_parallel, error))
+    qint64 parallel = m_parallel;
+    if (!Command::readNumber(parser, "parallel", 1, MaxParallel, &parallel, error))
         return false;
+    m_parallel = int(parallel);
     if (!m_on)
         return true;
     const bool read = parser.isSet(RetryOption) ? readRetry(parser, defaultPort, files, error)
@@ -97,8 +87,8 @@ bool FleetSend::readTargets(const QCommandLineParser &parser, quint16 defaultPor
     return error->isEmpty();
 }
 
-bool FleetSend::readRetry(const QCommandLineParser &parser, quint16 defaultPort,
-                          QStringList *files, QString *error)
+bool FleetSend::readRetry(const QCommandLineParser &parser, quint16 defaultPort, QStringList *files,
+                          QString *error)
 {
     if (!files->isEmpty() || parser.isSet(TargetsOption) || parser.isSet(ToOption)) {
         *error = QStringLiteral("--retry-failed sends the files its report names to the "

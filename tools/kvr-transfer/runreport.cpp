@@ -64,16 +64,16 @@ QJsonObject reportJson(const RunReport::Run &run)
     QJsonArray targets;
     for (const TargetResult &result : run.results)
         targets.append(targetJson(result, run.files));
-    return {{QStringLiteral("tool"), QStringLiteral("kvr-transfer " KVR_VERSION)},
-            {QStringLiteral("finished"),
-             QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
-            {QStringLiteral("dryRun"), run.dryRun},
-            {QStringLiteral("exitCode"), run.exitCode},
-            {QStringLiteral("files"), files},
-            {QStringLiteral("targets"), targets},
-            {QStringLiteral("sent"), TargetResult::count(run.results, TargetResult::Sent)},
-            {QStringLiteral("checked"), TargetResult::count(run.results, TargetResult::Checked)},
-            {QStringLiteral("failed"), TargetResult::count(run.results, TargetResult::Failed)}};
+    return {
+        {QStringLiteral("tool"), QStringLiteral("kvr-transfer " KVR_VERSION)},
+        {QStringLiteral("finished"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+        {QStringLiteral("dryRun"), run.dryRun},
+        {QStringLiteral("exitCode"), run.exitCode},
+        {QStringLiteral("files"), files},
+        {QStringLiteral("targets"), targets},
+        {QStringLiteral("sent"), TargetResult::count(run.results, TargetResult::Sent)},
+        {QStringLiteral("checked"), TargetResult::count(run.results, TargetResult::Checked)},
+        {QStringLiteral("failed"), TargetResult::count(run.results, TargetResult::Failed)}};
 }
 
 // Through a temporary file beside it, renamed over it once whole.
@@ -142,7 +142,8 @@ bool RunReport::readFailed(const QString &path, quint16 defaultPort, QList<Targe
     TargetList list(defaultPort);
     for (const QJsonValue &value : reported) {
         const QJsonObject target = value.toObject();
-        if (target.value(QStringLiteral("status")).toString() != QLatin1String(TargetResult::Failed))
+        if (target.value(QStringLiteral("status")).toString() !=
+            QLatin1String(TargetResult::Failed))
             continue;
         if (!list.add(target.value(QStringLiteral("target")).toString() + QLatin1Char(' ') +
                           target.value(QStringLiteral("label")).toString(),
@@ -152,7 +153,8 @@ bool RunReport::readFailed(const QString &path, quint16 defaultPort, QList<Targe
         }
     }
     *targets = list.targets();
-    for (const QJsonValue &value : report.value(QStringLiteral("files")).toArray())
+    const QJsonArray planned = report.value(QStringLiteral("files")).toArray();
+    for (const QJsonValue &value : planned)
         files->append(value.toObject().value(QStringLiteral("path")).toString());
     return true;
 }

@@ -29,7 +29,7 @@ struct TargetResult
     Target target;
     QString status = QLatin1String(Failed);
     int exitCode = 0;
-    QString error; // why it failed
+    QString error;               // why it failed
     QList<TransferRecord> files; // those that ended, in order
     qint64 ms = 0;
 
