@@ -433,6 +433,14 @@ void tst_KvrTransfer::badInput_data()
         << QStringList{QStringLiteral("send"), file, QStringLiteral("--retry-failed"),
                        QStringLiteral("TARGETS")}
         << "--retry-failed sends the files its report names";
+    QTest::newRow("report in a missing folder")
+        << QStringList{QStringLiteral("send"),
+                       file,
+                       to,
+                       Loopback,
+                       QStringLiteral("--report"),
+                       QStringLiteral("DIR/missing/report.json")}
+        << "cannot write ";
 }
 
 void tst_KvrTransfer::badInput()
