@@ -213,11 +213,11 @@ public:
         }
         return true;
     }
-    QString targetsText() const
+    QString targetsText(const QString &host = Loopback) const
     {
         QString text;
         for (const std::unique_ptr<QTcpServer> &server : m_servers)
-            text += QStringLiteral("127.0.0.1:%1 bay %1\n").arg(server->serverPort());
+            text += QStringLiteral("%1:%2 bay %2\n").arg(host).arg(server->serverPort());
         return text;
     }
     int connections() const { return m_connections; }
@@ -953,10 +953,13 @@ void tst_KvrTransfer::manyTargets_data()
     QTest::addColumn<int>("targets");
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("sends");
+    QTest::addColumn<QString>("host");
 
-    QTest::newRow("dry run") << 3 << QStringList{QStringLiteral("--dry-run")} << false;
+    QTest::newRow("dry run, by name")
+        << 3 << QStringList{QStringLiteral("--dry-run")} << false << QStringLiteral("localhost");
     // Every target's lines go into one history at once.
-    QTest::newRow("64 at once") << 64 << QStringList{QStringLiteral("--parallel=64")} << true;
+    QTest::newRow("64 at once") << 64 << QStringList{QStringLiteral("--parallel=64")} << true
+                                << Loopback;
 }
 
 // Each target gets every file, or with --dry-run a connection and nothing
@@ -966,12 +969,14 @@ void tst_KvrTransfer::manyTargets()
     QFETCH(int, targets);
     QFETCH(QStringList, arguments);
     QFETCH(bool, sends);
+    QFETCH(QString, host);
     const QStringList names{QStringLiteral("a.bin"), QStringLiteral("b.bin")};
     QVERIFY(TestFiles::writeFile(path(names[0]), TestFiles::randomBytes(100000, 1)));
     QVERIFY(TestFiles::writeFile(path(names[1]), "b"));
     Sinks sinks;
     QVERIFY(sinks.listen(targets, 9100, true));
-    QVERIFY(TestFiles::writeFile(path(QStringLiteral("targets")), sinks.targetsText().toUtf8()));
+    QVERIFY(
+        TestFiles::writeFile(path(QStringLiteral("targets")), sinks.targetsText(host).toUtf8()));
 
     const Run run =
         runCommand(QStringList{QStringLiteral("send"), path(names[0]), path(names[1]),
