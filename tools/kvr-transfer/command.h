@@ -71,7 +71,6 @@ protected:
     // The files that count as failed when no connection was made.
     virtual int plannedFiles() const { return 0; }
 
-    const QString &host() const { return m_host; }
     quint16 port() const { return m_port; }
     // Empty without a history.
     QString historyPath() const;

@@ -8,7 +8,8 @@
 #include <QIODevice>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutexLocker>
+
+#include <mutex>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -223,7 +224,7 @@ QString targetsTable(const QList<TargetResult> &results, int planned)
 } // namespace
 
 Output::Output()
-    : m_out{stdout, nullptr}, m_err{stderr, nullptr}, m_lock(std::make_shared<QMutex>()),
+    : m_out{stdout, nullptr}, m_err{stderr, nullptr}, m_lock(std::make_shared<std::mutex>()),
       m_terminal(isatty(fileno(stdout)))
 {
     // A line whole in the buffer leaves it in one write on fflush, also for
@@ -233,7 +234,7 @@ Output::Output()
 }
 
 Output::Output(QIODevice *out, QIODevice *err)
-    : m_out{nullptr, out}, m_err{nullptr, err}, m_lock(std::make_shared<QMutex>()),
+    : m_out{nullptr, out}, m_err{nullptr, err}, m_lock(std::make_shared<std::mutex>()),
       m_terminal(false)
 {
     m_clock.start();
@@ -264,7 +265,7 @@ void Output::setJson(bool json)
 
 void Output::print(const Stream &stream, const QString &text)
 {
-    const QMutexLocker lock(m_lock.get());
+    const std::lock_guard<std::mutex> lock(*m_lock);
     if (stream.device)
         stream.device->write(text.toUtf8());
     else

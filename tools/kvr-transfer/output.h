@@ -7,11 +7,11 @@
 
 #include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
 #include <QString>
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 class QIODevice;
 class QJsonObject;
@@ -76,7 +76,7 @@ private:
 
     const Stream m_out;
     const Stream m_err;
-    const std::shared_ptr<QMutex> m_lock;
+    const std::shared_ptr<std::mutex> m_lock;
     const bool m_terminal;
     bool m_json = false;
     // Set for one controller of several.
