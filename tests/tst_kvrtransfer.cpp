@@ -10,10 +10,12 @@
 #include "kvrversion.h"
 #include "output.h"
 #include "standinprocess.h"
+#include "targets.h"
 #include "testfiles.h"
 
 #include <QBuffer>
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -22,6 +24,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QXmlStreamReader>
 
 #include <csignal>
 #include <functional>
@@ -184,6 +187,83 @@ enum class Peer {
     ChangesFileOnData, // rewrites the end of big.bin once the header came
 };
 
+// Controllers scripted here, each on its own port of 127.0.0.1: they take
+// and count what comes, or read nothing.
+class Sinks
+{
+public:
+    bool listen(int count, quint16 firstPort, bool reading)
+    {
+        for (int at = 0; at < count; ++at) {
+            m_servers.push_back(std::make_unique<QTcpServer>());
+            QTcpServer *server = m_servers.back().get();
+            if (!server->listen(QHostAddress::LocalHost, quint16(firstPort + at)))
+                return false;
+            m_bytes.append(0);
+            QObject::connect(server, &QTcpServer::newConnection, server,
+                             [this, server, at, reading] {
+                                 QTcpSocket *socket = server->nextPendingConnection();
+                                 ++m_connections;
+                                 if (reading)
+                                     QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                                      [this, socket, at] {
+                                                          m_bytes[at] += socket->readAll().size();
+                                                      });
+                             });
+        }
+        return true;
+    }
+    QString targetsText(const QString &host = Loopback) const
+    {
+        QString text;
+        for (const std::unique_ptr<QTcpServer> &server : m_servers)
+            text += QStringLiteral("%1:%2 bay %2\n").arg(host).arg(server->serverPort());
+        return text;
+    }
+    int connections() const { return m_connections; }
+    const QVector<qint64> &bytes() const { return m_bytes; }
+
+private:
+    std::vector<std::unique_ptr<QTcpServer>> m_servers;
+    QVector<qint64> m_bytes;
+    int m_connections = 0;
+};
+
+QJsonObject readJson(const QString &path)
+{
+    return QJsonDocument::fromJson(TestFiles::readFile(path)).object();
+}
+
+// Each target's status in a report, as "target status".
+QStringList reportedStatuses(const QJsonObject &report)
+{
+    QStringList statuses;
+    const QJsonArray targets = report.value(QStringLiteral("targets")).toArray();
+    for (const QJsonValue &target : targets)
+        statuses << target[QStringLiteral("target")].toString() + QLatin1Char(' ') +
+                        target[QStringLiteral("status")].toString();
+    return statuses;
+}
+
+// Each testcase's name, with " failed" after those with a failure.
+QStringList junitCases(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {QStringLiteral("no file")};
+    QXmlStreamReader xml(&file);
+    QStringList cases;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("testcase"))
+            cases << xml.attributes().value(QStringLiteral("name")).toString();
+        else if (xml.name() == QLatin1String("failure") && !cases.isEmpty())
+            cases.last() += QStringLiteral(" failed");
+    }
+    return xml.hasError() ? QStringList{xml.errorString()} : cases;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Peer)
@@ -208,6 +288,12 @@ private slots:
     void help_data();
     void help();
     void version();
+    void targetsFile_data();
+    void targetsFile();
+    void manyTargets_data();
+    void manyTargets();
+    void tenStandInsTwoAway();
+    void interruptedManyTargets();
 
 private:
     QString path(const QString &name) const { return m_dir->filePath(name); }
@@ -329,6 +415,32 @@ void tst_KvrTransfer::badInput_data()
                           << "is not a regular file";
     QTest::newRow("no host, no settings")
         << QStringList{QStringLiteral("greet")} << "no controller address: pass --to HOST";
+    QTest::newRow("parallel 0") << QStringList{QStringLiteral("send"), file, to, Loopback,
+                                               QStringLiteral("--parallel=0")}
+                                << "--parallel needs a number from 1 to 64";
+    QTest::newRow("parallel 65") << QStringList{QStringLiteral("send"), file, to, Loopback,
+                                                QStringLiteral("--parallel=65")}
+                                 << "--parallel needs a number from 1 to 64";
+    QTest::newRow("targets file, port out of range")
+        << QStringList{QStringLiteral("send"), file, QStringLiteral("--targets"),
+                       QStringLiteral("TARGETS")}
+        << "targets:2: port 99999 is not from 1 to 65535";
+    QTest::newRow("the same target twice")
+        << QStringList{QStringLiteral("send"),          file, to, Loopback, to,
+                       QStringLiteral("127.0.0.1:8080")}
+        << "--to 2: 127.0.0.1:8080 is there already, at --to 1";
+    QTest::newRow("retry with files of its own")
+        << QStringList{QStringLiteral("send"), file, QStringLiteral("--retry-failed"),
+                       QStringLiteral("TARGETS")}
+        << "--retry-failed sends the files its report names";
+    QTest::newRow("report in a missing folder")
+        << QStringList{QStringLiteral("send"),
+                       file,
+                       to,
+                       Loopback,
+                       QStringLiteral("--report"),
+                       QStringLiteral("DIR/missing/report.json")}
+        << "cannot write ";
 }
 
 void tst_KvrTransfer::badInput()
@@ -341,6 +453,8 @@ void tst_KvrTransfer::badInput()
     QVERIFY(TestFiles::writeFile(marked, "contents"));
     arguments.replaceInStrings(QStringLiteral("MARKED"), marked);
     arguments.replaceInStrings(QStringLiteral("DIR"), m_dir->path());
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("targets")), "127.0.0.1\n127.0.0.1:99999\n"));
+    arguments.replaceInStrings(QStringLiteral("TARGETS"), path(QStringLiteral("targets")));
     if (arguments.contains(QStringLiteral("FIFO"))) {
 #ifdef Q_OS_WIN
         QSKIP("Windows has no FIFO in the file system");
@@ -746,7 +860,10 @@ void tst_KvrTransfer::help_data()
                           << QStringList{QStringLiteral("[options] send FILE..."),
                                          QStringLiteral("--buffer-size <N>"),
                                          QStringLiteral("--to <HOST>"),
-                                         QStringLiteral("Exit codes:")}
+                                         QStringLiteral("--targets <FILE>"),
+                                         QStringLiteral("--retry-failed <REPORT>"),
+                                         QStringLiteral("Exit codes:"),
+                                         QStringLiteral("  6    ")}
                           << QStringList{QStringLiteral("--dir <DIR>"),
                                          QStringLiteral("--from <HOST>")};
     QTest::newRow("receive") << QStringList{QStringLiteral("receive"), QStringLiteral("--help")}
@@ -779,6 +896,219 @@ void tst_KvrTransfer::version()
     const Run run = runProgram({QStringLiteral("--version")});
     QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
     QCOMPARE(run.out.trimmed(), QStringLiteral("kvr-transfer " KVR_VERSION));
+}
+
+// Each controller as address and label, or the first bad line's error.
+void tst_KvrTransfer::targetsFile_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("targets");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("comments, blank lines, labels")
+        << "# line 3\n\n127.0.0.1\n127.0.0.2:9000  bay 4, left  # spare\n   \n"
+        << QStringList{QStringLiteral("127.0.0.1:8080|"),
+                       QStringLiteral("127.0.0.2:9000|bay 4, left")}
+        << QString();
+    QTest::newRow("host names") << "localhost:8081 first\nbench-7.line.local\n"
+                                << QStringList{QStringLiteral("localhost:8081|first"),
+                                               QStringLiteral("bench-7.line.local:8080|")}
+                                << QString();
+    QTest::newRow("IPv6") << "[::1]:9000\n::1\n"
+                          << QStringList{QStringLiteral("[::1]:9000|"),
+                                         QStringLiteral("[::1]:8080|")}
+                          << QString();
+    QTest::newRow("port out of range")
+        << "127.0.0.1\n127.0.0.2:65536\n"
+        << QStringList() << "targets:2: port 65536 is not from 1 to 65535";
+    QTest::newRow("port 0") << "127.0.0.1:0" << QStringList() << "targets:1: port 0 is not";
+    QTest::newRow("no port after the colon")
+        << "\n\n127.0.0.1:" << QStringList() << "targets:3: no port after the colon";
+    QTest::newRow("not a host") << "# a\nbay_4!\n"
+                                << QStringList() << "targets:2: bay_4! is not a host";
+    QTest::newRow("duplicate") << "127.0.0.1:8080 a\nLOCALHOST\n127.0.0.1 b\n"
+                               << QStringList()
+                               << "targets:3: 127.0.0.1:8080 is there already, at targets:1";
+    QTest::newRow("same name in other case")
+        << "localhost\nLocalHost" << QStringList() << "targets:2: LocalHost:8080 is there already";
+}
+
+void tst_KvrTransfer::targetsFile()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, targets);
+    QFETCH(QString, error);
+    TargetList list(Port);
+    QCOMPARE(list.addText(text, QStringLiteral("targets")), error.isEmpty());
+    QVERIFY2(list.error().startsWith(error), qPrintable(list.error()));
+    QStringList parsed;
+    for (const Target &target : list.targets())
+        parsed << target.address() + QLatin1Char('|') + target.label;
+    if (error.isEmpty())
+        QCOMPARE(parsed, targets);
+}
+
+void tst_KvrTransfer::manyTargets_data()
+{
+    QTest::addColumn<int>("targets");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("sends");
+    QTest::addColumn<QString>("host");
+
+    QTest::newRow("dry run, by name")
+        << 3 << QStringList{QStringLiteral("--dry-run")} << false << QStringLiteral("localhost");
+    // Every target's lines go into one history at once.
+    QTest::newRow("64 at once") << 64 << QStringList{QStringLiteral("--parallel=64")} << true
+                                << Loopback;
+}
+
+// Each target gets every file, or with --dry-run a connection and nothing
+// else; the history has one whole line per target and file.
+void tst_KvrTransfer::manyTargets()
+{
+    QFETCH(int, targets);
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, sends);
+    QFETCH(QString, host);
+    const QStringList names{QStringLiteral("a.bin"), QStringLiteral("b.bin")};
+    QVERIFY(TestFiles::writeFile(path(names[0]), TestFiles::randomBytes(100000, 1)));
+    QVERIFY(TestFiles::writeFile(path(names[1]), "b"));
+    Sinks sinks;
+    QVERIFY(sinks.listen(targets, 9100, true));
+    QVERIFY(
+        TestFiles::writeFile(path(QStringLiteral("targets")), sinks.targetsText(host).toUtf8()));
+
+    const Run run =
+        runCommand(QStringList{QStringLiteral("send"), path(names[0]), path(names[1]),
+                               QStringLiteral("--targets"), path(QStringLiteral("targets"))} +
+                   arguments);
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    QCOMPARE(run.out.count(sends ? QStringLiteral("[sent] ") : QStringLiteral("[checked] ")),
+             targets);
+    QTRY_COMPARE(sinks.connections(), targets);
+    const qint64 framed =
+        sends ? TestFiles::framed(names[0], TestFiles::randomBytes(100000, 1)).size() +
+                    TestFiles::framed(names[1], "b").size()
+              : 0;
+    QTRY_COMPARE(sinks.bytes(), QVector<qint64>(targets, framed));
+    QSet<QString> written;
+    for (const QStringList &entry : HistoryFile::entries(historyBesideTest()))
+        written << entry.mid(1, 7).join(QLatin1Char(' '));
+    QCOMPARE(written.size(), sends ? 2 * targets : 0);
+    if (sends)
+        QVERIFY(written.contains(QStringLiteral("send 127.0.0.1 %1 b.bin 1 %2 ok")
+                                     .arg(9100 + targets - 1)
+                                     .arg(QLatin1String(TestFiles::md5Hex("b")))));
+}
+
+// Eight stand-ins on ports and addresses of loopback, two targets with
+// none: each of the eight stores both files exact, the report and the JUnit
+// file say which failed, and a retry from the report goes to those two only.
+void tst_KvrTransfer::tenStandInsTwoAway()
+{
+    const QMap<QString, QByteArray> files{
+        {QStringLiteral("firmware.bin"), TestFiles::randomBytes(1024 * 1024, 3)},
+        {QStringLiteral("line.ini"), QByteArray("[line]\nbay=1\n")}};
+    QStringList paths;
+    QVERIFY(writeFiles(m_dir->path(), files, &paths));
+    QStringList addresses;
+    for (int at = 1; at <= 5; ++at)
+        addresses << QStringLiteral("127.0.0.1:%1").arg(8080 + at)
+                  << QStringLiteral("127.0.0.%1:8080").arg(at + 1);
+    const QStringList away{addresses[4], addresses[9]};
+    std::vector<std::unique_ptr<StandInProcess>> standIns;
+    const auto startStandIn = [&](const QString &address) {
+        standIns.push_back(std::make_unique<StandInProcess>(WaitMs));
+        return standIns.back()->start(
+            {QStringLiteral("--listen"), address.section(QLatin1Char(':'), 0, 0),
+             QStringLiteral("--port"), address.section(QLatin1Char(':'), 1),
+             QStringLiteral("--dir"), path(address)},
+            m_dir->path());
+    };
+    QString targets = QStringLiteral("# the line\n");
+    for (const QString &address : addresses) {
+        targets += address + QStringLiteral(" bay ") + address.right(1) + QLatin1Char('\n');
+        QVERIFY(away.contains(address) || startStandIn(address));
+    }
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("targets")), targets.toUtf8()));
+    const QString report = path(QStringLiteral("report.json"));
+    const QString junit = path(QStringLiteral("junit.xml"));
+
+    const Run run =
+        runCommand(QStringList{QStringLiteral("send")} + paths +
+                   QStringList{QStringLiteral("--targets"), path(QStringLiteral("targets")),
+                               QStringLiteral("--report"), report, QStringLiteral("--junit"), junit,
+                               QStringLiteral("--json")});
+    QVERIFY2(run.exitCode == 6, qPrintable(describe(run)));
+    QStringList expected;
+    QStringList cases;
+    for (const QString &address : addresses) {
+        const bool sent = !away.contains(address);
+        expected << address + (sent ? QStringLiteral(" sent") : QStringLiteral(" failed"));
+        cases << address + QStringLiteral(" bay ") + address.right(1) +
+                     (sent ? QString() : QStringLiteral(" failed"));
+        for (auto it = files.cbegin(); it != files.cend() && sent; ++it)
+            QTRY_COMPARE(TestFiles::readFile(path(address) + QLatin1Char('/') + it.key()),
+                         it.value());
+    }
+    const QJsonObject written = readJson(report);
+    QCOMPARE(reportedStatuses(written), expected);
+    QCOMPARE(written.value(QStringLiteral("sent")).toInt(), 8);
+    QCOMPARE(written.value(QStringLiteral("failed")).toInt(), 2);
+    const QJsonObject first = written.value(QStringLiteral("targets")).toArray().first().toObject();
+    QCOMPARE(
+        first.value(QStringLiteral("files")).toArray().first()[QStringLiteral("md5")].toString(),
+        QLatin1String(TestFiles::md5Hex(files.first())));
+    QVERIFY(written.value(QStringLiteral("targets"))
+                .toArray()
+                .at(4)[QStringLiteral("error")]
+                .toString()
+                .contains(QStringLiteral("cannot connect")));
+    QCOMPARE(junitCases(junit), cases);
+    for (const QString &line : lines(run.out))
+        QVERIFY2(!QJsonDocument::fromJson(line.toUtf8()).object().isEmpty(), qPrintable(line));
+
+    // The eight are gone: a retry that tried them would fail.
+    standIns.clear();
+    for (const QString &address : away)
+        QVERIFY(startStandIn(address));
+    const Run retry = runCommand({QStringLiteral("send"), QStringLiteral("--retry-failed"), report,
+                                  QStringLiteral("--report"), report});
+    QVERIFY2(retry.exitCode == 0, qPrintable(describe(retry)));
+    QCOMPARE(reportedStatuses(readJson(report)),
+             (QStringList{away[0] + QStringLiteral(" sent"), away[1] + QStringLiteral(" sent")}));
+    QCOMPARE(retry.out.count(QStringLiteral("[sent] ")), 2);
+    for (const QString &address : away)
+        QTRY_COMPARE(TestFiles::readFile(path(address) + QStringLiteral("/firmware.bin")),
+                     files.first());
+}
+
+// Ctrl+C stops every target, those not begun too, and the report is
+// written all the same.
+void tst_KvrTransfer::interruptedManyTargets()
+{
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("big.bin")),
+                                 TestFiles::noise(8 * 1024 * 1024, 1)));
+    Sinks sinks;
+    QVERIFY(sinks.listen(3, 9100, false));
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("targets")), sinks.targetsText().toUtf8()));
+    const QString report = path(QStringLiteral("report.json"));
+    const Run run = runProgram(
+        {QStringLiteral("send"), path(QStringLiteral("big.bin")), QStringLiteral("--json"),
+         QStringLiteral("--parallel=2"), QStringLiteral("--targets"),
+         path(QStringLiteral("targets")), QStringLiteral("--report"), report},
+        [&](QProcess &process) {
+            QTRY_COMPARE_WITH_TIMEOUT(sinks.connections(), 2, WaitMs);
+            QTRY_VERIFY_WITH_TIMEOUT(process.peek(4096).contains(R"("event":"started")"), WaitMs);
+            QVERIFY(interruptStandIn(process, SIGINT));
+        });
+    QVERIFY2(run.exitCode == 130, qPrintable(describe(run)));
+    const QJsonObject written = readJson(report);
+    QCOMPARE(written.value(QStringLiteral("failed")).toInt(), 3);
+    const QJsonArray targets = written.value(QStringLiteral("targets")).toArray();
+    for (const QJsonValue &target : targets)
+        QCOMPARE(target[QStringLiteral("exitCode")].toInt(), 130);
+    QCOMPARE(sinks.connections(), 2);
 }
 
 QTEST_MAIN(tst_KvrTransfer)

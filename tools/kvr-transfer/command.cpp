@@ -39,6 +39,11 @@ data from the controller on stderr, control characters as \xNN. Every file
 sent or received, well or not, gets a line in history.csv beside
 settings.ini, as the window's do (--no-history leaves it alone).
 
+send --targets FILE (or --to given several times) sends to each controller
+over its own connection, --parallel at a time: one line per controller on
+stdout as it ends, "[sent]" or "[failed]" and why, JSON events that name
+their "target" with --json, and a table of all of them on stderr at the end.
+
 Exit codes:
   0    everything sent or received and verified
   1    could not connect
@@ -50,6 +55,8 @@ Exit codes:
        size announced (it is stored all the same)
   5    the connection was lost mid-transfer or before the controller
        acknowledged what was sent (or before --count files came)
+  6    of several controllers, some got every file and some did not (when
+       none did, the first one's code; with one, the codes above)
   130  interrupted (Ctrl+C)
 When several files fail, the first failure's code wins.)";
 
@@ -148,9 +155,19 @@ int Command::execute(const QStringList &arguments, Output &output)
         return ExitBadArguments;
     }
     output.setJson(m_json);
+    return connectAndRun(output);
+}
+
+QString Command::historyPath() const
+{
+    return m_history ? TransferHistory::pathBeside(settingsPath()) : QString();
+}
+
+int Command::connectAndRun(Output &output)
+{
     Session session(output);
     if (m_history)
-        session.keepHistory(TransferHistory::pathBeside(settingsPath()));
+        session.keepHistory(historyPath());
     if (const int code = session.open(m_host, m_port))
         return session.notConnected(code, plannedFiles());
     const int code = run(session);
@@ -204,6 +221,8 @@ bool Command::readArguments(const QCommandLineParser &parser, QString *error)
 bool Command::chooseHost(const QCommandLineParser &parser, const SettingsFile::Values &settings,
                          QString *error)
 {
+    if (!needsHost())
+        return true;
     const QString given = parser.value(m_hostOption);
     m_host = (given.isEmpty() ? settings.serverAddress.value_or(QString()) : given).trimmed();
     if (m_host.isEmpty())

@@ -36,6 +36,10 @@ public:
     // the process, as for the program.
     int execute(const QStringList &arguments, Output &output);
 
+    // An option that is not given leaves *value as it is.
+    static bool readNumber(const QCommandLineParser &parser, const char *name, qint64 min,
+                           qint64 max, qint64 *value, QString *error);
+
 protected:
     // A positional argument, as the help names it.
     struct Argument
@@ -58,12 +62,18 @@ protected:
     virtual bool readOptions(const QCommandLineParser &parser, const QStringList &arguments,
                              const SettingsFile::Values &settings, QString *error);
     virtual int run(Session &session) = 0;
+    // The work once the arguments are read: by default run() over one
+    // connection to host().
+    virtual int connectAndRun(Output &output);
+    // False when the command finds its controllers elsewhere than --to or
+    // serverAddress.
+    virtual bool needsHost() const { return true; }
     // The files that count as failed when no connection was made.
     virtual int plannedFiles() const { return 0; }
 
-    // An option that is not given leaves *value as it is.
-    static bool readNumber(const QCommandLineParser &parser, const char *name, qint64 min,
-                           qint64 max, qint64 *value, QString *error);
+    quint16 port() const { return m_port; }
+    // Empty without a history.
+    QString historyPath() const;
 
 private:
     bool parse(const QStringList &arguments, QString *error);

@@ -8,5 +8,6 @@ enum ExitCode : int {
     ExitTransferFailed = 3,
     ExitDigestMismatch = 4,
     ExitConnectionLost = 5,
+    ExitSomeTargetsFailed = 6, // of several controllers, some got every file and some not
     ExitInterrupted = 130,
 };

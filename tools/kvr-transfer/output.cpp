@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <mutex>
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <qt_windows.h>
@@ -157,18 +159,103 @@ QJsonObject endedJson(const TransferRecord &record, int exitCode)
     return object;
 }
 
+QString secondsText(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 2);
+}
+
+QString targetLine(const TargetResult &result, int planned)
+{
+    const QString line =
+        QStringLiteral("[%1] %2: %3 of %4 files, %5 bytes, %6 s, %7")
+            .arg(result.status, result.target.named(), QString::number(result.filesDone()),
+                 QString::number(planned), QString::number(result.bytes()), secondsText(result.ms),
+                 TransferRate::rateText(bytesPerSecond(result.bytes(), result.ms)));
+    return result.error.isEmpty() ? line : line + QStringLiteral(": ") + result.error;
+}
+
+QJsonObject targetJson(const TargetResult &result, int planned)
+{
+    return {{QStringLiteral("event"), QStringLiteral("target-ended")},
+            {QStringLiteral("status"), result.status},
+            {QStringLiteral("exitCode"), result.exitCode},
+            {QStringLiteral("error"), result.error},
+            {QStringLiteral("files"), planned},
+            {QStringLiteral("filesSent"), result.filesDone()},
+            {QStringLiteral("bytes"), double(result.bytes())},
+            {QStringLiteral("ms"), double(result.ms)},
+            {QStringLiteral("bytesPerSecond"), bytesPerSecond(result.bytes(), result.ms)}};
+}
+
+// Columns as wide as their widest cell, the last as it is.
+QString table(const QList<QStringList> &rows)
+{
+    QList<int> widths;
+    for (const QStringList &row : rows)
+        for (int at = 0; at < row.size(); ++at) {
+            if (widths.size() <= at)
+                widths.append(0);
+            widths[at] = qMax(widths[at], int(row[at].size()));
+        }
+    QString text;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int at = 0; at < row.size(); ++at)
+            line += at + 1 < row.size() ? row[at].leftJustified(widths[at] + 2) : row[at];
+        text += line.trimmed() + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString targetsTable(const QList<TargetResult> &results, int planned)
+{
+    QList<QStringList> rows{{QStringLiteral("TARGET"), QStringLiteral("LABEL"),
+                             QStringLiteral("STATUS"), QStringLiteral("FILES"),
+                             QStringLiteral("BYTES"), QStringLiteral("SECONDS"),
+                             QStringLiteral("ERROR")}};
+    for (const TargetResult &result : results)
+        rows.append({result.target.address(), result.target.label, result.status,
+                     QStringLiteral("%1/%2").arg(result.filesDone()).arg(planned),
+                     QString::number(result.bytes()), secondsText(result.ms),
+                     Protocol::printable(result.error)});
+    return table(rows);
+}
+
 } // namespace
 
 Output::Output()
-    : m_out{stdout, nullptr}, m_err{stderr, nullptr}, m_terminal(isatty(fileno(stdout)))
+    : m_out{stdout, nullptr}, m_err{stderr, nullptr}, m_lock(std::make_shared<std::mutex>()),
+      m_terminal(isatty(fileno(stdout)))
 {
+    // A line whole in the buffer leaves it in one write on fflush, also for
+    // a pipe that GNU parallel reads line by line.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     m_clock.start();
 }
 
 Output::Output(QIODevice *out, QIODevice *err)
-    : m_out{nullptr, out}, m_err{nullptr, err}, m_terminal(false)
+    : m_out{nullptr, out}, m_err{nullptr, err}, m_lock(std::make_shared<std::mutex>()),
+      m_terminal(false)
 {
     m_clock.start();
+}
+
+// No progress line: the lines of several transfers would overwrite it.
+Output::Output(const Output &parent, const Target &target)
+    : m_out(parent.m_out), m_err(parent.m_err), m_lock(parent.m_lock), m_terminal(false),
+      m_json(parent.m_json), m_ofTarget(true), m_target(target.address()), m_label(target.label)
+{
+    m_clock.start();
+}
+
+std::unique_ptr<Output> Output::forTarget(const Target &target) const
+{
+    return std::unique_ptr<Output>(new Output(*this, target));
+}
+
+QString Output::failureReason() const
+{
+    return m_fileFailure.isEmpty() ? m_firstError : m_fileFailure;
 }
 
 void Output::setJson(bool json)
@@ -178,6 +265,7 @@ void Output::setJson(bool json)
 
 void Output::print(const Stream &stream, const QString &text)
 {
+    const std::lock_guard<std::mutex> lock(*m_lock);
     if (stream.device)
         stream.device->write(text.toUtf8());
     else
@@ -186,7 +274,12 @@ void Output::print(const Stream &stream, const QString &text)
 
 void Output::printJson(const QJsonObject &object)
 {
-    print(m_out, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+    QJsonObject event = object;
+    if (m_ofTarget) {
+        event.insert(QStringLiteral("target"), m_target);
+        event.insert(QStringLiteral("label"), m_label);
+    }
+    print(m_out, QString::fromUtf8(QJsonDocument(event).toJson(QJsonDocument::Compact)) +
                      QLatin1Char('\n'));
 }
 
@@ -232,9 +325,14 @@ void Output::clearProgress()
 void Output::fileEnded(const TransferRecord &record, int exitCode)
 {
     clearProgress();
+    if (m_ofTarget) {
+        m_ended.append(record);
+        if (exitCode != ExitOk && m_fileFailure.isEmpty())
+            m_fileFailure = endLine(record, exitCode);
+    }
     if (m_json)
         printJson(endedJson(record, exitCode));
-    else
+    else if (!m_ofTarget)
         print(m_out, endLine(record, exitCode) + QLatin1Char('\n'));
 }
 
@@ -270,9 +368,12 @@ void Output::greetingSent(const QString &peer)
         print(m_out, QStringLiteral("greeting sent to %1\n").arg(peer));
 }
 
+// A target's end is told by targetEnded(), with what a report needs.
 void Output::finished(int exitCode, int files, int failed)
 {
     clearProgress();
+    if (m_ofTarget)
+        return;
     if (m_json) {
         printJson({{QStringLiteral("event"), QStringLiteral("finished")},
                    {QStringLiteral("exitCode"), exitCode},
@@ -287,5 +388,38 @@ void Output::finished(int exitCode, int files, int failed)
 
 void Output::error(const QString &message)
 {
-    print(m_err, QStringLiteral("kvr-transfer: ") + message + QLatin1Char('\n'));
+    if (m_ofTarget && m_firstError.isEmpty())
+        m_firstError = message;
+    const QString target = m_ofTarget ? m_target + QStringLiteral(": ") : QString();
+    print(m_err, QStringLiteral("kvr-transfer: ") + target + message + QLatin1Char('\n'));
+}
+
+void Output::targetEnded(const TargetResult &result, int plannedFiles)
+{
+    if (!m_json) {
+        print(m_out, targetLine(result, plannedFiles) + QLatin1Char('\n'));
+        return;
+    }
+    QJsonObject event = targetJson(result, plannedFiles);
+    event.insert(QStringLiteral("target"), result.target.address());
+    event.insert(QStringLiteral("label"), result.target.label);
+    printJson(event);
+}
+
+void Output::allEnded(int exitCode, const QList<TargetResult> &results, int plannedFiles)
+{
+    print(m_err, targetsTable(results, plannedFiles));
+    const int failed = TargetResult::count(results, TargetResult::Failed);
+    if (m_json) {
+        printJson({{QStringLiteral("event"), QStringLiteral("finished")},
+                   {QStringLiteral("exitCode"), exitCode},
+                   {QStringLiteral("targets"), results.size()},
+                   {QStringLiteral("sent"), TargetResult::count(results, TargetResult::Sent)},
+                   {QStringLiteral("checked"), TargetResult::count(results, TargetResult::Checked)},
+                   {QStringLiteral("failed"), failed}});
+    } else if (exitCode == ExitInterrupted) {
+        error(QStringLiteral("interrupted"));
+    } else if (failed > 0) {
+        error(QStringLiteral("%1 of %2 targets failed").arg(failed).arg(results.size()));
+    }
 }

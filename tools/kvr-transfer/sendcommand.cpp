@@ -47,6 +47,8 @@ SendCommand::SendCommand()
                    .arg(Defaults::BufferSize),
                QStringLiteral("N")});
     keepHistory();
+    for (const QCommandLineOption &option : FleetSend::options())
+        addOption(option);
 }
 
 bool SendCommand::readOptions(const QCommandLineParser &parser, const QStringList &arguments,
@@ -58,7 +60,14 @@ bool SendCommand::readOptions(const QCommandLineParser &parser, const QStringLis
         return false;
     m_bufferSize = int(bufferSize);
     m_files = arguments;
-    return checkFiles(m_files, error);
+    return m_fleet.read(parser, port(), &m_files, error) && checkFiles(m_files, error);
+}
+
+int SendCommand::connectAndRun(Output &output)
+{
+    if (!m_fleet.isOn())
+        return Command::connectAndRun(output);
+    return m_fleet.run(m_files, m_bufferSize, historyPath(), output);
 }
 
 int SendCommand::run(Session &session)

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "command.h"
+#include "fleetsend.h"
 #include "settings/defaults.h"
 
-// send FILE...: the files one after another over one connection.
+// send FILE...: the files one after another over one connection, or over
+// one connection to each of several controllers (FleetSend).
 class SendCommand : public Command
 {
 public:
@@ -14,7 +16,10 @@ private:
                      const SettingsFile::Values &settings, QString *error) override;
     int run(Session &session) override;
     int plannedFiles() const override;
+    int connectAndRun(Output &output) override;
+    bool needsHost() const override { return !m_fleet.isOn(); }
 
     QStringList m_files;
     int m_bufferSize = Defaults::BufferSize;
+    FleetSend m_fleet;
 };

@@ -2,8 +2,8 @@
 
 #include "exitcodes.h"
 #include "interrupt.h"
+#include "sharedhistory.h"
 
-#include "history/transferhistory.h"
 #include "history/transferoutcome.h"
 #include "transfer/filesender.h"
 #include "transfer/limits.h"
@@ -45,10 +45,15 @@ Session::Session(Output &output) : m_output(output) {}
 
 void Session::keepHistory(const QString &filePath)
 {
-    m_history = std::make_unique<TransferHistory>(filePath);
+    m_history = std::make_shared<SharedHistory>(filePath);
 }
 
-// Here, where SocketReceiver and TransferHistory are complete.
+void Session::shareHistory(std::shared_ptr<SharedHistory> history)
+{
+    m_history = std::move(history);
+}
+
+// Here, where SocketReceiver and SharedHistory are complete.
 Session::~Session() = default;
 
 void Session::Tally::add(int code)

@@ -16,8 +16,8 @@
 #include <functional>
 #include <memory>
 
+class SharedHistory;
 class SocketReceiver;
-class TransferHistory;
 
 // One connection to the controller and what the tool does over it. Every
 // wait runs the event loop and ends early on Ctrl+C.
@@ -36,6 +36,8 @@ public:
 
     // Every file that ends gets a line in the history at filePath.
     void keepHistory(const QString &filePath);
+    // The history of a run over several connections at once.
+    void shareHistory(std::shared_ptr<SharedHistory> history);
 
     // Returns ExitOk, ExitNoConnection or ExitInterrupted.
     int open(const QString &host, quint16 port);
@@ -71,7 +73,7 @@ private:
     QTcpSocket m_socket;
     QString m_host;
     quint16 m_port = Protocol::ControllerPort;
-    std::unique_ptr<TransferHistory> m_history;
+    std::shared_ptr<SharedHistory> m_history;
     Tally m_tally;
     std::unique_ptr<SocketReceiver> m_receiver;
     QTimer m_idleTimer;
