@@ -108,6 +108,33 @@ void writeUnlessEmpty(QSettings &settings, const char *key, const std::optional<
         settings.setValue(QLatin1String(key), QVariant::fromValue(*value));
 }
 
+QVariant stored(bool value)
+{
+    return value;
+}
+
+QVariant stored(int value)
+{
+    return value;
+}
+
+QVariant stored(const SendPace &pace)
+{
+    return pace.toString();
+}
+
+template <typename T>
+void writeUnlessDefault(QSettings &settings, const char *key, const std::optional<T> &value,
+                        const T &fallback)
+{
+    if (!value)
+        return;
+    if (*value == fallback)
+        settings.remove(QLatin1String(key));
+    else
+        settings.setValue(QLatin1String(key), stored(*value));
+}
+
 std::optional<QStringList> textsOf(const std::optional<QList<int>> &numbers)
 {
     if (!numbers)
@@ -160,11 +187,18 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    return {
-        readKey(settings, KeySaveFilePath),          readKey(settings, KeySocketType),
-        readKey(settings, KeyServerAddress),         readList(settings, KeyRecentAddresses),
-        readSwitch(settings, KeyAutoReconnect),      readBytes(settings, KeyTransferListGeometry),
-        readWidths(settings, KeyTransferListColumns)};
+    const auto text = [&settings](const char *key) {
+        return readKey(settings, key).value_or(QString());
+    };
+    return {readKey(settings, KeySaveFilePath),
+            readKey(settings, KeySocketType),
+            readKey(settings, KeyServerAddress),
+            readList(settings, KeyRecentAddresses),
+            readSwitch(settings, KeyAutoReconnect),
+            readBytes(settings, KeyTransferListGeometry),
+            readWidths(settings, KeyTransferListColumns),
+            SendPace::parse(text(KeySendPace)),
+            FileGap::parse(text(KeyFileGap))};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -172,8 +206,9 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    for (const char *key : {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses,
-                            KeyAutoReconnect, KeyTransferListGeometry, KeyTransferListColumns})
+    for (const char *key :
+         {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses, KeyAutoReconnect,
+          KeyTransferListGeometry, KeyTransferListColumns, KeySendPace, KeyFileGap})
         settings.remove(markedName(key));
     // A backslash starts an escape in a hand-edited INI value.
     std::optional<QString> folder = values.saveFilePath;
@@ -185,12 +220,11 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeUnlessEmpty(settings, KeyRecentAddresses, values.recentAddresses);
     writeUnlessEmpty(settings, KeyTransferListGeometry, values.transferListGeometry);
     writeUnlessEmpty(settings, KeyTransferListColumns, textsOf(values.transferListColumns));
-    // Off is the default and is not written, so a file at the default
-    // settings holds the keys it always held.
-    if (values.autoReconnect && *values.autoReconnect)
-        settings.setValue(QLatin1String(KeyAutoReconnect), true);
-    else if (values.autoReconnect)
-        settings.remove(QLatin1String(KeyAutoReconnect));
+    // Defaults are not written, so a file at the default settings holds the
+    // keys it always held.
+    writeUnlessDefault(settings, KeyAutoReconnect, values.autoReconnect, false);
+    writeUnlessDefault(settings, KeySendPace, values.sendPace, SendPace());
+    writeUnlessDefault(settings, KeyFileGap, values.fileGap, 0);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

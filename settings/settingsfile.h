@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/sendpace.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -21,6 +23,8 @@ constexpr char KeyRecentAddresses[] = "recentAddresses";
 constexpr char KeyAutoReconnect[] = "autoReconnect";
 constexpr char KeyTransferListGeometry[] = "transferListGeometry";
 constexpr char KeyTransferListColumns[] = "transferListColumns";
+constexpr char KeySendPace[] = "sendPace";
+constexpr char KeyFileGap[] = "fileGap";
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -67,6 +71,11 @@ struct Values
     // number from 1 to MaxColumnWidth is left unset. Written empty, the key
     // goes.
     std::optional<QList<int>> transferListColumns;
+    // "paced", "full" or a cap in MB/s, as SendPace reads it; the pause
+    // between the files of a queue in ms, from 0 to FileGap::MaxMs. Anything
+    // else is left unset. Written at the default (paced, 0), the key goes.
+    std::optional<SendPace> sendPace;
+    std::optional<int> fileGap;
 };
 
 constexpr int MaxColumnWidth = 10000;
