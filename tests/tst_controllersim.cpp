@@ -444,7 +444,7 @@ void tst_ControllerSim::readRateHoldsSenderBack()
     QTcpSocket socket;
     QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
     FileSender::Options unpaced;
-    unpaced.pace = false;
+    unpaced.pace = SendPace::full();
     QElapsedTimer clock;
     clock.start();
 
