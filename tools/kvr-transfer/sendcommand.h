@@ -1,7 +1,7 @@
 #pragma once
 
 #include "command.h"
-#include "settings/defaults.h"
+#include "session.h"
 
 // send FILE...: the files one after another over one connection.
 class SendCommand : public Command
@@ -16,5 +16,5 @@ private:
     int plannedFiles() const override;
 
     QStringList m_files;
-    int m_bufferSize = Defaults::BufferSize;
+    Session::SendOptions m_options;
 };
