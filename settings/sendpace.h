@@ -21,6 +21,8 @@ struct SendPace
     static SendPace full() { return {Mode::Full, 0}; }
     static SendPace cap(double megabytesPerSecond) { return {Mode::Cap, megabytesPerSecond}; }
 
+    // What parse() takes, for an error message.
+    static constexpr char Accepted[] = "paced, full or a number of MB/s above 0";
     // "paced", "full" or a number of MB/s; anything else is none.
     static std::optional<SendPace> parse(const QString &text);
     // As parse() reads it back.

@@ -261,7 +261,7 @@ void ControllerSim::sendNext()
 int ControllerSim::sendFile(const QString &path)
 {
     FileSender::Options options;
-    options.pace = m_settings.pace ? SendPace() : SendPace::full();
+    options.pace = m_settings.pace;
     options.withMd5 = m_settings.withMd5;
     options.cancel = &m_cancelSends;
     FileSender fileSender({}, options);

@@ -40,7 +40,7 @@ bool readPace(const QCommandLineParser &parser, SendPace *pace, QString *error)
         return true;
     const std::optional<SendPace> given = SendPace::parse(parser.value(QStringLiteral("pace")));
     if (!given)
-        *error = QStringLiteral("--pace needs paced, full or a number of MB/s above 0");
+        *error = QStringLiteral("--pace needs ") + QLatin1String(SendPace::Accepted);
     *pace = given.value_or(*pace);
     return given.has_value();
 }
