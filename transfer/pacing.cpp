@@ -88,10 +88,11 @@ namespace {
 constexpr qint64 PauseNs = 1000 * 1000;
 constexpr qint64 SpinNs = 80 * 1000;
 constexpr qint64 NsPerSecond = 1000 * 1000 * 1000;
-// A cap's blocks: at most this share of a second's bytes each; its bucket
-// holds two of them, so a late wake-up costs no rate and no second gets
-// more than 2 % beyond the cap.
+// A cap's blocks: at most a hundredth of a second's bytes each; its bucket
+// holds a hundredth too, and at least two blocks, so that a wake-up up to
+// 10 ms late costs no rate and no second gets more than 2 % beyond the cap.
 constexpr qint64 CapBlocksPerSecond = 100;
+constexpr qint64 CapBucketsPerSecond = 100;
 constexpr qint64 CapBucketBlocks = 2;
 
 } // namespace
@@ -105,7 +106,7 @@ SendPacer::SendPacer(const SendPace &pace) : m_pace(pace), m_largestBlock(Limits
         return;
     m_bytesPerSecond = qMax<qint64>(1, pace.capBytesPerSecond());
     m_largestBlock = qBound<qint64>(1, m_bytesPerSecond / CapBlocksPerSecond, m_largestBlock);
-    m_depth = CapBucketBlocks * m_largestBlock;
+    m_depth = qMax(CapBucketBlocks * m_largestBlock, m_bytesPerSecond / CapBucketsPerSecond);
     m_credit = double(m_depth);
     m_clock.start();
 }
