@@ -15,6 +15,7 @@
 #include "net/sendthread.h"
 #include "net/workercommands.h"
 #include "settings/defaults.h"
+#include "settings/sendpace.h"
 #include "standinprocess.h"
 #include "testfiles.h"
 #include "transfer/crossthreadvalues.h"
@@ -229,6 +230,7 @@ struct Options
     qint64 slowMiB = 128;
     int idleSeconds = 5;
     qint64 floodMiB = 1024;
+    qint64 largeMiB = 1024;
     QString baseDirectory;
 };
 
@@ -520,9 +522,10 @@ QList<Row> digestRows(Context &context)
 // ---- Send throughput against the pacing ceiling ---------------------------
 // The sender writes one bufferSize block per millisecond at most.
 
-QString checkStored(StandInProcess &standIn, const QString &name)
+QString checkStored(StandInProcess &standIn, const QString &name, qint64 timeoutMs = 6 * WaitMs)
 {
-    const QString line = standIn.waitForLine(QStringLiteral("file received: ") + name, 6 * WaitMs);
+    const QString line =
+        standIn.waitForLine(QStringLiteral("file received: ") + name, int(timeoutMs));
     if (line.isNull())
         return QStringLiteral("the stand-in did not store the file");
     return line.endsWith(QStringLiteral("MD5 ok")) ? QString() : line;
@@ -570,11 +573,286 @@ QList<Row> sendRows(Context &context, int bufferSize)
              QStringLiteral("pacing us"), 1000, note}};
 }
 
+// ---- Send paces on a loopback shaped to 1 Gbit/s ---------------------------
+// Plain loopback is faster than any controller's link; these rows send over
+// lo shaped by tc to 1 Gbit/s, as a fast network would carry them. The
+// stand-in receives each stream, and its lines time it: from the header to
+// the file checked, the sender's MD5 pass before it left out.
+
+// tc's token bucket on lo for as long as it lives.
+class ShapedLoopback
+{
+public:
+    ShapedLoopback()
+        : m_shaped(tc({QStringLiteral("add"), QStringLiteral("dev"), QStringLiteral("lo"),
+                       QStringLiteral("root"), QStringLiteral("tbf"), QStringLiteral("rate"),
+                       QStringLiteral("1gbit"), QStringLiteral("burst"), QStringLiteral("512kb"),
+                       QStringLiteral("latency"), QStringLiteral("20ms")}))
+    {}
+    ~ShapedLoopback()
+    {
+        if (m_shaped)
+            tc({QStringLiteral("del"), QStringLiteral("dev"), QStringLiteral("lo"),
+                QStringLiteral("root")});
+    }
+    ShapedLoopback(const ShapedLoopback &) = delete;
+    ShapedLoopback &operator=(const ShapedLoopback &) = delete;
+    bool isValid() const { return m_shaped; }
+
+private:
+    static bool tc(const QStringList &arguments)
+    {
+        QProcess process;
+        process.start(QStringLiteral("tc"), QStringList{QStringLiteral("qdisc")} + arguments);
+        return process.waitForFinished(5000) && process.exitCode() == 0;
+    }
+    const bool m_shaped;
+};
+
+// The stream socat sends: the source framed as the sender frames it, so
+// that the stand-in stores and checks it as any file. Sparse sources stay
+// sparse.
+bool writeFramed(const Source &source, const QString &path)
+{
+    QFile in(source.path);
+    QFile out(path);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return false;
+    out.write(Protocol::buildHeader(FileName, quint64(source.size), source.md5Hex));
+    const qint64 contentsAt = out.pos();
+    QByteArray block;
+    for (qint64 at = 0; at < source.size; at += block.size()) {
+        block = in.read(1 << 20);
+        if (block.isEmpty())
+            return false;
+        if (block.count('\0') == block.size())
+            out.seek(contentsAt + at + block.size());
+        else if (!out.seek(contentsAt + at) || out.write(block) != block.size())
+            return false;
+    }
+    return out.seek(contentsAt + source.size) &&
+           out.write(Protocol::endMarker()) == Protocol::endMarker().size();
+}
+
+struct SendRun
+{
+    double seconds = -1;
+    double cpuSeconds = -1; // of the sender, while the stand-in received
+    QString failure;
+};
+
+// Runs until the stand-in has checked the file; cpu() tells the sender's
+// CPU seconds so far.
+SendRun timeReception(StandInProcess &standIn, const Source &source,
+                      const std::function<double()> &cpu)
+{
+    const qint64 timeoutMs = source.size / 5000 + 60000; // at 5 MB/s
+    if (standIn.waitForLine(QStringLiteral("receiving ") + FileName, int(timeoutMs)).isNull())
+        return {-1, -1, QStringLiteral("the stand-in began no file")};
+    const qint64 startNs = Measure::nowNs();
+    const double cpuBefore = cpu();
+    const QString failure = checkStored(standIn, FileName, timeoutMs);
+    if (!failure.isEmpty())
+        return {-1, -1, failure};
+    return {(Measure::nowNs() - startNs) / 1e9, cpu() - cpuBefore, QString()};
+}
+
+// The bytes written by each report's time, taken in the worker's thread.
+using WriteSamples = std::vector<std::pair<qint64, quint64>>;
+
+SendRun sendByWorker(Context &context, const Source &source, const SendPace &pace,
+                     WriteSamples *samples = nullptr)
+{
+    StandInProcess standIn(WaitMs);
+    if (!startStandIn(standIn, context, {}))
+        return {-1, -1, QStringLiteral("the stand-in did not start")};
+    CodeClock codes;
+    Worker worker(Defaults::BufferSize);
+    worker.thread.sendPace.set(pace);
+    if (!worker.connectTo(standIn))
+        return {-1, -1, QStringLiteral("no connection")};
+    watchSend(&worker.thread, codes);
+    if (samples)
+        QObject::connect(
+            &worker.thread, &sendThread::sendEvent, &worker.thread,
+            [samples](const SendEvent &event) {
+                if (event.code == TransProgress)
+                    samples->emplace_back(Measure::nowNs(), event.bytesWritten);
+            },
+            Qt::DirectConnection);
+    worker.sendFile(source.path);
+    SendRun run = timeReception(standIn, source, [] { return Measure::cpuSeconds(); });
+    Measure::waitUntil([&codes] { return codes.endCode >= 0; }, WaitMs);
+    if (run.failure.isEmpty() && codes.endCode != TransDone)
+        run = {-1, -1, QStringLiteral("end code %1").arg(codes.endCode)};
+    return run;
+}
+
+// The lowest and highest MB/s over any second of the samples.
+std::pair<double, double> rateRange(const WriteSamples &samples)
+{
+    double lowest = -1;
+    double highest = -1;
+    for (size_t first = 0, end = 0; first < samples.size(); ++first) {
+        while (end < samples.size() && samples[end].first - samples[first].first < 1000000000)
+            ++end;
+        if (end == samples.size())
+            break;
+        const double rate = double(samples[end].second - samples[first].second) * 1e3 /
+                            double(samples[end].first - samples[first].first);
+        lowest = lowest < 0 ? rate : qMin(lowest, rate);
+        highest = qMax(highest, rate);
+    }
+    return {lowest, highest};
+}
+
+SendRun sendByCli(Context &context, const Source &source, const SendPace &pace)
+{
+    StandInProcess standIn(WaitMs);
+    if (!startStandIn(standIn, context, {}))
+        return {-1, -1, QStringLiteral("the stand-in did not start")};
+    Measure::ChildProcess cli;
+    cli.start(QStringLiteral(KVR_TRANSFER),
+              {QStringLiteral("send"), source.path, QStringLiteral("--to"),
+               QStringLiteral("127.0.0.1"), QStringLiteral("--pace"), pace.toString(),
+               QStringLiteral("--no-history")});
+    SendRun run = timeReception(standIn, source, [] { return 0.0; });
+    if (!cli.waitForFinished(WaitMs) || cli.exitCode() != 0)
+        run = {-1, -1,
+               QStringLiteral("kvr-transfer: ") +
+                   QString::fromUtf8(cli.readAllStandardError()).trimmed()};
+    return run;
+}
+
+// socat writes the framed stream as fast as the link takes it.
+SendRun sendBySocat(Context &context, const Source &source)
+{
+    const QString framed = context.freshDir(QStringLiteral("framed")) + QStringLiteral("/stream");
+    if (!writeFramed(source, framed))
+        return {-1, -1, QStringLiteral("cannot write the framed stream")};
+    StandInProcess standIn(WaitMs);
+    if (!startStandIn(standIn, context, {}))
+        return {-1, -1, QStringLiteral("the stand-in did not start")};
+    Measure::ChildProcess socat;
+    socat.start(QStringLiteral("socat"), {QStringLiteral("-u"), QStringLiteral("OPEN:") + framed,
+                                          QStringLiteral("TCP:127.0.0.1:8080")});
+    // Its CPU as last seen before it ended: all of its run, but for the
+    // last 5 ms at most.
+    const qint64 pid = socat.processId();
+    std::atomic<double> cpu{0};
+    Measure::Ticker sampler(
+        5, [pid, &cpu] { cpu = qMax(cpu.load(), Measure::processCpuSeconds(pid)); });
+    SendRun run = timeReception(standIn, source, [] { return 0.0; });
+    sampler.stop();
+    run.cpuSeconds = cpu;
+    QFile::remove(framed);
+    return run;
+}
+
+QString sendFailure(const QList<SendRun> &runs)
+{
+    for (const SendRun &run : runs) {
+        if (!run.failure.isEmpty())
+            return run.failure;
+    }
+    return QString();
+}
+
+// kvr-transfer and the worker at full pace against socat, the runs
+// alternating; CPU per byte of the worker's process, all its threads,
+// against socat's; a cap of 20 MB/s.
+QList<Row> paceRows(Context &context)
+{
+    const QString cli = QStringLiteral("send, kvr-transfer, full pace, 1 Gbit/s (MB/s)");
+    const QString socatRate = QStringLiteral("socat MB/s");
+    const ShapedLoopback link;
+    if (!link.isValid())
+        return {failed(cli, socatRate, QStringLiteral("tc cannot shape lo"))};
+    const Source &source = context.source();
+    const double megabytes = source.size / 1e6;
+    std::vector<double> cliRates, workerRates, socatRates, workerNs, socatNs;
+    for (int repeat = 0; repeat < context.options.repeats; ++repeat) {
+        const SendRun byCli = sendByCli(context, source, SendPace::full());
+        const SendRun bySocat = sendBySocat(context, source);
+        const SendRun byWorker = sendByWorker(context, source, SendPace::full());
+        const QString failure = sendFailure({byCli, bySocat, byWorker});
+        if (!failure.isEmpty())
+            return {failed(cli, socatRate, failure)};
+        cliRates.push_back(megabytes / byCli.seconds);
+        socatRates.push_back(megabytes / bySocat.seconds);
+        workerRates.push_back(megabytes / byWorker.seconds);
+        workerNs.push_back(byWorker.cpuSeconds * 1e9 / double(source.size));
+        socatNs.push_back(bySocat.cpuSeconds * 1e9 / double(source.size));
+    }
+    const SendPace cap = SendPace::cap(20);
+    WriteSamples samples;
+    const SendRun capped = sendByWorker(context, source, cap, &samples);
+    if (!capped.failure.isEmpty())
+        return {failed(cli, socatRate, capped.failure)};
+    const std::pair<double, double> range = rateRange(samples);
+    const QString note = QStringLiteral("median of %1, %2 MiB, bufferSize %3")
+                             .arg(context.options.repeats)
+                             .arg(context.options.sizeMiB)
+                             .arg(Defaults::BufferSize);
+    return {{cli, Measure::median(cliRates), socatRate, Measure::median(socatRates), note},
+            {QStringLiteral("send, worker, full pace, 1 Gbit/s (MB/s)"),
+             Measure::median(workerRates), socatRate, Measure::median(socatRates), note},
+            {QStringLiteral("send, worker, full pace: CPU ns per byte"), Measure::median(workerNs),
+             QStringLiteral("socat ns/byte"), Measure::median(socatNs), note},
+            {QStringLiteral("send, worker, cap 20 MB/s, 1 Gbit/s (MB/s)"),
+             megabytes / capped.seconds, QStringLiteral("cap MB/s"), cap.capMBps,
+             QStringLiteral("one run, %1 MiB, bufferSize %2, each second %3 to %4 MB/s")
+                 .arg(context.options.sizeMiB)
+                 .arg(Defaults::BufferSize)
+                 .arg(number(range.first), number(range.second))}};
+}
+
+// A large file at each pace, as the window's worker sends it: seconds
+// against what the pace allows (paced: a block per ms; a cap) or socat's.
+QList<Row> largeFileRows(Context &context)
+{
+    const QString what = QStringLiteral("send %1 MiB, worker, ").arg(context.options.largeMiB);
+    const ShapedLoopback link;
+    if (!link.isValid())
+        return {failed(what, QString(), QStringLiteral("tc cannot shape lo"))};
+    Source source;
+    source.path = context.freshDir(QStringLiteral("large")) + QLatin1Char('/') + FileName;
+    source.size = context.options.largeMiB * 1048576;
+    QFile file(source.path);
+    // Sparse: zeros that take neither disk nor time to write.
+    if (!file.open(QIODevice::WriteOnly) || !file.resize(source.size))
+        return {failed(what, QString(), QStringLiteral("cannot write %1").arg(source.path))};
+    file.close();
+    source.md5Hex = md5OfFile(source.path);
+    const double megabytes = source.size / 1e6;
+    const auto row = [&what, megabytes](const QString &pace, const SendRun &run,
+                                        const QString &name, double reference) {
+        if (!run.failure.isEmpty())
+            return failed(what + pace, name, run.failure);
+        return Row{what + pace, run.seconds, name, reference,
+                   QStringLiteral("one run, %1 MB/s, bufferSize %2")
+                       .arg(number(megabytes / run.seconds))
+                       .arg(Defaults::BufferSize)};
+    };
+    const SendRun paced = sendByWorker(context, source, SendPace());
+    const SendRun full = sendByWorker(context, source, SendPace::full());
+    const SendRun bySocat = sendBySocat(context, source);
+    const SendRun capped = sendByWorker(context, source, SendPace::cap(20));
+    QFile::remove(source.path);
+    return {row(QStringLiteral("paced (s)"), paced, QStringLiteral("ceiling s"),
+                megabytes / (Defaults::BufferSize / 1e3)),
+            row(QStringLiteral("full pace (s)"), full, QStringLiteral("socat s"),
+                bySocat.failure.isEmpty() ? bySocat.seconds : -1),
+            row(QStringLiteral("cap 20 MB/s (s)"), capped, QStringLiteral("at the cap s"),
+                megabytes / 20)};
+}
+
 // ---- Memory against a slow peer --------------------------------------------
 
-Row memorySendRow(Context &context)
+Row memorySendRow(Context &context, const SendPace &pace = SendPace())
 {
-    const QString what = QStringLiteral("peak MiB above idle, send to slow reader");
+    const QString what = QStringLiteral("peak MiB above idle, send to slow reader") +
+                         (pace == SendPace() ? QString() : QStringLiteral(", full pace"));
     const QString idle = QStringLiteral("idle RSS MiB");
     const qint64 readRate = 16000000;
     const QString path = context.freshDir(QStringLiteral("send")) + QStringLiteral("/slow.bin");
@@ -588,6 +866,7 @@ Row memorySendRow(Context &context)
     if (!startStandIn(standIn, context, {QStringLiteral("--read-rate"), QString::number(readRate)}))
         return failed(what, idle, QStringLiteral("the stand-in did not start"));
     Worker worker(65536);
+    worker.thread.sendPace.set(pace);
     if (!worker.connectTo(standIn))
         return failed(what, idle, QStringLiteral("no connection"));
     watchSend(&worker.thread, codes);
@@ -917,6 +1196,9 @@ const QList<Measurement> &measurements()
         {"flood-lines", [](Context &c) { return floodRows(c, true); }},
         {"flood-no-lines", [](Context &c) { return floodRows(c, false); }},
         {"history-100000", [](Context &c) { return historyRows(c); }},
+        {"pace-full", [](Context &c) { return paceRows(c); }},
+        {"pace-memory", [](Context &c) { return QList<Row>{memorySendRow(c, SendPace::full())}; }},
+        {"pace-large", [](Context &c) { return largeFileRows(c); }},
         // The transfer list open, against it closed.
         {"list-receive-md5",
          [](Context &c) {
@@ -971,6 +1253,8 @@ Command parse(const QCoreApplication &app)
     const auto slow = option("slow-mib", "MiB sent to the slow reader.", defaults.slowMiB);
     const auto idle = option("idle-seconds", "Seconds of idle CPU.", defaults.idleSeconds);
     const auto floodMiB = option("flood-mib", "MiB of controller text.", defaults.floodMiB);
+    const auto largeMiB =
+        option("large-mib", "MiB of the file sent at each pace.", defaults.largeMiB);
     parser.process(app);
     const auto value = [&parser](const QCommandLineOption &o, qint64 low, qint64 high) {
         return qBound(low, parser.value(o).toLongLong(), high);
@@ -985,6 +1269,7 @@ Command parse(const QCoreApplication &app)
     command.options.slowMiB = value(slow, 1, 8192);
     command.options.idleSeconds = int(value(idle, 1, 600));
     command.options.floodMiB = value(floodMiB, 1, 65536);
+    command.options.largeMiB = value(largeMiB, 1, 65536);
     return command;
 }
 

@@ -15,6 +15,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -74,8 +75,11 @@ QString whyNotRetried(const TransferRecord &record)
 ClientSession::ClientSession(sendThread *worker, const QString &historyPath, QObject *parent)
     : QObject(parent), m_worker(worker), m_reconnect(new ReconnectSchedule(this)),
       m_sendRate(new RateMeter(this)), m_receiveRate(new RateMeter(this)),
-      m_transferList(new TransferListModel(this)), m_history(historyPath)
+      m_transferList(new TransferListModel(this)), m_fileGap(new QTimer(this)),
+      m_history(historyPath)
 {
+    m_fileGap->setSingleShot(true);
+    connect(m_fileGap, &QTimer::timeout, this, &ClientSession::nextAfterGap);
     qRegisterMetaType<ClientSession::State>();
     qRegisterMetaType<NoticeThrottle::Notice>();
     qRegisterMetaType<ClientSession::Side>();
@@ -258,6 +262,16 @@ void ClientSession::greet()
 void ClientSession::setBufferSize(int bytes)
 {
     m_worker->bufferSize = bytes;
+}
+
+void ClientSession::setSendPace(const SendPace &pace)
+{
+    m_sendPace = pace;
+}
+
+void ClientSession::setFileGap(int ms)
+{
+    m_fileGapMs = qBound(0, ms, FileGap::MaxMs);
 }
 
 void ClientSession::setReceiveFolder(const QString &folder)
@@ -459,7 +473,7 @@ void ClientSession::endProgress(Side side)
 
 bool ClientSession::readyToSend()
 {
-    if (m_sendQueue.sending())
+    if (m_sendQueue.running())
         return false;
     if (m_worker->clientState() == QAbstractSocket::ConnectedState)
         return true;
@@ -492,7 +506,7 @@ bool ClientSession::queueDropped(const QList<QUrl> &urls)
 
 void ClientSession::queue(const QStringList &paths)
 {
-    const bool running = m_sendQueue.sending();
+    const bool running = m_sendQueue.running();
     m_sendQueue.add(paths);
     showWaiting();
     if (running && m_sendQueue.stopping()) {
@@ -511,6 +525,7 @@ void ClientSession::queue(const QStringList &paths)
 void ClientSession::stop()
 {
     m_worker->stopRequested = true;
+    m_fileGap->stop();
     const QStringList unsent = m_sendQueue.stop();
     showWaiting();
     if (!unsent.isEmpty())
@@ -528,6 +543,8 @@ void ClientSession::stop()
 void ClientSession::sendNextQueued()
 {
     const SendQueue::Place place = m_sendQueue.handOver();
+    if (place.number == 1)
+        logPace();
     if (place.total > 1)
         log(tr("[%1/%2] 开始传送 %3")
                 .arg(place.number)
@@ -540,6 +557,7 @@ void ClientSession::sendNextQueued()
                                           QFileInfo(place.path).absoluteFilePath()),
                                     quint64(std::max<qint64>(0, QFileInfo(place.path).size())));
     m_worker->filePath.set(place.path);
+    m_worker->sendPace.set(m_sendPace);
     qDebug() << "mulu_xuanzhe=" << place.path;
     const QString folder = QFileInfo(place.path).absolutePath();
     qDebug() << "最后用户选择的文件目录=" << folder;
@@ -561,11 +579,30 @@ void ClientSession::queuedFileEnded(const SendEvent &event)
     recordEnded(TransferRecord::ofSend(event, place.path, m_worker->controllerAddress.get(),
                                        Protocol::ControllerPort));
     const SendQueue::After after = m_sendQueue.fileEnded(event.code);
-    if (after == SendQueue::After::Next)
+    if (after == SendQueue::After::Next && m_fileGapMs > 0) {
+        m_sendQueue.holdNext();
+        m_fileGap->start(m_fileGapMs);
+    } else if (after == SendQueue::After::Next) {
         sendNextQueued();
-    else
+    } else
         queueRunEnded(after, place);
     showQueuePlace();
+}
+
+void ClientSession::nextAfterGap()
+{
+    if (m_sendQueue.holding())
+        sendNextQueued();
+}
+
+// Once a run, for a pace other than the default: a user who finds a
+// controller slow or a network full sees why.
+void ClientSession::logPace()
+{
+    if (m_sendPace.mode == SendPace::Mode::Full)
+        log(tr("发送速度: 全速"));
+    else if (m_sendPace.mode == SendPace::Mode::Cap)
+        log(tr("发送速度: 限速 %1 MB/s").arg(m_sendPace.capMBps));
 }
 
 void ClientSession::queueRunEnded(SendQueue::After after, const SendQueue::Place &last)
@@ -584,7 +621,7 @@ void ClientSession::queueRunEnded(SendQueue::After after, const SendQueue::Place
 void ClientSession::showQueuePlace()
 {
     const SendQueue::Place place = m_sendQueue.current();
-    const bool shown = m_sendQueue.sending() && place.total > 1;
+    const bool shown = m_sendQueue.running() && place.total > 1;
     emit queuePlaceChanged(QStringLiteral("%1/%2").arg(place.number).arg(place.total), shown);
 }
 
@@ -732,7 +769,7 @@ void ClientSession::requeue(const QStringList &paths)
 {
     if (paths.isEmpty())
         return;
-    if (m_sendQueue.sending()) {
+    if (m_sendQueue.running()) {
         queue(paths);
         return;
     }

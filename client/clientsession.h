@@ -4,6 +4,7 @@
 #include "client/sendqueue.h"
 #include "history/transferhistory.h"
 #include "settings/recentaddresses.h"
+#include "settings/sendpace.h"
 #include "transfer/transferevents.h"
 
 #include <QAbstractSocket>
@@ -15,6 +16,7 @@
 
 #include <optional>
 
+class QTimer;
 class RateMeter;
 class ReconnectSchedule;
 class TransferListModel;
@@ -64,6 +66,11 @@ public:
     // Stops the file being sent and drops the files after it.
     void stop();
     void setBufferSize(int bytes);
+    // How the files that go from now on are sent: at which pace, and with
+    // how long a pause between two files of a queue (0: none). A stop ends
+    // the pause and the files after it.
+    void setSendPace(const SendPace &pace);
+    void setFileGap(int ms);
     void setReceiveFolder(const QString &folder);
     // The folder received files go to.
     QString receiveFolder() const;
@@ -144,6 +151,8 @@ private:
     bool logSendEvent(const SendEvent &event);
     bool logReceiveEvent(const ReceiveEvent &event);
     void sendNextQueued();
+    void logPace();
+    void nextAfterGap();
     void showWaiting();
     void requeue(const QStringList &paths);
     bool inSendQueue(const QString &path) const;
@@ -175,6 +184,9 @@ private:
     // send's end code a second send must not start, or it would run inside
     // the first.
     SendQueue m_sendQueue;
+    SendPace m_sendPace;
+    int m_fileGapMs = 0;
+    QTimer *m_fileGap;
     RecentAddresses m_recentAddresses;
     TransferHistory m_history;
 };

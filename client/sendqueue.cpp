@@ -19,6 +19,7 @@ SendQueue::Place SendQueue::handOver()
 {
     Q_ASSERT(hasWaiting() && !sending());
     m_current = m_waiting.takeFirst();
+    m_holding = false;
     ++m_handed;
     return current();
 }
@@ -41,12 +42,19 @@ SendQueue::After SendQueue::fileEnded(int code)
     return m_waiting.isEmpty() ? endRun(After::Finished) : After::Next;
 }
 
+void SendQueue::holdNext()
+{
+    Q_ASSERT(hasWaiting() && !sending());
+    m_holding = true;
+}
+
+// A held file was not handed over: nothing is left to end the run.
 QStringList SendQueue::stop()
 {
     if (sending())
         m_stopping = true;
     else
-        m_handed = 0;
+        endRun(After::Stopped);
     return std::exchange(m_waiting, {});
 }
 
@@ -54,5 +62,6 @@ SendQueue::After SendQueue::endRun(After after)
 {
     m_handed = 0;
     m_stopping = false;
+    m_holding = false;
     return after;
 }

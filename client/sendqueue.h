@@ -9,8 +9,8 @@
 // each file's end code. GUI thread only.
 //
 // A run goes from the file that starts it to its last: places read "2/5",
-// and files added while it runs join its end. A stop drops the files not
-// yet handed over; files added before the stopped file ends wait for a run
+// and files added while it runs (or holds its next file) join its end. A
+// stop drops the files not yet handed over; files added before the stopped file ends wait for a run
 // of their own. A failure ends the run, and the files after the failed one
 // wait for the next start.
 class SendQueue
@@ -41,6 +41,13 @@ public:
     bool sending() const { return !m_current.isEmpty(); }
     // The file handed over last, its place counting the files added since.
     Place current() const;
+    // Between two files of a run the next may wait, for the pause between
+    // files: from here until handOver() or a stop, which ends the run. Only
+    // right after fileEnded() answered Next.
+    void holdNext();
+    bool holding() const { return m_holding; }
+    // A file is out, or the next one is held.
+    bool running() const { return sending() || m_holding; }
     // The end code of the file handed over last.
     After fileEnded(int code);
 
@@ -57,4 +64,5 @@ private:
     QString m_current;
     int m_handed = 0; // in the current run, the current file included
     bool m_stopping = false;
+    bool m_holding = false;
 };

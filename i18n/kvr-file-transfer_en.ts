@@ -253,6 +253,14 @@ Receiving...</translation>
         <source>传输记录中有 %1 行无法读取, 已跳过</source>
         <translation>%1 lines of the history could not be read and were skipped</translation>
     </message>
+    <message>
+        <source>发送速度: 全速</source>
+        <translation>Send pace: full</translation>
+    </message>
+    <message>
+        <source>发送速度: 限速 %1 MB/s</source>
+        <translation>Send pace: capped at %1 MB/s</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

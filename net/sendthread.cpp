@@ -215,6 +215,7 @@ void sendThread::sendFile(QTcpSocket *device, const QString &path)
 {
     FileSender::Options options;
     options.liveBufferSize = &bufferSize;
+    options.pace = sendPace.get();
     // The window clears the stop before it hands the file over; cleared
     // here, a stop clicked before this send began would be lost.
     options.cancel = &stopRequested;

@@ -2,6 +2,7 @@
 
 #include "net/workercommands.h"
 #include "settings/defaults.h"
+#include "settings/sendpace.h"
 #include "transfer/crossthreadvalues.h"
 #include "transfer/receivedisk.h"
 #include "transfer/transferevents.h"
@@ -74,6 +75,7 @@ public:
     std::atomic<quint64> bytesRead{0};
     std::atomic<quint64> bytesWritten{0};
     std::atomic<int> bufferSize{Defaults::BufferSize};
+    GuardedValue<SendPace> sendPace;
     receiveThread *recThread = nullptr;
 
 signals:

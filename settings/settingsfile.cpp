@@ -80,24 +80,17 @@ std::optional<QList<int>> readWidths(const QSettings &settings, const char *key)
     return widths;
 }
 
-// One of words, exactly; the first is the default.
+// One of words, in any case and with blanks around, as the word itself.
 template <std::size_t N>
 std::optional<QString> readWord(const QSettings &settings, const char *key,
                                 const char *const (&words)[N])
 {
-    const std::optional<QString> value = readKey(settings, key);
-    return value && SettingsFile::isOneOf(*value, words) ? value : std::nullopt;
-}
-
-// At the default, the key goes, so a file at the default settings holds
-// the keys it always held.
-void writeUnlessDefault(QSettings &settings, const char *key, const std::optional<QString> &value,
-                        const char *defaultWord)
-{
-    if (value && *value == QLatin1String(defaultWord))
-        settings.remove(QLatin1String(key));
-    else if (value)
-        settings.setValue(QLatin1String(key), *value);
+    const QString value = readKey(settings, key).value_or(QString()).trimmed().toLower();
+    for (const char *word : words) {
+        if (value == QString::fromLatin1(word).toLower())
+            return QString::fromLatin1(word);
+    }
+    return std::nullopt;
 }
 
 std::optional<bool> readSwitch(const QSettings &settings, const char *key)
@@ -126,6 +119,38 @@ void writeUnlessEmpty(QSettings &settings, const char *key, const std::optional<
         settings.remove(QLatin1String(key));
     else
         settings.setValue(QLatin1String(key), QVariant::fromValue(*value));
+}
+
+QVariant stored(bool value)
+{
+    return value;
+}
+
+QVariant stored(int value)
+{
+    return value;
+}
+
+QVariant stored(const QString &text)
+{
+    return text;
+}
+
+QVariant stored(const SendPace &pace)
+{
+    return pace.toString();
+}
+
+template <typename T>
+void writeUnlessDefault(QSettings &settings, const char *key, const std::optional<T> &value,
+                        const T &fallback)
+{
+    if (!value)
+        return;
+    if (*value == fallback)
+        settings.remove(QLatin1String(key));
+    else
+        settings.setValue(QLatin1String(key), stored(*value));
 }
 
 std::optional<QStringList> textsOf(const std::optional<QList<int>> &numbers)
@@ -180,6 +205,9 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
 {
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
+    const auto text = [&settings](const char *key) {
+        return readKey(settings, key).value_or(QString());
+    };
     return {readKey(settings, KeySaveFilePath),
             readKey(settings, KeySocketType),
             readKey(settings, KeyServerAddress),
@@ -188,7 +216,9 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
             readBytes(settings, KeyTransferListGeometry),
             readWidths(settings, KeyTransferListColumns),
             readWord(settings, KeyLanguage, Languages),
-            readWord(settings, KeyAppearance, Appearances)};
+            readWord(settings, KeyAppearance, Appearances),
+            SendPace::parse(text(KeySendPace)),
+            FileGap::parse(text(KeyFileGap))};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -196,9 +226,9 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    for (const char *key :
-         {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses, KeyAutoReconnect,
-          KeyTransferListGeometry, KeyTransferListColumns, KeyLanguage, KeyAppearance})
+    for (const char *key : {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses,
+                            KeyAutoReconnect, KeyTransferListGeometry, KeyTransferListColumns,
+                            KeySendPace, KeyFileGap, KeyLanguage, KeyAppearance})
         settings.remove(markedName(key));
     // A backslash starts an escape in a hand-edited INI value.
     std::optional<QString> folder = values.saveFilePath;
@@ -210,14 +240,14 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeUnlessEmpty(settings, KeyRecentAddresses, values.recentAddresses);
     writeUnlessEmpty(settings, KeyTransferListGeometry, values.transferListGeometry);
     writeUnlessEmpty(settings, KeyTransferListColumns, textsOf(values.transferListColumns));
-    writeUnlessDefault(settings, KeyLanguage, values.language, Languages[0]);
-    writeUnlessDefault(settings, KeyAppearance, values.appearance, Appearances[0]);
-    // Off is the default and is not written, so a file at the default
-    // settings holds the keys it always held.
-    if (values.autoReconnect && *values.autoReconnect)
-        settings.setValue(QLatin1String(KeyAutoReconnect), true);
-    else if (values.autoReconnect)
-        settings.remove(QLatin1String(KeyAutoReconnect));
+    // Defaults are not written, so a file at the default settings holds the
+    // keys it always held.
+    writeUnlessDefault(settings, KeyAutoReconnect, values.autoReconnect, false);
+    writeUnlessDefault(settings, KeySendPace, values.sendPace, SendPace());
+    writeUnlessDefault(settings, KeyFileGap, values.fileGap, 0);
+    writeUnlessDefault(settings, KeyLanguage, values.language, QString::fromLatin1(Languages[0]));
+    writeUnlessDefault(settings, KeyAppearance, values.appearance,
+                       QString::fromLatin1(Appearances[0]));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/sendpace.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -39,6 +41,8 @@ template <std::size_t N> bool isOneOf(const QString &value, const char *const (&
     }
     return false;
 }
+constexpr char KeySendPace[] = "sendPace";
+constexpr char KeyFileGap[] = "fileGap";
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -89,6 +93,11 @@ struct Values
     // left unset. Written as the default, the key goes.
     std::optional<QString> language;
     std::optional<QString> appearance;
+    // "paced", "full" or a cap in MB/s, as SendPace reads it; the pause
+    // between the files of a queue in ms, from 0 to FileGap::MaxMs. Anything
+    // else is left unset. Written at the default (paced, 0), the key goes.
+    std::optional<SendPace> sendPace;
+    std::optional<int> fileGap;
 };
 
 constexpr int MaxColumnWidth = 10000;

@@ -156,6 +156,7 @@ void addPercentageRows()
 } // namespace
 
 Q_DECLARE_METATYPE(Extras)
+Q_DECLARE_METATYPE(SendPace)
 
 class tst_ClientSession : public QObject
 {
@@ -174,6 +175,8 @@ private slots:
     void receivePercentage();
     void retry_data();
     void retry();
+    void sendRuns_data();
+    void sendRuns();
 };
 
 void tst_ClientSession::sendStates_data()
@@ -443,6 +446,92 @@ void tst_ClientSession::retry()
     QCOMPARE(rowsOf(TransferListModel::Tab::Queue).first, queue);
     QCOMPARE(rowsOf(TransferListModel::Tab::Failed).first, failed);
     QCOMPARE(f.log.mid(logged), told);
+}
+
+void tst_ClientSession::sendRuns_data()
+{
+    // "send a b": the files are sent; "done": the file out ends; "held": no
+    // file is out and the run goes on; "next": the next file goes, once the
+    // pause is over; "stop", and "quiet": no file goes for a while.
+    QTest::addColumn<SendPace>("pace");
+    QTest::addColumn<int>("gapMs");
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QStringList>("told"); // the lines of pace and place
+    QTest::addColumn<int>("sends");        // CmdSendFile
+
+    const auto place = [](int number, int total, const char *name) {
+        return utf8("[%1/%2] 开始传送 %3").arg(number).arg(total).arg(QLatin1String(name));
+    };
+    const QString full = utf8("发送速度: 全速");
+    QTest::newRow("paced: nothing told") << SendPace() << 0 << QStringLiteral("send a b; done")
+                                         << QStringList{place(1, 2, "a"), place(2, 2, "b")} << 2;
+    QTest::newRow("full: told once a run")
+        << SendPace::full() << 0 << QStringLiteral("send a b; done; done; send c")
+        << QStringList{full, place(1, 2, "a"), place(2, 2, "b"), full} << 3;
+    QTest::newRow("a cap") << SendPace::cap(2.5) << 0 << QStringLiteral("send a")
+                           << QStringList{utf8("发送速度: 限速 2.5 MB/s")} << 1;
+    QTest::newRow("a gap holds the next file")
+        << SendPace() << 50 << QStringLiteral("send a b; done; held; send c; next; done; next")
+        << QStringList{place(1, 2, "a"), place(2, 3, "b"), place(3, 3, "c")} << 3;
+    QTest::newRow("a stop cuts the gap short")
+        << SendPace() << 50 << QStringLiteral("send a b c; done; held; stop; quiet")
+        << QStringList{place(1, 3, "a")} << 1;
+}
+
+// A run of the queue: the pace it goes at is told once at its start, and
+// the files of a run wait the pause between files, which a stop ends.
+void tst_ClientSession::sendRuns()
+{
+    QFETCH(SendPace, pace);
+    QFETCH(int, gapMs);
+    QFETCH(QString, steps);
+    QFETCH(QStringList, told);
+    QFETCH(int, sends);
+    QTemporaryDir dir;
+    Fixture f;
+    int sent = 0;
+    QObject::connect(&f.session, &ClientSession::command, &f.session, [&sent](int cmd) {
+        if (cmd == CmdSendFile)
+            ++sent;
+    });
+    f.session.setSendPace(pace);
+    f.session.setFileGap(gapMs);
+    for (const QString &step : steps.split(QStringLiteral("; "))) {
+        const QStringList words = step.split(QLatin1Char(' '));
+        const int before = sent;
+        if (words.at(0) == QLatin1String("send")) {
+            QStringList paths;
+            for (const QString &name : words.mid(1)) {
+                paths << dir.filePath(name);
+                QVERIFY(TestFiles::writeFile(paths.last(), "contents"));
+            }
+            f.session.queue(paths);
+            // Not connected: queue() waits for readyToSend, send() does not.
+            if (!f.session.sendQueue().running())
+                f.session.send({});
+        } else if (step == QLatin1String("done")) {
+            f.session.sendEventArrived(sendEvent(TransStarted, Sent));
+            f.session.sendEventArrived(sendEvent(TransDone, Sent));
+        } else if (step == QLatin1String("held")) {
+            QVERIFY(f.session.sendQueue().running() && !f.session.sendQueue().sending());
+            QVERIFY(!f.session.readyToSend());
+        } else if (step == QLatin1String("next")) {
+            QTRY_COMPARE(sent, before + 1);
+        } else if (step == QLatin1String("stop")) {
+            f.session.stop();
+        } else {
+            QSignalSpy commands(&f.session, &ClientSession::command);
+            QVERIFY(!commands.wait(4 * gapMs));
+        }
+    }
+    QStringList lines;
+    for (const QString &line : qAsConst(f.log)) {
+        if (line.contains(utf8("发送速度")) || line.contains(utf8("开始传送 ")))
+            lines << line;
+    }
+    QCOMPARE(lines, told);
+    QCOMPARE(sent, sends);
+    QVERIFY(f.worker.sendPace.get() == pace);
 }
 
 QTEST_GUILESS_MAIN(tst_ClientSession)

@@ -313,6 +313,10 @@ void tst_ControllerSim::simSendsFiles_data()
     QTest::newRow("paced") << QVector<int>{300 * 1024} << QStringList();
     QTest::newRow("no MD5") << QVector<int>{300 * 1024} << QStringList{noMd5};
     QTest::newRow("no pace") << QVector<int>{300 * 1024} << QStringList{noPace};
+    QTest::newRow("full pace") << QVector<int>{300 * 1024}
+                               << QStringList{QStringLiteral("--pace"), QStringLiteral("full")};
+    QTest::newRow("a cap, in order")
+        << QVector<int>{200000, 0, 70000} << QStringList{QStringLiteral("--pace=8")};
     QTest::newRow("empty") << QVector<int>{0} << QStringList();
     QTest::newRow("three in order") << QVector<int>{200000, 0, 70000} << QStringList();
     QTest::newRow("three, no MD5, no pace")
@@ -444,7 +448,7 @@ void tst_ControllerSim::readRateHoldsSenderBack()
     QTcpSocket socket;
     QVERIFY2(connectToSim(socket), qPrintable(m_sim.seenOutput()));
     FileSender::Options unpaced;
-    unpaced.pace = false;
+    unpaced.pace = SendPace::full();
     QElapsedTimer clock;
     clock.start();
 
@@ -475,6 +479,7 @@ void tst_ControllerSim::badArguments_data()
     QTest::newRow("zero rate") << QStringList{rate, QStringLiteral("0")} << 2;
     QTest::newRow("negative rate") << QStringList{rate, QStringLiteral("-100")} << 2;
     QTest::newRow("rate not a number") << QStringList{rate, QStringLiteral("fast")} << 2;
+    QTest::newRow("pace not a pace") << QStringList{QStringLiteral("--pace=fast")} << 2;
     QTest::newRow("listen not an address")
         << QStringList{QStringLiteral("--listen"), QStringLiteral("localhost:1")} << 2;
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus")} << 2;

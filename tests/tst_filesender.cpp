@@ -27,12 +27,14 @@ class StampingSocket : public QTcpSocket
 {
 public:
     QList<qint64> writeTimesNs;
+    QList<qint64> writeSizes;
     QElapsedTimer clock;
 
 protected:
     qint64 writeData(const char *data, qint64 size) override
     {
         writeTimesNs << clock.nsecsElapsed();
+        writeSizes << size;
         return QTcpSocket::writeData(data, size);
     }
 };
@@ -77,6 +79,7 @@ struct Sender
     std::atomic<int> bufferSize{1000};
     std::atomic<bool> stopRequested{false};
     QList<int> codes;
+    QList<qint64> progressNs; // since the send began
     SendEvent last;
     std::function<void(int code)> onCode;
 
@@ -84,8 +87,12 @@ struct Sender
     {
         options.liveBufferSize = &bufferSize;
         options.stopRequested = &stopRequested;
+        QElapsedTimer clock;
+        clock.start();
         FileSender sender(
-            [this](const SendEvent &event) {
+            [this, &clock](const SendEvent &event) {
+                if (event.code == TransProgress)
+                    progressNs << clock.nsecsElapsed();
                 codes << event.code;
                 last = event;
                 if (onCode)
@@ -105,7 +112,22 @@ QList<int> completeSend(int blocks)
     return codes << TransDone;
 }
 
+// The most bytes written within windowNs of any write.
+qint64 mostBytesWithin(const QList<qint64> &timesNs, const QList<qint64> &sizes, qint64 windowNs)
+{
+    qint64 most = 0;
+    qint64 inWindow = 0;
+    for (int first = 0, end = 0; first < timesNs.size(); inWindow -= sizes[first++]) {
+        for (; end < timesNs.size() && timesNs[end] - timesNs[first] < windowNs; ++end)
+            inWindow += sizes[end];
+        most = qMax(most, inWindow);
+    }
+    return most;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(SendPace)
 
 class tst_FileSender : public QObject
 {
@@ -116,6 +138,8 @@ private slots:
     void streamIsExact_data();
     void streamIsExact();
     void writesAreAtLeastOneMillisecondApart();
+    void eachPaceSendsTheWholeStream_data();
+    void eachPaceSendsTheWholeStream();
     void pauseTimerIsFineForTheSendOnly();
     void stopRequests_data();
     void stopRequests();
@@ -202,6 +226,62 @@ void tst_FileSender::writesAreAtLeastOneMillisecondApart()
     QCOMPARE(times.size(), 22);
     for (int i = 1; i < times.size(); ++i)
         QVERIFY2(times[i] - times[i - 1] >= 1000 * 1000, qPrintable(QString::number(i)));
+}
+
+void tst_FileSender::eachPaceSendsTheWholeStream_data()
+{
+    QTest::addColumn<SendPace>("pace");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("bufferSize");
+    QTest::newRow("paced") << SendPace() << 200000 << 1000;
+    QTest::newRow("full") << SendPace::full() << (8 << 20) << 12000;
+    QTest::newRow("full, small blocks") << SendPace::full() << (1 << 20) << 100;
+    // Long enough for many windows; slow blocks of a loaded machine only
+    // leave a window emptier.
+    QTest::newRow("a cap of 2 MB/s") << SendPace::cap(2) << 1600000 << 65536;
+    QTest::newRow("a cap below a block per 10 ms") << SendPace::cap(0.2) << 120000 << 65536;
+}
+
+// Every pace delivers the same stream in blocks of at most bufferSize.
+// Paced, each block is reported; otherwise a report comes at most every
+// 10 ms, and the last always. A cap holds over any window of time: no
+// window holds more than the rate allows, give or take a few blocks.
+void tst_FileSender::eachPaceSendsTheWholeStream()
+{
+    QFETCH(SendPace, pace);
+    QFETCH(int, size);
+    QFETCH(int, bufferSize);
+    Link link;
+    Sender sender;
+    sender.bufferSize = bufferSize;
+    const QByteArray contents = randomBytes(size, 21);
+    FileSender::Options options;
+    options.pace = pace;
+    QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("pace"), contents), options),
+             int(TransDone));
+    QTRY_COMPARE(link.received.size(), int(sender.last.bytesWritten));
+    QCOMPARE(link.received, framed(QStringLiteral("pace"), contents));
+    const QList<qint64> &sizes = link.client.writeSizes;
+    QVERIFY(*std::max_element(sizes.begin() + 1, sizes.end()) <= bufferSize);
+    QCOMPARE(sender.codes.first(), int(TransStarted));
+    QCOMPARE(sender.codes.last(), int(TransDone));
+    const QList<qint64> &reports = sender.progressNs;
+    if (pace.mode == SendPace::Mode::Paced)
+        QCOMPARE(reports.size(), sizes.size());
+    for (int i = 1; pace.mode != SendPace::Mode::Paced && i + 1 < reports.size(); ++i)
+        QVERIFY2(reports[i] - reports[i - 1] >= 9 * 1000 * 1000, qPrintable(QString::number(i)));
+    if (pace.mode == SendPace::Mode::Cap) {
+        const qint64 block = *std::max_element(sizes.begin() + 1, sizes.end());
+        for (const qint64 windowMs : {100, 250, 500}) {
+            const qint64 most =
+                mostBytesWithin(link.client.writeTimesNs, sizes, windowMs * 1000000);
+            const qint64 allowed = pace.capBytesPerSecond() * windowMs / 1000 + 3 * block;
+            QVERIFY2(most <= allowed, qPrintable(QStringLiteral("%1 bytes in %2 ms, %3 allowed")
+                                                     .arg(most)
+                                                     .arg(windowMs)
+                                                     .arg(allowed)));
+        }
+    }
 }
 
 // The default tick (15.6 ms on Windows, 50 us of slack on Linux) would stretch
@@ -424,7 +504,7 @@ void tst_FileSender::sendBufferStaysBounded()
     QTimer::singleShot(300, [&] { link.startReading(); });
     const QByteArray contents = randomBytes(24 << 20, 8);
     FileSender::Options unpaced;
-    unpaced.pace = false;
+    unpaced.pace = SendPace::full();
     QCOMPARE(sender.send(&link.client, makeFile(QStringLiteral("big"), contents), unpaced),
              int(TransDone));
     QTRY_COMPARE(link.received.size(), int(sender.last.bytesWritten));

@@ -409,6 +409,14 @@ void tst_KvrTransfer::badInput_data()
         << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
                        QStringLiteral("--idle=inf")}
         << "--idle needs a number of seconds above 0";
+    for (const char *pace : {"0", "-1", "fast"})
+        QTest::newRow(qPrintable(QStringLiteral("pace %1").arg(QLatin1String(pace))))
+            << QStringList{QStringLiteral("send"), file, to, Loopback, QStringLiteral("--pace"),
+                           QLatin1String(pace)}
+            << "--pace needs paced, full or a number of MB/s above 0";
+    QTest::newRow("gap -5") << QStringList{QStringLiteral("send"), file, to, Loopback,
+                                           QStringLiteral("--gap=-5")}
+                            << "--gap needs a number from 0 to 3600000";
     // Opening a FIFO without a writer would block for good.
     QTest::newRow("FIFO") << QStringList{QStringLiteral("send"), QStringLiteral("FIFO"), to,
                                          Loopback}
@@ -482,21 +490,34 @@ void tst_KvrTransfer::transfers_data()
     QTest::addColumn<bool>("send");
     QTest::addColumn<bool>("json");
     QTest::addColumn<bool>("fromSettings");
-    QTest::addColumn<QString>("history"); // kept, off (--no-history) or unwritable
+    QTest::addColumn<QString>("history");  // kept, off (--no-history) or unwritable
+    QTest::addColumn<QStringList>("more"); // options
+    QTest::addColumn<int>("gapMs");        // between files, at least
 
     const QString kept = QStringLiteral("kept");
-    QTest::newRow("send") << true << false << false << kept;
-    QTest::newRow("send, json") << true << true << false << kept;
-    QTest::newRow("send, host from settings") << true << false << true << kept;
-    QTest::newRow("send, no history") << true << false << false << QStringLiteral("off");
+    const QStringList none;
+    QTest::newRow("send") << true << false << false << kept << none << 0;
+    QTest::newRow("send at full pace, a gap")
+        << true << false << false << kept
+        << QStringList{QStringLiteral("--pace=full"), QStringLiteral("--gap"),
+                       QStringLiteral("300")}
+        << 300;
+    QTest::newRow("send with a cap")
+        << true << true << false << kept << QStringList{QStringLiteral("--pace=40")} << 0;
+    QTest::newRow("send, json") << true << true << false << kept << none << 0;
+    QTest::newRow("send, host from settings") << true << false << true << kept << none << 0;
+    QTest::newRow("send, no history")
+        << true << false << false << QStringLiteral("off") << none << 0;
     QTest::newRow("send, history cannot be written")
-        << true << true << false << QStringLiteral("unwritable");
-    QTest::newRow("receive") << false << false << false << kept;
-    QTest::newRow("receive, json") << false << true << false << kept;
-    QTest::newRow("receive, host and folder from settings") << false << false << true << kept;
-    QTest::newRow("receive, no history") << false << true << false << QStringLiteral("off");
+        << true << true << false << QStringLiteral("unwritable") << none << 0;
+    QTest::newRow("receive") << false << false << false << kept << none << 0;
+    QTest::newRow("receive, json") << false << true << false << kept << none << 0;
+    QTest::newRow("receive, host and folder from settings")
+        << false << false << true << kept << none << 0;
+    QTest::newRow("receive, no history")
+        << false << true << false << QStringLiteral("off") << none << 0;
     QTest::newRow("receive, history cannot be written")
-        << false << false << false << QStringLiteral("unwritable");
+        << false << false << false << QStringLiteral("unwritable") << none << 0;
 }
 
 // Several files each way over one connection, exact, one line or one
@@ -507,6 +528,8 @@ void tst_KvrTransfer::transfers()
     QFETCH(bool, json);
     QFETCH(bool, fromSettings);
     QFETCH(QString, history);
+    QFETCH(QStringList, more);
+    QFETCH(int, gapMs);
     const QMap<QString, QByteArray> files = sampleFiles();
     const QString sourceDir = path(QStringLiteral("source"));
     const QString targetDir = path(QStringLiteral("target"));
@@ -541,8 +564,11 @@ void tst_KvrTransfer::transfers()
     if (history == QLatin1String("unwritable"))
         QVERIFY(QDir().mkpath(historyBesideTest()));
 
-    const Run run = runCommand(arguments);
+    QElapsedTimer clock;
+    clock.start();
+    const Run run = runCommand(arguments + more);
     QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    QVERIFY(clock.elapsed() >= gapMs * (files.size() - 1));
     int finishedCode = -1;
     const QStringList ended =
         json ? jsonEnded(run.out, &finishedCode)
@@ -859,6 +885,8 @@ void tst_KvrTransfer::help_data()
     QTest::newRow("send") << QStringList{QStringLiteral("send"), QStringLiteral("--help")}
                           << QStringList{QStringLiteral("[options] send FILE..."),
                                          QStringLiteral("--buffer-size <N>"),
+                                         QStringLiteral("--pace <PACE>"),
+                                         QStringLiteral("--gap <MS>"),
                                          QStringLiteral("--to <HOST>"),
                                          QStringLiteral("--targets <FILE>"),
                                          QStringLiteral("--retry-failed <REPORT>"),

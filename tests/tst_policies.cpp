@@ -2,6 +2,7 @@
 // is tried again, what settings.ini holds, and when the stall clock runs.
 
 #include "client/reconnectschedule.h"
+#include "settings/sendpace.h"
 #include "settings/settingsfile.h"
 #include "testfiles.h"
 #include "transfer/stallclock.h"
@@ -25,6 +26,8 @@ const QString ListGeometry = QLatin1String(SettingsFile::KeyTransferListGeometry
 const QString ListColumns = QLatin1String(SettingsFile::KeyTransferListColumns);
 const QString Language = QLatin1String(SettingsFile::KeyLanguage);
 const QString Appearance = QLatin1String(SettingsFile::KeyAppearance);
+const QString SendPaceKey = QLatin1String(SettingsFile::KeySendPace);
+const QString FileGapKey = QLatin1String(SettingsFile::KeyFileGap);
 
 // As Notepad starts a UTF-8 file.
 const QByteArray Bom = QByteArrayLiteral("\xef\xbb\xbf");
@@ -53,6 +56,13 @@ void put(QVariantMap *map, const QString &key, const std::optional<QList<int>> &
     map->insert(key, list);
 }
 
+// A pace as the text it is written as.
+void put(QVariantMap *map, const QString &key, const std::optional<SendPace> &pace)
+{
+    if (pace)
+        map->insert(key, pace->toString());
+}
+
 // The keys that are set, with their values.
 QVariantMap setKeys(const SettingsFile::Values &values)
 {
@@ -66,6 +76,8 @@ QVariantMap setKeys(const SettingsFile::Values &values)
     put(&map, ListColumns, values.transferListColumns);
     put(&map, Language, values.language);
     put(&map, Appearance, values.appearance);
+    put(&map, SendPaceKey, values.sendPace);
+    put(&map, FileGapKey, values.fileGap);
     return map;
 }
 
@@ -82,6 +94,9 @@ SettingsFile::Values valuesOf(const QVariantMap &map)
         for (const QVariant &width : map.value(ListColumns).toList())
             widths->append(width.toInt());
     }
+    std::optional<SendPace> pace;
+    if (map.contains(SendPaceKey))
+        pace = SendPace::parse(map.value(SendPaceKey).toString());
     return {take<QString>(map, SaveFilePath),
             take<QString>(map, SocketType),
             take<QString>(map, ServerAddress),
@@ -90,7 +105,9 @@ SettingsFile::Values valuesOf(const QVariantMap &map)
             take<QByteArray>(map, ListGeometry),
             widths,
             take<QString>(map, Language),
-            take<QString>(map, Appearance)};
+            take<QString>(map, Appearance),
+            pace,
+            take<int>(map, FileGapKey)};
 }
 
 // The toolkit orders the keys its own way on each system.
@@ -216,7 +233,27 @@ void tst_Policies::settingsRead_data()
         << QByteArray("[General]\nlanguage=en\nappearance=dark\n")
         << QVariantMap{{Language, QStringLiteral("en")}, {Appearance, QStringLiteral("dark")}};
     QTest::newRow("a language and a look it does not know are missing")
-        << QByteArray("[General]\nlanguage=fr\nappearance=Dark\n") << QVariantMap();
+        << QByteArray("[General]\nlanguage=fr\nappearance=blue\n") << QVariantMap();
+    QTest::newRow("a look in capitals, with blanks")
+        << QByteArray("[General]\nappearance= Dark \n")
+        << QVariantMap{{Appearance, QStringLiteral("dark")}};
+    QTest::newRow("full pace, a gap")
+        << QByteArray("[General]\nsendPace=FULL\nfileGap=500\n")
+        << QVariantMap{{SendPaceKey, QStringLiteral("full")}, {FileGapKey, 500}};
+    QTest::newRow("a cap") << QByteArray("[General]\nsendPace=2.5\n")
+                           << QVariantMap{{SendPaceKey, QStringLiteral("2.5")}};
+    QTest::newRow("paced is read as set")
+        << QByteArray("[General]\nsendPace=paced\nfileGap=0\n")
+        << QVariantMap{{SendPaceKey, QStringLiteral("paced")}, {FileGapKey, 0}};
+    for (const char *pace : {"fast", "0", "-1", "1e9", "nan"})
+        QTest::newRow(
+            qPrintable(QStringLiteral("a pace of %1 is missing").arg(QLatin1String(pace))))
+            << QByteArray("[General]\nsendPace=") + pace + "\n"
+            << QVariantMap();
+    for (const char *gap : {"-5", "soon", "1.5"})
+        QTest::newRow(qPrintable(QStringLiteral("a gap of %1 is missing").arg(QLatin1String(gap))))
+            << QByteArray("[General]\nfileGap=") + gap + "\n"
+            << QVariantMap();
 }
 
 void tst_Policies::settingsRead()
@@ -280,6 +317,15 @@ void tst_Policies::settingsWrite_data()
         << Bom + "serverAddress=10.0.0.1\n"
         << QVariantMap{{ServerAddress, QStringLiteral("10.0.0.2")}}
         << QByteArray("[General]\nserverAddress=10.0.0.2\n");
+    QTest::newRow("a cap and a gap")
+        << QByteArray() << QVariantMap{{SendPaceKey, QStringLiteral("20")}, {FileGapKey, 500}}
+        << QByteArray("[General]\nfileGap=500\nsendPace=20\n");
+    QTest::newRow("full pace") << QByteArray() << QVariantMap{{SendPaceKey, QStringLiteral("full")}}
+                               << QByteArray("[General]\nsendPace=full\n");
+    QTest::newRow("the default pace and no gap take their keys")
+        << QByteArray("[General]\nfileGap=500\nsendPace=full\nserverAddress=x\n")
+        << QVariantMap{{SendPaceKey, QStringLiteral("paced")}, {FileGapKey, 0}}
+        << QByteArray("[General]\nserverAddress=x\n");
 }
 
 void tst_Policies::settingsWrite()

@@ -25,7 +25,8 @@ void tst_SendQueue::runs_data()
     QTest::addColumn<QStringList>("waiting"); // at the end
 
     // +files: add; ^files: add first; >: hand over; ?: the current place; done, open, lost,
-    // abort: the file's end code; stop.
+    // abort: the file's end code; hold: the next file waits for the pause
+    // between files; stop.
     QTest::newRow("one file") << "+a > done"
                               << "a 1/1 finished" << QStringList();
     QTest::newRow("three in a run") << "+a,b,c > done > done > done"
@@ -59,6 +60,12 @@ void tst_SendQueue::runs_data()
     QTest::newRow("files added first go before those that waited")
         << "+a,b,c > open ^a > done > done > done"
         << "a 1/3 failed a 1/3 next b 2/3 next c 3/3 finished" << QStringList();
+    QTest::newRow("files added while the next is held join the run")
+        << "+a,b > done hold +c ? > done > done"
+        << "a 1/2 next  1/3 b 2/3 next c 3/3 finished" << QStringList();
+    QTest::newRow("a stop while the next is held ends the run")
+        << "+a,b,c > done hold stop +d >"
+        << "a 1/3 next -b,c d 1/1" << QStringList();
     QTest::newRow("an abort without a stop keeps what waits")
         << "+a,b > abort"
         << "a 1/2 stopped" << QStringList{QStringLiteral("b")};
@@ -90,12 +97,16 @@ void tst_SendQueue::runs()
             QVERIFY(queue.hasWaiting() && !queue.sending());
             said << placeText(queue.handOver());
             QVERIFY(queue.sending());
+        } else if (step == QLatin1String("hold")) {
+            queue.holdNext();
+            QVERIFY(queue.running() && queue.holding() && !queue.sending());
         } else if (step == QLatin1String("?")) {
             said << placeText(queue.current());
         } else if (step == QLatin1String("stop")) {
             const bool out = queue.sending();
             said << QLatin1Char('-') + queue.stop().join(QLatin1Char(','));
             QCOMPARE(queue.stopping(), out);
+            QCOMPARE(queue.running(), out);
         } else {
             QVERIFY2(codes.contains(step), qPrintable(step));
             said << afterNames.at(int(queue.fileEnded(codes.value(step))));

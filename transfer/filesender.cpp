@@ -18,24 +18,12 @@
 
 namespace {
 
-constexpr qint64 PauseNs = 1000 * 1000;
 constexpr qint64 HashBlock = 256 * 1024;
 // More than this many unsent blocks in the socket and the sender waits.
 constexpr qint64 QueuedBlocks = 4;
 constexpr qint64 MinQueuedBytes = 64 * 1024;
-
-constexpr qint64 SpinNs = 80 * 1000;
-
-// Waits until at least PauseNs have passed on the timer. Sleeps most of the
-// time away and spins only the last stretch, which a sleep would overshoot.
-void pauseSince(const QElapsedTimer &sinceWrite, FineSleeper &sleeper)
-{
-    const qint64 left = PauseNs - sinceWrite.nsecsElapsed();
-    if (left > 2 * SpinNs)
-        sleeper.sleep(left - SpinNs);
-    while (sinceWrite.nsecsElapsed() < PauseNs) {
-    }
-}
+// Unpaced, a report per block would flood the thread that shows them.
+constexpr qint64 ReportEveryMs = 10;
 
 } // namespace
 
@@ -135,11 +123,12 @@ bool FileSender::hashFile(QFile &file, QByteArray *md5Hex)
 int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBytes &unacked,
                            QFile &file, const QByteArray &header)
 {
-    FineSleeper sleeper;
+    SendPacer pacer(m_options.pace);
+    m_largestBlock = int(pacer.largestBlock());
     m_bytesRead = 0;
     m_bytesWritten = 0;
     m_sentHash.reset();
-    QElapsedTimer sinceWrite;
+    QElapsedTimer sinceReport;
     QByteArray block = header;
     bool last = false;
     for (;;) {
@@ -153,7 +142,7 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBy
         if (watch.lost())
             return announce(TransDisconnected);
         unacked.write(block);
-        sinceWrite.start();
+        pacer.wrote(block.size());
         m_bytesWritten += quint64(block.size());
         if (stopping())
             return announce(TransAborted);
@@ -162,12 +151,15 @@ int FileSender::sendBlocks(QTcpSocket *device, ConnectionWatch &watch, UnackedBy
             if (const int code = readBlock(file, &block))
                 return announce(code);
         }
-        announce(TransProgress);
+        if (last || pacer.reportsEveryBlock() || !sinceReport.isValid() ||
+            sinceReport.elapsed() >= ReportEveryMs) {
+            sinceReport.start();
+            announce(TransProgress);
+        }
         QCoreApplication::processEvents();
         if (last)
             return finish(device, watch, unacked);
-        if (m_options.pace)
-            pauseSince(sinceWrite, sleeper);
+        pacer.waitToWrite(block.isEmpty() ? Protocol::endMarker().size() : block.size());
     }
 }
 
@@ -244,7 +236,7 @@ int FileSender::blockSize() const
 {
     const int size =
         m_options.liveBufferSize ? m_options.liveBufferSize->load() : m_options.bufferSize;
-    return qBound(Limits::MinBufferSize, size, Limits::MaxBufferSize);
+    return qBound(Limits::MinBufferSize, size, m_largestBlock);
 }
 
 int FileSender::announce(int code)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "settings/defaults.h"
+#include "settings/sendpace.h"
+#include "transfer/limits.h"
 #include "transfer/transferevents.h"
 #include "transfer/unackedbytes.h"
 
@@ -17,7 +19,8 @@ class QTcpSocket;
 
 // Sends one file over a connected socket: the header with name, size and
 // MD5, the contents in blocks of at most bufferSize bytes, then the end
-// marker. Reports TransStarted, TransProgress after every block, and one
+// marker. Reports TransStarted, TransProgress after every block when paced
+// (at most every 10 ms at other paces, and always after the last), and one
 // end code (TransDone once the peer acknowledged every byte, TransAborted,
 // TransDisconnected, TransReadFailed, TransChanged), or TransOpenFailed
 // alone (also for a name that holds a marker's text, and for anything but
@@ -31,7 +34,7 @@ class FileSender
 public:
     struct Options
     {
-        bool pace = true;    // at least 1 ms between writes
+        SendPace pace;       // paced: at least 1 ms between writes
         bool withMd5 = true; // send the MD5 section
         // Bytes per block: a fixed size, or one read afresh for every block
         // (the window's spin box) when set.
@@ -74,7 +77,8 @@ private:
 
     OnEvent m_onEvent;
     Options m_options;
-    quint64 m_size = 0; // announced and hashed
+    int m_largestBlock = Limits::MaxBufferSize; // of this send's pace
+    quint64 m_size = 0;                         // announced and hashed
     quint64 m_bytesRead = 0;
     quint64 m_bytesWritten = 0;
     QElapsedTimer m_sinceStart;                             // from TransStarted

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/sendpace.h"
 #include "transfer/protocol.h"
 #include "transfer/transferevents.h"
 
@@ -34,7 +35,7 @@ public:
         QStringList rawFiles;  // written unframed to every client, before those
         bool echo = false;     // send every received file back
         bool withMd5 = true;
-        bool pace = true;
+        SendPace pace;
         qint64 readRate = 0; // bytes per second; 0 reads as data arrives
     };
 

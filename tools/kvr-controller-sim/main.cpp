@@ -102,7 +102,11 @@ void addOptions(QCommandLineParser &parser)
          QStringLiteral("FILE")},
         {QStringLiteral("echo"), QStringLiteral("Send every file received back to the client.")},
         {QStringLiteral("no-md5"), QStringLiteral("Leave the MD5 section out of files sent.")},
-        {QStringLiteral("no-pace"), QStringLiteral("Send as fast as the socket takes it.")},
+        {QStringLiteral("pace"),
+         QStringLiteral("paced (default): a block per millisecond at most; full: as fast as the "
+                        "socket takes it; or a cap in MB/s."),
+         QStringLiteral("PACE")},
+        {QStringLiteral("no-pace"), QStringLiteral("The same as --pace full.")},
         {QStringLiteral("read-rate"),
          QStringLiteral("Read at most this many bytes per second, like a slow controller."),
          QStringLiteral("BYTES_PER_S")},
@@ -138,7 +142,16 @@ bool parseSettings(const QCommandLineParser &parser, ControllerSim::Settings *se
     settings->rawFiles = parser.values(QStringLiteral("send-raw"));
     settings->echo = parser.isSet(QStringLiteral("echo"));
     settings->withMd5 = !parser.isSet(QStringLiteral("no-md5"));
-    settings->pace = !parser.isSet(QStringLiteral("no-pace"));
+    if (parser.isSet(QStringLiteral("no-pace")))
+        settings->pace = SendPace::full();
+    if (parser.isSet(QStringLiteral("pace"))) {
+        const std::optional<SendPace> pace = SendPace::parse(parser.value(QStringLiteral("pace")));
+        if (!pace) {
+            *error = QStringLiteral("--pace needs ") + QLatin1String(SendPace::Accepted);
+            return false;
+        }
+        settings->pace = *pace;
+    }
     return checkSendFiles(settings->sendFiles + settings->rawFiles, error);
 }
 

@@ -99,7 +99,7 @@ int FleetRun::sendOver(Session &session, const Target &target)
         paths.append(file.path);
     int code = ExitOk;
     if (!m_options.dryRun)
-        code = session.send(paths, m_options.bufferSize);
+        code = session.send(paths, m_options.send);
     session.close();
     return Interrupt::requested() ? ExitInterrupted : code;
 }

@@ -1,9 +1,8 @@
 #pragma once
 
+#include "session.h"
 #include "targetresult.h"
 #include "targets.h"
-
-#include "settings/defaults.h"
 
 #include <QList>
 #include <QStringList>
@@ -13,7 +12,6 @@
 #include <vector>
 
 class Output;
-class Session;
 class SharedHistory;
 
 // One send to several controllers at once: each its own connection, in a
@@ -25,7 +23,7 @@ public:
     struct Options
     {
         QList<PlannedFile> files;
-        int bufferSize = Defaults::BufferSize;
+        Session::SendOptions send; // the block size, pace and gap of each
         int parallel = 4;
         bool dryRun = false; // connect, send nothing
         QString historyPath; // empty: no history

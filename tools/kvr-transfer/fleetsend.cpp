@@ -99,8 +99,8 @@ bool FleetSend::readRetry(const QCommandLineParser &parser, quint16 defaultPort,
     return RunReport::readFailed(m_retried, defaultPort, &m_targets, files, error);
 }
 
-int FleetSend::run(const QStringList &files, int bufferSize, const QString &historyPath,
-                   Output &output) const
+int FleetSend::run(const QStringList &files, const Session::SendOptions &send,
+                   const QString &historyPath, Output &output) const
 {
     if (m_targets.isEmpty()) {
         output.error(QStringLiteral("no controller failed in %1: nothing to send again")
@@ -113,7 +113,7 @@ int FleetSend::run(const QStringList &files, int bufferSize, const QString &hist
         output.error(error);
         return ExitBadArguments;
     }
-    options.bufferSize = bufferSize;
+    options.send = send;
     options.parallel = m_parallel;
     options.dryRun = m_dryRun;
     options.historyPath = historyPath;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session.h"
 #include "targets.h"
 
 #include <QCommandLineOption>
@@ -29,7 +30,7 @@ public:
               QString *error);
     // Whether the send goes through here and not over one connection.
     bool isOn() const { return m_on; }
-    int run(const QStringList &files, int bufferSize, const QString &historyPath,
+    int run(const QStringList &files, const Session::SendOptions &send, const QString &historyPath,
             Output &output) const;
 
 private:

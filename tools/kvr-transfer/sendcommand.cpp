@@ -34,6 +34,17 @@ bool checkFiles(const QStringList &paths, QString *error)
     return error->isEmpty();
 }
 
+bool readPace(const QCommandLineParser &parser, SendPace *pace, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("pace")))
+        return true;
+    const std::optional<SendPace> given = SendPace::parse(parser.value(QStringLiteral("pace")));
+    if (!given)
+        *error = QStringLiteral("--pace needs ") + QLatin1String(SendPace::Accepted);
+    *pace = given.value_or(*pace);
+    return given.has_value();
+}
+
 } // namespace
 
 SendCommand::SendCommand()
@@ -46,6 +57,13 @@ SendCommand::SendCommand()
                    .arg(Limits::MaxBufferSize)
                    .arg(Defaults::BufferSize),
                QStringLiteral("N")});
+    addOption({QStringLiteral("pace"),
+               QStringLiteral("paced (default): a block per millisecond at most; full: as fast "
+                              "as the controller takes it; or a cap in MB/s, such as 20."),
+               QStringLiteral("PACE")});
+    addOption({QStringLiteral("gap"),
+               QStringLiteral("Milliseconds to wait between files (default 0)."),
+               QStringLiteral("MS")});
     keepHistory();
     for (const QCommandLineOption &option : FleetSend::options())
         addOption(option);
@@ -55,10 +73,14 @@ bool SendCommand::readOptions(const QCommandLineParser &parser, const QStringLis
                               const SettingsFile::Values &, QString *error)
 {
     qint64 bufferSize = Defaults::BufferSize;
+    qint64 gapMs = 0;
     if (!readNumber(parser, "buffer-size", Limits::MinBufferSize, Limits::MaxBufferSize,
-                    &bufferSize, error))
+                    &bufferSize, error) ||
+        !readPace(parser, &m_options.pace, error) ||
+        !readNumber(parser, "gap", 0, FileGap::MaxMs, &gapMs, error))
         return false;
-    m_bufferSize = int(bufferSize);
+    m_options.bufferSize = int(bufferSize);
+    m_options.gapMs = int(gapMs);
     m_files = arguments;
     return m_fleet.read(parser, port(), &m_files, error) && checkFiles(m_files, error);
 }
@@ -67,12 +89,12 @@ int SendCommand::connectAndRun(Output &output)
 {
     if (!m_fleet.isOn())
         return Command::connectAndRun(output);
-    return m_fleet.run(m_files, m_bufferSize, historyPath(), output);
+    return m_fleet.run(m_files, m_options, historyPath(), output);
 }
 
 int SendCommand::run(Session &session)
 {
-    return session.send(m_files, m_bufferSize);
+    return session.send(m_files, m_options);
 }
 
 int SendCommand::plannedFiles() const

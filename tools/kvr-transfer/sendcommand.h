@@ -2,7 +2,7 @@
 
 #include "command.h"
 #include "fleetsend.h"
-#include "settings/defaults.h"
+#include "session.h"
 
 // send FILE...: the files one after another over one connection, or over
 // one connection to each of several controllers (FleetSend).
@@ -20,6 +20,6 @@ private:
     bool needsHost() const override { return !m_fleet.isOn(); }
 
     QStringList m_files;
-    int m_bufferSize = Defaults::BufferSize;
     FleetSend m_fleet;
+    Session::SendOptions m_options;
 };

@@ -102,12 +102,17 @@ void Session::close()
 
 // Files go one after another; after a failure the connection's framing can
 // no longer be trusted, so the rest stay unsent and count as failed.
-int Session::send(const QStringList &paths, int bufferSize)
+int Session::send(const QStringList &paths, const SendOptions &options)
 {
-    m_bufferSize = bufferSize;
+    m_sendOptions = options;
     // Nothing the controller says is for the sender.
     QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] { m_socket.readAll(); });
     for (const QString &path : paths) {
+        // A slow controller may need the pause to finish with a file.
+        if (m_tally.files > 0 && options.gapMs > 0)
+            waitUntil([] { return false; }, options.gapMs);
+        if (Interrupt::requested())
+            break;
         m_tally.add(sendFile(path));
         if (m_tally.failed > 0)
             break;
@@ -125,7 +130,8 @@ int Session::sendFile(const QString &path)
                          file.absoluteFilePath(), size);
 
     FileSender::Options options;
-    options.bufferSize = m_bufferSize;
+    options.bufferSize = m_sendOptions.bufferSize;
+    options.pace = m_sendOptions.pace;
     options.cancel = &Interrupt::flag();
     SendEvent last;
     FileSender sender(

@@ -5,6 +5,7 @@
 #include "history/transferoutcome.h"
 #include "history/transferrecord.h"
 #include "settings/defaults.h"
+#include "settings/sendpace.h"
 #include "transfer/protocol.h"
 #include "transfer/transferevents.h"
 
@@ -24,6 +25,12 @@ class SocketReceiver;
 class Session
 {
 public:
+    struct SendOptions
+    {
+        int bufferSize = Defaults::BufferSize;
+        SendPace pace;
+        int gapMs = 0; // between files
+    };
     struct ReceiveOptions
     {
         QString dir;
@@ -41,7 +48,7 @@ public:
 
     // Returns ExitOk, ExitNoConnection or ExitInterrupted.
     int open(const QString &host, quint16 port);
-    int send(const QStringList &paths, int bufferSize);
+    int send(const QStringList &paths, const SendOptions &options);
     int receive(const ReceiveOptions &options);
     int greet();
     // Ends a run whose connection was never made, with the files it would
@@ -82,5 +89,5 @@ private:
     bool m_peerClosed = false;
     bool m_waitEnded = false; // the wait ended with a reception open
 
-    int m_bufferSize = Defaults::BufferSize;
+    SendOptions m_sendOptions;
 };
