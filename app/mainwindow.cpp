@@ -156,6 +156,7 @@ void MainWindow::loadSettings()
     m_language = stored.language;
     m_look = stored.appearance;
     m_appearance->apply(Appearance::lookOf(m_look));
+    applySendSettings(stored.sendPace.value_or(SendPace()), stored.fileGap.value_or(0));
     m_session->setRecentAddresses(stored.recentAddresses.value_or(QStringList()));
     recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit, m_session);
     if (!QFileInfo::exists(settingsFilePath)) {
@@ -185,6 +186,8 @@ void MainWindow::saveSettings()
     m_transferList->store(values);
     values.language = m_language.value_or(QLatin1String(Language::Chinese));
     values.appearance = m_look.value_or(Appearance::wordOf(Appearance::Look::Light));
+    values.sendPace = m_sendPace;
+    values.fileGap = m_fileGapMs;
     if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
@@ -465,6 +468,8 @@ void MainWindow::openSettings()
     current.bufferSize = ui->spinBox_bufferSize->value();
     current.language = m_language.value_or(QLatin1String(Language::Chinese));
     current.appearance = Appearance::wordOf(m_appearance->look());
+    current.sendPace = m_sendPace;
+    current.fileGapMs = m_fileGapMs;
     SettingsDialog dialog(current, Language::current(), this);
     dialog.setReceiveFolderEnabled(ui->dirShowLineEdit->isEnabled());
     dialog.setBufferSizeEnabled(ui->spinBox_bufferSize->isEnabled());
@@ -477,6 +482,15 @@ void MainWindow::openSettings()
     m_language = chosen.language;
     m_look = chosen.appearance;
     m_appearance->apply(Appearance::lookOf(m_look));
+    applySendSettings(chosen.sendPace, chosen.fileGapMs);
     // Kept now: a change of language waits for the next start.
     saveSettings();
+}
+
+void MainWindow::applySendSettings(const SendPace &pace, int fileGapMs)
+{
+    m_sendPace = pace;
+    m_fileGapMs = fileGapMs;
+    m_session->setSendPace(pace);
+    m_session->setFileGap(fileGapMs);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "client/clientsession.h"
+#include "settings/sendpace.h"
 #include "transfer/transferevents.h"
 
 #include <QAbstractSocket>
@@ -100,6 +101,7 @@ private:
     void showQueuePlace(const QString &place, bool shown);
     void fillLogMenu(QMenu *menu);
     void openSettings();
+    void applySendSettings(const SendPace &pace, int fileGapMs);
 
     // NOLINTBEGIN(readability-identifier-naming)
     QString versionTag;
@@ -129,4 +131,6 @@ private:
     // As settings.ini keeps them, whatever this run's command line chose.
     std::optional<QString> m_language;
     std::optional<QString> m_look;
+    SendPace m_sendPace;
+    int m_fileGapMs = 0;
 };

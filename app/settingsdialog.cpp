@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -14,6 +15,14 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+namespace {
+
+constexpr int CapIndex = int(SendPace::Mode::Cap);
+// What the cap's field offers before a cap was set.
+constexpr double DefaultCapMBps = 20;
+
+} // namespace
 
 SettingsDialog::SettingsDialog(const Choices &current, const QString &runningLanguage,
                                QWidget *parent)
@@ -76,9 +85,56 @@ void SettingsDialog::buildForm(const Choices &current)
     m_appearance->addItem(tr("跟随系统"), QStringLiteral("system"));
     select(m_appearance, current.appearance);
     form->addRow(tr("外观:"), m_appearance);
+    addSendRows(form, current);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
+}
+
+// The pace as SendPace's modes are ordered; the cap's figure counts only
+// for a cap.
+void SettingsDialog::addSendRows(QFormLayout *form, const Choices &current)
+{
+    m_pace = new QComboBox(this);
+    m_pace->setObjectName(QStringLiteral("sendPaceComboBox"));
+    m_pace->addItems({tr("按节奏"), tr("全速"), tr("限速")});
+    m_pace->setCurrentIndex(int(current.sendPace.mode));
+    m_cap = new QDoubleSpinBox(this);
+    m_cap->setObjectName(QStringLiteral("sendCapSpinBox"));
+    m_cap->setAccessibleName(tr("限速"));
+    m_cap->setDecimals(1);
+    m_cap->setRange(0.1, SendPace::MaxCapMBps);
+    m_cap->setSuffix(QStringLiteral(" MB/s"));
+    m_cap->setValue(current.sendPace.mode == SendPace::Mode::Cap ? current.sendPace.capMBps
+                                                                 : DefaultCapMBps);
+    const auto showCap = [this] { m_cap->setEnabled(m_pace->currentIndex() == CapIndex); };
+    connect(m_pace, QOverload<int>::of(&QComboBox::currentIndexChanged), this, showCap);
+    showCap();
+    auto *paceRow = new QHBoxLayout;
+    paceRow->addWidget(m_pace, 1);
+    paceRow->addWidget(m_cap, 1);
+    form->addRow(tr("发送速度:"), paceRow);
+    static_cast<QLabel *>(form->labelForField(paceRow))->setBuddy(m_pace);
+
+    m_fileGap = new QSpinBox(this);
+    m_fileGap->setObjectName(QStringLiteral("fileGapSpinBox"));
+    m_fileGap->setRange(0, FileGap::MaxMs);
+    m_fileGap->setSuffix(QStringLiteral(" ms"));
+    m_fileGap->setValue(current.fileGapMs);
+    form->addRow(tr("文件间隔:"), m_fileGap);
+}
+
+SendPace SettingsDialog::sendPace() const
+{
+    switch (SendPace::Mode(m_pace->currentIndex())) {
+    case SendPace::Mode::Full:
+        return SendPace::full();
+    case SendPace::Mode::Cap:
+        return SendPace::cap(m_cap->value());
+    case SendPace::Mode::Paced:
+        break;
+    }
+    return SendPace();
 }
 
 SettingsDialog::Choices SettingsDialog::choices() const
@@ -88,6 +144,8 @@ SettingsDialog::Choices SettingsDialog::choices() const
     chosen.bufferSize = m_bufferSize->value();
     chosen.language = m_language->currentData().toString();
     chosen.appearance = m_appearance->currentData().toString();
+    chosen.sendPace = sendPace();
+    chosen.fileGapMs = m_fileGap->value();
     return chosen;
 }
 

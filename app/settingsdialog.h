@@ -1,9 +1,13 @@
 #pragma once
 
+#include "settings/sendpace.h"
+
 #include <QDialog>
 #include <QString>
 
 class QComboBox;
+class QFormLayout;
+class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -21,6 +25,8 @@ public:
         int bufferSize = 0;
         QString language;   // one of SettingsFile::Languages
         QString appearance; // one of SettingsFile::Appearances
+        SendPace sendPace;
+        int fileGapMs = 0;
     };
 
     // runningLanguage: what the window speaks now, which a change of
@@ -35,6 +41,8 @@ public:
 
 private:
     void buildForm(const Choices &current);
+    void addSendRows(QFormLayout *form, const Choices &current);
+    SendPace sendPace() const;
     void chooseFolder();
     void showRestartNote();
     static void select(QComboBox *box, const QString &word);
@@ -46,4 +54,7 @@ private:
     QComboBox *m_language = nullptr;
     QComboBox *m_appearance = nullptr;
     QLabel *m_restartNote = nullptr;
+    QComboBox *m_pace = nullptr;
+    QDoubleSpinBox *m_cap = nullptr;
+    QSpinBox *m_fileGap = nullptr;
 };

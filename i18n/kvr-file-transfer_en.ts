@@ -461,6 +461,26 @@ Receiving...</translation>
         <source>选择文件夹</source>
         <translation>Choose a Folder</translation>
     </message>
+    <message>
+        <source>按节奏</source>
+        <translation>Paced</translation>
+    </message>
+    <message>
+        <source>全速</source>
+        <translation>Full speed</translation>
+    </message>
+    <message>
+        <source>限速</source>
+        <translation>Capped</translation>
+    </message>
+    <message>
+        <source>发送速度:</source>
+        <translation>Send pace:</translation>
+    </message>
+    <message>
+        <source>文件间隔:</source>
+        <translation>Pause between files:</translation>
+    </message>
 </context>
 <context>
     <name>TransferListModel</name>

@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QCompleter>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
@@ -728,15 +729,19 @@ void TestMainWindowSettings::settingsDialog_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("language");
     QTest::addColumn<QString>("appearance");
+    QTest::addColumn<int>("pace"); // paced, full, a cap of 20 MB/s
+    QTest::addColumn<int>("gapMs");
     QTest::addColumn<QByteArray>("keys"); // after the dialog closed, before the exit
 
     QTest::newRow("OK: each through the form, kept at once")
-        << true << QStringLiteral("en") << QStringLiteral("dark")
-        << QByteArray("appearance=dark\nlanguage=en");
+        << true << QStringLiteral("en") << QStringLiteral("dark") << 2 << 500
+        << QByteArray("appearance=dark\nfileGap=500\nlanguage=en\nsendPace=20");
+    QTest::newRow("OK at full pace") << true << QStringLiteral("zh_CN") << QStringLiteral("light")
+                                     << 1 << 0 << QByteArray("sendPace=full");
     QTest::newRow("OK at the defaults: no key")
-        << true << QStringLiteral("zh_CN") << QStringLiteral("light") << QByteArray();
+        << true << QStringLiteral("zh_CN") << QStringLiteral("light") << 0 << 0 << QByteArray();
     QTest::newRow("Cancel: nothing changes")
-        << false << QStringLiteral("en") << QStringLiteral("dark") << QByteArray();
+        << false << QStringLiteral("en") << QStringLiteral("dark") << 2 << 500 << QByteArray();
 }
 
 // The dialog's folder and buffer size go through the form's fields, so the
@@ -746,6 +751,8 @@ void TestMainWindowSettings::settingsDialog()
     QFETCH(bool, accepted);
     QFETCH(QString, language);
     QFETCH(QString, appearance);
+    QFETCH(int, pace);
+    QFETCH(int, gapMs);
     QFETCH(QByteArray, keys);
     writeRawSettings(QByteArray());
     const QString folder = appDir() + QStringLiteral("/chosen");
@@ -760,6 +767,9 @@ void TestMainWindowSettings::settingsDialog()
             auto *box = dialog->findChild<QComboBox *>(QLatin1String(name));
             box->setCurrentIndex(box->findData(word));
         }
+        dialog->findChild<QComboBox *>(QStringLiteral("sendPaceComboBox"))->setCurrentIndex(pace);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("sendCapSpinBox"))->setValue(20);
+        dialog->findChild<QSpinBox *>(QStringLiteral("fileGapSpinBox"))->setValue(gapMs);
         accepted ? dialog->accept() : dialog->reject();
     });
     window.findChild<QAction *>(QStringLiteral("act_settings"))->trigger();
@@ -771,7 +781,7 @@ void TestMainWindowSettings::settingsDialog()
     QCOMPARE(window.appearance()->dark(), accepted && appearance == QLatin1String("dark"));
     QSettings stored(settingsFilePath(), QSettings::IniFormat);
     QStringList lines;
-    for (const char *key : {"appearance", "language"}) {
+    for (const char *key : {"appearance", "fileGap", "language", "sendPace"}) {
         if (stored.contains(QLatin1String(key)))
             lines << QLatin1String(key) + QLatin1Char('=') +
                          stored.value(QLatin1String(key)).toString();

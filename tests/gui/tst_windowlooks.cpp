@@ -201,7 +201,7 @@ void tst_WindowLooks::texts()
     QVERIFY(window);
     auto *list = window->findChild<TransferListWindow *>();
     QVERIFY(list);
-    SettingsDialog dialog({QStringLiteral("/in"), 12000, language, QStringLiteral("light")},
+    SettingsDialog dialog({QStringLiteral("/in"), 12000, language, QStringLiteral("light"), {}, 0},
                           language);
     const QList<QWidget *> windows{window.get(), list, &dialog};
 
@@ -209,7 +209,8 @@ void tst_WindowLooks::texts()
         QStringList expected = textsAsWritten();
         for (const char *text :
              {"设置", "接收目录:", "选择...", "选择接收目录", "语言:", "中文", "English",
-              "语言在程序重新启动后生效", "外观:", "浅色", "深色", "跟随系统", "确定", "取消"})
+              "语言在程序重新启动后生效", "外观:", "浅色", "深色", "跟随系统",
+              "发送速度:", "按节奏", "全速", "限速", "文件间隔:", "确定", "取消"})
             expected << QString::fromUtf8(text);
         expected.removeDuplicates();
         expected.sort();
@@ -325,7 +326,7 @@ void tst_WindowLooks::keyboard()
         QVERIFY2(!accessibleName(window->findChild<QWidget *>(QLatin1String(name))).isEmpty(),
                  name);
     SettingsDialog dialog(
-        {QStringLiteral("/in"), 12000, QStringLiteral("zh_CN"), QStringLiteral("light")},
+        {QStringLiteral("/in"), 12000, QStringLiteral("zh_CN"), QStringLiteral("light"), {}, 0},
         QStringLiteral("zh_CN"));
     for (QWidget *field : dialog.findChildren<QWidget *>()) {
         if ((field->focusPolicy() & Qt::TabFocus) &&
