@@ -26,6 +26,7 @@ struct Said
 };
 const Said Texts[] = {
     {TransferOutcome::Done, "完成"},
+    {TransferOutcome::SkippedIdentical, "与已有文件相同, 已跳过"},
     {TransferOutcome::SizeMismatch, "大小与声明不符, 未经 MD5 校验"},
     {TransferOutcome::ConnectionLost, "连接已断开"},
     {TransferOutcome::Interrupted, "已被中断"},

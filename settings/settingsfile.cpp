@@ -118,6 +118,12 @@ std::optional<QStringList> textsOf(const std::optional<QList<int>> &numbers)
     return texts;
 }
 
+std::optional<ExistingFiles> readRule(const QSettings &settings, const char *key)
+{
+    const std::optional<QString> word = readKey(settings, key);
+    return word ? ExistingFilesRule::of(*word) : std::nullopt;
+}
+
 } // namespace
 
 bool SettingsFile::isPortable(const QString &programDir)
@@ -161,10 +167,10 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
     return {
-        readKey(settings, KeySaveFilePath),          readKey(settings, KeySocketType),
-        readKey(settings, KeyServerAddress),         readList(settings, KeyRecentAddresses),
-        readSwitch(settings, KeyAutoReconnect),      readBytes(settings, KeyTransferListGeometry),
-        readWidths(settings, KeyTransferListColumns)};
+        readKey(settings, KeySaveFilePath),           readKey(settings, KeySocketType),
+        readKey(settings, KeyServerAddress),          readList(settings, KeyRecentAddresses),
+        readSwitch(settings, KeyAutoReconnect),       readBytes(settings, KeyTransferListGeometry),
+        readWidths(settings, KeyTransferListColumns), readRule(settings, KeyExistingFiles)};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -172,8 +178,9 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QSettings settings(filePath, QSettings::IniFormat);
     useUtf8(settings);
-    for (const char *key : {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses,
-                            KeyAutoReconnect, KeyTransferListGeometry, KeyTransferListColumns})
+    for (const char *key :
+         {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses, KeyAutoReconnect,
+          KeyTransferListGeometry, KeyTransferListColumns, KeyExistingFiles})
         settings.remove(markedName(key));
     // A backslash starts an escape in a hand-edited INI value.
     std::optional<QString> folder = values.saveFilePath;
@@ -191,6 +198,11 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
         settings.setValue(QLatin1String(KeyAutoReconnect), true);
     else if (values.autoReconnect)
         settings.remove(QLatin1String(KeyAutoReconnect));
+    if (values.existingFiles && *values.existingFiles != ExistingFiles::Overwrite)
+        settings.setValue(QLatin1String(KeyExistingFiles),
+                          ExistingFilesRule::wordOf(*values.existingFiles));
+    else if (values.existingFiles)
+        settings.remove(QLatin1String(KeyExistingFiles));
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

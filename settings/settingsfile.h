@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/existingfiles.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -21,6 +23,7 @@ constexpr char KeyRecentAddresses[] = "recentAddresses";
 constexpr char KeyAutoReconnect[] = "autoReconnect";
 constexpr char KeyTransferListGeometry[] = "transferListGeometry";
 constexpr char KeyTransferListColumns[] = "transferListColumns";
+constexpr char KeyExistingFiles[] = "existingFiles";
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -67,6 +70,10 @@ struct Values
     // number from 1 to MaxColumnWidth is left unset. Written empty, the key
     // goes.
     std::optional<QList<int>> transferListColumns;
+    // What a verified file does to one of its name already there
+    // (ExistingFilesRule's words); a word it does not know is left unset.
+    // Overwrite is the default, and is not written.
+    std::optional<ExistingFiles> existingFiles;
 };
 
 constexpr int MaxColumnWidth = 10000;

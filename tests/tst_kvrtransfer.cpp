@@ -323,6 +323,10 @@ void tst_KvrTransfer::badInput_data()
         << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
                        QStringLiteral("--idle=inf")}
         << "--idle needs a number of seconds above 0";
+    QTest::newRow("existing: no such rule")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
+                       QStringLiteral("--existing=rename")}
+        << "--existing takes one of overwrite, keep-both, skip-identical";
     // Opening a FIFO without a writer would block for good.
     QTest::newRow("FIFO") << QStringList{QStringLiteral("send"), QStringLiteral("FIFO"), to,
                                          Loopback}
@@ -569,6 +573,22 @@ void tst_KvrTransfer::failures_data()
         << "of 100000 bytes (ran far past the size announced without an end marker; its "
            "partial file is removed)"
         << none;
+    QTest::newRow("receive: the same file twice, keep both")
+        << "receive --count 2 --existing keep-both" << Peer::WritesAndStays << good + good << false
+        << 0 << ""
+        << "(a file of its name was there; stored as "
+        << QStringList{QStringLiteral("good (1).bin"), QStringLiteral("good.bin")};
+    QTest::newRow("receive: the same file twice, skip identical, json")
+        << "receive --count 2 --existing skip-identical --json" << Peer::WritesAndStays
+        << good + good << false << 0 << ""
+        << R"("name":"good.bin","note":"the same as the file of its name there, which stays; )"
+           R"(this copy is dropped","outcome":"skipped-identical")"
+        << goodStored;
+    QTest::newRow("receive: skip identical, no digest")
+        << "receive --count 2 --existing skip-identical" << Peer::WritesAndStays
+        << good + TestFiles::framed(QStringLiteral("good.bin"), "good", false) << false << 0 << ""
+        << "(no digest to tell whether it is the file of its name there; both kept, stored as "
+        << QStringList{QStringLiteral("good (1).bin"), QStringLiteral("good.bin")};
     QTest::newRow("raw data, escaped")
         << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0
         << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a") << QString() << none;

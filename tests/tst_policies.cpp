@@ -21,6 +21,7 @@ const QString SocketType = QLatin1String(SettingsFile::KeySocketType);
 const QString ServerAddress = QLatin1String(SettingsFile::KeyServerAddress);
 const QString RecentAddresses = QLatin1String(SettingsFile::KeyRecentAddresses);
 const QString AutoReconnect = QLatin1String(SettingsFile::KeyAutoReconnect);
+const QString Existing = QLatin1String(SettingsFile::KeyExistingFiles);
 const QString ListGeometry = QLatin1String(SettingsFile::KeyTransferListGeometry);
 const QString ListColumns = QLatin1String(SettingsFile::KeyTransferListColumns);
 
@@ -62,6 +63,8 @@ QVariantMap setKeys(const SettingsFile::Values &values)
     put(&map, AutoReconnect, values.autoReconnect);
     put(&map, ListGeometry, values.transferListGeometry);
     put(&map, ListColumns, values.transferListColumns);
+    if (values.existingFiles)
+        map.insert(Existing, ExistingFilesRule::wordOf(*values.existingFiles));
     return map;
 }
 
@@ -84,7 +87,9 @@ SettingsFile::Values valuesOf(const QVariantMap &map)
             take<QStringList>(map, RecentAddresses),
             take<bool>(map, AutoReconnect),
             take<QByteArray>(map, ListGeometry),
-            widths};
+            widths,
+            map.contains(Existing) ? ExistingFilesRule::of(map.value(Existing).toString())
+                                   : std::nullopt};
 }
 
 // The toolkit orders the keys its own way on each system.
@@ -204,6 +209,11 @@ void tst_Policies::settingsRead_data()
     QTest::newRow("a window that is text and widths that are not are missing")
         << QByteArray("[General]\ntransferListGeometry=tall\ntransferListColumns=150, wide\n")
         << QVariantMap();
+    QTest::newRow("the rule for existing files")
+        << QByteArray("[General]\nexistingFiles=keep-both\n")
+        << QVariantMap{{Existing, QStringLiteral("keep-both")}};
+    QTest::newRow("a rule of a later version is missing")
+        << QByteArray("[General]\nexistingFiles=rename\n") << QVariantMap();
     QTest::newRow("a width of nothing is missing")
         << QByteArray("[General]\ntransferListColumns=150, 0\n") << QVariantMap();
 }
@@ -257,6 +267,13 @@ void tst_Policies::settingsWrite_data()
                        {ListGeometry, QByteArray()},
                        {ListColumns, QVariantList()}}
         << QByteArray("[General]\nserverAddress=x\n");
+    QTest::newRow("a rule for existing files, the default not written")
+        << QByteArray("[General]\nexistingFiles=keep-both\nserverAddress=x\n")
+        << QVariantMap{{Existing, QStringLiteral("overwrite")}}
+        << QByteArray("[General]\nserverAddress=x\n");
+    QTest::newRow("a rule for existing files")
+        << QByteArray() << QVariantMap{{Existing, QStringLiteral("skip-identical")}}
+        << QByteArray("[General]\nexistingFiles=skip-identical\n");
     QTest::newRow("a key behind a BOM is written once")
         << Bom + "serverAddress=10.0.0.1\n"
         << QVariantMap{{ServerAddress, QStringLiteral("10.0.0.2")}}

@@ -92,9 +92,33 @@ QString writeFailureNote(WriteFailure failure)
     }
 }
 
+// What a received file met under its name; empty when it simply took it.
+QString existingNote(const TransferRecord &record)
+{
+    switch (record.existing) {
+    case ExistingFile::Identical:
+        return QStringLiteral("the same as the file of its name there, which stays; this copy is "
+                              "dropped");
+    case ExistingFile::KeptBoth:
+        return QStringLiteral("a file of its name was there; stored as %1");
+    case ExistingFile::KeptBothUnverified:
+        return QStringLiteral("no digest to tell whether it is the file of its name there; both "
+                              "kept, stored as %1");
+    case ExistingFile::None:
+    case ExistingFile::Replaced:
+        break;
+    }
+    return QString();
+}
+
 // Anything else the user must know of a file, such as where it lies.
 QString noteOf(const TransferRecord &record)
 {
+    const QString existing = existingNote(record);
+    if (!existing.isEmpty())
+        return existing.contains(QLatin1String("%1"))
+                   ? existing.arg(QDir::toNativeSeparators(record.path))
+                   : existing;
     if (record.underOtherName) {
         const QString note = record.writeFailure == WriteFailure::None
                                  ? QStringLiteral("its name was taken; stored as %1")

@@ -23,6 +23,11 @@ ReceiveCommand::ReceiveCommand() : Command("receive", "receive files into a fold
         {QStringLiteral("count"), QStringLiteral("Stop after N files."), QStringLiteral("N")});
     addOption({QStringLiteral("idle"), QStringLiteral("Stop after SECONDS without data."),
                QStringLiteral("SECONDS")});
+    addOption({QStringLiteral("existing"),
+               QStringLiteral("What a file does to one of its name already there: %1 "
+                              "(default: existingFiles, else overwrite).")
+                   .arg(ExistingFilesRule::words()),
+               QStringLiteral("RULE")});
     keepHistory();
 }
 
@@ -42,6 +47,8 @@ bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QString
         }
         m_receive.idleMs = qMax<qint64>(1, qint64(seconds * 1000));
     }
+    if (!readExisting(parser, settings, error))
+        return false;
     QString dir = parser.value(QStringLiteral("dir"));
     if (dir.isEmpty())
         dir = settings.saveFilePath.value_or(QString());
@@ -50,6 +57,22 @@ bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QString
         *error = QStringLiteral("no such folder: %1").arg(m_receive.dir);
         return false;
     }
+    return true;
+}
+
+bool ReceiveCommand::readExisting(const QCommandLineParser &parser,
+                                  const SettingsFile::Values &settings, QString *error)
+{
+    m_receive.existing = settings.existingFiles.value_or(ExistingFiles::Overwrite);
+    if (!parser.isSet(QStringLiteral("existing")))
+        return true;
+    const std::optional<ExistingFiles> rule =
+        ExistingFilesRule::of(parser.value(QStringLiteral("existing")));
+    if (!rule) {
+        *error = QStringLiteral("--existing takes one of %1").arg(ExistingFilesRule::words());
+        return false;
+    }
+    m_receive.existing = *rule;
     return true;
 }
 

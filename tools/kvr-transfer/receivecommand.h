@@ -13,6 +13,8 @@ public:
 private:
     bool readOptions(const QCommandLineParser &parser, const QStringList &arguments,
                      const SettingsFile::Values &settings, QString *error) override;
+    bool readExisting(const QCommandLineParser &parser, const SettingsFile::Values &settings,
+                      QString *error);
     int run(Session &session) override;
     int plannedFiles() const override;
 

@@ -31,6 +31,7 @@ int exitCodeOf(const QString &outcome)
 {
     static const QHash<QString, int> codes{
         {QLatin1String(TransferOutcome::Done), ExitOk},
+        {QLatin1String(TransferOutcome::SkippedIdentical), ExitOk},
         {QLatin1String(TransferOutcome::Interrupted), ExitInterrupted},
         {QLatin1String(TransferOutcome::ConnectionLost), ExitConnectionLost},
         {QLatin1String(TransferOutcome::DigestMismatch), ExitDigestMismatch},
@@ -149,6 +150,7 @@ int Session::receive(const ReceiveOptions &options)
     m_receiver = std::make_unique<SocketReceiver>(
         &m_socket, [&options] { return options.dir; },
         [this](const ReceiveEvent &event) { received(event); });
+    m_receiver->setExistingFiles(options.existing);
     m_idleTimer.setSingleShot(true);
     QObject::connect(m_receiver.get(), &SocketReceiver::received, [this] { restartIdleTimer(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { peerClosed(); });

@@ -5,6 +5,7 @@
 #include "history/transferoutcome.h"
 #include "history/transferrecord.h"
 #include "settings/defaults.h"
+#include "settings/existingfiles.h"
 #include "transfer/protocol.h"
 #include "transfer/transferevents.h"
 
@@ -29,6 +30,7 @@ public:
         QString dir;
         int count = 0;     // stop after this many files; 0: no limit
         qint64 idleMs = 0; // stop after this long without data; 0: never
+        ExistingFiles existing = ExistingFiles::Overwrite;
     };
 
     explicit Session(Output &output);
