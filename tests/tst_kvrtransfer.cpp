@@ -202,6 +202,7 @@ private slots:
     void transfers();
     void failures_data();
     void failures();
+    void reconnectsUntilStopped();
     void greetNeedsAcknowledgement();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
@@ -594,6 +595,9 @@ void tst_KvrTransfer::failures_data()
         << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a") << QString() << none;
     QTest::newRow("Ctrl+C") << "receive" << Peer::Silent << QByteArray() << true << 130
                             << "interrupted" << QString() << none;
+    QTest::newRow("Ctrl+C while reconnecting is a stop")
+        << "receive --reconnect" << Peer::Silent << QByteArray() << true << 0 << "connected to"
+        << QString() << none;
     QTest::newRow("Ctrl+C mid-file")
         << "receive --json" << Peer::WritesAndStays << half << true << 130 << QString()
         << R"("name":"half.bin","outcome":"interrupted")" << none;
@@ -648,6 +652,57 @@ void tst_KvrTransfer::failures()
     for (const QString &source : sources)
         files.removeAll(source);
     QCOMPARE(files, stored);
+}
+
+// The controller goes away and comes back: the run stays up, gets a file
+// from each connection, and a stop ends it well, a file still arriving
+// failed and its partial file gone.
+void tst_KvrTransfer::reconnectsUntilStopped()
+{
+    const QString store = path(QStringLiteral("store"));
+    const QString target = path(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(store) && QDir().mkpath(target));
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("a.bin")), "first"));
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("b.bin")), "second"));
+    // Long enough, paced, to be still arriving when the stop comes.
+    TestFiles::writeNoiseFile(path(QStringLiteral("big.bin")), 64 * 1024 * 1024, 4);
+    StandInProcess standIn(WaitMs);
+    QVERIFY2(standIn.startOnLoopback(
+                 store, {QStringLiteral("--send"), path(QStringLiteral("a.bin"))}, m_dir->path()),
+             qPrintable(standIn.seenOutput()));
+
+    const auto outputHas = [](QProcess &process, const char *text) {
+        return process.peek(1 << 20).contains(text);
+    };
+    const auto restartAndStop = [&](QProcess &process) {
+        QTRY_VERIFY_WITH_TIMEOUT(outputHas(process, R"("name":"a.bin","outcome":"done")"), WaitMs);
+        QVERIFY(standIn.stop());
+        QTRY_VERIFY_WITH_TIMEOUT(outputHas(process, R"("event":"reconnecting")"), WaitMs);
+        QVERIFY2(
+            standIn.startOnLoopback(store,
+                                    {QStringLiteral("--send"), path(QStringLiteral("b.bin")),
+                                     QStringLiteral("--send"), path(QStringLiteral("big.bin"))},
+                                    m_dir->path()),
+            qPrintable(standIn.seenOutput()));
+        QTRY_VERIFY_WITH_TIMEOUT(outputHas(process, R"("name":"big.bin","path")"), WaitMs);
+        QVERIFY(interruptStandIn(process, SIGTERM));
+    };
+    const Run run =
+        runProgram({QStringLiteral("receive"), QStringLiteral("--reconnect"),
+                    QStringLiteral("--json"), QStringLiteral("--no-history"),
+                    QStringLiteral("--from"), Loopback, QStringLiteral("--dir"), target},
+                   restartAndStop);
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    int finishedCode = -1;
+    QCOMPARE(jsonEnded(run.out, &finishedCode),
+             QStringList({QStringLiteral("a.bin done"), QStringLiteral("b.bin done"),
+                          QStringLiteral("big.bin interrupted")}));
+    QCOMPARE(finishedCode, 0);
+    // Once for the whole time the controller was away, not per attempt.
+    QCOMPARE(run.out.count(QStringLiteral(R"("event":"reconnecting")")), 1);
+    QCOMPARE(run.out.count(QStringLiteral(R"("event":"connected")")), 2);
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("a.bin"), QStringLiteral("b.bin")}));
 }
 
 #ifndef Q_OS_WIN

@@ -50,7 +50,7 @@ Exit codes:
        size announced (it is stored all the same)
   5    the connection was lost mid-transfer or before the controller
        acknowledged what was sent (or before --count files came)
-  130  interrupted (Ctrl+C)
+  130  interrupted (Ctrl+C); receive --reconnect ends a stop with 0
 When several files fail, the first failure's code wins.)";
 
 // The width of a command's name and arguments in its help line.
@@ -151,8 +151,9 @@ int Command::execute(const QStringList &arguments, Output &output)
     Session session(output);
     if (m_history)
         session.keepHistory(TransferHistory::pathBeside(settingsPath()));
-    if (const int code = session.open(m_host, m_port))
-        return session.notConnected(code, plannedFiles());
+    const int opened = session.open(m_host, m_port);
+    if (opened != ExitOk && !keepsConnecting())
+        return session.notConnected(opened, plannedFiles());
     const int code = run(session);
     session.close();
     return code;

@@ -60,6 +60,8 @@ protected:
     virtual int run(Session &session) = 0;
     // The files that count as failed when no connection was made.
     virtual int plannedFiles() const { return 0; }
+    // The run goes on without a first connection, to make one itself.
+    virtual bool keepsConnecting() const { return false; }
 
     // An option that is not given leaves *value as it is.
     static bool readNumber(const QCommandLineParser &parser, const char *name, qint64 min,

@@ -285,6 +285,30 @@ void Output::connectionLost()
         error(QStringLiteral("the controller closed the connection"));
 }
 
+void Output::connected(const QString &host, quint16 port)
+{
+    tellLink(QStringLiteral("connected"), QStringLiteral("connected to %1:%2"), host, port);
+}
+
+void Output::reconnecting(const QString &host, quint16 port)
+{
+    tellLink(QStringLiteral("reconnecting"),
+             QStringLiteral("no connection to %1:%2; trying again after 1, 2, 4, 8 s, then every "
+                            "10 s"),
+             host, port);
+}
+
+void Output::tellLink(const QString &event, const QString &text, const QString &host, quint16 port)
+{
+    clearProgress();
+    if (m_json)
+        printJson({{QStringLiteral("event"), event},
+                   {QStringLiteral("controller"), host},
+                   {QStringLiteral("port"), port}});
+    else
+        error(text.arg(host).arg(port));
+}
+
 void Output::greetingSent(const QString &peer)
 {
     if (m_json)

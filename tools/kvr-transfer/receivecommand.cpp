@@ -1,5 +1,7 @@
 #include "receivecommand.h"
 
+#include "interrupt.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +25,9 @@ ReceiveCommand::ReceiveCommand() : Command("receive", "receive files into a fold
         {QStringLiteral("count"), QStringLiteral("Stop after N files."), QStringLiteral("N")});
     addOption({QStringLiteral("idle"), QStringLiteral("Stop after SECONDS without data."),
                QStringLiteral("SECONDS")});
+    addOption({QStringLiteral("reconnect"),
+               QStringLiteral("Connect again whenever the connection cannot be made or drops, "
+                              "until stopped (exit 0) or --count or --idle ends it.")});
     addOption({QStringLiteral("existing"),
                QStringLiteral("What a file does to one of its name already there: %1 "
                               "(default: existingFiles, else overwrite).")
@@ -38,6 +43,10 @@ bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QString
     if (!readNumber(parser, "count", 1, INT_MAX, &count, error))
         return false;
     m_receive.count = int(count);
+    m_receive.reconnect = parser.isSet(QStringLiteral("reconnect"));
+    // A service manager stops with SIGTERM: the same stop as Ctrl+C.
+    if (m_receive.reconnect)
+        Interrupt::alsoOnTerminate();
     if (parser.isSet(QStringLiteral("idle"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("idle")).toDouble(&ok);

@@ -17,6 +17,7 @@ private:
                       QString *error);
     int run(Session &session) override;
     int plannedFiles() const override;
+    bool keepsConnecting() const override { return m_receive.reconnect; }
 
     Session::ReceiveOptions m_receive;
 };

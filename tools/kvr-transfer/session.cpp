@@ -3,6 +3,7 @@
 #include "exitcodes.h"
 #include "interrupt.h"
 
+#include "client/reconnectschedule.h"
 #include "history/transferhistory.h"
 #include "history/transferoutcome.h"
 #include "transfer/filesender.h"
@@ -155,24 +156,88 @@ int Session::receive(const ReceiveOptions &options)
     QObject::connect(m_receiver.get(), &SocketReceiver::received, [this] { restartIdleTimer(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { peerClosed(); });
     restartIdleTimer();
+    if (options.reconnect)
+        keepConnecting();
     // Whatever came, or ended, before the handlers were in place.
     if (m_socket.state() == QAbstractSocket::ConnectedState)
         m_receiver->readRest();
-    else
+    else if (!m_schedule)
         peerClosed();
-    waitUntil([this] {
-        const bool idle = m_idleMs > 0 && !m_idleTimer.isActive();
-        return idle || m_peerClosed || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
-    });
+    waitUntil([this] { return runEnded(); });
     QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
     abandonReception();
     const int exitCode = receiveExitCode();
-    // Files that never came count as failed.
-    if (m_wantedFiles > m_tally.files) {
+    // Files that never came count as failed; not after a stop asked for.
+    if (m_wantedFiles > m_tally.files && exitCode != ExitOk) {
         m_tally.failed += m_wantedFiles - m_tally.files;
         m_tally.files = m_wantedFiles;
     }
     return finish(exitCode);
+}
+
+bool Session::runEnded() const
+{
+    const bool idle = m_idleMs > 0 && !m_idleTimer.isActive();
+    const bool lost = m_peerClosed && !m_schedule;
+    return idle || lost || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
+}
+
+// The connection made by open(), or none, is the first of a run that
+// connects again whenever it has none.
+void Session::keepConnecting()
+{
+    m_schedule = std::make_unique<ReconnectSchedule>();
+    m_schedule->setEnabled(true);
+    QObject::connect(m_schedule.get(), &ReconnectSchedule::attemptDue, [this] { connectAgain(); });
+    QObject::connect(&m_socket, &QTcpSocket::connected, [this] { linkUp(); });
+    QObject::connect(&m_socket, &QAbstractSocket::stateChanged,
+                     [this](QAbstractSocket::SocketState state) {
+                         if (state == QAbstractSocket::UnconnectedState && m_connecting)
+                             connectFailed();
+                     });
+    m_connectTimer.setSingleShot(true);
+    QObject::connect(&m_connectTimer, &QTimer::timeout, [this] {
+        m_socket.abort();
+        if (m_connecting)
+            connectFailed();
+    });
+    m_schedule->connectStarted();
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_schedule->connected();
+        m_output.connected(m_host, m_port);
+    } else {
+        // open() said why.
+        connectFailed();
+    }
+}
+
+void Session::connectAgain()
+{
+    m_socket.abort();
+    m_connecting = true;
+    m_schedule->connectStarted();
+    m_connectTimer.start(ConnectTimeoutMs);
+    m_socket.connectToHost(m_host, m_port);
+}
+
+// Told once until a connection is made again, not for every attempt.
+void Session::connectFailed()
+{
+    m_connecting = false;
+    m_connectTimer.stop();
+    m_schedule->linkLost();
+    if (!std::exchange(m_retryingTold, true))
+        m_output.reconnecting(m_host, m_port);
+}
+
+void Session::linkUp()
+{
+    m_connecting = false;
+    m_connectTimer.stop();
+    m_peerClosed = false;
+    m_retryingTold = false;
+    m_schedule->connected();
+    m_output.connected(m_host, m_port);
 }
 
 void Session::peerClosed()
@@ -181,16 +246,22 @@ void Session::peerClosed()
     m_peerClosed = true;
     m_receiver->endOfStream();
     m_output.connectionLost();
+    if (m_schedule)
+        connectFailed();
 }
 
 // The controller believes it sent a file still arriving when the wait ends:
-// it fails like a stalled one, its partial file kept.
+// it fails like a stalled one, its partial file kept; a run stopped while
+// it reconnects keeps nothing half-written.
 void Session::abandonReception()
 {
     if (!m_receiver->receiving())
         return;
     m_waitEnded = true;
+    const QString partPath = m_receiver->receiver().partPath();
     m_receiver->endOfStream();
+    if (m_schedule && Interrupt::requested())
+        QFile::remove(partPath);
 }
 
 void Session::restartIdleTimer()
@@ -204,7 +275,7 @@ void Session::restartIdleTimer()
 int Session::receiveExitCode() const
 {
     if (Interrupt::requested())
-        return ExitInterrupted;
+        return stopEndsWell() ? ExitOk : ExitInterrupted;
     if (m_tally.exitCode != ExitOk || m_tally.files >= m_wantedFiles)
         return m_tally.exitCode;
     return m_peerClosed ? ExitConnectionLost : ExitTransferFailed;
@@ -294,9 +365,15 @@ int Session::notConnected(int exitCode, int plannedFiles)
     return finish(exitCode);
 }
 
+// A run that reconnects until stopped is meant to end by a stop.
+bool Session::stopEndsWell() const
+{
+    return m_schedule != nullptr;
+}
+
 int Session::finish(int exitCode)
 {
-    if (Interrupt::requested())
+    if (Interrupt::requested() && !stopEndsWell())
         exitCode = ExitInterrupted;
     m_output.finished(exitCode, m_tally.files, m_tally.failed);
     return exitCode;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 
+class ReconnectSchedule;
 class SocketReceiver;
 class TransferHistory;
 
@@ -31,6 +32,9 @@ public:
         int count = 0;     // stop after this many files; 0: no limit
         qint64 idleMs = 0; // stop after this long without data; 0: never
         ExistingFiles existing = ExistingFiles::Overwrite;
+        // Connects again, on the window's schedule, whenever the connection
+        // cannot be made or drops; a stop then ends the run well.
+        bool reconnect = false;
     };
 
     explicit Session(Output &output);
@@ -59,6 +63,12 @@ private:
     };
 
     int sendFile(const QString &path);
+    void keepConnecting();
+    void connectAgain();
+    void connectFailed();
+    void linkUp();
+    bool runEnded() const;
+    bool stopEndsWell() const;
     void peerClosed();
     void abandonReception();
     void restartIdleTimer();
@@ -81,6 +91,12 @@ private:
     int m_wantedFiles = 0;
     bool m_peerClosed = false;
     bool m_waitEnded = false; // the wait ended with a reception open
+    // With --reconnect: the schedule, and whether a connect is under way
+    // and the retries were told of.
+    std::unique_ptr<ReconnectSchedule> m_schedule;
+    QTimer m_connectTimer;
+    bool m_connecting = false;
+    bool m_retryingTold = false;
 
     int m_bufferSize = Defaults::BufferSize;
 };
