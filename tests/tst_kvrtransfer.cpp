@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -28,6 +29,11 @@
 
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -203,6 +209,8 @@ private slots:
     void failures_data();
     void failures();
     void reconnectsUntilStopped();
+    void tellsServiceManager_data();
+    void tellsServiceManager();
     void greetNeedsAcknowledgement();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
@@ -324,6 +332,9 @@ void tst_KvrTransfer::badInput_data()
         << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
                        QStringLiteral("--idle=inf")}
         << "--idle needs a number of seconds above 0";
+    QTest::newRow("no such settings file")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--config=missing.ini")}
+        << "no such settings file: missing.ini";
     QTest::newRow("existing: no such rule")
         << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
                        QStringLiteral("--existing=rename")}
@@ -703,6 +714,112 @@ void tst_KvrTransfer::reconnectsUntilStopped()
     QCOMPARE(run.out.count(QStringLiteral(R"("event":"connected")")), 2);
     QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden),
              QStringList({QStringLiteral("a.bin"), QStringLiteral("b.bin")}));
+}
+
+#ifdef Q_OS_LINUX
+namespace {
+
+// The socket a service manager listens on, bound to a path or to an
+// abstract name ('@' for its zero byte, as NOTIFY_SOCKET writes it).
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QByteArray &name) : m_fd(::socket(AF_UNIX, SOCK_DGRAM, 0))
+    {
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        if (name.startsWith('@'))
+            address.sun_path[0] = '\0';
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(name.size()));
+        m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), length) == 0;
+        // Read as they come, while the command runs in this thread's events:
+        // a full queue would hold the sender back.
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { readAll(); });
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    NotifySocket(const NotifySocket &) = delete;
+    NotifySocket &operator=(const NotifySocket &) = delete;
+
+    bool bound() const { return m_bound; }
+    // Every datagram that came, in order.
+    QStringList messages()
+    {
+        readAll();
+        return m_messages;
+    }
+
+private:
+    void readAll()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t size = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (size < 0)
+                return;
+            m_messages << QString::fromUtf8(buffer, int(size));
+        }
+    }
+
+    const int m_fd;
+    QSocketNotifier m_notifier{m_fd, QSocketNotifier::Read};
+    bool m_bound = false;
+    QStringList m_messages;
+};
+
+} // namespace
+#endif
+
+void tst_KvrTransfer::tellsServiceManager_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("a path") << QByteArray("notify.socket");
+    QTest::newRow("an abstract name")
+        << "@kvr-transfer-test-" + QByteArray::number(QCoreApplication::applicationPid());
+}
+
+// Ready before the controller answers, the connection and the file in the
+// status, the watchdog fed while it waits, and stopping at the end.
+void tst_KvrTransfer::tellsServiceManager()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("systemd's notify socket is Linux's");
+#else
+    QFETCH(QByteArray, name);
+    if (!name.startsWith('@'))
+        name = QFile::encodeName(path(QString::fromLatin1(name)));
+    NotifySocket socket(name);
+    QVERIFY(socket.bound());
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("a.bin")), "first"));
+    StandInProcess standIn(WaitMs);
+    QVERIFY2(standIn.startOnLoopback(path(QStringLiteral("store")),
+                                     {QStringLiteral("--send"), path(QStringLiteral("a.bin"))},
+                                     m_dir->path()),
+             qPrintable(standIn.seenOutput()));
+    // As the service runs it: settings and history of its own.
+    const QString config = path(QStringLiteral("receiver.ini"));
+    QVERIFY(TestFiles::writeFile(config, "[General]\nserverAddress=127.0.0.1\nsaveFilePath=" +
+                                             QFile::encodeName(m_dir->path()) + '\n'));
+    const QString history = path(QStringLiteral("state/history.csv"));
+    qputenv("NOTIFY_SOCKET", name);
+    qputenv("WATCHDOG_USEC", "100000");
+    const Run run =
+        runCommand({QStringLiteral("receive"), QStringLiteral("--idle"), QStringLiteral("0.5"),
+                    QStringLiteral("--config"), config, QStringLiteral("--history"), history});
+    qunsetenv("NOTIFY_SOCKET");
+    qunsetenv("WATCHDOG_USEC");
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    QCOMPARE(HistoryFile::entries(history).size(), 1);
+    QCOMPARE(TestFiles::readFile(path(QStringLiteral("a.bin"))), QByteArray("first"));
+    const QStringList messages = socket.messages();
+    QVERIFY2(messages.size() > 3, qPrintable(messages.join(QLatin1Char('|'))));
+    QCOMPARE(messages.first(), QStringLiteral("READY=1"));
+    QCOMPARE(messages.last(), QStringLiteral("STOPPING=1"));
+    QVERIFY(messages.contains(QStringLiteral("STATUS=connected to 127.0.0.1:8080")));
+    QVERIFY(messages.contains(
+        QStringLiteral("STATUS=connected to 127.0.0.1:8080; last file: a.bin (done)")));
+    QVERIFY(messages.contains(QStringLiteral("WATCHDOG=1")));
+#endif
 }
 
 #ifndef Q_OS_WIN

@@ -150,7 +150,8 @@ int Command::execute(const QStringList &arguments, Output &output)
     output.setJson(m_json);
     Session session(output);
     if (m_history)
-        session.keepHistory(TransferHistory::pathBeside(settingsPath()));
+        session.keepHistory(historyFile());
+    beforeConnecting();
     const int opened = session.open(m_host, m_port);
     if (opened != ExitOk && !keepsConnecting())
         return session.notConnected(opened, plannedFiles());
@@ -179,9 +180,20 @@ bool Command::parse(const QStringList &arguments, QString *error)
     return parseOrExit(parser, arguments, error) && readArguments(parser, error);
 }
 
+QString Command::settingsFile(const QCommandLineParser &) const
+{
+    return settingsPath();
+}
+
+QString Command::historyFile() const
+{
+    return TransferHistory::pathBeside(m_settingsFile);
+}
+
 bool Command::readArguments(const QCommandLineParser &parser, QString *error)
 {
-    const SettingsFile::Values settings = SettingsFile::read(settingsPath());
+    m_settingsFile = settingsFile(parser);
+    const SettingsFile::Values settings = SettingsFile::read(m_settingsFile);
     qint64 port = Protocol::ControllerPort;
     if (!readNumber(parser, "port", 1, 65535, &port, error))
         return false;
@@ -209,7 +221,7 @@ bool Command::chooseHost(const QCommandLineParser &parser, const SettingsFile::V
     m_host = (given.isEmpty() ? settings.serverAddress.value_or(QString()) : given).trimmed();
     if (m_host.isEmpty())
         *error = QStringLiteral("no controller address: pass --%1 HOST or set serverAddress in %2")
-                     .arg(m_hostOption, QDir::toNativeSeparators(settingsPath()));
+                     .arg(m_hostOption, QDir::toNativeSeparators(m_settingsFile));
     return !m_host.isEmpty();
 }
 

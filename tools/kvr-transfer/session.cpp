@@ -145,6 +145,7 @@ int Session::receive(const ReceiveOptions &options)
 {
     m_wantedFiles = options.count;
     m_idleMs = options.idleMs;
+    m_watcher = options.watcher;
     // Bounded like the worker's: the file is written in pieces as they come
     // instead of in one block that grows while the disk is busy.
     m_socket.setReadBufferSize(ReadBufferSize);
@@ -159,11 +160,15 @@ int Session::receive(const ReceiveOptions &options)
     if (options.reconnect)
         keepConnecting();
     // Whatever came, or ended, before the handlers were in place.
-    if (m_socket.state() == QAbstractSocket::ConnectedState)
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        tellLink(QStringLiteral("connected to %1:%2").arg(m_host).arg(m_port));
         m_receiver->readRest();
-    else if (!m_schedule)
+    } else if (!m_schedule) {
         peerClosed();
+    }
     waitUntil([this] { return runEnded(); });
+    if (m_watcher)
+        m_watcher->stopping();
     QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
     abandonReception();
     const int exitCode = receiveExitCode();
@@ -226,8 +231,10 @@ void Session::connectFailed()
     m_connecting = false;
     m_connectTimer.stop();
     m_schedule->linkLost();
-    if (!std::exchange(m_retryingTold, true))
-        m_output.reconnecting(m_host, m_port);
+    if (std::exchange(m_retryingTold, true))
+        return;
+    m_output.reconnecting(m_host, m_port);
+    tellLink(QStringLiteral("no connection to %1:%2, trying again").arg(m_host).arg(m_port));
 }
 
 void Session::linkUp()
@@ -238,6 +245,7 @@ void Session::linkUp()
     m_retryingTold = false;
     m_schedule->connected();
     m_output.connected(m_host, m_port);
+    tellLink(QStringLiteral("connected to %1:%2").arg(m_host).arg(m_port));
 }
 
 void Session::peerClosed()
@@ -246,8 +254,24 @@ void Session::peerClosed()
     m_peerClosed = true;
     m_receiver->endOfStream();
     m_output.connectionLost();
+    tellLink(QStringLiteral("the controller closed the connection"));
     if (m_schedule)
         connectFailed();
+}
+
+void Session::tellLink(const QString &state)
+{
+    m_linkState = state;
+    tellStatus();
+}
+
+void Session::tellStatus()
+{
+    if (!m_watcher)
+        return;
+    const QString last =
+        m_lastFile.isEmpty() ? QString() : QStringLiteral("; last file: ") + m_lastFile;
+    m_watcher->status(m_linkState + last);
 }
 
 // The controller believes it sent a file still arriving when the wait ends:
@@ -295,9 +319,15 @@ void Session::received(const ReceiveEvent &event)
         // The event holds a short text of it; the user is shown it whole.
         m_output.rawData(m_receiver->receiver().lastRawData());
         break;
-    default:
-        m_tally.add(ended(TransferRecord::ofReception(event, cutOfReception(), m_host, m_port)));
+    default: {
+        const TransferRecord record =
+            TransferRecord::ofReception(event, cutOfReception(), m_host, m_port);
+        m_tally.add(ended(record));
+        m_lastFile =
+            QStringLiteral("%1 (%2)").arg(Protocol::printable(record.fileName), record.outcome);
+        tellStatus();
         break;
+    }
     }
 }
 

@@ -26,6 +26,17 @@ class TransferHistory;
 class Session
 {
 public:
+    // Told how a receiving run goes, for a service manager to show.
+    class ReceiveWatcher
+    {
+    public:
+        virtual ~ReceiveWatcher() = default;
+        // The connection's state and the last file that ended, in a line.
+        virtual void status(const QString &line) = 0;
+        // The run ends now.
+        virtual void stopping() = 0;
+    };
+
     struct ReceiveOptions
     {
         QString dir;
@@ -35,6 +46,7 @@ public:
         // Connects again, on the window's schedule, whenever the connection
         // cannot be made or drops; a stop then ends the run well.
         bool reconnect = false;
+        ReceiveWatcher *watcher = nullptr;
     };
 
     explicit Session(Output &output);
@@ -70,6 +82,8 @@ private:
     bool runEnded() const;
     bool stopEndsWell() const;
     void peerClosed();
+    void tellLink(const QString &state);
+    void tellStatus();
     void abandonReception();
     void restartIdleTimer();
     void received(const ReceiveEvent &event);
@@ -97,6 +111,9 @@ private:
     QTimer m_connectTimer;
     bool m_connecting = false;
     bool m_retryingTold = false;
+    ReceiveWatcher *m_watcher = nullptr;
+    QString m_linkState;
+    QString m_lastFile; // its name and outcome
 
     int m_bufferSize = Defaults::BufferSize;
 };
