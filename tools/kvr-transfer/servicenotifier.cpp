@@ -76,9 +76,9 @@ bool ServiceNotifier::send(const QByteArray &socketName, const QByteArray &messa
         return false;
     const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(socketName.size()));
     // A manager that does not read now must not hold the receiver up.
-    const ssize_t sent = ::sendto(fd, message.constData(), size_t(message.size()),
-                                  MSG_NOSIGNAL | MSG_DONTWAIT,
-                                  reinterpret_cast<const sockaddr *>(&address), length);
+    const ssize_t sent =
+        ::sendto(fd, message.constData(), size_t(message.size()), MSG_NOSIGNAL | MSG_DONTWAIT,
+                 reinterpret_cast<const sockaddr *>(&address), length);
     ::close(fd);
     return sent == message.size();
 #else
