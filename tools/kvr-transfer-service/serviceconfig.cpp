@@ -11,7 +11,8 @@
 
 namespace {
 
-const char ExampleSettings[] = R"(; Settings of the KVR file receiver service (kvr-transfer-service).
+const char ExampleSettings[] =
+    R"(; Settings of the KVR file receiver service (kvr-transfer-service).
 ; The service reads them when it starts: restart it after a change.
 [General]
 ; The controller's address; it listens on port 8080.
@@ -72,7 +73,8 @@ QStringList ServiceConfig::receiveArguments()
 bool ServiceConfig::prepare(QString *error)
 {
     if (!QDir().mkpath(defaultReceiveFolder())) {
-        *error = QStringLiteral("cannot make %1").arg(QDir::toNativeSeparators(defaultReceiveFolder()));
+        *error =
+            QStringLiteral("cannot make %1").arg(QDir::toNativeSeparators(defaultReceiveFolder()));
         return false;
     }
     if (QFileInfo::exists(settingsFile()))

@@ -256,9 +256,9 @@ bool WinService::install(QString *error)
 bool WinService::uninstall(QString *error)
 {
     const Handle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const Handle service(manager ? OpenServiceW(manager.get(), Name,
-                                                SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)
-                                 : nullptr);
+    const Handle service(
+        manager ? OpenServiceW(manager.get(), Name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE)
+                : nullptr);
     if (!service) {
         // Gone already is what was asked for.
         if (GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST)
