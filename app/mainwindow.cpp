@@ -157,6 +157,8 @@ void MainWindow::loadSettings()
     m_look = stored.appearance;
     m_appearance->apply(Appearance::lookOf(m_look));
     applySendSettings(stored.sendPace.value_or(SendPace()), stored.fileGap.value_or(0));
+    m_existingFiles = stored.existingFiles.value_or(ExistingFiles::Overwrite);
+    m_session->setExistingFiles(m_existingFiles);
     m_session->setRecentAddresses(stored.recentAddresses.value_or(QStringList()));
     recentAddresses = new RecentAddressCompleter(ui->serverAddressLineEdit, m_session);
     if (!QFileInfo::exists(settingsFilePath)) {
@@ -188,6 +190,7 @@ void MainWindow::saveSettings()
     values.appearance = m_look.value_or(Appearance::wordOf(Appearance::Look::Light));
     values.sendPace = m_sendPace;
     values.fileGap = m_fileGapMs;
+    values.existingFiles = m_existingFiles;
     if (!SettingsFile::write(settingsFilePath, values))
         qWarning() << "settings not saved to" << QDir::toNativeSeparators(settingsFilePath);
     qDebug() << "ui->dirShowLineEdit->text()=" << ui->dirShowLineEdit->text();
@@ -470,6 +473,7 @@ void MainWindow::openSettings()
     current.appearance = Appearance::wordOf(m_appearance->look());
     current.sendPace = m_sendPace;
     current.fileGapMs = m_fileGapMs;
+    current.existingFiles = m_existingFiles;
     SettingsDialog dialog(current, Language::current(), this);
     dialog.setReceiveFolderEnabled(ui->dirShowLineEdit->isEnabled());
     dialog.setBufferSizeEnabled(ui->spinBox_bufferSize->isEnabled());
@@ -483,6 +487,8 @@ void MainWindow::openSettings()
     m_look = chosen.appearance;
     m_appearance->apply(Appearance::lookOf(m_look));
     applySendSettings(chosen.sendPace, chosen.fileGapMs);
+    m_existingFiles = chosen.existingFiles;
+    m_session->setExistingFiles(m_existingFiles);
     // Kept now: a change of language waits for the next start.
     saveSettings();
 }

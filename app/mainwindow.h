@@ -1,6 +1,7 @@
 #pragma once
 
 #include "client/clientsession.h"
+#include "settings/existingfiles.h"
 #include "settings/sendpace.h"
 #include "transfer/transferevents.h"
 
@@ -133,4 +134,5 @@ private:
     std::optional<QString> m_look;
     SendPace m_sendPace;
     int m_fileGapMs = 0;
+    ExistingFiles m_existingFiles = ExistingFiles::Overwrite;
 };

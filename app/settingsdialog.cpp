@@ -87,6 +87,13 @@ void SettingsDialog::buildForm(const Choices &current)
     form->addRow(tr("外观:"), m_appearance);
     addSendRows(form, current);
 
+    // In the order of ExistingFiles.
+    m_existingFiles = new QComboBox(this);
+    m_existingFiles->setObjectName(QStringLiteral("existingFilesComboBox"));
+    m_existingFiles->addItems({tr("覆盖"), tr("保留两者"), tr("相同则跳过")});
+    m_existingFiles->setCurrentIndex(int(current.existingFiles));
+    form->addRow(tr("同名文件:"), m_existingFiles);
+
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
 }
@@ -146,6 +153,7 @@ SettingsDialog::Choices SettingsDialog::choices() const
     chosen.appearance = m_appearance->currentData().toString();
     chosen.sendPace = sendPace();
     chosen.fileGapMs = m_fileGap->value();
+    chosen.existingFiles = ExistingFiles(m_existingFiles->currentIndex());
     return chosen;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/existingfiles.h"
 #include "settings/sendpace.h"
 
 #include <QDialog>
@@ -27,6 +28,7 @@ public:
         QString appearance; // one of SettingsFile::Appearances
         SendPace sendPace;
         int fileGapMs = 0;
+        ExistingFiles existingFiles = ExistingFiles::Overwrite;
     };
 
     // runningLanguage: what the window speaks now, which a change of
@@ -57,4 +59,5 @@ private:
     QComboBox *m_pace = nullptr;
     QDoubleSpinBox *m_cap = nullptr;
     QSpinBox *m_fileGap = nullptr;
+    QComboBox *m_existingFiles = nullptr;
 };

@@ -279,6 +279,16 @@ void ClientSession::setReceiveFolder(const QString &folder)
     saveFilePath.set(folder);
 }
 
+void ClientSession::setExistingFiles(ExistingFiles rule)
+{
+    existingFilesRule = rule;
+}
+
+ExistingFiles ClientSession::existingFiles() const
+{
+    return existingFilesRule;
+}
+
 QString ClientSession::receiveFolder() const
 {
     return FileReceiver::directoryFor(saveFilePath.get());
@@ -390,8 +400,7 @@ bool ClientSession::logReceiveEvent(const ReceiveEvent &event)
         // Nothing vouched for a file that came without a digest but the size.
         if (event.sizeMismatch)
             log(tr("文件大小不符: 收到 %1, 声明 %2").arg(event.fileBytes).arg(event.fileSize));
-        if (!event.savedAs.isEmpty())
-            log(tr("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(event.savedAs));
+        logExisting(event);
         break;
     case RecStarted:
         log(tr("\n开始接收..."));
@@ -429,6 +438,28 @@ bool ClientSession::logReceiveEvent(const ReceiveEvent &event)
         return false;
     }
     return true;
+}
+
+// What the file met under its name, and where it went for that.
+void ClientSession::logExisting(const ReceiveEvent &event)
+{
+    const QString path = QDir::toNativeSeparators(event.filePath);
+    switch (event.existing) {
+    case ExistingFile::Identical:
+        log(tr("与已有文件相同 (MD5 一致), 未重复保存: %1").arg(path));
+        return;
+    case ExistingFile::KeptBoth:
+        log(tr("已保留同名的原文件, 新文件另存为: %1").arg(path));
+        return;
+    case ExistingFile::KeptBothUnverified:
+        log(tr("文件未带 MD5, 无法判断是否与原文件相同: 两者都保留, 新文件另存为: %1").arg(path));
+        return;
+    case ExistingFile::None:
+    case ExistingFile::Replaced:
+        break;
+    }
+    if (!event.savedAs.isEmpty())
+        log(tr("文件名已被占用,已另存为: ") + QDir::toNativeSeparators(event.savedAs));
 }
 
 void ClientSession::log(const QString &line)

@@ -3,6 +3,7 @@
 #include "client/noticethrottle.h"
 #include "client/sendqueue.h"
 #include "history/transferhistory.h"
+#include "settings/existingfiles.h"
 #include "settings/recentaddresses.h"
 #include "settings/sendpace.h"
 #include "transfer/transferevents.h"
@@ -74,6 +75,10 @@ public:
     void setReceiveFolder(const QString &folder);
     // The folder received files go to.
     QString receiveFolder() const;
+    // What a verified file does to one of its name already in the folder;
+    // from the next file on.
+    void setExistingFiles(ExistingFiles rule);
+    ExistingFiles existingFiles() const;
     // The recent addresses as settings.ini kept them.
     void setRecentAddresses(const QStringList &stored);
     void forgetAddress(const QString &address);
@@ -150,6 +155,7 @@ private:
 
     bool logSendEvent(const SendEvent &event);
     bool logReceiveEvent(const ReceiveEvent &event);
+    void logExisting(const ReceiveEvent &event);
     void sendNextQueued();
     void logPace();
     void nextAfterGap();

@@ -34,6 +34,8 @@ struct Said
 };
 const Said Texts[] = {
     {TransferOutcome::Done, QT_TRANSLATE_NOOP("TransferListModel", "完成")},
+    {TransferOutcome::SkippedIdentical,
+     QT_TRANSLATE_NOOP("TransferListModel", "与已有文件相同, 已跳过")},
     {TransferOutcome::SizeMismatch,
      QT_TRANSLATE_NOOP("TransferListModel", "大小与声明不符, 未经 MD5 校验")},
     {TransferOutcome::ConnectionLost, QT_TRANSLATE_NOOP("TransferListModel", "连接已断开")},

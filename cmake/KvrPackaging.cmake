@@ -123,9 +123,21 @@ function(kvr_install_metainfo)
     install(FILES ${metainfo} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 endfunction()
 
+# The receiver service's template unit, with the path kvr-transfer has in
+# the package; systemd-analyze verify checks it in the tests.
+function(kvr_install_receiver_unit)
+    set(KVR_UNIT_BINDIR /usr/${CMAKE_INSTALL_BINDIR})
+    set(unit ${PROJECT_BINARY_DIR}/packaging/kvr-transfer-receiver@.service)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/kvr-transfer-receiver@.service.in ${unit}
+        @ONLY)
+    install(FILES ${unit} DESTINATION lib/systemd/system)
+endfunction()
+
 function(kvr_debian_package)
     set(doc ${CMAKE_INSTALL_DATADIR}/doc/kvr-file-transfer)
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${doc})
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/receiver.ini DESTINATION ${doc}/examples)
+    kvr_install_receiver_unit()
     kvr_install_gzipped(${PROJECT_SOURCE_DIR}/packaging/changelog changelog ${doc})
     kvr_install_man_page(kvr-file-transfer.1)
     kvr_install_man_page(kvr-controller-sim.1)

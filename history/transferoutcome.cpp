@@ -49,7 +49,9 @@ QString TransferOutcome::ofReception(const Reception &reception)
     switch (reception.code) {
     case RecDone:
         // Without a digest the size is all that vouches for the file.
-        return word(reception.sizeMismatch ? SizeMismatch : Done);
+        if (reception.sizeMismatch)
+            return word(SizeMismatch);
+        return word(reception.identical ? SkippedIdentical : Done);
     case RecMd5Mismatch:
         return word(DigestMismatch);
     case RecTimeout:

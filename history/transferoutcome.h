@@ -10,6 +10,8 @@
 namespace TransferOutcome {
 
 constexpr char Done[] = "done";
+// Verified, and the same as the file of its name already there, which stays.
+constexpr char SkippedIdentical[] = "skipped-identical";
 constexpr char DigestMismatch[] = "digest-mismatch";
 constexpr char SizeMismatch[] = "size-mismatch";
 constexpr char ConnectionLost[] = "connection-lost";
@@ -44,6 +46,7 @@ struct Reception
     bool programFile = false;  // RecCreateFailed for one of the program's own files
     Cut cut = Cut::Stall;      // RecTimeout
     WriteFailure writeFailure = WriteFailure::None; // RecWriteFailed
+    bool identical = false; // RecDone dropped as the same as the file already there
 };
 QString ofReception(const Reception &reception);
 

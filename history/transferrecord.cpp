@@ -11,6 +11,7 @@ QString outcomeOf(const ReceiveEvent &event, TransferOutcome::Cut cut)
     TransferOutcome::Reception reception;
     reception.code = event.code;
     reception.sizeMismatch = event.sizeMismatch;
+    reception.identical = event.existing == ExistingFile::Identical;
     reception.programFile = event.programFile;
     reception.cut = cut;
     reception.writeFailure = event.writeFailure;
@@ -60,6 +61,7 @@ TransferRecord TransferRecord::ofReception(const ReceiveEvent &event, TransferOu
     record.endTime = QDateTime::currentDateTime();
     record.programFile = event.programFile;
     record.writeFailure = event.writeFailure;
+    record.existing = event.existing;
     return record;
 }
 

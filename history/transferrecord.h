@@ -24,7 +24,12 @@ struct TransferRecord
 
     // "send" or "receive".
     static QString word(Direction direction);
-    bool done() const { return outcome == QLatin1String(TransferOutcome::Done); }
+    // The file is there, verified or as announced: a skipped identical one too.
+    bool done() const
+    {
+        return outcome == QLatin1String(TransferOutcome::Done) ||
+               outcome == QLatin1String(TransferOutcome::SkippedIdentical);
+    }
 
     Direction direction = Direction::Send;
     QString host; // the controller's address
@@ -53,4 +58,5 @@ struct TransferRecord
     // What a reception's outcome does not tell.
     bool programFile = false;
     WriteFailure writeFailure = WriteFailure::None;
+    ExistingFile existing = ExistingFile::None;
 };

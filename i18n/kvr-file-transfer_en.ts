@@ -261,6 +261,18 @@ Receiving...</translation>
         <source>发送速度: 限速 %1 MB/s</source>
         <translation>Send pace: capped at %1 MB/s</translation>
     </message>
+    <message>
+        <source>与已有文件相同 (MD5 一致), 未重复保存: %1</source>
+        <translation>Identical to the file already there (same MD5), not saved again: %1</translation>
+    </message>
+    <message>
+        <source>已保留同名的原文件, 新文件另存为: %1</source>
+        <translation>Kept the file already there; the new one is saved as: %1</translation>
+    </message>
+    <message>
+        <source>文件未带 MD5, 无法判断是否与原文件相同: 两者都保留, 新文件另存为: %1</source>
+        <translation>The file came without an MD5, so it cannot be told identical: both are kept, the new one saved as: %1</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -481,6 +493,22 @@ Receiving...</translation>
         <source>文件间隔:</source>
         <translation>Pause between files:</translation>
     </message>
+    <message>
+        <source>覆盖</source>
+        <translation>Overwrite</translation>
+    </message>
+    <message>
+        <source>保留两者</source>
+        <translation>Keep both</translation>
+    </message>
+    <message>
+        <source>相同则跳过</source>
+        <translation>Skip if identical</translation>
+    </message>
+    <message>
+        <source>同名文件:</source>
+        <translation>Same name:</translation>
+    </message>
 </context>
 <context>
     <name>TransferListModel</name>
@@ -595,6 +623,10 @@ Receiving...</translation>
     <message>
         <source>接收中</source>
         <translation>Receiving</translation>
+    </message>
+    <message>
+        <source>与已有文件相同, 已跳过</source>
+        <translation>Identical to the file already there; skipped</translation>
     </message>
 </context>
 <context>

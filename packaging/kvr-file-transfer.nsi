@@ -14,12 +14,14 @@ Target amd64-unicode
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include Sections.nsh
 !include "${FILES}"
 
 !define DISPLAY_NAME "KVR文件网络传输助手"
 !define PUBLISHER "the KVR File Transfer authors"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\kvr-file-transfer"
 !define DEFAULT_DIR "$PROGRAMFILES64\kvr-file-transfer"
+!define SERVICE_KEY "SYSTEM\CurrentControlSet\Services\kvr-transfer-service"
 
 Name "${DISPLAY_NAME} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -52,6 +54,8 @@ LangString ProgramSection ${LANG_SIMPCHINESE} "程序和开始菜单快捷方式
 LangString ProgramSection ${LANG_ENGLISH} "Program and Start-menu shortcut"
 LangString DesktopSection ${LANG_SIMPCHINESE} "桌面快捷方式"
 LangString DesktopSection ${LANG_ENGLISH} "Desktop shortcut"
+LangString ServiceSection ${LANG_SIMPCHINESE} "文件接收服务 (无人值守, 开机后自动接收)"
+LangString ServiceSection ${LANG_ENGLISH} "File receiver service (unattended, receives after boot)"
 
 VIProductVersion "${VERSION_QUAD}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "ProductName" "${DISPLAY_NAME}"
@@ -69,6 +73,7 @@ Function .onInit
             StrCpy $INSTDIR $0
         ${EndIf}
     ${EndIf}
+    Call KeepService
 FunctionEnd
 
 ; Runs the installed copy's own uninstaller, so that files an older version
@@ -113,10 +118,34 @@ Section "$(DesktopSection)" DesktopSection
     CreateShortCut "$DESKTOP\${DISPLAY_NAME}.lnk" "$INSTDIR\kvr-file-transfer.exe"
 SectionEnd
 
+; Unticked by default: a service receives for every user of the PC. The
+; program makes the service itself (delayed automatic start, its virtual
+; account, restart on failure) and its folder in %ProgramData%.
+Section /o "$(ServiceSection)" ServiceSection
+    ExecWait '"$INSTDIR\kvr-transfer-service.exe" install' $0
+    ${If} $0 != 0
+        DetailPrint "kvr-transfer-service install: exit code $0"
+    ${Else}
+        ExecWait '"$SYSDIR\sc.exe" start kvr-transfer-service'
+    ${EndIf}
+SectionEnd
+
+; An upgrade removes the service with the older copy: it comes back ticked.
+Function KeepService
+    ReadRegStr $0 HKLM "${SERVICE_KEY}" "ImagePath"
+    ${If} $0 != ""
+        !insertmacro SelectSection ${ServiceSection}
+    ${EndIf}
+FunctionEnd
+
 ; Only what the installer put there: settings and received files live
-; elsewhere, and a folder the user added files to stays.
+; elsewhere, and a folder the user added files to stays. The service goes
+; first, as it holds its program open; its settings and files stay.
 Section "Uninstall"
     SetShellVarContext all
+    ${If} ${FileExists} "$INSTDIR\kvr-transfer-service.exe"
+        ExecWait '"$INSTDIR\kvr-transfer-service.exe" uninstall'
+    ${EndIf}
     !insertmacro KvrUninstallFiles
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"

@@ -136,6 +136,11 @@ QVariant stored(const QString &text)
     return text;
 }
 
+QVariant stored(ExistingFiles rule)
+{
+    return ExistingFilesRule::wordOf(rule);
+}
+
 QVariant stored(const SendPace &pace)
 {
     return pace.toString();
@@ -161,6 +166,12 @@ std::optional<QStringList> textsOf(const std::optional<QList<int>> &numbers)
     for (const int number : *numbers)
         texts << QString::number(number);
     return texts;
+}
+
+std::optional<ExistingFiles> readRule(const QSettings &settings, const char *key)
+{
+    const std::optional<QString> word = readKey(settings, key);
+    return word ? ExistingFilesRule::of(*word) : std::nullopt;
 }
 
 } // namespace
@@ -218,7 +229,8 @@ SettingsFile::Values SettingsFile::read(const QString &filePath)
             readWord(settings, KeyLanguage, Languages),
             readWord(settings, KeyAppearance, Appearances),
             SendPace::parse(text(KeySendPace)),
-            FileGap::parse(text(KeyFileGap))};
+            FileGap::parse(text(KeyFileGap)),
+            readRule(settings, KeyExistingFiles)};
 }
 
 bool SettingsFile::write(const QString &filePath, const Values &values)
@@ -228,7 +240,7 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     useUtf8(settings);
     for (const char *key : {KeySaveFilePath, KeySocketType, KeyServerAddress, KeyRecentAddresses,
                             KeyAutoReconnect, KeyTransferListGeometry, KeyTransferListColumns,
-                            KeySendPace, KeyFileGap, KeyLanguage, KeyAppearance})
+                            KeySendPace, KeyFileGap, KeyLanguage, KeyAppearance, KeyExistingFiles})
         settings.remove(markedName(key));
     // A backslash starts an escape in a hand-edited INI value.
     std::optional<QString> folder = values.saveFilePath;
@@ -248,6 +260,7 @@ bool SettingsFile::write(const QString &filePath, const Values &values)
     writeUnlessDefault(settings, KeyLanguage, values.language, QString::fromLatin1(Languages[0]));
     writeUnlessDefault(settings, KeyAppearance, values.appearance,
                        QString::fromLatin1(Appearances[0]));
+    writeUnlessDefault(settings, KeyExistingFiles, values.existingFiles, ExistingFiles::Overwrite);
     settings.sync();
     return settings.status() == QSettings::NoError;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/existingfiles.h"
 #include "settings/sendpace.h"
 
 #include <QByteArray>
@@ -43,6 +44,7 @@ template <std::size_t N> bool isOneOf(const QString &value, const char *const (&
 }
 constexpr char KeySendPace[] = "sendPace";
 constexpr char KeyFileGap[] = "fileGap";
+constexpr char KeyExistingFiles[] = "existingFiles";
 
 // A file beside the executable that makes a copy portable, as the zip ships.
 constexpr char PortableMarker[] = "portable.txt";
@@ -98,6 +100,10 @@ struct Values
     // else is left unset. Written at the default (paced, 0), the key goes.
     std::optional<SendPace> sendPace;
     std::optional<int> fileGap;
+    // What a verified file does to one of its name already there
+    // (ExistingFilesRule's words); a word it does not know is left unset.
+    // Overwrite is the default, and is not written.
+    std::optional<ExistingFiles> existingFiles;
 };
 
 constexpr int MaxColumnWidth = 10000;

@@ -51,6 +51,7 @@ struct Extras
     WriteFailure writeFailure = WriteFailure::None;
     ReceptionCut cut = ReceptionCut::Stall;
     QString result = {}; // the history's word for the file, when checked
+    ExistingFile existing = ExistingFile::None;
 };
 
 SendEvent sendEvent(int code, Figures figures)
@@ -72,6 +73,8 @@ ReceiveEvent receiveEvent(int code, Figures figures, const Extras &extras = {})
     event.savedAs = extras.savedAs;
     event.writeFailure = extras.writeFailure;
     event.cut = extras.cut;
+    event.existing = extras.existing;
+    event.filePath = extras.savedAs.isEmpty() ? QStringLiteral("/in/f.bin") : extras.savedAs;
     return event;
 }
 
@@ -258,6 +261,30 @@ void tst_ClientSession::receiveStates_data()
                 "文件名已被占用,已另存为: ") +
                QDir::toNativeSeparators(QStringLiteral("/in/f (1).bin"))
         << true << Extras{false, QString(), QStringLiteral("/in/f (1).bin")};
+    const QString doneLines =
+        utf8("接收完成!\n文件接收大小:6000000002\n总接收Byte大小:6000000654\n接收耗时:#.###s\n\n");
+    const QString own = QDir::toNativeSeparators(QStringLiteral("/in/f.bin"));
+    const QString beside = QDir::toNativeSeparators(QStringLiteral("/in/f (1).bin"));
+    QTest::newRow("done, the same as the file there")
+        << int(RecDone) << true << doneLines + utf8("与已有文件相同 (MD5 一致), 未重复保存: ") + own
+        << true
+        << Extras{
+               false, {}, {}, {}, {}, QStringLiteral("skipped-identical"), ExistingFile::Identical};
+    QTest::newRow("done, both kept")
+        << int(RecDone) << true << doneLines + utf8("已保留同名的原文件, 新文件另存为: ") + beside
+        << true << Extras{false,
+                          {},
+                          QStringLiteral("/in/f (1).bin"),
+                          {},
+                          {},
+                          QStringLiteral("ok"),
+                          ExistingFile::KeptBoth};
+    QTest::newRow("done, both kept for want of a digest")
+        << int(RecDone) << true
+        << doneLines + utf8("文件未带 MD5, 无法判断是否与原文件相同: 两者都保留, 新文件另存为: ") +
+               beside
+        << true << Extras{false, {}, QStringLiteral("/in/f (1).bin"), {},
+                          {},    {}, ExistingFile::KeptBothUnverified};
     QTest::newRow("write failed, verified file kept")
         << int(RecWriteFailed) << true
         << utf8("写入文件失败,接收中断!\n\n已校验的文件保留在: ") +

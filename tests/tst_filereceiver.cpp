@@ -153,6 +153,8 @@ private slots:
     void failedTransferKeepsExistingFile_data();
     void failedTransferKeepsExistingFile();
     void successReplacesExistingFile();
+    void existingFileRule_data();
+    void existingFileRule();
     void verifiedFileIsKeptWhenItCannotTakeItsName_data();
     void verifiedFileIsKeptWhenItCannotTakeItsName();
     void emptyDirectoryMeansApplicationDirectory();
@@ -576,6 +578,70 @@ void tst_FileReceiver::successReplacesExistingFile()
     QVERIFY(writeFile(other.filePath(QStringLiteral("plain")), "plain"));
     QCOMPARE(QFileInfo(h.path(QStringLiteral("f"))).permissions(),
              QFileInfo(other.filePath(QStringLiteral("plain"))).permissions());
+}
+
+void tst_FileReceiver::existingFileRule_data()
+{
+    QTest::addColumn<int>("rule");
+    QTest::addColumn<bool>("withMd5");
+    QTest::addColumn<bool>("identical");
+    QTest::addColumn<bool>("replaced"); // else the older file stays as it was
+    QTest::addColumn<QString>("newFileAs");
+    QTest::addColumn<int>("existing");
+
+    const QString own = QStringLiteral("f.txt");
+    const QString beside = QStringLiteral("f (1).txt");
+    const struct
+    {
+        const char *name;
+        ExistingFiles rule;
+    } rules[] = {{"overwrite", ExistingFiles::Overwrite},
+                 {"keep-both", ExistingFiles::KeepBoth},
+                 {"skip-identical", ExistingFiles::SkipIdentical}};
+    for (const auto &r : rules) {
+        for (const bool withMd5 : {true, false}) {
+            for (const bool identical : {true, false}) {
+                bool replaced = r.rule == ExistingFiles::Overwrite;
+                QString as = replaced ? own : beside;
+                ExistingFile existing = replaced ? ExistingFile::Replaced : ExistingFile::KeptBoth;
+                if (r.rule == ExistingFiles::SkipIdentical && !withMd5) {
+                    existing = ExistingFile::KeptBothUnverified;
+                } else if (r.rule == ExistingFiles::SkipIdentical) {
+                    replaced = !identical;
+                    as = own;
+                    existing = identical ? ExistingFile::Identical : ExistingFile::Replaced;
+                }
+                QTest::addRow("%s, %s, %s", r.name, withMd5 ? "with md5" : "without",
+                              identical ? "identical" : "different")
+                    << int(r.rule) << withMd5 << identical << replaced << as << int(existing);
+            }
+        }
+    }
+}
+
+// The older file is never lost: it goes only for a verified file that
+// differs, and a file without a digest cannot be called identical.
+void tst_FileReceiver::existingFileRule()
+{
+    QFETCH(int, rule);
+    QFETCH(bool, withMd5);
+    QFETCH(bool, identical);
+    QFETCH(bool, replaced);
+    QFETCH(QString, newFileAs);
+    QFETCH(int, existing);
+    const QByteArray older = randomBytes(3000, 7);
+    const QByteArray newer = identical ? older : randomBytes(3000, 8);
+    Harness h;
+    const QString target = h.path(QStringLiteral("f.txt"));
+    QVERIFY(writeFile(target, older));
+    h.receiver.setExistingFiles(ExistingFiles(rule));
+    h.feed(chunked(framed(QStringLiteral("f.txt"), newer, withMd5), 1000));
+    QCOMPARE(h.codes.last(), int(RecDone));
+    QCOMPARE(int(h.ended.existing), existing);
+    QCOMPARE(h.receiver.filePath(), h.path(newFileAs));
+    QCOMPARE(readFile(h.receiver.filePath()), newer);
+    QCOMPARE(readFile(target), replaced ? newer : older);
+    QCOMPARE(h.entries().size(), newFileAs == QLatin1String("f.txt") ? 1 : 2);
 }
 
 void tst_FileReceiver::verifiedFileIsKeptWhenItCannotTakeItsName_data()

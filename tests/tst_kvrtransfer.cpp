@@ -20,6 +20,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -31,6 +32,11 @@
 
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
+#endif
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -282,6 +288,9 @@ private slots:
     void transfers();
     void failures_data();
     void failures();
+    void reconnectsUntilStopped();
+    void tellsServiceManager_data();
+    void tellsServiceManager();
     void greetNeedsAcknowledgement();
     void progressOnlyOnATerminal_data();
     void progressOnlyOnATerminal();
@@ -417,6 +426,13 @@ void tst_KvrTransfer::badInput_data()
     QTest::newRow("gap -5") << QStringList{QStringLiteral("send"), file, to, Loopback,
                                            QStringLiteral("--gap=-5")}
                             << "--gap needs a number from 0 to 3600000";
+    QTest::newRow("no such settings file")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--config=missing.ini")}
+        << "no such settings file: missing.ini";
+    QTest::newRow("existing: no such rule")
+        << QStringList{QStringLiteral("receive"), QStringLiteral("--from"), Loopback,
+                       QStringLiteral("--existing=rename")}
+        << "--existing takes one of overwrite, keep-both, skip-identical";
     // Opening a FIFO without a writer would block for good.
     QTest::newRow("FIFO") << QStringList{QStringLiteral("send"), QStringLiteral("FIFO"), to,
                                          Loopback}
@@ -709,11 +725,30 @@ void tst_KvrTransfer::failures_data()
         << "of 100000 bytes (ran far past the size announced without an end marker; its "
            "partial file is removed)"
         << none;
+    QTest::newRow("receive: the same file twice, keep both")
+        << "receive --count 2 --existing keep-both" << Peer::WritesAndStays << good + good << false
+        << 0 << ""
+        << "(a file of its name was there; stored as "
+        << QStringList{QStringLiteral("good (1).bin"), QStringLiteral("good.bin")};
+    QTest::newRow("receive: the same file twice, skip identical, json")
+        << "receive --count 2 --existing skip-identical --json" << Peer::WritesAndStays
+        << good + good << false << 0 << ""
+        << R"("name":"good.bin","note":"the same as the file of its name there, which stays; )"
+           R"(this copy is dropped","outcome":"skipped-identical")"
+        << goodStored;
+    QTest::newRow("receive: skip identical, no digest")
+        << "receive --count 2 --existing skip-identical" << Peer::WritesAndStays
+        << good + TestFiles::framed(QStringLiteral("good.bin"), "good", false) << false << 0 << ""
+        << "(no digest to tell whether it is the file of its name there; both kept, stored as "
+        << QStringList{QStringLiteral("good (1).bin"), QStringLiteral("good.bin")};
     QTest::newRow("raw data, escaped")
         << "receive" << Peer::WritesAndCloses << QByteArray("你好!!\x01\n") << false << 0
         << QString::fromUtf8("raw data (10 bytes): 你好!!\\x01\\x0a") << QString() << none;
     QTest::newRow("Ctrl+C") << "receive" << Peer::Silent << QByteArray() << true << 130
                             << "interrupted" << QString() << none;
+    QTest::newRow("Ctrl+C while reconnecting is a stop")
+        << "receive --reconnect" << Peer::Silent << QByteArray() << true << 0 << "connected to"
+        << QString() << none;
     QTest::newRow("Ctrl+C mid-file")
         << "receive --json" << Peer::WritesAndStays << half << true << 130 << QString()
         << R"("name":"half.bin","outcome":"interrupted")" << none;
@@ -768,6 +803,163 @@ void tst_KvrTransfer::failures()
     for (const QString &source : sources)
         files.removeAll(source);
     QCOMPARE(files, stored);
+}
+
+// The controller goes away and comes back: the run stays up, gets a file
+// from each connection, and a stop ends it well, a file still arriving
+// failed and its partial file gone.
+void tst_KvrTransfer::reconnectsUntilStopped()
+{
+    const QString store = path(QStringLiteral("store"));
+    const QString target = path(QStringLiteral("target"));
+    QVERIFY(QDir().mkpath(store) && QDir().mkpath(target));
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("a.bin")), "first"));
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("b.bin")), "second"));
+    // Long enough, paced, to be still arriving when the stop comes.
+    TestFiles::writeNoiseFile(path(QStringLiteral("big.bin")), 64 * 1024 * 1024, 4);
+    StandInProcess standIn(WaitMs);
+    QVERIFY2(standIn.startOnLoopback(
+                 store, {QStringLiteral("--send"), path(QStringLiteral("a.bin"))}, m_dir->path()),
+             qPrintable(standIn.seenOutput()));
+
+    const auto outputHas = [](QProcess &process, const char *text) {
+        return process.peek(1 << 20).contains(text);
+    };
+    const auto restartAndStop = [&](QProcess &process) {
+        QTRY_VERIFY_WITH_TIMEOUT(outputHas(process, R"("name":"a.bin","outcome":"done")"), WaitMs);
+        QVERIFY(standIn.stop());
+        QTRY_VERIFY_WITH_TIMEOUT(outputHas(process, R"("event":"reconnecting")"), WaitMs);
+        QVERIFY2(
+            standIn.startOnLoopback(store,
+                                    {QStringLiteral("--send"), path(QStringLiteral("b.bin")),
+                                     QStringLiteral("--send"), path(QStringLiteral("big.bin"))},
+                                    m_dir->path()),
+            qPrintable(standIn.seenOutput()));
+        QTRY_VERIFY_WITH_TIMEOUT(outputHas(process, R"("name":"big.bin","path")"), WaitMs);
+        QVERIFY(interruptStandIn(process, SIGTERM));
+    };
+    const Run run =
+        runProgram({QStringLiteral("receive"), QStringLiteral("--reconnect"),
+                    QStringLiteral("--json"), QStringLiteral("--no-history"),
+                    QStringLiteral("--from"), Loopback, QStringLiteral("--dir"), target},
+                   restartAndStop);
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    int finishedCode = -1;
+    QCOMPARE(jsonEnded(run.out, &finishedCode),
+             QStringList({QStringLiteral("a.bin done"), QStringLiteral("b.bin done"),
+                          QStringLiteral("big.bin interrupted")}));
+    QCOMPARE(finishedCode, 0);
+    // Once for the whole time the controller was away, not per attempt.
+    QCOMPARE(run.out.count(QStringLiteral(R"("event":"reconnecting")")), 1);
+    QCOMPARE(run.out.count(QStringLiteral(R"("event":"connected")")), 2);
+    QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("a.bin"), QStringLiteral("b.bin")}));
+}
+
+#ifdef Q_OS_LINUX
+namespace {
+
+// The socket a service manager listens on, bound to a path or to an
+// abstract name ('@' for its zero byte, as NOTIFY_SOCKET writes it).
+class NotifySocket
+{
+public:
+    explicit NotifySocket(const QByteArray &name) : m_fd(::socket(AF_UNIX, SOCK_DGRAM, 0))
+    {
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        memcpy(address.sun_path, name.constData(), size_t(name.size()));
+        if (name.startsWith('@'))
+            address.sun_path[0] = '\0';
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + size_t(name.size()));
+        m_bound = ::bind(m_fd, reinterpret_cast<const sockaddr *>(&address), length) == 0;
+        // Read as they come, while the command runs in this thread's events:
+        // a full queue would hold the sender back.
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { readAll(); });
+    }
+    ~NotifySocket() { ::close(m_fd); }
+    NotifySocket(const NotifySocket &) = delete;
+    NotifySocket &operator=(const NotifySocket &) = delete;
+
+    bool bound() const { return m_bound; }
+    // Every datagram that came, in order.
+    QStringList messages()
+    {
+        readAll();
+        return m_messages;
+    }
+
+private:
+    void readAll()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t size = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (size < 0)
+                return;
+            m_messages << QString::fromUtf8(buffer, int(size));
+        }
+    }
+
+    const int m_fd;
+    QSocketNotifier m_notifier{m_fd, QSocketNotifier::Read};
+    bool m_bound = false;
+    QStringList m_messages;
+};
+
+} // namespace
+#endif
+
+void tst_KvrTransfer::tellsServiceManager_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::newRow("a path") << QByteArray("notify.socket");
+    QTest::newRow("an abstract name")
+        << "@kvr-transfer-test-" + QByteArray::number(QCoreApplication::applicationPid());
+}
+
+// Ready before the controller answers, the connection and the file in the
+// status, the watchdog fed while it waits, and stopping at the end.
+void tst_KvrTransfer::tellsServiceManager()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("systemd's notify socket is Linux's");
+#else
+    QFETCH(QByteArray, name);
+    if (!name.startsWith('@'))
+        name = QFile::encodeName(path(QString::fromLatin1(name)));
+    NotifySocket socket(name);
+    QVERIFY(socket.bound());
+    QVERIFY(TestFiles::writeFile(path(QStringLiteral("a.bin")), "first"));
+    StandInProcess standIn(WaitMs);
+    QVERIFY2(standIn.startOnLoopback(path(QStringLiteral("store")),
+                                     {QStringLiteral("--send"), path(QStringLiteral("a.bin"))},
+                                     m_dir->path()),
+             qPrintable(standIn.seenOutput()));
+    // As the service runs it: settings and history of its own.
+    const QString config = path(QStringLiteral("receiver.ini"));
+    QVERIFY(TestFiles::writeFile(config, "[General]\nserverAddress=127.0.0.1\nsaveFilePath=" +
+                                             QFile::encodeName(m_dir->path()) + '\n'));
+    const QString history = path(QStringLiteral("state/history.csv"));
+    qputenv("NOTIFY_SOCKET", name);
+    qputenv("WATCHDOG_USEC", "100000");
+    const Run run =
+        runCommand({QStringLiteral("receive"), QStringLiteral("--idle"), QStringLiteral("0.5"),
+                    QStringLiteral("--config"), config, QStringLiteral("--history"), history});
+    qunsetenv("NOTIFY_SOCKET");
+    qunsetenv("WATCHDOG_USEC");
+    QVERIFY2(run.exitCode == 0, qPrintable(describe(run)));
+    QCOMPARE(HistoryFile::entries(history).size(), 1);
+    QCOMPARE(TestFiles::readFile(path(QStringLiteral("a.bin"))), QByteArray("first"));
+    const QStringList messages = socket.messages();
+    QVERIFY2(messages.size() > 3, qPrintable(messages.join(QLatin1Char('|'))));
+    QCOMPARE(messages.first(), QStringLiteral("READY=1"));
+    QCOMPARE(messages.last(), QStringLiteral("STOPPING=1"));
+    QVERIFY(messages.contains(QStringLiteral("STATUS=connected to 127.0.0.1:8080")));
+    QVERIFY(messages.contains(
+        QStringLiteral("STATUS=connected to 127.0.0.1:8080; last file: a.bin (done)")));
+    QVERIFY(messages.contains(QStringLiteral("WATCHDOG=1")));
+#endif
 }
 
 #ifndef Q_OS_WIN

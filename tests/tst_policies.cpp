@@ -22,6 +22,7 @@ const QString SocketType = QLatin1String(SettingsFile::KeySocketType);
 const QString ServerAddress = QLatin1String(SettingsFile::KeyServerAddress);
 const QString RecentAddresses = QLatin1String(SettingsFile::KeyRecentAddresses);
 const QString AutoReconnect = QLatin1String(SettingsFile::KeyAutoReconnect);
+const QString Existing = QLatin1String(SettingsFile::KeyExistingFiles);
 const QString ListGeometry = QLatin1String(SettingsFile::KeyTransferListGeometry);
 const QString ListColumns = QLatin1String(SettingsFile::KeyTransferListColumns);
 const QString Language = QLatin1String(SettingsFile::KeyLanguage);
@@ -78,6 +79,8 @@ QVariantMap setKeys(const SettingsFile::Values &values)
     put(&map, Appearance, values.appearance);
     put(&map, SendPaceKey, values.sendPace);
     put(&map, FileGapKey, values.fileGap);
+    if (values.existingFiles)
+        map.insert(Existing, ExistingFilesRule::wordOf(*values.existingFiles));
     return map;
 }
 
@@ -107,7 +110,9 @@ SettingsFile::Values valuesOf(const QVariantMap &map)
             take<QString>(map, Language),
             take<QString>(map, Appearance),
             pace,
-            take<int>(map, FileGapKey)};
+            take<int>(map, FileGapKey),
+            map.contains(Existing) ? ExistingFilesRule::of(map.value(Existing).toString())
+                                   : std::nullopt};
 }
 
 // The toolkit orders the keys its own way on each system.
@@ -227,6 +232,11 @@ void tst_Policies::settingsRead_data()
     QTest::newRow("a window that is text and widths that are not are missing")
         << QByteArray("[General]\ntransferListGeometry=tall\ntransferListColumns=150, wide\n")
         << QVariantMap();
+    QTest::newRow("the rule for existing files")
+        << QByteArray("[General]\nexistingFiles=keep-both\n")
+        << QVariantMap{{Existing, QStringLiteral("keep-both")}};
+    QTest::newRow("a rule of a later version is missing")
+        << QByteArray("[General]\nexistingFiles=rename\n") << QVariantMap();
     QTest::newRow("a width of nothing is missing")
         << QByteArray("[General]\ntransferListColumns=150, 0\n") << QVariantMap();
     QTest::newRow("English and dark")
@@ -313,6 +323,13 @@ void tst_Policies::settingsWrite_data()
         << QByteArray("[General]\nappearance=dark\nlanguage=en\nserverAddress=x\n")
         << QVariantMap{{Language, QStringLiteral("zh_CN")}, {Appearance, QStringLiteral("light")}}
         << QByteArray("[General]\nserverAddress=x\n");
+    QTest::newRow("a rule for existing files, the default not written")
+        << QByteArray("[General]\nexistingFiles=keep-both\nserverAddress=x\n")
+        << QVariantMap{{Existing, QStringLiteral("overwrite")}}
+        << QByteArray("[General]\nserverAddress=x\n");
+    QTest::newRow("a rule for existing files")
+        << QByteArray() << QVariantMap{{Existing, QStringLiteral("skip-identical")}}
+        << QByteArray("[General]\nexistingFiles=skip-identical\n");
     QTest::newRow("a key behind a BOM is written once")
         << Bom + "serverAddress=10.0.0.1\n"
         << QVariantMap{{ServerAddress, QStringLiteral("10.0.0.2")}}

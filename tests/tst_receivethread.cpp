@@ -77,6 +77,7 @@ class tst_ReceiveThread : public QObject
 private slots:
     void markers();
     void receivesFileAndPublishesStatistics();
+    void existingFilesGoByTheSessionsRule();
     void rawDataIsPublished();
     void stallIsReportedAfterMoreThanOneSecond();
     void slowWriteIsNoStall();
@@ -113,6 +114,19 @@ void tst_ReceiveThread::receivesFileAndPublishesStatistics()
     QCOMPARE(recFileSize.load(), quint64(contents.size()));
     QCOMPARE(recFileBytes.load(), quint64(contents.size()));
     QCOMPARE(recTotalBytes.load(), quint64(stream.size()));
+}
+
+// The rule the window's session sets reaches the engine's thread.
+void tst_ReceiveThread::existingFilesGoByTheSessionsRule()
+{
+    Engine engine;
+    QVERIFY(writeFile(engine.path(QStringLiteral("r.bin")), "older"));
+    existingFilesRule = ExistingFiles::KeepBoth;
+    engine.append({framed(QStringLiteral("r.bin"), "newer")});
+    QTRY_COMPARE(engine.recorded().value(engine.recorded().size() - 1, -1), int(RecDone));
+    existingFilesRule = ExistingFiles::Overwrite;
+    QCOMPARE(readFile(engine.path(QStringLiteral("r.bin"))), QByteArray("older"));
+    QCOMPARE(readFile(engine.path(QStringLiteral("r (1).bin"))), QByteArray("newer"));
 }
 
 void tst_ReceiveThread::rawDataIsPublished()

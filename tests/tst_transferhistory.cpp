@@ -177,6 +177,8 @@ void tst_TransferHistory::outcomeWords_data()
     row("send not read", true, {TransReadFailed}, "read-failed");
     row("received", false, {RecDone}, "done");
     row("received, another size", false, {RecDone, true}, "size-mismatch");
+    row("the same as the file there", false,
+        {RecDone, false, false, Cut::Stall, WriteFailure::None, true}, "skipped-identical");
     row("digest mismatch", false, {RecMd5Mismatch}, "digest-mismatch");
     row("stalled", false, {RecTimeout}, "timeout");
     row("peer closed", false, {RecTimeout, false, false, Cut::PeerClosed}, "connection-lost");

@@ -1,6 +1,7 @@
 #include "transfer/crossthreadvalues.h"
 
 GuardedValue<QString> saveFilePath;
+std::atomic<ExistingFiles> existingFilesRule{ExistingFiles::Overwrite};
 GuardedValue<QByteArray> rawData;
 std::atomic<quint64> recFileSize{0};
 std::atomic<quint64> recFileBytes{0};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/existingfiles.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QMutexLocker>
@@ -34,6 +36,8 @@ private:
 
 // Receive directory; an empty one means the application's directory.
 extern GuardedValue<QString> saveFilePath;
+// What a verified file does to one of its name already there.
+extern std::atomic<ExistingFiles> existingFilesRule;
 // The last bytes that arrived outside a file transfer.
 extern GuardedValue<QByteArray> rawData;
 // Size announced by the header of the current reception.

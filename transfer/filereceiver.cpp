@@ -8,8 +8,10 @@
 #include "transfer/transfercodes.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 FileReceiver::FileReceiver(DirectoryProvider directory, OnCode onCode, ReceiveDisk disk)
     : m_parser(this), m_directory(std::move(directory)), m_onCode(std::move(onCode)),
@@ -99,6 +101,7 @@ void FileReceiver::beginReception(const FrameHeader &header)
     m_computedMd5Hex.clear();
     m_programFileRefused = false;
     m_writeFailure = WriteFailure::None;
+    m_existingFile = ExistingFile::None;
     m_hasher->reset();
     m_announcedSize = header.size;
     m_fileBytes = 0;
@@ -196,16 +199,54 @@ void FileReceiver::transferEnded()
     announce(RecDone);
 }
 
-// Under its own name, or else under the first free "name (n)" beside it.
+// Under its own name, or else under the first free "name (n)" beside it;
+// a file already there goes as the rule for existing files says.
 bool FileReceiver::storeVerified()
 {
+    const QFileInfo older(m_finalPath);
+    if (older.exists() || older.isSymLink()) {
+        m_existingFile = ExistingFile::Replaced;
+        if (m_existingFiles == ExistingFiles::KeepBoth) {
+            m_existingFile = ExistingFile::KeptBoth;
+            return storeBeside();
+        }
+        if (m_existingFiles == ExistingFiles::SkipIdentical && !m_header.hasMd5) {
+            m_existingFile = ExistingFile::KeptBothUnverified;
+            return storeBeside();
+        }
+        if (m_existingFiles == ExistingFiles::SkipIdentical && existingIsIdentical()) {
+            m_existingFile = ExistingFile::Identical;
+            QFile::remove(m_partPath);
+            return true;
+        }
+    }
     if (PartFile::replace(m_partPath, m_finalPath))
         return true;
+    // A name held elsewhere is no rule's doing: savedAs tells.
+    m_existingFile = ExistingFile::None;
+    return storeBeside();
+}
+
+bool FileReceiver::storeBeside()
+{
     m_savedAs = PartFile::moveToFreeName(m_partPath, m_finalPath);
     if (m_savedAs.isEmpty())
         return false;
     m_finalPath = m_savedAs;
     return true;
+}
+
+// Called for a file whose digest matched: the older file is identical when
+// it has the same size and digest. A link is never followed to compare.
+bool FileReceiver::existingIsIdentical() const
+{
+    const QFileInfo older(m_finalPath);
+    if (older.isSymLink() || !older.isFile() || quint64(older.size()) != m_fileBytes)
+        return false;
+    QFile file(m_finalPath);
+    QCryptographicHash hash(QCryptographicHash::Md5);
+    return file.open(QIODevice::ReadOnly) && hash.addData(&file) &&
+           hash.result().toHex() == m_header.md5Hex;
 }
 
 bool FileReceiver::digestMatches()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/existingfiles.h"
 #include "transfer/frameparser.h"
 #include "transfer/receivedisk.h"
 #include "transfer/transfercodes.h"
@@ -84,6 +85,10 @@ public:
     // name, or a file another program holds open): the free name it took
     // instead (RecDone), or its partial file, which is kept (RecWriteFailed).
     QString savedAs() const { return m_savedAs; }
+    // After RecDone: what the file met under its name.
+    ExistingFile existingFile() const { return m_existingFile; }
+    // Applies from the next file's end on.
+    void setExistingFiles(ExistingFiles rule) { m_existingFiles = rule; }
     // Why the last RecWriteFailed ended its reception; None otherwise.
     WriteFailure writeFailure() const { return m_writeFailure; }
 
@@ -107,6 +112,8 @@ private:
     bool writeFilled();
     bool closeFile();
     bool storeVerified();
+    bool storeBeside();
+    bool existingIsIdentical() const;
     void failWrite();
     void announce(int code);
     void announceStartIfDue();
@@ -133,6 +140,8 @@ private:
     quint64 m_totalBytes = 0;
     QString m_fileName;
     WriteFailure m_writeFailure = WriteFailure::None;
+    ExistingFiles m_existingFiles = ExistingFiles::Overwrite;
+    ExistingFile m_existingFile = ExistingFile::None;
     bool m_programFileRefused = false;
     bool m_startDue = false; // RecStarted waits for the end of its chunk
     bool m_wrote = false;    // contents written since the last code

@@ -98,6 +98,7 @@ void receiveThread::run()
         stream.setHeld(held);
         switch (taken) {
         case Taken::Chunks:
+            stream.setExistingFiles(existingFilesRule.load());
             stream.feed(batch);
             release(batch);
             batch.clear();

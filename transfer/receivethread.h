@@ -17,7 +17,8 @@ class FileReceiver;
 
 // The receive engine: a thread that takes the chunks the network worker
 // queues, writes the files they carry into the receive directory
-// (saveFilePath) and reports every step by receiveEvent (the code with its
+// (saveFilePath), by the rule for files already there (existingFilesRule),
+// and reports every step by receiveEvent (the code with its
 // own values) and sendRecState(int). It also publishes the process-wide
 // receive statistics (recFileSize, recFileBytes, recTotalBytes, rawData)
 // just before each code.

@@ -33,6 +33,7 @@ public:
     // The stream is over: reads the rest, and an open transfer ends now.
     void endOfStream();
 
+    void setExistingFiles(ExistingFiles rule) { m_stream.setExistingFiles(rule); }
     bool receiving() const { return m_stream.receiving(); }
     const FileReceiver &receiver() const { return m_stream.receiver(); }
 

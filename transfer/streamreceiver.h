@@ -30,6 +30,7 @@ public:
     void poll();
     // No more bytes will come: an open transfer ends now, cut as said.
     void endOfStream(ReceptionCut cut = ReceptionCut::StreamEnded);
+    void setExistingFiles(ExistingFiles rule) { m_receiver.setExistingFiles(rule); }
     // While held, the stall clock stands still.
     void setHeld(bool held) { m_clock.setHeld(held); }
     // Milliseconds until poll() would act; -1 when nothing waits.

@@ -37,6 +37,16 @@ enum class WriteFailure : int {
     FreeSpace,         // would have taken the disk's last free space
 };
 
+// What a verified file (RecDone) met under its name, and what the rule for
+// existing files (ExistingFiles) made of it.
+enum class ExistingFile : int {
+    None,               // no file of that name, or one that could not be replaced
+    Replaced,           // the older file was replaced
+    KeptBoth,           // the new file went under a free name beside it
+    Identical,          // the older file has the same digest: the new copy was dropped
+    KeptBothUnverified, // would be dropped if identical, but no digest could tell
+};
+
 // A send's last code: every one but its start and its progress.
 constexpr bool endsSend(int code)
 {

@@ -20,6 +20,8 @@ ReceiveEvent ReceiveEvent::of(int code, const FileReceiver &receiver, qint64 ela
     event.sizeMismatch = code == RecDone && receiver.sizeMismatch();
     if (code == RecDone || code == RecWriteFailed)
         event.savedAs = receiver.savedAs();
+    if (code == RecDone)
+        event.existing = receiver.existingFile();
     if (code == RecWriteFailed)
         event.writeFailure = receiver.writeFailure();
     event.fileName = receiver.fileName();

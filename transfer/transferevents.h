@@ -49,6 +49,8 @@ struct ReceiveEvent
     // RecDone, RecWriteFailed: where a verified file lies when it could not
     // take its own name (FileReceiver::savedAs).
     QString savedAs;
+    // RecDone: what the file met under its name.
+    ExistingFile existing = ExistingFile::None;
     // RecWriteFailed: why.
     WriteFailure writeFailure = WriteFailure::None;
     // RecTimeout: why.

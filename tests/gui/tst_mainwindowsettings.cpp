@@ -731,17 +731,21 @@ void TestMainWindowSettings::settingsDialog_data()
     QTest::addColumn<QString>("appearance");
     QTest::addColumn<int>("pace"); // paced, full, a cap of 20 MB/s
     QTest::addColumn<int>("gapMs");
+    QTest::addColumn<int>("existing");    // overwrite, keep both, skip identical
     QTest::addColumn<QByteArray>("keys"); // after the dialog closed, before the exit
 
     QTest::newRow("OK: each through the form, kept at once")
-        << true << QStringLiteral("en") << QStringLiteral("dark") << 2 << 500
-        << QByteArray("appearance=dark\nfileGap=500\nlanguage=en\nsendPace=20");
-    QTest::newRow("OK at full pace") << true << QStringLiteral("zh_CN") << QStringLiteral("light")
-                                     << 1 << 0 << QByteArray("sendPace=full");
+        << true << QStringLiteral("en") << QStringLiteral("dark") << 2 << 500 << 1
+        << QByteArray("appearance=dark\nexistingFiles=keep-both\nfileGap=500\nlanguage=en\n"
+                      "sendPace=20");
+    QTest::newRow("OK at full pace")
+        << true << QStringLiteral("zh_CN") << QStringLiteral("light") << 1 << 0 << 2
+        << QByteArray("existingFiles=skip-identical\nsendPace=full");
     QTest::newRow("OK at the defaults: no key")
-        << true << QStringLiteral("zh_CN") << QStringLiteral("light") << 0 << 0 << QByteArray();
+        << true << QStringLiteral("zh_CN") << QStringLiteral("light") << 0 << 0 << 0
+        << QByteArray();
     QTest::newRow("Cancel: nothing changes")
-        << false << QStringLiteral("en") << QStringLiteral("dark") << 2 << 500 << QByteArray();
+        << false << QStringLiteral("en") << QStringLiteral("dark") << 2 << 500 << 1 << QByteArray();
 }
 
 // The dialog's folder and buffer size go through the form's fields, so the
@@ -753,6 +757,7 @@ void TestMainWindowSettings::settingsDialog()
     QFETCH(QString, appearance);
     QFETCH(int, pace);
     QFETCH(int, gapMs);
+    QFETCH(int, existing);
     QFETCH(QByteArray, keys);
     writeRawSettings(QByteArray());
     const QString folder = appDir() + QStringLiteral("/chosen");
@@ -770,6 +775,8 @@ void TestMainWindowSettings::settingsDialog()
         dialog->findChild<QComboBox *>(QStringLiteral("sendPaceComboBox"))->setCurrentIndex(pace);
         dialog->findChild<QDoubleSpinBox *>(QStringLiteral("sendCapSpinBox"))->setValue(20);
         dialog->findChild<QSpinBox *>(QStringLiteral("fileGapSpinBox"))->setValue(gapMs);
+        dialog->findChild<QComboBox *>(QStringLiteral("existingFilesComboBox"))
+            ->setCurrentIndex(existing);
         accepted ? dialog->accept() : dialog->reject();
     });
     window.findChild<QAction *>(QStringLiteral("act_settings"))->trigger();
@@ -781,7 +788,7 @@ void TestMainWindowSettings::settingsDialog()
     QCOMPARE(window.appearance()->dark(), accepted && appearance == QLatin1String("dark"));
     QSettings stored(settingsFilePath(), QSettings::IniFormat);
     QStringList lines;
-    for (const char *key : {"appearance", "fileGap", "language", "sendPace"}) {
+    for (const char *key : {"appearance", "existingFiles", "fileGap", "language", "sendPace"}) {
         if (stored.contains(QLatin1String(key)))
             lines << QLatin1String(key) + QLatin1Char('=') +
                          stored.value(QLatin1String(key)).toString();

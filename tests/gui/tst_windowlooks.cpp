@@ -201,16 +201,24 @@ void tst_WindowLooks::texts()
     QVERIFY(window);
     auto *list = window->findChild<TransferListWindow *>();
     QVERIFY(list);
-    SettingsDialog dialog({QStringLiteral("/in"), 12000, language, QStringLiteral("light"), {}, 0},
+    SettingsDialog dialog({QStringLiteral("/in"),
+                           12000,
+                           language,
+                           QStringLiteral("light"),
+                           {},
+                           0,
+                           ExistingFiles::Overwrite},
                           language);
     const QList<QWidget *> windows{window.get(), list, &dialog};
 
     if (language == QLatin1String(Language::Chinese)) {
         QStringList expected = textsAsWritten();
-        for (const char *text :
-             {"设置", "接收目录:", "选择...", "选择接收目录", "语言:", "中文", "English",
-              "语言在程序重新启动后生效", "外观:", "浅色", "深色", "跟随系统",
-              "发送速度:", "按节奏", "全速", "限速", "文件间隔:", "确定", "取消"})
+        for (const char *text : {"设置",       "接收目录:", "选择...", "选择接收目录",
+                                 "语言:",      "中文",      "English", "语言在程序重新启动后生效",
+                                 "外观:",      "浅色",      "深色",    "跟随系统",
+                                 "发送速度:",  "按节奏",    "全速",    "限速",
+                                 "文件间隔:",  "同名文件:", "覆盖",    "保留两者",
+                                 "相同则跳过", "确定",      "取消"})
             expected << QString::fromUtf8(text);
         expected.removeDuplicates();
         expected.sort();
@@ -325,9 +333,14 @@ void tst_WindowLooks::keyboard()
          {"dirShowLineEdit", "spinBox_bufferSize", "queueView", "failedView", "doneView"})
         QVERIFY2(!accessibleName(window->findChild<QWidget *>(QLatin1String(name))).isEmpty(),
                  name);
-    SettingsDialog dialog(
-        {QStringLiteral("/in"), 12000, QStringLiteral("zh_CN"), QStringLiteral("light"), {}, 0},
-        QStringLiteral("zh_CN"));
+    SettingsDialog dialog({QStringLiteral("/in"),
+                           12000,
+                           QStringLiteral("zh_CN"),
+                           QStringLiteral("light"),
+                           {},
+                           0,
+                           ExistingFiles::Overwrite},
+                          QStringLiteral("zh_CN"));
     for (QWidget *field : dialog.findChildren<QWidget *>()) {
         if ((field->focusPolicy() & Qt::TabFocus) &&
             !field->objectName().startsWith(QLatin1String("qt_")))

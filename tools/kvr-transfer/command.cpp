@@ -57,7 +57,7 @@ Exit codes:
        acknowledged what was sent (or before --count files came)
   6    of several controllers, some got every file and some did not (when
        none did, the first one's code; with one, the codes above)
-  130  interrupted (Ctrl+C)
+  130  interrupted (Ctrl+C); receive --reconnect ends a stop with 0
 When several files fail, the first failure's code wins.)";
 
 // The width of a command's name and arguments in its help line.
@@ -160,16 +160,18 @@ int Command::execute(const QStringList &arguments, Output &output)
 
 QString Command::historyPath() const
 {
-    return m_history ? TransferHistory::pathBeside(settingsPath()) : QString();
+    return m_history ? historyFile() : QString();
 }
 
 int Command::connectAndRun(Output &output)
 {
     Session session(output);
     if (m_history)
-        session.keepHistory(historyPath());
-    if (const int code = session.open(m_host, m_port))
-        return session.notConnected(code, plannedFiles());
+        session.keepHistory(historyFile());
+    beforeConnecting();
+    const int opened = session.open(m_host, m_port);
+    if (opened != ExitOk && !keepsConnecting())
+        return session.notConnected(opened, plannedFiles());
     const int code = run(session);
     session.close();
     return code;
@@ -195,9 +197,20 @@ bool Command::parse(const QStringList &arguments, QString *error)
     return parseOrExit(parser, arguments, error) && readArguments(parser, error);
 }
 
+QString Command::settingsFile(const QCommandLineParser &) const
+{
+    return settingsPath();
+}
+
+QString Command::historyFile() const
+{
+    return TransferHistory::pathBeside(m_settingsFile);
+}
+
 bool Command::readArguments(const QCommandLineParser &parser, QString *error)
 {
-    const SettingsFile::Values settings = SettingsFile::read(settingsPath());
+    m_settingsFile = settingsFile(parser);
+    const SettingsFile::Values settings = SettingsFile::read(m_settingsFile);
     qint64 port = Protocol::ControllerPort;
     if (!readNumber(parser, "port", 1, 65535, &port, error))
         return false;
@@ -227,7 +240,7 @@ bool Command::chooseHost(const QCommandLineParser &parser, const SettingsFile::V
     m_host = (given.isEmpty() ? settings.serverAddress.value_or(QString()) : given).trimmed();
     if (m_host.isEmpty())
         *error = QStringLiteral("no controller address: pass --%1 HOST or set serverAddress in %2")
-                     .arg(m_hostOption, QDir::toNativeSeparators(settingsPath()));
+                     .arg(m_hostOption, QDir::toNativeSeparators(m_settingsFile));
     return !m_host.isEmpty();
 }
 

@@ -70,6 +70,16 @@ protected:
     virtual bool needsHost() const { return true; }
     // The files that count as failed when no connection was made.
     virtual int plannedFiles() const { return 0; }
+    // The arguments are good and the connection is next.
+    virtual void beforeConnecting() {}
+    // The run goes on without a first connection, to make one itself.
+    virtual bool keepsConnecting() const { return false; }
+
+    // The settings.ini the defaults come from: the window's, unless the
+    // command is told another.
+    virtual QString settingsFile(const QCommandLineParser &parser) const;
+    // Where the history goes: beside that settings.ini, unless told.
+    virtual QString historyFile() const;
 
     quint16 port() const { return m_port; }
     // Empty without a history.
@@ -86,6 +96,7 @@ private:
     const QString m_hostOption;
     const Argument m_argument;
     QList<QCommandLineOption> m_options;
+    QString m_settingsFile;
     QString m_host;
     quint16 m_port = Protocol::ControllerPort;
     bool m_json = false;

@@ -22,9 +22,18 @@ BOOL WINAPI onConsoleControl(DWORD type)
     return TRUE;
 }
 #else
-void onSigint(int)
+void onSignal(int)
 {
     interrupted = true;
+}
+
+void catchSignal(int signalNumber)
+{
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(signalNumber, &action, nullptr);
 }
 #endif
 
@@ -35,12 +44,20 @@ void Interrupt::install()
 #ifdef Q_OS_WIN
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
 #else
-    struct sigaction action = {};
-    action.sa_handler = onSigint;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
+    catchSignal(SIGINT);
 #endif
+}
+
+void Interrupt::alsoOnTerminate()
+{
+#ifndef Q_OS_WIN
+    catchSignal(SIGTERM);
+#endif
+}
+
+void Interrupt::request()
+{
+    interrupted = true;
 }
 
 const std::atomic<bool> &Interrupt::flag()

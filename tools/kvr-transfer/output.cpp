@@ -94,9 +94,33 @@ QString writeFailureNote(WriteFailure failure)
     }
 }
 
+// What a received file met under its name; empty when it simply took it.
+QString existingNote(const TransferRecord &record)
+{
+    switch (record.existing) {
+    case ExistingFile::Identical:
+        return QStringLiteral("the same as the file of its name there, which stays; this copy is "
+                              "dropped");
+    case ExistingFile::KeptBoth:
+        return QStringLiteral("a file of its name was there; stored as %1");
+    case ExistingFile::KeptBothUnverified:
+        return QStringLiteral("no digest to tell whether it is the file of its name there; both "
+                              "kept, stored as %1");
+    case ExistingFile::None:
+    case ExistingFile::Replaced:
+        break;
+    }
+    return QString();
+}
+
 // Anything else the user must know of a file, such as where it lies.
 QString noteOf(const TransferRecord &record)
 {
+    const QString existing = existingNote(record);
+    if (!existing.isEmpty())
+        return existing.contains(QLatin1String("%1"))
+                   ? existing.arg(QDir::toNativeSeparators(record.path))
+                   : existing;
     if (record.underOtherName) {
         const QString note = record.writeFailure == WriteFailure::None
                                  ? QStringLiteral("its name was taken; stored as %1")
@@ -357,6 +381,30 @@ void Output::connectionLost()
         printJson({{QStringLiteral("event"), QStringLiteral("connection-lost")}});
     else
         error(QStringLiteral("the controller closed the connection"));
+}
+
+void Output::connected(const QString &host, quint16 port)
+{
+    tellLink(QStringLiteral("connected"), QStringLiteral("connected to %1:%2"), host, port);
+}
+
+void Output::reconnecting(const QString &host, quint16 port)
+{
+    tellLink(QStringLiteral("reconnecting"),
+             QStringLiteral("no connection to %1:%2; trying again after 1, 2, 4, 8 s, then every "
+                            "10 s"),
+             host, port);
+}
+
+void Output::tellLink(const QString &event, const QString &text, const QString &host, quint16 port)
+{
+    clearProgress();
+    if (m_json)
+        printJson({{QStringLiteral("event"), event},
+                   {QStringLiteral("controller"), host},
+                   {QStringLiteral("port"), port}});
+    else
+        error(text.arg(host).arg(port));
 }
 
 void Output::greetingSent(const QString &peer)

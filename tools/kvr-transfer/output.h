@@ -56,6 +56,9 @@ public:
     void fileEnded(const TransferRecord &record, int exitCode);
     void rawData(const QByteArray &bytes);
     void connectionLost();
+    // receive --reconnect: a connection made, and the retries begun.
+    void connected(const QString &host, quint16 port);
+    void reconnecting(const QString &host, quint16 port);
     void greetingSent(const QString &peer);
     void finished(int exitCode, int files, int failed);
     void error(const QString &message);
@@ -73,6 +76,7 @@ private:
     void print(const Stream &stream, const QString &text);
     void printJson(const QJsonObject &object);
     void clearProgress();
+    void tellLink(const QString &event, const QString &text, const QString &host, quint16 port);
 
     const Stream m_out;
     const Stream m_err;

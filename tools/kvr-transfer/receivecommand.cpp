@@ -1,5 +1,7 @@
 #include "receivecommand.h"
 
+#include "interrupt.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -23,6 +25,22 @@ ReceiveCommand::ReceiveCommand() : Command("receive", "receive files into a fold
         {QStringLiteral("count"), QStringLiteral("Stop after N files."), QStringLiteral("N")});
     addOption({QStringLiteral("idle"), QStringLiteral("Stop after SECONDS without data."),
                QStringLiteral("SECONDS")});
+    addOption({QStringLiteral("reconnect"),
+               QStringLiteral("Connect again whenever the connection cannot be made or drops, "
+                              "until stopped (exit 0) or --count or --idle ends it.")});
+    addOption({QStringLiteral("config"),
+               QStringLiteral("Take serverAddress, saveFilePath and existingFiles from FILE, a "
+                              "settings.ini of its own (a service's), instead of the window's."),
+               QStringLiteral("FILE")});
+    addOption({QStringLiteral("history"),
+               QStringLiteral("Keep the history in FILE (default: history.csv beside the "
+                              "settings)."),
+               QStringLiteral("FILE")});
+    addOption({QStringLiteral("existing"),
+               QStringLiteral("What a file does to one of its name already there: %1 "
+                              "(default: existingFiles, else overwrite).")
+                   .arg(ExistingFilesRule::words()),
+               QStringLiteral("RULE")});
     keepHistory();
 }
 
@@ -33,6 +51,10 @@ bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QString
     if (!readNumber(parser, "count", 1, INT_MAX, &count, error))
         return false;
     m_receive.count = int(count);
+    m_receive.reconnect = parser.isSet(QStringLiteral("reconnect"));
+    // A service manager stops with SIGTERM: the same stop as Ctrl+C.
+    if (m_receive.reconnect)
+        Interrupt::alsoOnTerminate();
     if (parser.isSet(QStringLiteral("idle"))) {
         bool ok = false;
         const double seconds = parser.value(QStringLiteral("idle")).toDouble(&ok);
@@ -42,6 +64,14 @@ bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QString
         }
         m_receive.idleMs = qMax<qint64>(1, qint64(seconds * 1000));
     }
+    const QString config = parser.value(QStringLiteral("config"));
+    if (!config.isEmpty() && !QFileInfo(config).isFile()) {
+        *error = QStringLiteral("no such settings file: %1").arg(config);
+        return false;
+    }
+    m_historyFile = parser.value(QStringLiteral("history"));
+    if (!readExisting(parser, settings, error))
+        return false;
     QString dir = parser.value(QStringLiteral("dir"));
     if (dir.isEmpty())
         dir = settings.saveFilePath.value_or(QString());
@@ -50,6 +80,48 @@ bool ReceiveCommand::readOptions(const QCommandLineParser &parser, const QString
         *error = QStringLiteral("no such folder: %1").arg(m_receive.dir);
         return false;
     }
+    if (!QFileInfo(m_receive.dir).isWritable()) {
+        *error = QStringLiteral("cannot write into the folder %1").arg(m_receive.dir);
+        return false;
+    }
+    return true;
+}
+
+QString ReceiveCommand::settingsFile(const QCommandLineParser &parser) const
+{
+    const QString config = parser.value(QStringLiteral("config"));
+    return config.isEmpty() ? Command::settingsFile(parser) : config;
+}
+
+QString ReceiveCommand::historyFile() const
+{
+    return m_historyFile.isEmpty() ? Command::historyFile() : m_historyFile;
+}
+
+// Ready before any controller answers: a service that waited for one would
+// time out while the controller reboots.
+void ReceiveCommand::beforeConnecting()
+{
+    m_notifier = std::make_unique<ServiceNotifier>();
+    if (!m_notifier->active())
+        return;
+    m_receive.watcher = m_notifier.get();
+    m_notifier->ready();
+}
+
+bool ReceiveCommand::readExisting(const QCommandLineParser &parser,
+                                  const SettingsFile::Values &settings, QString *error)
+{
+    m_receive.existing = settings.existingFiles.value_or(ExistingFiles::Overwrite);
+    if (!parser.isSet(QStringLiteral("existing")))
+        return true;
+    const std::optional<ExistingFiles> rule =
+        ExistingFilesRule::of(parser.value(QStringLiteral("existing")));
+    if (!rule) {
+        *error = QStringLiteral("--existing takes one of %1").arg(ExistingFilesRule::words());
+        return false;
+    }
+    m_receive.existing = *rule;
     return true;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "command.h"
+#include "servicenotifier.h"
 #include "session.h"
+
+#include <memory>
 
 // receive: files into a folder until enough came, the controller went quiet
 // or away, or Ctrl+C.
@@ -13,8 +16,16 @@ public:
 private:
     bool readOptions(const QCommandLineParser &parser, const QStringList &arguments,
                      const SettingsFile::Values &settings, QString *error) override;
+    bool readExisting(const QCommandLineParser &parser, const SettingsFile::Values &settings,
+                      QString *error);
+    QString settingsFile(const QCommandLineParser &parser) const override;
+    QString historyFile() const override;
+    void beforeConnecting() override;
     int run(Session &session) override;
     int plannedFiles() const override;
+    bool keepsConnecting() const override { return m_receive.reconnect; }
 
     Session::ReceiveOptions m_receive;
+    std::unique_ptr<ServiceNotifier> m_notifier;
+    QString m_historyFile; // --history, else empty
 };

@@ -4,6 +4,8 @@
 #include "interrupt.h"
 #include "sharedhistory.h"
 
+#include "client/reconnectschedule.h"
+#include "history/transferhistory.h"
 #include "history/transferoutcome.h"
 #include "transfer/filesender.h"
 #include "transfer/limits.h"
@@ -31,6 +33,7 @@ int exitCodeOf(const QString &outcome)
 {
     static const QHash<QString, int> codes{
         {QLatin1String(TransferOutcome::Done), ExitOk},
+        {QLatin1String(TransferOutcome::SkippedIdentical), ExitOk},
         {QLatin1String(TransferOutcome::Interrupted), ExitInterrupted},
         {QLatin1String(TransferOutcome::ConnectionLost), ExitConnectionLost},
         {QLatin1String(TransferOutcome::DigestMismatch), ExitDigestMismatch},
@@ -154,34 +157,107 @@ int Session::receive(const ReceiveOptions &options)
 {
     m_wantedFiles = options.count;
     m_idleMs = options.idleMs;
+    m_watcher = options.watcher;
     // Bounded like the worker's: the file is written in pieces as they come
     // instead of in one block that grows while the disk is busy.
     m_socket.setReadBufferSize(ReadBufferSize);
     m_receiver = std::make_unique<SocketReceiver>(
         &m_socket, [&options] { return options.dir; },
         [this](const ReceiveEvent &event) { received(event); });
+    m_receiver->setExistingFiles(options.existing);
     m_idleTimer.setSingleShot(true);
     QObject::connect(m_receiver.get(), &SocketReceiver::received, [this] { restartIdleTimer(); });
     QObject::connect(&m_socket, &QTcpSocket::disconnected, [this] { peerClosed(); });
     restartIdleTimer();
+    if (options.reconnect)
+        keepConnecting();
     // Whatever came, or ended, before the handlers were in place.
-    if (m_socket.state() == QAbstractSocket::ConnectedState)
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        tellLink(QStringLiteral("connected to %1:%2").arg(m_host).arg(m_port));
         m_receiver->readRest();
-    else
+    } else if (!m_schedule) {
         peerClosed();
-    waitUntil([this] {
-        const bool idle = m_idleMs > 0 && !m_idleTimer.isActive();
-        return idle || m_peerClosed || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
-    });
+    }
+    waitUntil([this] { return runEnded(); });
+    if (m_watcher)
+        m_watcher->stopping();
     QObject::disconnect(&m_socket, nullptr, nullptr, nullptr);
     abandonReception();
     const int exitCode = receiveExitCode();
-    // Files that never came count as failed.
-    if (m_wantedFiles > m_tally.files) {
+    // Files that never came count as failed; not after a stop asked for.
+    if (m_wantedFiles > m_tally.files && exitCode != ExitOk) {
         m_tally.failed += m_wantedFiles - m_tally.files;
         m_tally.files = m_wantedFiles;
     }
     return finish(exitCode);
+}
+
+bool Session::runEnded() const
+{
+    const bool idle = m_idleMs > 0 && !m_idleTimer.isActive();
+    const bool lost = m_peerClosed && !m_schedule;
+    return idle || lost || (m_wantedFiles > 0 && m_tally.files >= m_wantedFiles);
+}
+
+// The connection made by open(), or none, is the first of a run that
+// connects again whenever it has none.
+void Session::keepConnecting()
+{
+    m_schedule = std::make_unique<ReconnectSchedule>();
+    m_schedule->setEnabled(true);
+    QObject::connect(m_schedule.get(), &ReconnectSchedule::attemptDue, [this] { connectAgain(); });
+    QObject::connect(&m_socket, &QTcpSocket::connected, [this] { linkUp(); });
+    QObject::connect(&m_socket, &QAbstractSocket::stateChanged,
+                     [this](QAbstractSocket::SocketState state) {
+                         if (state == QAbstractSocket::UnconnectedState && m_connecting)
+                             connectFailed();
+                     });
+    m_connectTimer.setSingleShot(true);
+    QObject::connect(&m_connectTimer, &QTimer::timeout, [this] {
+        m_socket.abort();
+        if (m_connecting)
+            connectFailed();
+    });
+    m_schedule->connectStarted();
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_schedule->connected();
+        m_output.connected(m_host, m_port);
+    } else {
+        // open() said why.
+        connectFailed();
+    }
+}
+
+void Session::connectAgain()
+{
+    m_socket.abort();
+    m_connecting = true;
+    m_schedule->connectStarted();
+    m_connectTimer.start(ConnectTimeoutMs);
+    m_socket.connectToHost(m_host, m_port);
+}
+
+// Told once until a connection is made again, not for every attempt.
+void Session::connectFailed()
+{
+    m_connecting = false;
+    m_connectTimer.stop();
+    m_schedule->linkLost();
+    if (std::exchange(m_retryingTold, true))
+        return;
+    m_output.reconnecting(m_host, m_port);
+    tellLink(QStringLiteral("no connection to %1:%2, trying again").arg(m_host).arg(m_port));
+}
+
+void Session::linkUp()
+{
+    m_connecting = false;
+    m_connectTimer.stop();
+    m_peerClosed = false;
+    m_retryingTold = false;
+    m_schedule->connected();
+    m_output.connected(m_host, m_port);
+    tellLink(QStringLiteral("connected to %1:%2").arg(m_host).arg(m_port));
 }
 
 void Session::peerClosed()
@@ -190,16 +266,38 @@ void Session::peerClosed()
     m_peerClosed = true;
     m_receiver->endOfStream();
     m_output.connectionLost();
+    tellLink(QStringLiteral("the controller closed the connection"));
+    if (m_schedule)
+        connectFailed();
+}
+
+void Session::tellLink(const QString &state)
+{
+    m_linkState = state;
+    tellStatus();
+}
+
+void Session::tellStatus()
+{
+    if (!m_watcher)
+        return;
+    const QString last =
+        m_lastFile.isEmpty() ? QString() : QStringLiteral("; last file: ") + m_lastFile;
+    m_watcher->status(m_linkState + last);
 }
 
 // The controller believes it sent a file still arriving when the wait ends:
-// it fails like a stalled one, its partial file kept.
+// it fails like a stalled one, its partial file kept; a run stopped while
+// it reconnects keeps nothing half-written.
 void Session::abandonReception()
 {
     if (!m_receiver->receiving())
         return;
     m_waitEnded = true;
+    const QString partPath = m_receiver->receiver().partPath();
     m_receiver->endOfStream();
+    if (m_schedule && Interrupt::requested())
+        QFile::remove(partPath);
 }
 
 void Session::restartIdleTimer()
@@ -213,7 +311,7 @@ void Session::restartIdleTimer()
 int Session::receiveExitCode() const
 {
     if (Interrupt::requested())
-        return ExitInterrupted;
+        return stopEndsWell() ? ExitOk : ExitInterrupted;
     if (m_tally.exitCode != ExitOk || m_tally.files >= m_wantedFiles)
         return m_tally.exitCode;
     return m_peerClosed ? ExitConnectionLost : ExitTransferFailed;
@@ -233,9 +331,15 @@ void Session::received(const ReceiveEvent &event)
         // The event holds a short text of it; the user is shown it whole.
         m_output.rawData(m_receiver->receiver().lastRawData());
         break;
-    default:
-        m_tally.add(ended(TransferRecord::ofReception(event, cutOfReception(), m_host, m_port)));
+    default: {
+        const TransferRecord record =
+            TransferRecord::ofReception(event, cutOfReception(), m_host, m_port);
+        m_tally.add(ended(record));
+        m_lastFile =
+            QStringLiteral("%1 (%2)").arg(Protocol::printable(record.fileName), record.outcome);
+        tellStatus();
         break;
+    }
     }
 }
 
@@ -303,9 +407,15 @@ int Session::notConnected(int exitCode, int plannedFiles)
     return finish(exitCode);
 }
 
+// A run that reconnects until stopped is meant to end by a stop.
+bool Session::stopEndsWell() const
+{
+    return m_schedule != nullptr;
+}
+
 int Session::finish(int exitCode)
 {
-    if (Interrupt::requested())
+    if (Interrupt::requested() && !stopEndsWell())
         exitCode = ExitInterrupted;
     m_output.finished(exitCode, m_tally.files, m_tally.failed);
     return exitCode;

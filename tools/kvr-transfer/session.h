@@ -5,6 +5,7 @@
 #include "history/transferoutcome.h"
 #include "history/transferrecord.h"
 #include "settings/defaults.h"
+#include "settings/existingfiles.h"
 #include "settings/sendpace.h"
 #include "transfer/protocol.h"
 #include "transfer/transferevents.h"
@@ -18,6 +19,7 @@
 #include <memory>
 
 class SharedHistory;
+class ReconnectSchedule;
 class SocketReceiver;
 
 // One connection to the controller and what the tool does over it. Every
@@ -31,11 +33,27 @@ public:
         SendPace pace;
         int gapMs = 0; // between files
     };
+    // Told how a receiving run goes, for a service manager to show.
+    class ReceiveWatcher
+    {
+    public:
+        virtual ~ReceiveWatcher() = default;
+        // The connection's state and the last file that ended, in a line.
+        virtual void status(const QString &line) = 0;
+        // The run ends now.
+        virtual void stopping() = 0;
+    };
+
     struct ReceiveOptions
     {
         QString dir;
         int count = 0;     // stop after this many files; 0: no limit
         qint64 idleMs = 0; // stop after this long without data; 0: never
+        ExistingFiles existing = ExistingFiles::Overwrite;
+        // Connects again, on the window's schedule, whenever the connection
+        // cannot be made or drops; a stop then ends the run well.
+        bool reconnect = false;
+        ReceiveWatcher *watcher = nullptr;
     };
 
     explicit Session(Output &output);
@@ -66,7 +84,15 @@ private:
     };
 
     int sendFile(const QString &path);
+    void keepConnecting();
+    void connectAgain();
+    void connectFailed();
+    void linkUp();
+    bool runEnded() const;
+    bool stopEndsWell() const;
     void peerClosed();
+    void tellLink(const QString &state);
+    void tellStatus();
     void abandonReception();
     void restartIdleTimer();
     void received(const ReceiveEvent &event);
@@ -88,6 +114,15 @@ private:
     int m_wantedFiles = 0;
     bool m_peerClosed = false;
     bool m_waitEnded = false; // the wait ended with a reception open
+    // With --reconnect: the schedule, and whether a connect is under way
+    // and the retries were told of.
+    std::unique_ptr<ReconnectSchedule> m_schedule;
+    QTimer m_connectTimer;
+    bool m_connecting = false;
+    bool m_retryingTold = false;
+    ReceiveWatcher *m_watcher = nullptr;
+    QString m_linkState;
+    QString m_lastFile; // its name and outcome
 
     SendOptions m_sendOptions;
 };
