@@ -6,6 +6,7 @@
 #include "history/transferoutcome.h"
 #include "net/sendthread.h"
 #include "net/workercommands.h"
+#include "settings/receiverservices.h"
 #include "transfer/crossthreadvalues.h"
 #include "transfer/filereceiver.h"
 #include "transfer/protocol.h"
@@ -79,6 +80,7 @@ ClientSession::ClientSession(sendThread *worker, const QString &historyPath, QOb
       m_history(historyPath)
 {
     m_fileGap->setSingleShot(true);
+    m_localReceivers = &ReceiverServices::runningControllers;
     connect(m_fileGap, &QTimer::timeout, this, &ClientSession::nextAfterGap);
     qRegisterMetaType<ClientSession::State>();
     qRegisterMetaType<NoticeThrottle::Notice>();
@@ -101,8 +103,28 @@ ClientSession::~ClientSession() = default;
 void ClientSession::connectTo(const QString &address)
 {
     m_connectingTo = address.trimmed();
+    warnOfLocalReceiver();
     connectToController();
     offerConnect(false, true);
+}
+
+void ClientSession::setLocalReceivers(std::function<QStringList()> controllers)
+{
+    m_localReceivers = std::move(controllers);
+}
+
+// The controller serves one PC's connections as it sees fit: it may refuse
+// the window, or send its files to the service.
+void ClientSession::warnOfLocalReceiver()
+{
+    const QStringList held = m_localReceivers();
+    const bool heldHere = std::any_of(held.cbegin(), held.cend(), [this](const QString &host) {
+        return host.compare(m_connectingTo, Qt::CaseInsensitive) == 0;
+    });
+    if (heldHere)
+        log(tr("本机的文件接收服务也在连接 %1: 控制器发来的文件可能进入服务的目录, "
+               "连接也可能被服务取走; 要在本窗口接收, 请先停止该服务")
+                .arg(m_connectingTo));
 }
 
 // Every attempt of a run goes to the address the user connected to,

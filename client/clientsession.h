@@ -15,6 +15,7 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 class QTimer;
@@ -78,6 +79,9 @@ public:
     // What a verified file does to one of its name already in the folder;
     // from the next file on.
     void setExistingFiles(ExistingFiles rule);
+    // The controllers that receiver services of this PC hold, asked at each
+    // connect the user makes; ReceiverServices' by default.
+    void setLocalReceivers(std::function<QStringList()> controllers);
     ExistingFiles existingFiles() const;
     // The recent addresses as settings.ini kept them.
     void setRecentAddresses(const QStringList &stored);
@@ -139,6 +143,7 @@ public:
 
 private:
     void connectToController();
+    void warnOfLocalReceiver();
     void endConnection(int command);
     void offerConnect(bool connect, bool disconnect);
     void showState(const QString &text, std::optional<Qt::GlobalColor> colour = std::nullopt);
@@ -181,6 +186,7 @@ private:
     // What the last connect was sent to: it joins the recent addresses only
     // once a connection to it is made.
     QString m_connectingTo;
+    std::function<QStringList()> m_localReceivers;
     // From RecStarted to the reception's end; a stop the user made in it.
     bool m_receiving = false;
     bool m_receptionStopped = false;

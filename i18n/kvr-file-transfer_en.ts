@@ -273,6 +273,10 @@ Receiving...</translation>
         <source>文件未带 MD5, 无法判断是否与原文件相同: 两者都保留, 新文件另存为: %1</source>
         <translation>The file came without an MD5, so it cannot be told identical: both are kept, the new one saved as: %1</translation>
     </message>
+    <message>
+        <source>本机的文件接收服务也在连接 %1: 控制器发来的文件可能进入服务的目录, 连接也可能被服务取走; 要在本窗口接收, 请先停止该服务</source>
+        <translation>A file receiver service of this PC also connects to %1: files the controller sends may go to the service's folder, and the service may take the connection; to receive in this window, stop the service first</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

@@ -178,6 +178,8 @@ private slots:
     void receivePercentage();
     void retry_data();
     void retry();
+    void localReceiver_data();
+    void localReceiver();
     void sendRuns_data();
     void sendRuns();
 };
@@ -559,6 +561,35 @@ void tst_ClientSession::sendRuns()
     QCOMPARE(lines, told);
     QCOMPARE(sent, sends);
     QVERIFY(f.worker.sendPace.get() == pace);
+}
+
+void tst_ClientSession::localReceiver_data()
+{
+    QTest::addColumn<QStringList>("held"); // by the PC's receiver services
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("warned");
+
+    QTest::newRow("no service") << QStringList() << QStringLiteral("10.0.0.5") << false;
+    QTest::newRow("a service holds this controller")
+        << QStringList{QStringLiteral("10.0.0.6"), QStringLiteral("10.0.0.5")}
+        << QStringLiteral(" 10.0.0.5 ") << true;
+    QTest::newRow("a name in other letters")
+        << QStringList{QStringLiteral("kvr-a")} << QStringLiteral("KVR-A") << true;
+    QTest::newRow("another controller")
+        << QStringList{QStringLiteral("10.0.0.6")} << QStringLiteral("10.0.0.5") << false;
+}
+
+// A service that holds the controller would take its files, or the
+// connection, from the window: the user is told at the connect.
+void tst_ClientSession::localReceiver()
+{
+    QFETCH(QStringList, held);
+    QFETCH(QString, address);
+    QFETCH(bool, warned);
+    Fixture f;
+    f.session.setLocalReceivers([held] { return held; });
+    f.session.connectTo(address);
+    QCOMPARE(f.logText().contains(utf8("本机的文件接收服务")), warned);
 }
 
 QTEST_GUILESS_MAIN(tst_ClientSession)

@@ -2,6 +2,7 @@
 // is tried again, what settings.ini holds, and when the stall clock runs.
 
 #include "client/reconnectschedule.h"
+#include "settings/receiverservices.h"
 #include "settings/sendpace.h"
 #include "settings/settingsfile.h"
 #include "testfiles.h"
@@ -136,6 +137,8 @@ private slots:
     void settingsRead();
     void settingsWrite_data();
     void settingsWrite();
+    void receiverServices_data();
+    void receiverServices();
     void stallClock_data();
     void stallClock();
 };
@@ -357,6 +360,46 @@ void tst_Policies::settingsWrite()
         QVERIFY(QDir().mkpath(QFileInfo(path).path()) && writeFile(path, before));
     QVERIFY(SettingsFile::write(path, valuesOf(values)));
     QCOMPARE(sortedLines(readFile(path)), sortedLines(after));
+}
+
+void tst_Policies::receiverServices_data()
+{
+    QTest::addColumn<QStringList>("running");  // systemd's marks of running units
+    QTest::addColumn<QStringList>("settings"); // instances with settings: NAME=address
+    QTest::addColumn<QStringList>("controllers");
+
+    const QString line1 = QStringLiteral("invocation:kvr-transfer-receiver@line1.service");
+    QTest::newRow("an instance that runs")
+        << QStringList{line1} << QStringList{QStringLiteral("line1=10.0.0.5")}
+        << QStringList{QStringLiteral("10.0.0.5")};
+    QTest::newRow("an instance that does not run")
+        << QStringList{QStringLiteral("invocation:cron.service")}
+        << QStringList{QStringLiteral("line1=10.0.0.5")} << QStringList();
+    QTest::newRow("one that runs without settings, or without an address")
+        << QStringList{line1, QStringLiteral("invocation:kvr-transfer-receiver@line2.service")}
+        << QStringList{QStringLiteral("line2=")} << QStringList();
+}
+
+void tst_Policies::receiverServices()
+{
+    QFETCH(QStringList, running);
+    QFETCH(QStringList, settings);
+    QFETCH(QStringList, controllers);
+#ifdef Q_OS_WIN
+    QSKIP("systemd's marks hold a colon, which no Windows file name may");
+#endif
+    QTemporaryDir dir;
+    const ReceiverServices::SystemdPlaces places{dir.filePath(QStringLiteral("units")),
+                                                 dir.filePath(QStringLiteral("etc"))};
+    QVERIFY(QDir().mkpath(places.runningUnits) && QDir().mkpath(places.settings));
+    for (const QString &unit : running)
+        QVERIFY(writeFile(places.runningUnits + QLatin1Char('/') + unit, QByteArray()));
+    for (const QString &instance : settings) {
+        const QStringList parts = instance.split(QLatin1Char('='));
+        QVERIFY(writeFile(places.settings + QLatin1Char('/') + parts[0] + QStringLiteral(".ini"),
+                          "[General]\nserverAddress=" + parts[1].toUtf8() + '\n'));
+    }
+    QCOMPARE(ReceiverServices::systemdControllers(places), controllers);
 }
 
 void tst_Policies::stallClock_data()

@@ -1,13 +1,12 @@
 #include "serviceconfig.h"
 
+#include "settings/receiverservices.h"
 #include "settings/settingsfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <shlobj.h>
 
 namespace {
 
@@ -26,22 +25,14 @@ serverAddress=192.168.1.10
 
 } // namespace
 
-// The system's own answer, not the environment's: a service's environment
-// is the service manager's, which need not name the same folder (Wine's
-// does not).
 QString ServiceConfig::folder()
 {
-    QString programData = QStringLiteral("C:/ProgramData");
-    PWSTR path = nullptr;
-    if (SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path) == S_OK)
-        programData = QDir::fromNativeSeparators(QString::fromWCharArray(path));
-    CoTaskMemFree(path);
-    return programData + QStringLiteral("/kvr-file-transfer");
+    return ReceiverServices::windowsFolder();
 }
 
 QString ServiceConfig::settingsFile()
 {
-    return folder() + QStringLiteral("/receiver.ini");
+    return ReceiverServices::windowsSettingsFile();
 }
 
 QString ServiceConfig::defaultReceiveFolder()
