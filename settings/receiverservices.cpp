@@ -27,11 +27,12 @@ bool windowsServiceRuns()
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
         return false;
-    const std::wstring name = QString::fromLatin1(ReceiverServices::WindowsServiceName).toStdWString();
+    const std::wstring name =
+        QString::fromLatin1(ReceiverServices::WindowsServiceName).toStdWString();
     SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
-    const bool runs = service && QueryServiceStatus(service, &status) &&
-                      status.dwCurrentState == SERVICE_RUNNING;
+    const bool runs =
+        service && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
     if (service)
         CloseServiceHandle(service);
     CloseServiceHandle(manager);
