@@ -27,9 +27,8 @@ bool windowsServiceRuns()
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager)
         return false;
-    const std::wstring name =
-        QString::fromLatin1(ReceiverServices::WindowsServiceName).toStdWString();
-    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
+    SC_HANDLE service =
+        OpenServiceW(manager, ReceiverServices::WindowsServiceName, SERVICE_QUERY_STATUS);
     SERVICE_STATUS status = {};
     const bool runs =
         service && QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;

@@ -9,9 +9,10 @@
 // of those controllers would take the connection, or its files, from it.
 namespace ReceiverServices {
 
-// The Windows service's name, and its folder of settings and files,
-// %ProgramData%\kvr-file-transfer (on other systems, empty).
-constexpr char WindowsServiceName[] = "kvr-transfer-service";
+// The Windows service's name in the service manager, and its folder of
+// settings and files, %ProgramData%\kvr-file-transfer (on other systems,
+// empty).
+constexpr wchar_t WindowsServiceName[] = L"kvr-transfer-service";
 QString windowsFolder();
 // The settings file of its folder.
 QString windowsSettingsFile();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/receiverservices.h"
+
 #include <QString>
 
 #include <functional>
@@ -8,7 +10,8 @@
 // dispatcher and handler, and the service's entry in the service manager.
 namespace WinService {
 
-constexpr wchar_t Name[] = L"kvr-transfer-service";
+// As the window looks for it.
+constexpr const wchar_t *Name = ReceiverServices::WindowsServiceName;
 
 // Runs work as the service the service manager started: the service
 // reports running at once, before work connects anywhere, and a stop or a
